@@ -1,0 +1,1 @@
+# The Linux/desktop front end (Qt 6 Widgets).

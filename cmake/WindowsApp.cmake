@@ -1,0 +1,1 @@
+# The native Win32 front end.

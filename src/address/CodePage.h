@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// The ANSI code page of the user's locale, as the platform converts it.
+class TCodePage {
+ public:
+  virtual ~TCodePage() = default;
+  // Converts ANSI text to UTF-16. Never fails: a bad sequence becomes a replacement
+  // character ("?" for double-byte code pages, U+FFFD for UTF-8) and the rest is converted.
+  [[nodiscard]] virtual std::u16string ToUtf16(std::string_view ansi) const = 0;
+};

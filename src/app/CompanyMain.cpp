@@ -1,0 +1,69 @@
+#include "app/CompanyMain.h"
+
+#include "address/PageAddress.h"
+#include "app/Messages.h"
+#include "common/PublicFunction.h"
+#include "common/Text.h"
+
+void TFrm_CompanyMain::FormCreate() {
+  desktop_.InitializeOle();
+  // Without an identity there is nothing to open: one message, and the address is not read.
+  if (!ReadCompanyIdentity() || !ReadCompanyURL()) {
+    creationFailed_ = true;
+    desktop_.RequestEnd();
+  }
+}
+
+void TFrm_CompanyMain::FormShow() {
+  if (creationFailed_ || shown_) return;
+  shown_ = true;
+  OpenCompanyPage();
+}
+
+bool TFrm_CompanyMain::ReadCompanyIdentity() {
+  std::optional<TCompanyIdentity> delivered;
+  try {
+    delivered = identitySource_.Deliver();
+  } catch (...) {
+    delivered.reset();
+  }
+  if (!delivered) {
+    desktop_.ShowMessage(kMsgIdentityMissing);
+    return false;
+  }
+  identity_ = NormaliseIdentity(*delivered);
+  return true;
+}
+
+bool TFrm_CompanyMain::ReadCompanyURL() {
+  const std::string appPath = desktop_.GetAppPath();
+  // An unknown program folder must not turn into a path relative to the working directory.
+  const std::string file =
+      appPath.empty() ? std::string() : appPath + "Config" + desktop_.PathSeparator() + "Config.ini";
+  if (file.empty() || !desktop_.FileExists(file)) {
+    desktop_.ShowMessage(kMsgConfigMissing);
+    return false;
+  }
+  try {
+    FCompanyURL = desktop_.ReadIniString(file, "SysInfo", "CompanyURL");
+  } catch (...) {
+    FCompanyURL.clear();  // an unreadable value is an empty one
+  }
+  FCompanyURL = TStrOper::DecodeStr(FCompanyURL);
+  if (TrimView(FCompanyURL).empty()) {
+    desktop_.ShowMessage(kMsgAddressEmpty);
+    return false;
+  }
+  return true;
+}
+
+void TFrm_CompanyMain::OpenCompanyPage() {
+  try {
+    const std::string address =
+        BuildPageAddress(FCompanyURL, identity_, desktop_.AnsiCodePage());
+    if (!desktop_.OpenBrowser(address)) desktop_.ShowMessage(kMsgBrowserFailed);
+  } catch (...) {
+    // Only memory exhaustion gets here; the program still ends as it should.
+  }
+  desktop_.RequestEnd();
+}

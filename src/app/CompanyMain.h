@@ -1,0 +1,34 @@
+#pragma once
+
+#include <string>
+
+#include "app/Desktop.h"
+#include "inputs/CompanyIdentity.h"
+
+// The main window's launch logic, shared by every front end. The platform window creates
+// one, calls FormCreate once it has its elements (and its handle), and calls FormShow right
+// before the window first becomes visible.
+class TFrm_CompanyMain {
+ public:
+  TFrm_CompanyMain(TDesktop& desktop, CompanyIdentitySource& identitySource)
+      : desktop_(desktop), identitySource_(identitySource) {}
+
+  void FormCreate();
+  void FormShow();
+
+  [[nodiscard]] bool CreationFailed() const { return creationFailed_; }
+  [[nodiscard]] const TCompanyIdentity& Identity() const { return identity_; }
+  [[nodiscard]] const std::string& CompanyURL() const { return FCompanyURL; }
+
+ private:
+  bool ReadCompanyIdentity();
+  bool ReadCompanyURL();
+  void OpenCompanyPage();
+
+  TDesktop& desktop_;
+  CompanyIdentitySource& identitySource_;
+  TCompanyIdentity identity_;  // normalised; UploadUser stays empty
+  std::string FCompanyURL;     // decoded, untrimmed
+  bool creationFailed_ = false;
+  bool shown_ = false;
+};

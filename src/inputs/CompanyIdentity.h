@@ -1,0 +1,41 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+class TDesktop;
+
+// The company's identity, as bytes in the ANSI code page.
+struct TCompanyIdentity {
+  std::string CompanyNum;
+  std::string CompanyType;
+  std::string CompanyName;
+  std::string DeviceId;
+  std::string UploadUser;
+  std::string OtherInfo;
+
+  bool operator==(const TCompanyIdentity&) const = default;
+};
+
+// Delivers the installation's identity record; nullopt when it has none to give.
+class CompanyIdentitySource {
+ public:
+  virtual ~CompanyIdentitySource() = default;
+  virtual std::optional<TCompanyIdentity> Deliver() = 0;
+};
+
+// The record kept in "Config/Company.ini" beside the program, section "Company".
+// No record when that file is missing or cannot be read.
+class TIniCompanyIdentitySource final : public CompanyIdentitySource {
+ public:
+  explicit TIniCompanyIdentitySource(TDesktop& desktop) : desktop_(desktop) {}
+  std::optional<TCompanyIdentity> Deliver() override;
+
+ private:
+  TDesktop& desktop_;
+};
+
+// What the main window keeps of a delivered record: type "R02" (trimmed) becomes "R01" and
+// then takes its company number from bytes 4..13 of the upload account when that is at least
+// 13 bytes long; a blank name becomes "无". UploadUser is not kept.
+TCompanyIdentity NormaliseIdentity(const TCompanyIdentity& delivered);
