@@ -26,7 +26,7 @@ std::optional<TCompanyIdentity> TIniCompanyIdentitySource::Deliver() {
   return identity;
 }
 
-TCompanyIdentity NormaliseIdentity(const TCompanyIdentity& delivered) {
+TCompanyIdentity NormaliseIdentity(const TCompanyIdentity& delivered, const TCodePage& codePage) {
   TCompanyIdentity kept;
   kept.CompanyType = delivered.CompanyType;
   kept.CompanyNum = delivered.CompanyNum;
@@ -39,6 +39,6 @@ TCompanyIdentity NormaliseIdentity(const TCompanyIdentity& delivered) {
     // The upload account carries the company number at bytes 4..13.
     if (delivered.UploadUser.size() >= 13) kept.CompanyNum = delivered.UploadUser.substr(3, 10);
   }
-  if (TrimView(delivered.CompanyName).empty()) kept.CompanyName = "无";
+  if (TrimView(delivered.CompanyName).empty()) kept.CompanyName = codePage.FromUtf16(u"无");
   return kept;
 }

@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 
+#include "address/CodePage.h"
+
 class TDesktop;
 
 // The company's identity, as bytes in the ANSI code page.
@@ -37,5 +39,6 @@ class TIniCompanyIdentitySource final : public CompanyIdentitySource {
 
 // What the main window keeps of a delivered record: type "R02" (trimmed) becomes "R01" and
 // then takes its company number from bytes 4..13 of the upload account when that is at least
-// 13 bytes long; a blank name becomes "无". UploadUser is not kept.
-TCompanyIdentity NormaliseIdentity(const TCompanyIdentity& delivered);
+// 13 bytes long; a blank name becomes "无" (in the ANSI code page, like every other field).
+// UploadUser is not kept.
+TCompanyIdentity NormaliseIdentity(const TCompanyIdentity& delivered, const TCodePage& codePage);
