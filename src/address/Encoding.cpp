@@ -7,7 +7,15 @@ namespace {
 bool IsFormSafe(unsigned char c) {
   if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) return true;
   switch (c) {
-    case '!': case '$': case '\'': case '(': case ')': case '*': case '-': case '.': case '@':
+    case '!':
+    case '$':
+    case '\'':
+    case '(':
+    case ')':
+    case '*':
+    case '-':
+    case '.':
+    case '@':
     case '_':
       return true;
     default:

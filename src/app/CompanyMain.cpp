@@ -38,8 +38,9 @@ bool TFrm_CompanyMain::ReadCompanyIdentity() {
 bool TFrm_CompanyMain::ReadCompanyURL() {
   const std::string appPath = desktop_.GetAppPath();
   // An unknown program folder must not turn into a path relative to the working directory.
-  const std::string file =
-      appPath.empty() ? std::string() : appPath + "Config" + desktop_.PathSeparator() + "Config.ini";
+  const std::string file = appPath.empty()
+                               ? std::string()
+                               : appPath + "Config" + desktop_.PathSeparator() + "Config.ini";
   if (file.empty() || !desktop_.FileExists(file)) {
     desktop_.ShowMessage(kMsgConfigMissing);
     return false;
@@ -59,8 +60,7 @@ bool TFrm_CompanyMain::ReadCompanyURL() {
 
 void TFrm_CompanyMain::OpenCompanyPage() {
   try {
-    const std::string address =
-        BuildPageAddress(FCompanyURL, identity_, desktop_.AnsiCodePage());
+    const std::string address = BuildPageAddress(FCompanyURL, identity_, desktop_.AnsiCodePage());
     if (!desktop_.OpenBrowser(address)) desktop_.ShowMessage(kMsgBrowserFailed);
   } catch (...) {
     // Only memory exhaustion gets here; the program still ends as it should.

@@ -32,7 +32,9 @@ std::string_view Unquote(std::string_view value) {
 
 }  // namespace
 
-bool IsUtf16LeText(std::string_view text) { return text.starts_with("\xFF\xFE"); }
+bool IsUtf16LeText(std::string_view text) {
+  return text.starts_with("\xFF\xFE");
+}
 
 std::string IniReadString(std::string_view text, std::string_view section, std::string_view key) {
   if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);

@@ -6,4 +6,6 @@
 // Removes leading and trailing bytes of value 0x20 or less. 0x7F and bytes from 0x80 up stay,
 // so the lead and trail bytes of double-byte characters are never cut.
 std::string_view TrimView(std::string_view text);
-inline std::string Trim(std::string_view text) { return std::string(TrimView(text)); }
+inline std::string Trim(std::string_view text) {
+  return std::string(TrimView(text));
+}

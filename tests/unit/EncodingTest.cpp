@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "FakeDesktop.h"
+#include "address/Encoding.h"
+#include "address/PageAddress.h"
+#include "common/Base64.h"
+
+namespace {
+
+TEST(QueryEncode, FormEncodingRules) {
+  const struct {
+    std::string input;
+    std::string expected;
+  } cases[] = {
+      {"\xE6\x97\xA0", "%E6%97%A0"},
+      {"a b", "a+b"},
+      {"~", "%7E"},
+      {"(R01)!", "(R01)!"},
+      {"!$'()*-.09@AZ_az", "!$'()*-.09@AZ_az"},
+      {"/:?&=+#%\"<>", "%2F%3A%3F%26%3D%2B%23%25%22%3C%3E"},
+      {"\x7F\x80\xFF\t", "%7F%80%FF%09"},
+      {std::string("ab\0cd", 5), "ab"},  // stops at the first zero byte
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(QueryEncode(c.input), c.expected) << c.input;
+}
+
+TEST(Utf16ToUtf8, EveryUnitWidthAndSurrogates) {
+  const struct {
+    std::u16string input;
+    std::string expected;
+  } cases[] = {
+      {u"A", "A"},
+      {u"\u00E9", "\xC3\xA9"},
+      {u"\u65E0", "\xE6\x97\xA0"},
+      {u"\uFFFD", "\xEF\xBF\xBD"},
+      {u"\U00020000", "\xF0\xA0\x80\x80"},  // a pair is one 4-byte character
+      {u"\U0010FFFF", "\xF4\x8F\xBF\xBF"},
+      {std::u16string(1, u'\xD800'), "\xEF\xBF\xBD"},  // lone halves have no UTF-8 form
+      {std::u16string{u'\xDC00', u'a'},
+       "\xEF\xBF\xBD"
+       "a"},
+      {std::u16string{u'\xD800', u'\xD800', u'\xDC00'}, "\xEF\xBF\xBD\xF0\x90\x80\x80"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Utf16ToUtf8(c.input), c.expected);
+}
+
+TEST(AnsiToUtf8Text, GoesThroughTheCodePage) {
+  const FakeCodePage gbk;  // knows "无" (CE DE) and "中" (D6 D0)
+  EXPECT_EQ(AnsiToUtf8Text("\xCE\xDE", gbk), "\xE6\x97\xA0");
+  EXPECT_EQ(AnsiToUtf8Text("a\xD6\xD0z", gbk),
+            "a\xE4\xB8\xAD"
+            "z");
+  EXPECT_EQ(AnsiToUtf8Text("", gbk), "");
+}
+
+constexpr std::string_view kPage = "http://example.com/info.aspx";
+
+TEST(BuildPageAddress, QueryValuesInOrderAndEncoding) {
+  const FakeCodePage cp;
+  const struct {
+    TCompanyIdentity identity;
+    std::string_view page;
+    std::string expected;
+  } cases[] = {
+      {{"1234567890", "R01", "\xCE\xDE", "D1", "", ""},
+       kPage,
+       "http://example.com/info.aspx?Id=MTIzNDU2Nzg5MA==&Name=%E6%97%A0&Type=UjAx&DeviceId=RDE="
+       "&other=&Version=NS4wLjAuMA=="},
+      // Blanks around values go before encoding; a blank inside a name becomes "+".
+      {{" 42 ", "\tR02 ", "  A  B  ", " X ", "", " o k "},
+       kPage,
+       "http://example.com/info.aspx?Id=NDI=&Name=A++B&Type=UjAy&DeviceId=WA==&other=o+k"
+       "&Version=NS4wLjAuMA=="},
+      // Only the whole address is trimmed: blanks at the page's end stay before "?Id=".
+      {{"1", "R01", "n", "d", "", ""},
+       "  http://x/  ",
+       "http://x/  ?Id=MQ==&Name=n&Type=UjAx&DeviceId=ZA==&other=&Version=NS4wLjAuMA=="},
+      // "?" is added even when the page already carries a query.
+      {{"1", "R01", "n", "d", "", "\xD6\xD0~"},
+       "http://x/p?a=1",
+       "http://x/p?a=1?Id=MQ==&Name=n&Type=UjAx&DeviceId=ZA==&other=%E4%B8%AD%7E"
+       "&Version=NS4wLjAuMA=="},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(BuildPageAddress(c.page, c.identity, cp), c.expected);
+  }
+}
+
+TEST(BuildPageAddress, LongNumberKeepsTheEncodersLineBreak) {
+  const FakeCodePage cp;
+  TCompanyIdentity identity{std::string(57, '7'), "R01", "n", "d", "", ""};
+  const std::string address = BuildPageAddress(kPage, identity, cp);
+  const std::string id = Base64Encode(std::string(57, '7'));
+  ASSERT_EQ(id.size(), 78u);
+  EXPECT_EQ(address.substr(kPage.size(), 4 + 78 + 6), "?Id=" + id + "&Name=");
+  EXPECT_NE(address.find("\r\n&Name="), std::string::npos);
+}
+
+}  // namespace
