@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs what a fresh Debian 12 machine lacks, as root.
+#   install-deps.sh linux   what building and running the Linux launcher needs
+#   install-deps.sh all     that, plus everything the whole test suite needs
+set -euo pipefail
+what=${1:-all}
+linux=(build-essential cmake git python3 qt6-base-dev qt6-qpa-plugins libgl-dev fonts-noto-cjk xdg-utils xvfb xauth)
+tests=(googletest libgtest-dev xdotool x11-utils imagemagick locales clang libclang-rt-14-dev
+       g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 binutils-mingw-w64-x86-64)
+packages=("${linux[@]}")
+[ "$what" = all ] && packages+=("${tests[@]}")
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q
+  apt-get install -y -q "${missing[@]}"
+fi
