@@ -1,0 +1,261 @@
+#include "address/CodePage_posix.h"
+
+#include <iconv.h>
+#include <langinfo.h>
+#include <locale.h>
+
+#include <cerrno>
+#include <cstdint>
+
+namespace {
+
+// One iconv conversion descriptor.
+class Iconv {
+ public:
+  Iconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+  ~Iconv() {
+    if (Ok()) iconv_close(cd_);
+  }
+  Iconv(const Iconv&) = delete;
+  Iconv& operator=(const Iconv&) = delete;
+
+  [[nodiscard]] bool Ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+
+  // Converts all of in into out. At a bad or unmapped sequence, onBad(rest of the input,
+  // out) appends a replacement and returns how many bytes to skip; conversion goes on after.
+  template <class OnBad>
+  void Run(std::string_view in, std::string& out, OnBad onBad) {
+    char buffer[4096];
+    auto* inPtr = const_cast<char*>(in.data());
+    std::size_t inLeft = in.size();
+    while (inLeft > 0) {
+      char* outPtr = buffer;
+      std::size_t outLeft = sizeof buffer;
+      const std::size_t done = iconv(cd_, &inPtr, &inLeft, &outPtr, &outLeft);
+      out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
+      if (done != static_cast<std::size_t>(-1) || errno == E2BIG) continue;
+      std::size_t skip = onBad(std::string_view(inPtr, inLeft), out);
+      if (skip == 0 || skip > inLeft) skip = inLeft;
+      inPtr += skip;
+      inLeft -= skip;
+      iconv(cd_, nullptr, nullptr, nullptr, nullptr);  // back to the initial shift state
+    }
+    char* outPtr = buffer;
+    std::size_t outLeft = sizeof buffer;
+    iconv(cd_, nullptr, nullptr, &outPtr, &outLeft);
+    out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
+  }
+
+ private:
+  iconv_t cd_;
+};
+
+std::string Normalised(std::string_view codeset) {
+  std::string name;
+  for (char c : codeset) {
+    if (c == '-' || c == '_' || c == ' ') continue;
+    name += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+  }
+  return name;
+}
+
+bool IsAnyOf(const std::string& name, std::initializer_list<std::string_view> names) {
+  for (std::string_view n : names)
+    if (name == n) return true;
+  return false;
+}
+
+void AppendUnit(std::u16string& out, std::uint32_t cp) {
+  if (cp < 0x10000) {
+    out += static_cast<char16_t>(cp);
+  } else {
+    cp -= 0x10000;
+    out += static_cast<char16_t>(0xD800 + (cp >> 10));
+    out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+  }
+}
+
+// UTF-8 to UTF-16 with one U+FFFD for each maximal ill-formed subpart, as Windows does.
+std::u16string DecodeUtf8(std::string_view s) {
+  std::u16string out;
+  out.reserve(s.size());
+  std::size_t i = 0;
+  while (i < s.size()) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c < 0x80) {
+      out += static_cast<char16_t>(c);
+      ++i;
+      continue;
+    }
+    int need = 0;
+    std::uint32_t cp = 0;
+    unsigned lo = 0x80;
+    unsigned hi = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+      need = 1;
+      cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      need = 2;
+      cp = c & 0x0F;
+      if (c == 0xE0) lo = 0xA0;  // no overlong forms
+      if (c == 0xED) hi = 0x9F;  // no surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      need = 3;
+      cp = c & 0x07;
+      if (c == 0xF0) lo = 0x90;
+      if (c == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
+    } else {
+      out += u'\uFFFD';
+      ++i;
+      continue;
+    }
+    std::size_t j = i + 1;
+    bool good = true;
+    for (int k = 0; k < need; ++k, ++j) {
+      if (j >= s.size()) {
+        good = false;
+        break;
+      }
+      const auto b = static_cast<unsigned char>(s[j]);
+      if (b < lo || b > hi) {
+        good = false;
+        break;
+      }
+      lo = 0x80;
+      hi = 0xBF;
+      cp = (cp << 6) | (b & 0x3F);
+    }
+    if (good) {
+      AppendUnit(out, cp);
+    } else {
+      out += u'\uFFFD';
+    }
+    i = j;
+  }
+  return out;
+}
+
+bool IsLead(unsigned char c) {
+  return c >= 0x81 && c <= 0xFE;
+}
+bool IsTrail(unsigned char c) {
+  return c >= 0x40 && c <= 0xFE && c != 0x7F;
+}
+bool IsDigit(unsigned char c) {
+  return c >= 0x30 && c <= 0x39;
+}
+
+// How many bytes a bad sequence of a double-byte code page spans: a lead byte takes its trail
+// byte with it (Windows gives one "?" for the pair), a GB18030 four-byte form goes whole.
+std::size_t BadDoubleByteLength(std::string_view rest) {
+  const auto at = [&](std::size_t i) { return static_cast<unsigned char>(rest[i]); };
+  if (rest.size() >= 4 && IsLead(at(0)) && IsDigit(at(1)) && IsLead(at(2)) && IsDigit(at(3)))
+    return 4;
+  if (rest.size() >= 2 && IsLead(at(0)) && IsTrail(at(1))) return 2;
+  return 1;
+}
+
+void AppendUtf16Le(std::u16string& out, std::string_view bytes) {
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    out += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                 (static_cast<unsigned char>(bytes[i + 1]) << 8));
+  }
+}
+
+}  // namespace
+
+std::string UserAnsiCodeset() {
+  // newlocale(…, "", …) reads the same variables setlocale(LC_ALL, "") would, without
+  // changing the locale of the process.
+  locale_t user = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr));
+  if (user == static_cast<locale_t>(nullptr)) return "UTF-8";  // falls back to C
+  std::string codeset = nl_langinfo_l(CODESET, user);
+  freelocale(user);
+  return codeset;
+}
+
+TPosixCodePage::TPosixCodePage(std::string_view codeset) {
+  const std::string name = Normalised(codeset);
+  if (IsAnyOf(name, {"", "UTF8", "ANSIX3.41968", "ASCII", "USASCII", "646"})) {
+    kind_ = Kind::Utf8;
+    iconvName_ = "UTF-8";
+  } else if (IsAnyOf(name,
+                     {"GBK", "CP936", "MS936", "WINDOWS936", "GB2312", "EUCCN", "CSGB2312"})) {
+    // Code page 936 is GBK; glibc's GBK maps it as Windows does apart from the user-defined
+    // areas, which ToUtf16 takes from GB18030.
+    kind_ = Kind::Gbk;
+    iconvName_ = "GBK";
+  } else if (IsAnyOf(name, {"GB18030", "BIG5", "BIG5HKSCS", "EUCKR", "CP949", "UHC", "SJIS",
+                            "SHIFTJIS", "CP932", "EUCJP", "EUCTW"})) {
+    kind_ = Kind::DoubleByte;
+    iconvName_ = std::string(codeset);
+  } else {
+    kind_ = Kind::SingleByte;
+    iconvName_ = std::string(codeset);
+  }
+}
+
+std::u16string TPosixCodePage::ToUtf16(std::string_view ansi) const {
+  if (kind_ == Kind::Utf8) return DecodeUtf8(ansi);
+
+  std::u16string out;
+  Iconv cd("UTF-16LE", iconvName_.c_str());
+  if (!cd.Ok()) {
+    // An unknown codeset: ASCII is still ASCII, everything else is unknown.
+    for (char c : ansi)
+      out += static_cast<unsigned char>(c) < 0x80 ? static_cast<char16_t>(c) : u'?';
+    return out;
+  }
+  std::string bytes;
+  cd.Run(ansi, bytes, [&](std::string_view rest, std::string& converted) -> std::size_t {
+    const std::size_t length = kind_ == Kind::SingleByte ? 1 : BadDoubleByteLength(rest);
+    if (kind_ == Kind::Gbk && length == 2) {
+      // Windows maps the user-defined areas of 936 into the Private Use Area, as GB18030 does.
+      Iconv gb18030("UTF-16LE", "GB18030");
+      std::string unit;
+      if (gb18030.Ok()) gb18030.Run(rest.substr(0, 2), unit, [](auto, auto&) { return 0; });
+      if (unit.size() == 2) {
+        const unsigned u =
+            static_cast<unsigned char>(unit[0]) | (static_cast<unsigned char>(unit[1]) << 8);
+        if (u >= 0xE000 && u <= 0xF8FF) {
+          converted += unit;
+          return length;
+        }
+      }
+    }
+    converted.append("?\0", 2);
+    return length;
+  });
+  AppendUtf16Le(out, bytes);
+  return out;
+}
+
+std::string TPosixCodePage::FromUtf16(std::u16string_view units) const {
+  std::string utf16le;
+  utf16le.reserve(units.size() * 2);
+  for (char16_t u : units) {
+    utf16le += static_cast<char>(u & 0xFF);
+    utf16le += static_cast<char>(u >> 8);
+  }
+  std::string out;
+  Iconv cd(iconvName_.c_str(), "UTF-16LE");
+  if (!cd.Ok()) {
+    for (std::size_t i = 0; i + 1 < utf16le.size(); i += 2) {
+      const bool ascii = utf16le[i + 1] == 0 && static_cast<unsigned char>(utf16le[i]) < 0x80;
+      out += ascii ? utf16le[i] : '?';
+    }
+    return out;
+  }
+  cd.Run(utf16le, out, [](std::string_view rest, std::string& converted) -> std::size_t {
+    if (rest.size() < 2) return rest.size();  // a stray last byte is no character
+    converted += '?';
+    const auto unit = [&](std::size_t i) {
+      return static_cast<unsigned>(static_cast<unsigned char>(rest[i]) |
+                                   (static_cast<unsigned char>(rest[i + 1]) << 8));
+    };
+    const bool pair = rest.size() >= 4 && unit(0) >= 0xD800 && unit(0) <= 0xDBFF &&
+                      unit(2) >= 0xDC00 && unit(2) <= 0xDFFF;
+    return pair ? 4 : 2;
+  });
+  return out;
+}

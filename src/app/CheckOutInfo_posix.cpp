@@ -1,0 +1,159 @@
+#include "app/CheckOutInfo_posix.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/Messages.h"
+
+namespace {
+
+int RetryOnInterrupt(const std::function<int()>& call) {
+  int result = 0;
+  do {
+    result = call();
+  } while (result < 0 && errno == EINTR);
+  return result;
+}
+
+// Opens the directory only if it is a real directory (no symbolic link), owned by this user
+// and closed to everybody else; creates it first when it is missing.
+UniqueFd OpenSafeDirectory(const std::string& path) {
+  bool created = mkdir(path.c_str(), 0700) == 0;
+  UniqueFd fd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd.Valid()) return {};
+  // A restrictive umask may have taken our own rights away from a directory we just made.
+  if (created) fchmod(fd.Get(), 0700);
+  struct stat st {};
+  if (fstat(fd.Get(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid() ||
+      (st.st_mode & 07777) != 0700) {
+    return {};
+  }
+  return fd;
+}
+
+// The log-on session, as a file name part.
+std::string SessionName() {
+  const char* session = std::getenv("XDG_SESSION_ID");
+  if (session == nullptr || *session == '\0') session = std::getenv("DISPLAY");
+  if (session == nullptr || *session == '\0') session = std::getenv("WAYLAND_DISPLAY");
+  std::string name = session == nullptr ? "" : session;
+  if (name.size() > 64) name.resize(64);
+  for (char& c : name) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       c == '.' || c == '-';
+    if (!plain) c = '_';
+  }
+  return name.empty() ? "nosession" : name;
+}
+
+UniqueFd OpenLockFile(int directory, const std::string& name) {
+  return UniqueFd(RetryOnInterrupt([&] {
+    return openat(directory, name.c_str(),
+                  O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
+  }));
+}
+
+bool FillAddress(const std::string& path, sockaddr_un& address) {
+  std::memset(&address, 0, sizeof address);
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof address.sun_path) return false;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  return true;
+}
+
+}  // namespace
+
+void UniqueFd::Reset(int fd) {
+  if (fd_ >= 0) close(fd_);
+  fd_ = fd;
+}
+
+bool TPosixInstanceLock::OpenPrivateDirectory() {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime != nullptr && runtime[0] == '/') {
+    directory_ = OpenSafeDirectory(std::string(runtime) + "/CompanyMain");
+  }
+  if (!directory_.Valid()) {
+    directory_ = OpenSafeDirectory("/tmp/CompanyMain-" + std::to_string(geteuid()));
+  }
+  return directory_.Valid();
+}
+
+bool TPosixInstanceLock::AlreadyExists() {
+  if (!OpenPrivateDirectory()) return false;
+  baseName_ = std::string(kInstanceLockName) + "-" + SessionName();
+
+  const UniqueFd guard = OpenLockFile(directory_.Get(), baseName_ + ".guard");
+  if (!guard.Valid() || RetryOnInterrupt([&] { return flock(guard.Get(), LOCK_EX); }) != 0)
+    return false;
+  presence_ = OpenLockFile(directory_.Get(), baseName_ + ".presence");
+  if (!presence_.Valid()) return false;
+
+  bool running = false;
+  if (RetryOnInterrupt([&] { return flock(presence_.Get(), LOCK_EX | LOCK_NB); }) == 0) {
+    // Nobody else holds it. Going from exclusive to shared is not atomic, but every other
+    // copy waits for the guard before it looks.
+    if (flock(presence_.Get(), LOCK_SH) != 0) presence_.Reset();
+    Listen();
+  } else if (errno == EWOULDBLOCK) {
+    running = true;
+    // Refused copies hold the lock too, for as long as they show their message.
+    flock(presence_.Get(), LOCK_SH | LOCK_NB);
+  } else {
+    presence_.Reset();
+  }
+  return running;  // the guard is released here
+}
+
+std::string TPosixInstanceLock::SocketPath() const {
+  // Through the directory we checked, whatever the length of the directory's own path.
+  return "/proc/self/fd/" + std::to_string(directory_.Get()) + "/" + baseName_ + ".socket";
+}
+
+void TPosixInstanceLock::Listen() {
+  sockaddr_un address{};
+  if (!FillAddress(SocketPath(), address)) return;
+  UniqueFd socketFd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (!socketFd.Valid()) return;
+  const std::string name = baseName_ + ".socket";
+  unlinkat(directory_.Get(), name.c_str(), 0);  // left behind by a copy that was killed
+  if (bind(socketFd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+    return;
+  fchmodat(directory_.Get(), name.c_str(), 0600, 0);
+  if (listen(socketFd.Get(), 16) != 0) return;
+  listener_ = std::move(socketFd);
+}
+
+void TPosixInstanceLock::ActivateRunningCopy() {
+  if (!directory_.Valid()) return;
+  sockaddr_un address{};
+  if (!FillAddress(SocketPath(), address)) return;
+  const UniqueFd socketFd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (!socketFd.Valid()) return;
+  if (connect(socketFd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+    return;
+  const char request = 'A';
+  [[maybe_unused]] const ssize_t sent =
+      send(socketFd.Get(), &request, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+}
+
+bool TPosixInstanceLock::AcceptActivation() {
+  if (!listener_.Valid()) return false;
+  const UniqueFd peer(accept4(listener_.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+  if (!peer.Valid()) return false;
+  ucred credentials{};
+  socklen_t length = sizeof credentials;
+  if (getsockopt(peer.Get(), SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0 ||
+      credentials.uid != geteuid()) {
+    return false;
+  }
+  return true;  // the connection is the request; its byte need not have arrived yet
+}

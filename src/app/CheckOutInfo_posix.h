@@ -1,0 +1,72 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "app/CheckOutInfo.h"
+
+// Owns one file descriptor.
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  ~UniqueFd() { Reset(); }
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    if (this != &other) Reset(other.Release());
+    return *this;
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+
+  [[nodiscard]] int Get() const { return fd_; }
+  [[nodiscard]] bool Valid() const { return fd_ >= 0; }
+  int Release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  void Reset(int fd = -1);
+
+ private:
+  int fd_ = -1;
+};
+
+// The single-instance lock of one user's log-on session, made of flock()s in a private
+// directory ($XDG_RUNTIME_DIR/CompanyMain/, else /tmp/CompanyMain-<uid>/):
+//  - every copy holds a shared lock on the presence file for its whole life, refused copies
+//    included, so the lock exists while any copy holds it and dies with the last one, crash
+//    or not;
+//  - a copy tests for the others by trying an exclusive lock on the presence file while it
+//    holds an exclusive lock on the guard file, which makes test-and-hold one step.
+// The copy that finds no other listens on a socket beside them for requests to show itself.
+// Every descriptor is close-on-exec, so the browser never inherits the lock.
+class TPosixInstanceLock final : public TInstanceLock {
+ public:
+  using MessageFunction = std::function<void(std::string_view)>;
+  explicit TPosixInstanceLock(MessageFunction showMessage) : showMessage_(std::move(showMessage)) {}
+
+  // Any failure of the machinery counts as "not running"; without a safe private directory
+  // there is no check at all.
+  bool AlreadyExists() override;
+  // Connects to the running copy and sends one byte; never waits, ignores every error.
+  void ActivateRunningCopy() override;
+  void ShowMessage(std::string_view utf8Text) override { showMessage_(utf8Text); }
+
+  // The listening socket of the running copy (readable when a request waits); -1 if none.
+  [[nodiscard]] int ActivationFd() const { return listener_.Get(); }
+  // Takes one waiting request; true when it came from a process of this user.
+  bool AcceptActivation();
+
+ private:
+  bool OpenPrivateDirectory();
+  void Listen();
+  [[nodiscard]] std::string SocketPath() const;
+
+  MessageFunction showMessage_;
+  UniqueFd directory_;
+  UniqueFd presence_;
+  UniqueFd listener_;
+  std::string baseName_;
+};

@@ -1,0 +1,95 @@
+#include "app/Desktop_qt.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <QString>
+
+#include "app/Messages.h"
+#include "common/PublicFunction.h"
+
+namespace {
+
+QString FromUtf8(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+class SpawnAttributes {
+ public:
+  SpawnAttributes() { ok_ = posix_spawnattr_init(&attributes_) == 0; }
+  ~SpawnAttributes() {
+    if (ok_) posix_spawnattr_destroy(&attributes_);
+  }
+  SpawnAttributes(const SpawnAttributes&) = delete;
+  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+  [[nodiscard]] bool Ok() const { return ok_; }
+  posix_spawnattr_t* Get() { return &attributes_; }
+
+ private:
+  posix_spawnattr_t attributes_{};
+  bool ok_ = false;
+};
+
+}  // namespace
+
+std::string TQtDesktop::GetAppPath() {
+  return TSysOper::GetAppPath();
+}
+
+bool TQtDesktop::FileExists(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool TQtDesktop::FileReadable(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return false;
+  struct stat st {};
+  const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  close(fd);
+  return regular;
+}
+
+std::string TQtDesktop::ReadIniString(const std::string& file, std::string_view section,
+                                      std::string_view key) {
+  return TFileOper::ReadIniString(file, section, key);
+}
+
+void TQtDesktop::ShowMessage(std::string_view utf8Text) {
+  QMessageBox box(QMessageBox::Warning, FromUtf8(kMessageCaption), FromUtf8(utf8Text),
+                  QMessageBox::Ok);
+  box.setWindowModality(Qt::ApplicationModal);
+  box.exec();
+}
+
+bool TQtDesktop::OpenBrowser(const std::string& address) {
+  SpawnAttributes attributes;
+  if (!attributes.Ok()) return false;
+  // The browser outlives us: its own session, no signal mask or dispositions of ours.
+  sigset_t none;
+  sigemptyset(&none);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  sigaddset(&defaults, SIGCHLD);
+  posix_spawnattr_setsigmask(attributes.Get(), &none);
+  posix_spawnattr_setsigdefault(attributes.Get(), &defaults);
+  posix_spawnattr_setflags(attributes.Get(),
+                           POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+  std::string program = "xdg-open";
+  std::string argument = address;
+  char* argv[] = {program.data(), argument.data(), nullptr};
+  pid_t child = 0;
+  return posix_spawnp(&child, program.c_str(), nullptr, attributes.Get(), argv, environ) == 0;
+}
+
+void TQtDesktop::RequestEnd() {
+  QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
+                            Qt::QueuedConnection);
+}
