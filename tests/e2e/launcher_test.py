@@ -1,0 +1,595 @@
+"""End-to-end tests of the Linux CompanyMain.
+
+Each test runs the real program, copied into a fresh program folder, under its own Xvfb
+display and its own XDG_RUNTIME_DIR, with a stand-in xdg-open first on PATH that records
+its arguments byte for byte. Message boxes are found by their caption and dismissed with
+Return, as a user would.
+
+    COMPANYMAIN=/path/to/CompanyMain python3 launcher_test.py [TestClass]
+"""
+
+import base64
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+import unittest
+
+PROGRAM = os.environ.get("COMPANYMAIN", "")
+CAPTION = "提示"
+TITLE = "企业信息管理"
+WAIT = 15  # seconds; generous, the machines running CI are slow and shared
+
+# ---------------------------------------------------------------------------------------
+# What the web system expects, computed independently of the program.
+
+SAFE = set(b"!$'()*-.0123456789@ABCDEFGHIJKLMNOPQRSTUVWXYZ_abcdefghijklmnopqrstuvwxyz")
+
+
+def b64(data: bytes) -> bytes:
+    """Base64 with CR LF after every full line of 76 characters."""
+    text = base64.b64encode(data)
+    out = b""
+    for i in range(0, len(text), 76):
+        line = text[i:i + 76]
+        out += line + (b"\r\n" if len(line) == 76 else b"")
+    return out
+
+
+def form(data: bytes) -> bytes:
+    out = b""
+    for c in data.split(b"\0")[0]:
+        out += bytes([c]) if c in SAFE else b"+" if c == 0x20 else b"%%%02X" % c
+    return out
+
+
+def trim(data: bytes) -> bytes:
+    start, end = 0, len(data)
+    while start < end and data[start] <= 0x20:
+        start += 1
+    while end > start and data[end - 1] <= 0x20:
+        end -= 1
+    return data[start:end]
+
+
+def address(url: bytes, num=b"", name=b"", kind=b"", device=b"", other=b"", upload=b"",
+            codec="utf-8") -> bytes:
+    if trim(kind) == b"R02":
+        kind = b"R01"
+        if len(upload) >= 13:
+            num = upload[3:13]
+    if not trim(name):
+        name = "无".encode(codec)
+    utf8 = lambda b: trim(b).decode(codec).encode("utf-8")
+    return trim(url + b"?Id=" + b64(trim(num)) + b"&Name=" + form(utf8(name)) + b"&Type=" +
+                b64(trim(kind)) + b"&DeviceId=" + b64(trim(device)) + b"&other=" +
+                form(utf8(other)) + b"&Version=" + b64(b"5.0.0.0"))
+
+
+def ini(section: str, values: dict, codec="utf-8") -> bytes:
+    lines = [b"[" + section.encode() + b"]"]
+    for key, value in values.items():
+        lines.append(key.encode() + b"=" + (value if isinstance(value, bytes) else value.encode(codec)))
+    return b"\r\n".join(lines) + b"\r\n"
+
+
+def config(url: bytes) -> bytes:
+    return ini("SysInfo", {"CompanyURL": base64.b64encode(url)})
+
+
+# ---------------------------------------------------------------------------------------
+# The machinery: a display, a program folder, a recording browser.
+
+def run(args, env, timeout=WAIT, check=True):
+    return subprocess.run(args, env=env, timeout=timeout, check=check, capture_output=True)
+
+
+class Display:
+    """A private Xvfb server."""
+
+    def __init__(self):
+        read_end, write_end = os.pipe()
+        self.server = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24", "-nolisten",
+             "tcp"], pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as pipe:
+            number = pipe.readline().strip()
+        if not number:
+            self.server.kill()
+            raise RuntimeError("Xvfb did not start")
+        self.name = ":" + number
+
+    def close(self):
+        self.server.terminate()
+        self.server.wait(timeout=WAIT)
+
+
+FAKE_XDG_OPEN = r"""#!/bin/sh
+# Records each argument hex-encoded on a line of its own, and the descriptors it was given.
+record="{dir}/call.$$"
+for argument in "$@"; do printf '%s' "$argument" | od -An -v -tx1 | tr -d ' \n'; echo; done > "$record.part"
+for fd in /proc/$$/fd/*; do echo "$fd $(readlink "$fd")"; done > "{dir}/fds.$$"
+mv "$record.part" "$record"
+sleep {sleep}
+"""
+
+
+class Sandbox:
+    """A program folder with CompanyMain in it, a runtime directory and a recording xdg-open."""
+
+    def __init__(self, test: unittest.TestCase, display: Display, browser_sleep=0):
+        self.test = test
+        self.display = display
+        self.root = tempfile.mkdtemp(prefix="companymain-e2e-")
+        test.addCleanup(shutil.rmtree, self.root, True)
+        self.app = os.path.join(self.root, "app")
+        self.config_dir = os.path.join(self.app, "Config")
+        os.makedirs(self.config_dir)
+        self.program = os.path.join(self.app, "CompanyMain")
+        shutil.copy2(PROGRAM, self.program)
+        self.runtime = os.path.join(self.root, "run")
+        os.mkdir(self.runtime, 0o700)
+        self.bin = os.path.join(self.root, "bin")
+        self.calls = os.path.join(self.root, "calls")
+        os.mkdir(self.bin)
+        os.mkdir(self.calls)
+        with open(os.path.join(self.bin, "xdg-open"), "w") as f:
+            f.write(FAKE_XDG_OPEN.format(dir=self.calls, sleep=browser_sleep))
+        os.chmod(os.path.join(self.bin, "xdg-open"), 0o755)
+        self.env = {
+            "PATH": self.bin + ":/usr/local/bin:/usr/bin:/bin",
+            "HOME": self.root,
+            "DISPLAY": display.name,
+            "XDG_RUNTIME_DIR": self.runtime,
+            "LANG": "C.UTF-8",
+        }
+        self.processes = []
+
+    def write(self, name: str, content: bytes):
+        with open(os.path.join(self.config_dir, name), "wb") as f:
+            f.write(content)
+
+    def path(self, name: str) -> str:
+        return os.path.join(self.config_dir, name)
+
+    def start(self, args=(), env=None, cwd=None) -> subprocess.Popen:
+        # A file, not a pipe: the browser inherits stderr and may outlive us by far.
+        log = open(os.path.join(self.root, "stderr.%d" % len(self.processes)), "w+b")
+        self.test.addCleanup(log.close)
+        process = subprocess.Popen([self.program, *args], env=env or self.env, cwd=cwd or "/",
+                                   stdout=subprocess.DEVNULL, stderr=log)
+        process.log = log
+        self.processes.append(process)
+        self.test.addCleanup(self._reap, process)
+        return process
+
+    @staticmethod
+    def _reap(process):
+        if process.poll() is None:
+            process.kill()
+        process.wait(timeout=WAIT)
+
+    def finish(self, process) -> int:
+        """Waits for the program to end; fails on a hang."""
+        try:
+            return process.wait(timeout=WAIT)
+        except subprocess.TimeoutExpired:
+            self.test.fail("CompanyMain did not end; message boxes on screen: %s" % self.boxes())
+
+    def opened(self) -> list:
+        """The argument lists xdg-open was started with, as bytes."""
+        result = []
+        for name in sorted(os.listdir(self.calls)):
+            if name.startswith("call.") and not name.endswith(".part"):
+                with open(os.path.join(self.calls, name)) as f:
+                    result.append([bytes.fromhex(line) for line in f.read().split("\n")[:-1]])
+        return result
+
+    def wait_opened(self, count: int) -> list:
+        deadline = time.monotonic() + WAIT
+        while len(self.opened()) < count and time.monotonic() < deadline:
+            time.sleep(0.05)
+        return self.opened()
+
+    def inherited_descriptors(self) -> list:
+        result = []
+        for name in os.listdir(self.calls):
+            if name.startswith("fds."):
+                with open(os.path.join(self.calls, name)) as f:
+                    result += f.read().splitlines()
+        return result
+
+    # --- windows ---------------------------------------------------------------------
+
+    def xenv(self):
+        return {"DISPLAY": self.display.name, "PATH": "/usr/bin:/bin", "LC_ALL": "C.UTF-8"}
+
+    def windows(self, *search) -> list:
+        found = run(["xdotool", "search", *search], self.xenv(), check=False)
+        return found.stdout.decode().split()
+
+    def prop(self, window: str, name: str) -> str:
+        return run(["xprop", "-id", window, name], self.xenv(), check=False).stdout.decode()
+
+    def pid_of(self, window: str) -> int:
+        text = self.prop(window, "_NET_WM_PID")
+        return int(text.split("=")[1]) if "=" in text else -1
+
+    def boxes(self, pid=None) -> list:
+        found = self.windows("--onlyvisible", "--name", "^%s$" % CAPTION)
+        return [w for w in found if pid is None or self.pid_of(w) == pid]
+
+    def wait_box(self, process) -> str:
+        deadline = time.monotonic() + WAIT
+        while time.monotonic() < deadline:
+            found = self.boxes(process.pid)
+            if found:
+                return found[0]
+            if process.poll() is not None:
+                self.test.fail("CompanyMain ended (code %s) without showing a message"
+                               % process.returncode)
+            time.sleep(0.05)
+        self.test.fail("no message box captioned %s appeared" % CAPTION)
+
+    def dismiss(self, box: str):
+        run(["xdotool", "windowfocus", "--sync", box], self.xenv())
+        run(["xdotool", "key", "Return"], self.xenv())
+
+
+class E2ETest(unittest.TestCase):
+    browser_sleep = 0
+
+    def setUp(self):
+        if not PROGRAM:
+            self.skipTest("COMPANYMAIN is not set")
+        self.display = Display()
+        self.addCleanup(self.display.close)
+        self.box = Sandbox(self, self.display, self.browser_sleep)
+
+    def fresh(self, browser_sleep=0) -> Sandbox:
+        """Another program folder and runtime directory on the same display."""
+        return Sandbox(self, self.display, browser_sleep)
+
+    def launch_ok(self, sandbox: Sandbox, args=(), env=None, cwd=None) -> list:
+        """Runs the program where it must open the page; returns the one argument list."""
+        process = sandbox.start(args, env, cwd)
+        code = sandbox.finish(process)
+        if code != 0:
+            process.log.seek(0)
+            self.fail("exit code %d: %s" % (code, process.log.read().decode(errors="replace")))
+        calls = sandbox.wait_opened(1)
+        self.assertEqual(len(calls), 1, "xdg-open must be started exactly once")
+        return calls[0]
+
+    def assert_message_path(self, sandbox: Sandbox, env=None):
+        """One message, dismissed; exit code 0 and nothing opened."""
+        process = sandbox.start(env=env)
+        sandbox.dismiss(sandbox.wait_box(process))
+        self.assertEqual(sandbox.finish(process), 0)
+        self.assertEqual(sandbox.opened(), [])
+
+
+# ---------------------------------------------------------------------------------------
+
+PAGE = b"http://hotel.example.cn/Company/Info.aspx"
+
+
+class AddressTest(E2ETest):
+    """The argument xdg-open receives is the page address, byte for byte."""
+
+    def test_published_example(self):
+        self.box.write("Config.ini", config(PAGE))
+        self.box.write("Company.ini", ini("Company", {
+            "CompanyNum": "1234567890", "CompanyType": "R01", "CompanyName": "无",
+            "DeviceId": "D1", "OtherInfo": ""}))
+        self.assertEqual(self.launch_ok(self.box), [
+            PAGE + b"?Id=MTIzNDU2Nzg5MA==&Name=%E6%97%A0&Type=UjAx&DeviceId=RDE=&other="
+            b"&Version=NS4wLjAuMA=="])
+
+    def test_identities_in_a_utf8_locale(self):
+        long_number = b"9" * 60
+        cases = [
+            # (name, url, Company.ini values, expected keyword arguments of address())
+            ("R02 takes its number from the upload account",
+             PAGE, {"CompanyNum": "555", "CompanyType": '" R02 "', "UploadUser": "ABC1234567890XYZ",
+                    "CompanyName": "Grand  Hotel", "DeviceId": "PC-7"},
+             dict(num=b"1234567890", kind=b"R01", name=b"Grand  Hotel", device=b"PC-7")),
+            ("short upload account keeps the number; r02 is no R02",
+             PAGE, {"CompanyNum": "777", "CompanyType": "R02", "UploadUser": "ABC123456789"},
+             dict(num=b"777", kind=b"R01")),
+            ("lower-case type stays",
+             PAGE, {"CompanyNum": "777", "CompanyType": "r02", "UploadUser": "ABC1234567890XYZ"},
+             dict(num=b"777", kind=b"r02")),
+            ("blank name becomes the placeholder; other text is form-encoded",
+             PAGE, {"CompanyName": '"   "', "OtherInfo": "a b~/:?&=+%中"},
+             dict(other="a b~/:?&=+%中".encode())),
+            ("a long number carries CR LF inside the address",
+             PAGE, {"CompanyNum": long_number.decode(), "CompanyType": "R01"},
+             dict(num=long_number, kind=b"R01")),
+            ("blanks at the end of the page stay in front of the query",
+             b"  http://h.example/p?x=1  ", {"CompanyNum": "1"}, dict(num=b"1")),
+            ("missing keys give empty values",
+             PAGE, {}, {}),
+            ("invalid UTF-8 in a name becomes U+FFFD",
+             PAGE, {"CompanyName": b"A\xffB"}, "A%EF%BF%BDB"),
+        ]
+        for name, url, values, expected in cases:
+            with self.subTest(name):
+                sandbox = self.fresh()
+                sandbox.write("Config.ini", config(url))
+                sandbox.write("Company.ini", ini("Company", values))
+                [argument] = self.launch_ok(sandbox)
+                if isinstance(expected, str):
+                    self.assertIn(b"&Name=" + expected.encode() + b"&Type=", argument)
+                else:
+                    self.assertEqual(argument, address(url, **expected))
+        self.assertIn(b"?Id=" + b64(long_number)[:76] + b"\r\n", address(PAGE, num=long_number))
+
+    def test_file_forms_and_start_conditions(self):
+        utf16 = lambda text: b"\xff\xfe" + text.replace("\n", "\r\n").encode("utf-16-le")
+        company = "[Company]\nCompanyNum=42\nCompanyName=中文 酒店\nOtherInfo=x\n"
+        url = base64.b64encode(PAGE).decode()
+        cases = [
+            ("UTF-16 LE files with their byte order mark",
+             utf16("[SysInfo]\nCompanyURL=%s\n" % url), utf16(company)),
+            ("UTF-8 byte order mark, odd case, blanks and junk inside the base64",
+             b"\xef\xbb\xbf[sysinfo]\r\ncompanyurl = " + b" * ".join(
+                 base64.b64encode(PAGE)[i:i + 5] for i in range(0, len(url), 5)) + b"\r\n",
+             company.encode()),
+        ]
+        for name, config_text, company_text in cases:
+            with self.subTest(name):
+                sandbox = self.fresh()
+                sandbox.write("Config.ini", config_text)
+                sandbox.write("Company.ini", company_text)
+                self.assertEqual(self.launch_ok(sandbox), [
+                    address(PAGE, num=b"42", name="中文 酒店".encode(), other=b"x")])
+
+        with self.subTest("arguments are ignored and the working directory does not matter"):
+            sandbox = self.fresh()
+            sandbox.write("Config.ini", config(PAGE))
+            sandbox.write("Company.ini", company.encode())
+            os.mkdir(os.path.join(sandbox.root, "elsewhere"))
+            # Were Qt to see these, it would take them for its own options.
+            self.assertEqual(
+                self.launch_ok(sandbox, ["-platform", "offscreen", "-display", ":4242", "x"],
+                               cwd=os.path.join(sandbox.root, "elsewhere")),
+                [address(PAGE, num=b"42", name="中文 酒店".encode(), other=b"x")])
+
+
+class CodePageTest(E2ETest):
+    """ANSI text in the GB family of code pages, through locales built for the test."""
+
+    @classmethod
+    def setUpClass(cls):
+        if shutil.which("localedef") is None:
+            raise unittest.SkipTest("localedef (package locales) is not installed")
+        cls.locales = tempfile.mkdtemp(prefix="companymain-locales-")
+        for charmap in ("GBK", "GB18030"):
+            subprocess.run(["localedef", "-i", "zh_CN", "-f", charmap,
+                            os.path.join(cls.locales, "zh_CN." + charmap)],
+                           check=True, capture_output=True, timeout=120)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.locales, True)
+
+    def launch_in(self, locale: str, config_text: bytes, company_text: bytes) -> bytes:
+        sandbox = self.fresh()
+        sandbox.write("Config.ini", config_text)
+        sandbox.write("Company.ini", company_text)
+        env = dict(sandbox.env, LOCPATH=self.locales, LANG=locale)
+        [argument] = self.launch_ok(sandbox, env=env)
+        return argument
+
+    def test_gbk(self):
+        page = "http://酒店.example/信息.aspx".encode("gbk")
+        cases = [
+            ("names in GBK", {"CompanyName": "无锡 大酒店".encode("gbk"), "OtherInfo": b"\x80"},
+             dict(name="无锡 大酒店", other="€")),
+            ("blank name: the placeholder is stored in GBK too", {"CompanyName": b""},
+             dict(name="无", other="")),
+            ("a bad byte becomes ?, the rest is kept", {"OtherInfo": b"\xff\xa1\xa1x"},
+             dict(name="无", other="?\u3000x")),
+            ("user-defined area maps into the Private Use Area", {"OtherInfo": b"\xaa\xa1"},
+             dict(name="无", other="\ue000")),
+        ]
+        for name, values, expected in cases:
+            with self.subTest(name):
+                argument = self.launch_in("zh_CN.GBK", config(page), ini("Company", values))
+                # The page address keeps its GBK bytes: only the query values are UTF-8.
+                self.assertEqual(argument, trim(
+                    page + b"?Id=&Name=" + form(expected["name"].encode()) + b"&Type=&DeviceId=" +
+                    b"&other=" + form(expected["other"].encode()) + b"&Version=NS4wLjAuMA=="))
+
+        with self.subTest("a UTF-16 file is read in the ANSI code page; ? for what GBK lacks"):
+            company = b"\xff\xfe" + "[Company]\r\nCompanyName=中文한\r\n".encode("utf-16-le")
+            argument = self.launch_in("zh_CN.GBK", config(page), company)
+            self.assertIn(b"&Name=" + form("中文?".encode()) + b"&Type=", argument)
+
+    def test_gb18030_outside_the_basic_plane(self):
+        name = "\U00020000酒店"
+        argument = self.launch_in("zh_CN.GB18030", config(PAGE),
+                                  ini("Company", {"CompanyName": name.encode("gb18030")}))
+        self.assertIn(b"&Name=%F0%A0%80%80%E9%85%92%E5%BA%97&Type=", argument)
+
+
+class MessageTest(E2ETest):
+    """Every message path: one box captioned 提示, exit code 0, nothing opened."""
+
+    def test_message_paths(self):
+        good_config = config(PAGE)
+        good_company = ini("Company", {"CompanyNum": "1"})
+
+        def fifo(sandbox, name):
+            os.mkfifo(sandbox.path(name))
+
+        def directory(sandbox, name):
+            os.mkdir(sandbox.path(name))
+
+        cases = [
+            ("configuration file missing", good_company, None, None),
+            ("configuration file is a directory", good_company, directory, None),
+            ("configuration file is a FIFO nobody writes to", good_company, fifo, None),
+            ("address key missing", good_company, ini("SysInfo", {"Other": "x"}), None),
+            ("address is base64 of blanks", good_company, ini("SysInfo", {"CompanyURL": "ICAJ"}),
+             None),
+            ("identity file missing", None, good_config, None),
+            ("identity file is a FIFO", lambda s, n: fifo(s, "Company.ini"), good_config, None),
+            ("identity file is a directory", lambda s, n: directory(s, "Company.ini"), good_config,
+             None),
+            ("xdg-open cannot be found", good_company, good_config, "/nonexistent"),
+        ]
+        for name, company, config_text, path in cases:
+            with self.subTest(name):
+                sandbox = self.fresh()
+                for file, content in (("Company.ini", company), ("Config.ini", config_text)):
+                    if callable(content):
+                        content(sandbox, file)
+                    elif content is not None:
+                        sandbox.write(file, content)
+                env = dict(sandbox.env, PATH=path) if path else None
+                self.assert_message_path(sandbox, env)
+
+
+class WindowTest(E2ETest):
+
+    def test_window_identity_exists_while_creation_shows_a_message(self):
+        # With the configuration missing, creation stops at its message: the main window
+        # already exists, hidden, and carries the class and caption a copy looks for.
+        self.box.write("Company.ini", ini("Company", {}))
+        process = self.box.start()
+        message = self.box.wait_box(process)
+        mine = [w for w in self.box.windows("--class", "^TFrm_CompanyMain$")
+                if self.box.pid_of(w) == process.pid and w != message]
+        self.assertEqual(len(mine), 1)
+        self.assertIn('"CompanyMain", "TFrm_CompanyMain"', self.box.prop(mine[0], "WM_CLASS"))
+        self.assertIn('"%s"' % TITLE, self.box.prop(mine[0], "_NET_WM_NAME"))
+        self.assertIn("IsUnMapped", run(["xwininfo", "-id", mine[0]], self.box.xenv()).stdout.decode())
+        self.assertIn('"CompanyMain", "TFrm_CompanyMain"', self.box.prop(message, "WM_CLASS"))
+        self.box.dismiss(message)
+        self.assertEqual(self.box.finish(process), 0)
+        self.assertEqual(self.box.opened(), [])
+
+
+class SingleInstanceTest(E2ETest):
+
+    def first_copy_waiting(self, sandbox=None):
+        """A copy that holds the lock while it shows its creation message."""
+        sandbox = sandbox or self.box
+        sandbox.write("Company.ini", ini("Company", {"CompanyNum": "1"}))
+        process = sandbox.start()
+        return process, sandbox.wait_box(process)
+
+    def test_second_copy_is_refused_without_a_window(self):
+        first, first_box = self.first_copy_waiting()
+        self.box.write("Config.ini", config(PAGE))  # the second copy would open the page
+        second = self.box.start()
+        second_box = self.box.wait_box(second)
+        self.assertEqual([w for w in self.box.windows("--name", "^%s$" % TITLE)
+                          if self.box.pid_of(w) == second.pid], [])
+        self.box.dismiss(second_box)
+        self.assertEqual(self.box.finish(second), 0)
+        # The first copy took the request and ignored it while it was being created.
+        self.assertIsNone(first.poll())
+        self.box.dismiss(first_box)
+        self.assertEqual(self.box.finish(first), 0)
+        self.assertEqual(self.box.opened(), [])
+
+    def test_third_copy_is_refused_while_a_refused_copy_shows_its_message(self):
+        first, first_box = self.first_copy_waiting()
+        second = self.box.start()
+        second_box = self.box.wait_box(second)
+        self.box.dismiss(first_box)
+        self.assertEqual(self.box.finish(first), 0)
+
+        self.box.write("Config.ini", config(PAGE))
+        third = self.box.start()
+        self.box.dismiss(self.box.wait_box(third))
+        self.assertEqual(self.box.finish(third), 0)
+        self.box.dismiss(second_box)
+        self.assertEqual(self.box.finish(second), 0)
+        self.assertEqual(self.box.opened(), [])
+        # With every holder gone, the next copy runs.
+        self.assertEqual(self.launch_ok(self.box), [address(PAGE, num=b"1")])
+
+    def test_copy_killed_with_sigkill_leaves_no_lock(self):
+        first, _ = self.first_copy_waiting()
+        first.send_signal(signal.SIGKILL)
+        first.wait(timeout=WAIT)
+        self.box.write("Config.ini", config(PAGE))
+        self.assertEqual(self.launch_ok(self.box), [address(PAGE, num=b"1")])
+
+    def test_browser_does_not_inherit_the_lock(self):
+        sandbox = self.fresh(browser_sleep=30)
+        sandbox.write("Config.ini", config(PAGE))
+        sandbox.write("Company.ini", ini("Company", {"CompanyNum": "1"}))
+        self.launch_ok(sandbox)
+        self.addCleanup(self.kill_browsers, sandbox)
+        # The first browser still runs; a second start is not refused.
+        process = sandbox.start()
+        self.assertEqual(sandbox.finish(process), 0)
+        self.assertEqual(len(sandbox.wait_opened(2)), 2)
+        inherited = "\n".join(sandbox.inherited_descriptors())
+        self.assertNotIn("CompanyMain", inherited)
+        self.assertNotIn("socket:", inherited)
+
+    @staticmethod
+    def kill_browsers(sandbox):
+        for name in os.listdir(sandbox.calls):
+            if name.startswith("call."):
+                try:
+                    os.kill(int(name.split(".")[1]), signal.SIGKILL)
+                except (ProcessLookupError, ValueError):
+                    pass
+
+    def test_sessions_and_unsafe_runtime_directories(self):
+        with self.subTest("another display is another session"):
+            first, first_box = self.first_copy_waiting()
+            other = Display()
+            self.addCleanup(other.close)
+            sandbox = Sandbox(self, other)
+            sandbox.runtime = self.box.runtime
+            sandbox.write("Config.ini", config(PAGE))
+            sandbox.write("Company.ini", ini("Company", {}))
+            sandbox.env["XDG_RUNTIME_DIR"] = self.box.runtime
+            self.assertEqual(self.launch_ok(sandbox), [address(PAGE)])
+            self.box.dismiss(first_box)
+            self.box.finish(first)
+
+        with self.subTest("a runtime directory open to others is not used"):
+            sandbox = self.fresh()
+            os.mkdir(os.path.join(sandbox.runtime, "CompanyMain"), 0o755)
+            os.chmod(os.path.join(sandbox.runtime, "CompanyMain"), 0o755)
+            sandbox.write("Config.ini", config(PAGE))
+            sandbox.write("Company.ini", ini("Company", {}))
+            self.launch_ok(sandbox)
+            self.assertEqual(os.listdir(os.path.join(sandbox.runtime, "CompanyMain")), [])
+            self.cleanup_fallback(sandbox)
+
+        with self.subTest("a symbolic link as the private directory is not followed"):
+            sandbox = self.fresh()
+            target = os.path.join(sandbox.root, "target")
+            os.mkdir(target, 0o700)
+            os.symlink(target, os.path.join(sandbox.runtime, "CompanyMain"))
+            sandbox.write("Config.ini", config(PAGE))
+            sandbox.write("Company.ini", ini("Company", {}))
+            self.launch_ok(sandbox)
+            self.assertEqual(os.listdir(target), [])
+            self.cleanup_fallback(sandbox)
+
+    def cleanup_fallback(self, sandbox):
+        """Removes what the fallback directory in /tmp got for this display."""
+        fallback = "/tmp/CompanyMain-%d" % os.geteuid()
+        session = sandbox.display.name.replace(":", "_")
+        found = [n for n in os.listdir(fallback) if ("-%s." % session) in n]
+        self.assertTrue(found, "the fallback directory was not used")
+        for name in found:
+            os.unlink(os.path.join(fallback, name))
+
+
+if __name__ == "__main__":
+    unittest.main()
