@@ -1,0 +1,71 @@
+#include "address/CodePage_win.h"
+
+#include <windows.h>
+
+#include <climits>
+#include <stdexcept>
+
+namespace {
+
+int CheckedLength(std::size_t size) {
+  // The conversion functions count in int; longer texts never occur in this program.
+  if (size > static_cast<std::size_t>(INT_MAX)) throw std::length_error("text too long");
+  return static_cast<int>(size);
+}
+
+std::wstring ToWide(std::string_view bytes, UINT codePage) {
+  if (bytes.empty()) return {};
+  const int length = CheckedLength(bytes.size());
+  const int units = MultiByteToWideChar(codePage, 0, bytes.data(), length, nullptr, 0);
+  if (units <= 0) return {};
+  std::wstring out(static_cast<std::size_t>(units), L'\0');
+  MultiByteToWideChar(codePage, 0, bytes.data(), length, out.data(), units);
+  return out;
+}
+
+std::string FromWide(std::wstring_view wide, UINT codePage, bool* exact) {
+  if (exact != nullptr) *exact = true;
+  if (wide.empty()) return {};
+  const int length = CheckedLength(wide.size());
+  // UTF-8 and UTF-7 reject the default-character arguments.
+  const bool canReport = codePage != CP_UTF8 && codePage != CP_UTF7 && exact != nullptr;
+  BOOL usedDefault = FALSE;
+  const int bytes = WideCharToMultiByte(codePage, 0, wide.data(), length, nullptr, 0, nullptr,
+                                        canReport ? &usedDefault : nullptr);
+  if (bytes <= 0) {
+    if (exact != nullptr) *exact = false;
+    return {};
+  }
+  std::string out(static_cast<std::size_t>(bytes), '\0');
+  WideCharToMultiByte(codePage, 0, wide.data(), length, out.data(), bytes, nullptr, nullptr);
+  if (canReport && usedDefault) *exact = false;
+  return out;
+}
+
+}  // namespace
+
+std::u16string TWinCodePage::ToUtf16(std::string_view ansi) const {
+  const std::wstring wide = ToWide(ansi, CP_THREAD_ACP);
+  return std::u16string(wide.begin(), wide.end());
+}
+
+std::string TWinCodePage::FromUtf16(std::u16string_view units) const {
+  const std::wstring wide(units.begin(), units.end());
+  return FromWide(wide, CP_THREAD_ACP, nullptr);
+}
+
+std::wstring WideFromUtf8(std::string_view utf8) {
+  return ToWide(utf8, CP_UTF8);
+}
+
+std::string Utf8FromWide(std::wstring_view wide) {
+  return FromWide(wide, CP_UTF8, nullptr);
+}
+
+std::wstring WideFromAnsi(std::string_view ansi, unsigned codePage) {
+  return ToWide(ansi, codePage);
+}
+
+std::string AnsiFromWide(std::wstring_view wide, unsigned codePage, bool* exact) {
+  return FromWide(wide, codePage, exact);
+}

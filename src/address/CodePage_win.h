@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "address/CodePage.h"
+
+// The ANSI code page of the current thread, as Windows converts it (CP_THREAD_ACP).
+class TWinCodePage final : public TCodePage {
+ public:
+  [[nodiscard]] std::u16string ToUtf16(std::string_view ansi) const override;
+  [[nodiscard]] std::string FromUtf16(std::u16string_view units) const override;
+};
+
+// Conversions at the boundary to the wide Windows functions. Bad input never fails: a bad
+// UTF-8 sequence becomes U+FFFD, a character missing from the code page becomes "?".
+std::wstring WideFromUtf8(std::string_view utf8);
+std::string Utf8FromWide(std::wstring_view wide);
+std::wstring WideFromAnsi(std::string_view ansi, unsigned codePage);
+// exact is set to false when a character had to be replaced.
+std::string AnsiFromWide(std::wstring_view wide, unsigned codePage, bool* exact = nullptr);

@@ -1,0 +1,249 @@
+#include "app/CompanyMain_win.h"
+
+#include <algorithm>
+
+#include "address/CodePage_win.h"
+#include "app/Messages.h"
+
+namespace {
+
+// Layout at 96 DPI, in pixels.
+constexpr int kDesignWidth = 1024;
+constexpr int kDesignHeight = 738;
+constexpr int kBevel = 2;  // lowered outer and raised inner bevel of the panel, 1 pixel each
+constexpr POINT kLabelAt = {445, 329};
+constexpr SIZE kLabelSize = {174, 12};
+constexpr POINT kPictureAt = {418, 327};
+constexpr int kPictureSize = 16;
+constexpr int kFontHeight = 12;
+constexpr COLORREF kLabelColour = RGB(0x28, 0x5B, 0xA2);  // 10640168 as a TColor
+
+constexpr UINT_PTR kAnimationTimer = 1;
+constexpr UINT kShowStepMessage = WM_APP + 1;
+
+template <class Function>
+Function UserFunction(const char* name) {
+  // Newer functions are looked up so that the program still starts on older Windows.
+  const FARPROC found = GetProcAddress(GetModuleHandleW(L"user32.dll"), name);
+  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
+}
+
+UINT WindowDpi(HWND window) {
+  using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+  static const auto getDpiForWindow = UserFunction<GetDpiForWindowFunction>("GetDpiForWindow");
+  if (getDpiForWindow != nullptr && window != nullptr) {
+    const UINT dpi = getDpiForWindow(window);
+    if (dpi != 0) return dpi;
+  }
+  HDC screen = GetDC(nullptr);
+  const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
+  if (screen != nullptr) ReleaseDC(nullptr, screen);
+  return dpi > 0 ? static_cast<UINT>(dpi) : USER_DEFAULT_SCREEN_DPI;
+}
+
+// The design size at this DPI, centred on the primary screen but never beyond its top-left
+// corner.
+RECT CentredDesignRect(UINT dpi) {
+  const int width = MulDiv(kDesignWidth, static_cast<int>(dpi), USER_DEFAULT_SCREEN_DPI);
+  const int height = MulDiv(kDesignHeight, static_cast<int>(dpi), USER_DEFAULT_SCREEN_DPI);
+  const int left = std::max(0, (GetSystemMetrics(SM_CXSCREEN) - width) / 2);
+  const int top = std::max(0, (GetSystemMetrics(SM_CYSCREEN) - height) / 2);
+  return RECT{left, top, left + width, top + height};
+}
+
+}  // namespace
+
+TWinMainWindow::TWinMainWindow(HINSTANCE instance, TLoadingPicture* picture)
+    : instance_(instance), picture_(picture) {}
+
+TWinMainWindow::~TWinMainWindow() {
+  window_.Reset();
+  if (class_ != 0) UnregisterClassW(MAKEINTATOM(class_), instance_);
+}
+
+bool TWinMainWindow::Create() {
+  const std::wstring className = WideFromUtf8(kMainWindowClass);
+  const std::wstring caption = WideFromUtf8(kAppTitle);
+
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = &TWinMainWindow::WindowProc;
+  windowClass.hInstance = instance_;
+  windowClass.hIcon = LoadIconW(instance_, MAKEINTRESOURCEW(1));
+  windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+  windowClass.hbrBackground = nullptr;  // every pixel is painted off-screen
+  windowClass.lpszClassName = className.c_str();
+  class_ = RegisterClassExW(&windowClass);
+  if (class_ == 0) return false;
+
+  dpi_ = WindowDpi(nullptr);
+  const RECT at = CentredDesignRect(dpi_);
+  HWND window =
+      CreateWindowExW(0, className.c_str(), caption.c_str(), WS_OVERLAPPEDWINDOW, at.left, at.top,
+                      at.right - at.left, at.bottom - at.top, nullptr, nullptr, instance_, this);
+  if (window == nullptr) return false;
+  if (window_.Get() != window) window_.Reset(window);  // normally taken at WM_NCCREATE
+  // Per-monitor awareness: the primary monitor may use another DPI than the system's.
+  const UINT dpi = WindowDpi(window);
+  if (dpi != dpi_) {
+    const RECT scaled = CentredDesignRect(dpi);
+    SetWindowPos(window, nullptr, scaled.left, scaled.top, scaled.right - scaled.left,
+                 scaled.bottom - scaled.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  ApplyDpi(dpi);
+  return true;
+}
+
+void TWinMainWindow::Show(bool startMinimized) {
+  HWND window = window_.Get();
+  if (window == nullptr || form_ == nullptr) return;
+  if (startMinimized) {
+    // After a failed creation step the window is never made visible; the quit is posted.
+    if (form_->CreationFailed()) return;
+    waitingForRestore_ = true;
+    ShowWindow(window, SW_SHOWMINNOACTIVE);
+    return;
+  }
+  // The show step runs before the window is visible, not on WM_SHOWWINDOW: Wine sends none
+  // when a hidden window is shown maximized.
+  form_->FormShow();
+  ShowWindow(window, SW_SHOWMAXIMIZED);
+  UpdateWindow(window);
+}
+
+LRESULT CALLBACK TWinMainWindow::WindowProc(HWND window, UINT message, WPARAM wParam,
+                                            LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+    auto* self = static_cast<TWinMainWindow*>(create->lpCreateParams);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    self->window_.Reset(window);
+  }
+  auto* self = reinterpret_cast<TWinMainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (self == nullptr) return DefWindowProcW(window, message, wParam, lParam);
+  if (message == WM_NCDESTROY) {
+    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+    self->window_.Release();  // already being destroyed
+    return DefWindowProcW(window, message, wParam, lParam);
+  }
+  return self->OnMessage(message, wParam, lParam);
+}
+
+LRESULT TWinMainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  HWND window = window_.Get();
+  switch (message) {
+    case WM_ERASEBKGND:
+      return 1;  // WM_PAINT covers everything, off-screen
+    case WM_PAINT:
+      Paint();
+      return 0;
+    case WM_TIMER:
+      if (wParam == kAnimationTimer && picture_ != nullptr) {
+        picture_->Advance();
+        SetTimer(window, kAnimationTimer, picture_->CurrentDelay(), nullptr);
+        const RECT picture = PictureRect();
+        InvalidateRect(window, &picture, FALSE);
+        return 0;
+      }
+      break;
+    case WM_WINDOWPOSCHANGED:
+      // Back from the minimized start (restored by the user, or maximized at another copy's
+      // request): the show step runs once the window has come back.
+      if (waitingForRestore_ && IsWindowVisible(window) && !IsIconic(window)) {
+        waitingForRestore_ = false;
+        PostMessageW(window, kShowStepMessage, 0, 0);
+      }
+      break;
+    case kShowStepMessage:
+      if (form_ != nullptr) form_->FormShow();
+      return 0;
+    case WM_DPICHANGED: {
+      ApplyDpi(HIWORD(wParam));
+      const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+      SetWindowPos(window, nullptr, suggested->left, suggested->top,
+                   suggested->right - suggested->left, suggested->bottom - suggested->top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+      InvalidateRect(window, nullptr, FALSE);
+      return 0;
+    }
+    case WM_DESTROY:
+      KillTimer(window, kAnimationTimer);
+      PostQuitMessage(0);
+      return 0;
+    default:
+      break;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void TWinMainWindow::ApplyDpi(UINT dpi) {
+  dpi_ = dpi != 0 ? dpi : USER_DEFAULT_SCREEN_DPI;
+  // "宋体" (SimSun) as the form's font; any system finds it by this name or its English one.
+  font_.Reset(CreateFontW(-Scale(kFontHeight), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                          DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                          DEFAULT_PITCH | FF_DONTCARE, L"\u5B8B\u4F53"));
+}
+
+int TWinMainWindow::Scale(int designPixels) const {
+  return MulDiv(designPixels, static_cast<int>(dpi_), USER_DEFAULT_SCREEN_DPI);
+}
+
+RECT TWinMainWindow::PictureRect() const {
+  const int left = kBevel + Scale(kPictureAt.x);
+  const int top = kBevel + Scale(kPictureAt.y);
+  return RECT{left, top, left + Scale(kPictureSize), top + Scale(kPictureSize)};
+}
+
+void TWinMainWindow::Paint() {
+  HWND window = window_.Get();
+  PAINTSTRUCT paint{};
+  HDC target = BeginPaint(window, &paint);
+  if (target == nullptr) return;
+  RECT client{};
+  GetClientRect(window, &client);
+  const int width = std::max(1, static_cast<int>(client.right));
+  const int height = std::max(1, static_cast<int>(client.bottom));
+
+  {
+    // Drawn off-screen and copied in one go, so the animation never flickers.
+    const TUniqueDc memory(CreateCompatibleDC(target));
+    const TUniqueBitmap bitmap(CreateCompatibleBitmap(target, width, height));
+    if (memory.Valid() && bitmap.Valid()) {
+      const TSelectObject useBitmap(memory.Get(), bitmap.Get());
+      HDC dc = memory.Get();
+
+      // Panel1: button face, lowered outer and raised inner bevel.
+      FillRect(dc, &client, GetSysColorBrush(COLOR_BTNFACE));
+      RECT panel = client;
+      DrawEdge(dc, &panel, BDR_SUNKENOUTER | BDR_RAISEDINNER, BF_RECT | BF_ADJUST);
+      // Pnl_Msg: the window colour over the panel's client area.
+      FillRect(dc, &panel, GetSysColorBrush(COLOR_WINDOW));
+
+      // Lb_Msg, transparent, in its own colour and font.
+      const std::wstring text = WideFromUtf8(kLoadingText);
+      RECT label{kBevel + Scale(kLabelAt.x), kBevel + Scale(kLabelAt.y), 0, 0};
+      label.right = label.left + Scale(kLabelSize.cx);
+      label.bottom = label.top + Scale(kLabelSize.cy);
+      const TSelectObject useFont(dc, font_.Get());
+      SetBkMode(dc, TRANSPARENT);
+      SetTextColor(dc, kLabelColour);
+      DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &label,
+                DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX | DT_NOCLIP);
+
+      // Img_Gif.
+      if (picture_ != nullptr) picture_->Draw(dc, PictureRect());
+
+      BitBlt(target, paint.rcPaint.left, paint.rcPaint.top,
+             paint.rcPaint.right - paint.rcPaint.left, paint.rcPaint.bottom - paint.rcPaint.top, dc,
+             paint.rcPaint.left, paint.rcPaint.top, SRCCOPY);
+    }
+  }
+  EndPaint(window, &paint);
+  StartAnimation();
+}
+
+void TWinMainWindow::StartAnimation() {
+  // The animation starts at the first paint, like the picture it stands for.
+  if (animating_ || picture_ == nullptr || !picture_->Animated()) return;
+  animating_ = SetTimer(window_.Get(), kAnimationTimer, picture_->CurrentDelay(), nullptr) != 0;
+}

@@ -1,0 +1,352 @@
+// Drives CompanyMain.exe under Wine the way a user would: starts copies, finds their windows
+// and message boxes by class and caption, reads them, presses OK and restores minimized
+// windows. Usage:
+//   companymain-driver <CompanyMain.exe> step...
+// Steps (NAME names a started copy; HEX is UTF-8 text in hex; times in milliseconds):
+//   start NAME [min]        start a copy (min: show command 7), working folder the root of C:
+//   box NAME HEX            wait for its message box; caption "提示", this text, one OK button
+//   ok NAME                 press OK on that box and wait for the box to go
+//   exit NAME               wait for the copy to end with exit code 0, showing no box
+//   quiet NAME MS           the copy keeps running for MS without any message box
+//   hidden NAME             its main window exists and is hidden
+//   disabled NAME           its main window is disabled (a modal box is up)
+//   nowindow NAME           it has no main window
+//   zoomed NAME             its main window becomes visible and maximized
+//   iconic NAME X Y W H     its window shows minimized and would restore to this rectangle
+//   restore NAME X Y W H    restore it from the taskbar; it appears normal at this rectangle
+//   sleep MS
+// Prints one line per step; exit status 1 at the first failing step.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr DWORD kTimeout = 20000;
+const wchar_t kCaption[] = L"\u63D0\u793A";                            // 提示
+const wchar_t kMainTitle[] = L"\u4F01\u4E1A\u4FE1\u606F\u7BA1\u7406";  // 企业信息管理
+const wchar_t kMainClass[] = L"TFrm_CompanyMain";
+
+struct Copy {
+  PROCESS_INFORMATION process{};
+  HWND box = nullptr;
+};
+
+std::wstring exePath;
+std::map<std::string, Copy> copies;
+
+std::string Utf8(const std::wstring& wide) {
+  if (wide.empty()) return {};
+  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
+                                    0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n,
+                      nullptr, nullptr);
+  return out;
+}
+
+std::string FromHex(const std::string& hex) {
+  std::string out;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+    out += static_cast<char>(std::strtoul(hex.substr(i, 2).c_str(), nullptr, 16));
+  }
+  return out;
+}
+
+[[noreturn]] void Fail(const std::string& step, const std::string& why) {
+  std::printf("FAIL %s: %s\n", step.c_str(), why.c_str());
+  std::fflush(stdout);
+  std::exit(1);
+}
+
+std::wstring ClassOf(HWND window) {
+  wchar_t name[256] = {};
+  GetClassNameW(window, name, 256);
+  return name;
+}
+
+// Text of a window of another process: WM_GETTEXT is marshalled across processes.
+std::wstring TextOf(HWND window) {
+  wchar_t text[4096] = {};
+  DWORD_PTR result = 0;
+  SendMessageTimeoutW(window, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                      5000, &result);
+  return text;
+}
+
+DWORD ProcessOf(HWND window) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  return pid;
+}
+
+std::vector<HWND> TopWindows() {
+  std::vector<HWND> all;
+  EnumWindows(
+      [](HWND window, LPARAM list) -> BOOL {
+        reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&all));
+  return all;
+}
+
+HWND FindBox(const Copy& copy) {
+  for (HWND window : TopWindows()) {
+    if (ProcessOf(window) == copy.process.dwProcessId && ClassOf(window) == L"#32770" &&
+        IsWindowVisible(window)) {
+      return window;
+    }
+  }
+  return nullptr;
+}
+
+HWND FindMain(const Copy& copy) {
+  for (HWND window : TopWindows()) {
+    wchar_t title[256] = {};
+    GetWindowTextW(window, title, 256);
+    if (ProcessOf(window) == copy.process.dwProcessId && ClassOf(window) == kMainClass &&
+        std::wstring(title) == kMainTitle) {
+      return window;
+    }
+  }
+  return nullptr;
+}
+
+bool Running(const Copy& copy) {
+  return WaitForSingleObject(copy.process.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+std::vector<HWND> Children(HWND parent) {
+  std::vector<HWND> all;
+  EnumChildWindows(
+      parent,
+      [](HWND window, LPARAM list) -> BOOL {
+        reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&all));
+  return all;
+}
+
+Copy& Named(const std::string& step, const std::string& name) {
+  const auto it = copies.find(name);
+  if (it == copies.end()) Fail(step, "no copy named " + name);
+  return it->second;
+}
+
+std::string RectText(const RECT& r) {
+  char text[96];
+  std::snprintf(text, sizeof text, "%ld,%ld %ldx%ld", static_cast<long>(r.left),
+                static_cast<long>(r.top), static_cast<long>(r.right - r.left),
+                static_cast<long>(r.bottom - r.top));
+  return text;
+}
+
+RECT ExpectedRect(char** args) {
+  const long x = std::atol(args[0]);
+  const long y = std::atol(args[1]);
+  return RECT{x, y, x + std::atol(args[2]), y + std::atol(args[3])};
+}
+
+bool SameRect(const RECT& a, const RECT& b) {
+  return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+// Polls without sleeping: some states last only while the copy starts the browser.
+template <class Condition>
+bool WaitFor(Condition condition, DWORD timeout = kTimeout, DWORD pause = 20) {
+  const ULONGLONG end = GetTickCount64() + timeout;
+  do {
+    if (condition()) return true;
+    if (pause > 0) Sleep(pause);
+  } while (GetTickCount64() < end);
+  return condition();
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** wargv) {
+  if (argc < 2) {
+    std::printf("usage: companymain-driver <CompanyMain.exe> step...\n");
+    return 2;
+  }
+  exePath = wargv[1];
+  std::vector<std::string> storage;
+  for (int i = 0; i < argc; ++i) storage.push_back(Utf8(wargv[i]));
+  std::vector<char*> argv;
+  for (auto& s : storage) argv.push_back(s.data());
+
+  for (int i = 2; i < argc;) {
+    const std::string step = argv[i];
+    const auto need = [&](int n) {
+      if (i + n >= argc) Fail(step, "missing arguments");
+    };
+    if (step == "start") {
+      need(1);
+      const std::string name = argv[i + 1];
+      const bool minimized = i + 2 < argc && std::string(argv[i + 2]) == "min";
+      STARTUPINFOW startup{};
+      startup.cb = sizeof startup;
+      startup.dwFlags = STARTF_USESHOWWINDOW;
+      startup.wShowWindow = minimized ? SW_SHOWMINNOACTIVE : SW_SHOWNORMAL;
+      std::wstring commandLine = L"\"" + exePath + L"\"";
+      Copy copy;
+      if (!CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          L"C:\\", &startup, &copy.process)) {
+        Fail(step, "CreateProcess failed, error " + std::to_string(GetLastError()));
+      }
+      copies[name] = copy;
+      std::printf("ok start %s%s\n", name.c_str(), minimized ? " minimized" : "");
+      i += minimized ? 3 : 2;
+    } else if (step == "box") {
+      need(2);
+      Copy& copy = Named(step, argv[i + 1]);
+      const std::string expected = FromHex(argv[i + 2]);
+      HWND box = nullptr;
+      if (!WaitFor([&] { return (box = FindBox(copy)) != nullptr || !Running(copy); }) ||
+          box == nullptr) {
+        Fail(step, std::string(argv[i + 1]) + " showed no message box");
+      }
+      const std::string caption = Utf8(TextOf(box));
+      std::string text;
+      int buttons = 0;
+      bool ok = false;
+      for (HWND child : Children(box)) {
+        if (GetDlgCtrlID(child) == 0xFFFF) text = Utf8(TextOf(child));
+        if (ClassOf(child) == L"Button") ++buttons;
+        if (GetDlgCtrlID(child) == IDOK) ok = true;
+      }
+      if (caption != Utf8(kCaption)) Fail(step, "caption is \"" + caption + "\"");
+      if (text != expected) Fail(step, "text is \"" + text + "\", expected \"" + expected + "\"");
+      if (buttons != 1 || !ok) Fail(step, "the box does not have exactly one OK button");
+      copy.box = box;
+      std::printf("ok box %s \"%s\"\n", argv[i + 1], text.c_str());
+      i += 3;
+    } else if (step == "ok") {
+      need(1);
+      Copy& copy = Named(step, argv[i + 1]);
+      if (copy.box == nullptr) Fail(step, "no box seen");
+      HWND button = GetDlgItem(copy.box, IDOK);
+      PostMessageW(copy.box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(button));
+      HWND box = copy.box;
+      if (!WaitFor([&] { return !IsWindow(box) || !IsWindowVisible(box); }, 5000)) {
+        Fail(step, "the box stayed");
+      }
+      copy.box = nullptr;
+      std::printf("ok pressed OK on %s\n", argv[i + 1]);
+      i += 2;
+    } else if (step == "exit") {
+      need(1);
+      Copy& copy = Named(step, argv[i + 1]);
+      HWND box = nullptr;
+      const bool ended = WaitFor([&] {
+        box = FindBox(copy);
+        return box != nullptr || !Running(copy);
+      });
+      if (box != nullptr)
+        Fail(step, "unexpected message box \"" + Utf8(TextOf(GetDlgItem(box, 0xFFFF))) + "\"");
+      if (!ended) Fail(step, std::string(argv[i + 1]) + " did not end");
+      DWORD code = 1;
+      GetExitCodeProcess(copy.process.hProcess, &code);
+      if (code != 0) Fail(step, "exit code " + std::to_string(code));
+      std::printf("ok %s ended with exit code 0\n", argv[i + 1]);
+      i += 2;
+    } else if (step == "quiet") {
+      need(2);
+      Copy& copy = Named(step, argv[i + 1]);
+      const DWORD ms = static_cast<DWORD>(std::atol(argv[i + 2]));
+      HWND box = nullptr;
+      WaitFor([&] { return (box = FindBox(copy)) != nullptr || !Running(copy); }, ms);
+      if (box != nullptr)
+        Fail(step, "message box \"" + Utf8(TextOf(GetDlgItem(box, 0xFFFF))) + "\"");
+      if (!Running(copy)) Fail(step, std::string(argv[i + 1]) + " ended");
+      std::printf("ok %s waits quietly\n", argv[i + 1]);
+      i += 3;
+    } else if (step == "hidden" || step == "disabled" || step == "nowindow") {
+      need(1);
+      Copy& copy = Named(step, argv[i + 1]);
+      HWND main = FindMain(copy);
+      if (step == "nowindow") {
+        if (main != nullptr) Fail(step, "it has a main window");
+      } else if (main == nullptr) {
+        Fail(step, "no window of class TFrm_CompanyMain with its caption");
+      } else if (step == "hidden" && IsWindowVisible(main)) {
+        Fail(step, "the window is visible");
+      } else if (step == "disabled" && IsWindowEnabled(main)) {
+        Fail(step, "the window is enabled");
+      }
+      std::printf("ok %s %s\n", argv[i + 1], step.c_str());
+      i += 2;
+    } else if (step == "zoomed") {
+      need(1);
+      Copy& copy = Named(step, argv[i + 1]);
+      if (!WaitFor(
+              [&] {
+                HWND main = FindMain(copy);
+                return main != nullptr && IsWindowVisible(main) && IsZoomed(main);
+              },
+              kTimeout, 0)) {
+        Fail(step, "the window never showed maximized");
+      }
+      std::printf("ok %s maximized\n", argv[i + 1]);
+      i += 2;
+    } else if (step == "iconic" || step == "restore") {
+      need(5);
+      Copy& copy = Named(step, argv[i + 1]);
+      const RECT expected = ExpectedRect(&argv[i + 2]);
+      HWND main = nullptr;
+      if (step == "iconic") {
+        if (!WaitFor([&] {
+              main = FindMain(copy);
+              return main != nullptr && IsWindowVisible(main) && IsIconic(main);
+            })) {
+          Fail(step, "the window never showed minimized");
+        }
+        WINDOWPLACEMENT placement{};
+        placement.length = sizeof placement;
+        GetWindowPlacement(main, &placement);
+        if (!SameRect(placement.rcNormalPosition, expected)) {
+          Fail(step, "restores to " + RectText(placement.rcNormalPosition));
+        }
+        std::printf("ok %s minimized, restores to %s\n", argv[i + 1], RectText(expected).c_str());
+      } else {
+        main = FindMain(copy);
+        if (main == nullptr) Fail(step, "no window");
+        // What the taskbar button sends when it is clicked.
+        PostMessageW(main, WM_SYSCOMMAND, SC_RESTORE, 0);
+        RECT seen{};
+        bool zoomed = false;
+        if (!WaitFor(
+                [&] {
+                  const bool back = IsWindow(main) && IsWindowVisible(main) && !IsIconic(main);
+                  if (back) {
+                    GetWindowRect(main, &seen);
+                    zoomed = IsZoomed(main) != FALSE;
+                  }
+                  return back;
+                },
+                kTimeout, 0)) {
+          Fail(step, "the window never came back");
+        }
+        if (zoomed) Fail(step, "restored maximized");
+        if (!SameRect(seen, expected)) Fail(step, "restored at " + RectText(seen));
+        std::printf("ok %s restored at %s\n", argv[i + 1], RectText(seen).c_str());
+      }
+      i += 6;
+    } else if (step == "sleep") {
+      need(1);
+      Sleep(static_cast<DWORD>(std::atol(argv[i + 1])));
+      i += 2;
+    } else {
+      Fail(step, "unknown step");
+    }
+    std::fflush(stdout);
+  }
+  return 0;
+}
