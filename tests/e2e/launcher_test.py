@@ -146,6 +146,10 @@ class Sandbox:
             "XDG_RUNTIME_DIR": self.runtime,
             "LANG": "C.UTF-8",
         }
+        # A sanitizer build reads its options from the environment the suite runs in.
+        for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
+            if name in os.environ:
+                self.env[name] = os.environ[name]
         self.processes = []
 
     def write(self, name: str, content: bytes):
