@@ -1,0 +1,104 @@
+"""Reads and answers CompanyMain's message boxes through the accessibility bus (AT-SPI).
+
+This is how a screen reader sees the program: the text of each message, its caption and its
+OK button. It needs a D-Bus session with the AT-SPI bus (start_bus) and Qt's bridge switched
+on in the program's environment (ENV).
+"""
+
+import os
+import subprocess
+import time
+
+ENV = {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1", "QT_ACCESSIBILITY": "1"}
+BUS_LAUNCHER = "/usr/libexec/at-spi-bus-launcher"
+
+
+def available() -> bool:
+    if not os.environ.get("DBUS_SESSION_BUS_ADDRESS") or not os.path.exists(BUS_LAUNCHER):
+        return False
+    try:
+        import pyatspi  # noqa: F401  (Debian's python3-pyatspi)
+    except ImportError:
+        return False
+    return True
+
+
+def start_bus(display: str) -> subprocess.Popen:
+    """Starts the AT-SPI bus for this D-Bus session."""
+    return subprocess.Popen([BUS_LAUNCHER, "--launch-immediately"],
+                            env=dict(os.environ, DISPLAY=display),
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def _walk(node, depth=0):
+    yield node
+    if depth > 8:
+        return
+    try:
+        count = node.childCount
+    except Exception:
+        return
+    for i in range(count):
+        try:
+            child = node.getChildAtIndex(i)
+        except Exception:
+            continue
+        if child is not None:
+            yield from _walk(child, depth + 1)
+
+
+def _apps(pid):
+    import pyatspi
+    desktop = pyatspi.Registry.getDesktop(0)
+    for i in range(desktop.childCount):
+        try:
+            app = desktop.getChildAtIndex(i)
+            if app is not None and (pid is None or app.get_process_id() == pid):
+                yield app
+        except Exception:
+            continue
+
+
+def messages(pid=None) -> list:
+    """(text, caption, ok button) of every message box the process shows."""
+    found = []
+    for app in _apps(pid):
+        for node in _walk(app):
+            try:
+                if node.getRoleName() != "alert":
+                    continue
+                caption = node.name
+                text, ok = None, None
+                for part in _walk(node):
+                    role = part.getRoleName()
+                    if role == "label" and part.name and text is None:
+                        text = part.name
+                    elif role == "push button" and ok is None:
+                        ok = part
+                found.append((text, caption, ok))
+            except Exception:
+                continue
+    return found
+
+
+def wait_message(pid, timeout=15.0):
+    """The first message box of the process, once it is there; None after the timeout."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        found = [m for m in messages(pid) if m[0] is not None and m[2] is not None]
+        if found:
+            return found[0]
+        time.sleep(0.05)
+    return None
+
+
+def press(button) -> bool:
+    """Presses the button as a screen reader user would."""
+    try:
+        action = button.queryAction()
+        for i in range(action.nActions):
+            if action.getName(i) in ("Press", "press", "click", "SetFocus") or i == 0:
+                return action.doAction(i)
+    except Exception:
+        return False
+    return False

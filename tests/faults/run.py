@@ -1,0 +1,588 @@
+#!/usr/bin/env python3
+"""Bad input, faults and load against the real Linux CompanyMain.
+
+    run.py matrix PROGRAM       every bad-input and concurrency case (run as an ordinary user
+                                inside a D-Bus session; messages are read through AT-SPI)
+    run.py users PROGRAM OTHER  cases between two users (run as root; OTHER is a second user)
+
+Prints one line per case and a closing line "N passed, N failed"; exits non-zero on a failure.
+"""
+
+import base64
+import os
+import pwd
+import random
+import signal
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
+
+import accessibility as a11y  # noqa: E402
+import launcher_test as e2e  # noqa: E402
+from launcher_test import PAGE, address, config, ini, b64  # noqa: E402
+
+BOUND = 20  # seconds a run may take before it counts as a hang
+RUNNING = "企业信息管理系统已经运行..."
+NO_CONFIG = "配置文件不存在,无法启动软件"
+NO_ADDRESS = "读取企业信息页面地址为空,无法启动软件"
+NO_IDENTITY = "读取企业身份信息失败,无法启动软件"
+COMPANY = ini("Company", {"CompanyNum": "1234567890", "CompanyType": "R01",
+                         "CompanyName": "无", "DeviceId": "D1"})
+OPENED = address(PAGE, num=b"1234567890", name="无".encode(), kind=b"R01", device=b"D1")
+
+
+class Case:
+    """What launcher_test's Sandbox needs of a test: cleanups and failures."""
+
+    def __init__(self):
+        self.cleanups = []
+
+    def addCleanup(self, function, *args):
+        self.cleanups.append((function, args))
+
+    def fail(self, message):
+        raise AssertionError(message)
+
+    def close(self):
+        for function, args in reversed(self.cleanups):
+            try:
+                function(*args)
+            except Exception:
+                pass
+
+
+def sandbox(case, display, **kw):
+    box = e2e.Sandbox(case, display, **kw)
+    box.env.update(a11y.ENV)
+    box.env["DBUS_SESSION_BUS_ADDRESS"] = os.environ.get("DBUS_SESSION_BUS_ADDRESS", "")
+    box.env["ASAN_OPTIONS"] = os.environ.get("ASAN_OPTIONS", "detect_leaks=0")
+    return box
+
+
+def snapshot(folder):
+    """Everything under the program folder, to show that nothing is written there."""
+    found = {}
+    for root, dirs, files in os.walk(folder):
+        for name in dirs + files:
+            path = os.path.join(root, name)
+            st = os.lstat(path)
+            found[os.path.relpath(path, folder)] = (st.st_mode, st.st_size, st.st_mtime_ns)
+    return found
+
+
+def run_once(box, env=None, answer=True):
+    """Runs the program to its end, answering every message; returns (code, texts, opened)."""
+    process = box.start(env=env)
+    texts = []
+    deadline = time.monotonic() + BOUND
+    while process.poll() is None:
+        if time.monotonic() > deadline:
+            process.kill()
+            raise AssertionError("did not end within %d s; messages %r" % (BOUND, texts))
+        for text, caption, ok in a11y.messages(process.pid):
+            if text is not None and ok is not None and answer:
+                if caption != e2e.CAPTION:
+                    raise AssertionError("message captioned %r" % caption)
+                texts.append(text)
+                a11y.press(ok)
+                gone_by = time.monotonic() + 5
+                while (process.poll() is None and time.monotonic() < gone_by
+                       and any(m[2] is not None for m in a11y.messages(process.pid))):
+                    time.sleep(0.05)
+        time.sleep(0.05)
+    code = process.wait()
+    if texts:
+        time.sleep(0.3)  # a browser started by mistake would have recorded itself by now
+        opened = box.opened()
+    else:
+        opened = box.wait_opened(1)
+    return code, texts, opened
+
+
+def expect(box, outcome, env=None):
+    before = snapshot(box.app)
+    code, texts, opened = run_once(box, env)
+    if code != 0:
+        raise AssertionError("exit code %d" % code)
+    kind, value = outcome
+    if kind == "message":
+        if texts != [value] or opened:
+            raise AssertionError("wanted message %r, got messages %r, opened %r"
+                                 % (value, texts, opened))
+    else:
+        if texts or opened != [[value]]:
+            raise AssertionError("wanted %r opened, got messages %r, opened %r"
+                                 % (value[:120], texts, [[a[:120] for a in o] for o in opened]))
+    after = snapshot(box.app)
+    if after != before:
+        changed = sorted(set(after.items()) ^ set(before.items()))
+        raise AssertionError("the program folder changed: %r" % changed[:5])
+
+
+# ---------------------------------------------------------------------------------------
+# Bad input: each case writes one file (or puts something in its place) and names the
+# outcome: the message the user must see, or the address the browser must get.
+
+def utf16(text: str) -> bytes:
+    return b"\xff\xfe" + text.replace("\n", "\r\n").encode("utf-16-le")
+
+
+def make(kind):
+    """Something other than a readable file, in the file's place."""
+    def put(box, name):
+        path = box.path(name)
+        if kind == "directory":
+            os.mkdir(path)
+        elif kind == "dangling symlink":
+            os.symlink(os.path.join(box.root, "nowhere"), path)
+        elif kind == "symlink loop":
+            os.symlink(path, path)
+        elif kind == "FIFO":
+            os.mkfifo(path)
+        elif kind == "unreadable":
+            box.write(name, COMPANY if name == "Company.ini" else config(PAGE))
+            os.chmod(path, 0)
+    return put
+
+
+def url_value(length):
+    """A CompanyURL value of the given length: the page, then characters the decoder skips,
+    with "/x" in base64 placed after the 2047th character, where the reader must cut."""
+    head = base64.b64encode(PAGE)
+    value = head + b"*" * (2047 - len(head))
+    value += base64.b64encode(b"/x")
+    value += b"*" * max(0, length - len(value))
+    return value[:length] if length <= 2047 else value
+
+
+rng = random.Random(20261208)
+RANDOM = bytes(rng.getrandbits(8) for _ in range(64 * 1024))
+FILLER = b"".join(b";%06d filler line of a large file\r\n" % i for i in range(300000))  # ~10 MiB
+
+
+def config_cases():
+    msg = lambda text: ("message", text)
+    opens = lambda addr: ("open", addr)
+    return [
+        ("empty", b"", msg(NO_ADDRESS)),
+        ("byte order mark alone", b"\xef\xbb\xbf", msg(NO_ADDRESS)),
+        ("64 KiB of random bytes", RANDOM, msg(NO_ADDRESS)),
+        ("NUL inside the value ends it",
+         b"[SysInfo]\r\nCompanyURL=" + base64.b64encode(PAGE) + b"\0" + base64.b64encode(b"/x"),
+         opens(OPENED)),
+        ("10 MiB before the section", FILLER + config(PAGE), opens(OPENED)),
+        ("one 1 MiB line", b"[SysInfo]\r\nCompanyURL=" + url_value(1 << 20) + b"\r\n",
+         opens(OPENED)),
+        ("value of 2046 characters", ini("SysInfo", {"CompanyURL": url_value(2046)}), opens(OPENED)),
+        ("value of 2047 characters", ini("SysInfo", {"CompanyURL": url_value(2047)}), opens(OPENED)),
+        ("value of 4096 characters is cut at 2047",
+         ini("SysInfo", {"CompanyURL": url_value(4096)}), opens(OPENED)),
+        ("UTF-16 LE with its mark",
+         utf16("[SysInfo]\nCompanyURL=%s\n" % base64.b64encode(PAGE).decode()), opens(OPENED)),
+        ("CR-only line ends", b"[Other]\rx=1\r[SysInfo]\rCompanyURL=" + base64.b64encode(PAGE) +
+         b"\r", opens(OPENED)),
+        ("duplicate sections and keys: the first wins",
+         config(PAGE) + config(b"http://wrong.example/") +
+         b"[SysInfo]\r\nCompanyURL=" + base64.b64encode(b"http://wrong2.example/") + b"\r\n",
+         opens(OPENED)),
+        ("quoted value", b"[SysInfo]\r\nCompanyURL=\"" + base64.b64encode(PAGE) + b"\"\r\n",
+         opens(OPENED)),
+        ("base64 of blanks", ini("SysInfo", {"CompanyURL": base64.b64encode(b" \t ")}),
+         msg(NO_ADDRESS)),
+        ("a directory", make("directory"), msg(NO_CONFIG)),
+        ("a dangling symlink", make("dangling symlink"), msg(NO_CONFIG)),
+        ("a symlink loop", make("symlink loop"), msg(NO_CONFIG)),
+        ("a FIFO nobody writes to", make("FIFO"), msg(NO_ADDRESS)),
+        ("unreadable", make("unreadable"), msg(NO_ADDRESS)),
+    ]
+
+
+def company_cases():
+    msg = lambda text: ("message", text)
+    opens = lambda **kw: ("open", address(PAGE, **kw))
+    long = lambda n: ini("Company", {"CompanyNum": "7" * n, "OtherInfo": "o" * n})
+    return [
+        ("empty: every value empty", b"", opens()),
+        ("byte order mark alone", b"\xef\xbb\xbf", opens()),
+        ("64 KiB of random bytes", RANDOM, opens()),
+        ("NUL inside a value ends it", b"[Company]\r\nCompanyName=AB\0CD\r\nDeviceId=D\0\r\n",
+         opens(name=b"AB", device=b"D")),
+        ("10 MiB before the section", FILLER + COMPANY, ("open", OPENED)),
+        ("one 1 MiB line", b"[Company]\r\nOtherInfo=" + b"x" * (1 << 20) + b"\r\n",
+         opens(other=b"x" * 2047)),
+        ("values of 2046 characters", long(2046),
+         opens(num=b"7" * 2046, other=b"o" * 2046)),
+        ("values of 2047 characters", long(2047),
+         opens(num=b"7" * 2047, other=b"o" * 2047)),
+        ("values of 2048 characters are cut", long(2048),
+         opens(num=b"7" * 2047, other=b"o" * 2047)),
+        ("values of 4096 characters are cut", long(4096),
+         opens(num=b"7" * 2047, other=b"o" * 2047)),
+        ("UTF-16 LE with its mark", utf16("[Company]\nCompanyName=中文 酒店\nCompanyNum=9\n"),
+         opens(num=b"9", name="中文 酒店".encode())),
+        ("CR-only line ends", b"[Company]\rCompanyNum=5\rCompanyType=R01\r",
+         opens(num=b"5", kind=b"R01")),
+        ("duplicate sections and keys: the first wins",
+         b"[Company]\r\nCompanyNum=1\r\nCompanyNum=2\r\n[Company]\r\nCompanyNum=3\r\nDeviceId=X\r\n",
+         opens(num=b"1")),
+        ("quoted values keep inner blanks", b"[Company]\r\nCompanyName=\"  Inn  \"\r\n",
+         opens(name=b"  Inn  ")),
+        ("bytes invalid in UTF-8 become U+FFFD",
+         b"[Company]\r\nCompanyName=A\xff\xfeB\r\nOtherInfo=\xe4\xb8\r\n",
+         ("open", PAGE + b"?Id=&Name=A%EF%BF%BD%EF%BF%BDB&Type=&DeviceId=&other=%EF%BF%BD"
+                         b"&Version=NS4wLjAuMA==")),
+        ("values of blanks only", b"[Company]\r\nCompanyNum=   \r\nCompanyName=\" \t \"\r\n"
+         b"CompanyType=\"  \"\r\n", opens()),
+        ("a directory", make("directory"), msg(NO_IDENTITY)),
+        ("a dangling symlink", make("dangling symlink"), msg(NO_IDENTITY)),
+        ("a symlink loop", make("symlink loop"), msg(NO_IDENTITY)),
+        ("a FIFO nobody writes to", make("FIFO"), msg(NO_IDENTITY)),
+        ("unreadable", make("unreadable"), msg(NO_IDENTITY)),
+    ]
+
+
+# ---------------------------------------------------------------------------------------
+
+class Report:
+    def __init__(self):
+        self.passed = 0
+        self.failed = 0
+
+    def case(self, name, function, *args):
+        case = Case()
+        started = time.monotonic()
+        try:
+            function(case, *args)
+        except Exception as error:  # noqa: BLE001  (every failure is a finding)
+            self.failed += 1
+            print("FAIL %s: %s" % (name, error), flush=True)
+        else:
+            self.passed += 1
+            print("ok   %s (%.1f s)" % (name, time.monotonic() - started), flush=True)
+        finally:
+            case.close()
+
+
+def bad_input(case, display, file, content, outcome):
+    box = sandbox(case, display)
+    other_file = "Config.ini" if file == "Company.ini" else "Company.ini"
+    box.write(other_file, config(PAGE) if other_file == "Config.ini" else COMPANY)
+    if callable(content):
+        content(box, file)
+    else:
+        box.write(file, content)
+    expect(box, outcome)
+
+
+def odd_program_folder(case, display):
+    box = sandbox(case, display)
+    odd = os.path.join(box.root, "前台 程序", "Company Main 企业")
+    os.makedirs(os.path.dirname(odd))
+    os.rename(box.app, odd)
+    box.app, box.config_dir = odd, os.path.join(odd, "Config")
+    box.program = os.path.join(odd, "CompanyMain")
+    box.write("Config.ini", config(PAGE))
+    box.write("Company.ini", COMPANY)
+    expect(box, ("open", OPENED))
+
+
+def simultaneous_copies(case, display, count=20):
+    """Copies started at the same moment: one opens the page, every other one is refused."""
+    box = sandbox(case, display)
+    box.write("Config.ini", config(PAGE))
+    box.write("Company.ini", COMPANY)
+    # Each copy waits in a shell for its line on a shared pipe, then becomes CompanyMain; one
+    # write releases them all at once.
+    gate_read, gate_write = os.pipe()
+    processes = []
+    for i in range(count):
+        log = open(os.path.join(box.root, "stderr.%d" % i), "wb")
+        case.addCleanup(log.close)
+        process = subprocess.Popen(["/bin/sh", "-c", 'read -r gate; exec "$0"', box.program],
+                                   env=box.env, cwd="/", stdin=gate_read,
+                                   stdout=subprocess.DEVNULL, stderr=log)
+        case.addCleanup(lambda p=process: (p.poll() is None and p.kill(), p.wait()))
+        processes.append(process)
+    os.close(gate_read)
+    time.sleep(0.5)  # every shell is waiting at its read
+    os.write(gate_write, b"go\n" * count)
+    os.close(gate_write)
+    texts = {}
+    deadline = time.monotonic() + BOUND * 3
+    while any(p.poll() is None for p in processes):
+        if time.monotonic() > deadline:
+            raise AssertionError("copies still running: %d"
+                                 % sum(p.poll() is None for p in processes))
+        for process in processes:
+            if process.poll() is None and process.pid not in texts:
+                for text, caption, ok in a11y.messages(process.pid):
+                    if text is not None and ok is not None:
+                        texts[process.pid] = text
+                        a11y.press(ok)
+        time.sleep(0.05)
+    codes = [p.wait() for p in processes]
+    opened = box.wait_opened(1)
+    if any(codes):
+        raise AssertionError("exit codes %r" % codes)
+    if opened != [[OPENED]]:
+        raise AssertionError("opened %d times" % len(opened))
+    if sorted(texts.values()) != [RUNNING] * (count - 1):
+        raise AssertionError("messages %r" % sorted(texts.values()))
+
+
+def killed_copy(case, display, stage):
+    """A copy killed with SIGKILL never leaves the next start refused."""
+    box = sandbox(case, display)
+    box.write("Company.ini", COMPANY)
+    victims = []
+    if stage.startswith("at once"):
+        box.write("Config.ini", config(PAGE))
+        process = box.start()
+        time.sleep(float(stage.split()[-1].rstrip("ms")) / 1000)
+        victims.append(process)
+    elif stage == "while it shows a message":
+        process = box.start()  # no configuration: it stops at its message
+        if a11y.wait_message(process.pid) is None:
+            raise AssertionError("no message")
+        victims.append(process)
+    elif stage == "refused copy while it waits for OK":
+        first = box.start()
+        if a11y.wait_message(first.pid) is None:
+            raise AssertionError("no message from the first copy")
+        second = box.start()
+        if a11y.wait_message(second.pid) is None:
+            raise AssertionError("no message from the second copy")
+        victims += [first, second]
+    for process in victims:
+        process.send_signal(signal.SIGKILL)
+        process.wait(timeout=BOUND)
+    for file in os.listdir(box.calls):
+        if file.startswith("call."):
+            os.unlink(os.path.join(box.calls, file))  # a page the victim may have opened
+    box.write("Config.ini", config(PAGE))
+    expect(box, ("open", OPENED))
+
+
+def holders_of(path_part):
+    """Processes with a descriptor on a file whose path contains path_part."""
+    found = set()
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            for fd in os.listdir("/proc/%s/fd" % pid):
+                if path_part in os.readlink("/proc/%s/fd/%s" % (pid, fd)):
+                    found.add(int(pid))
+        except OSError:
+            continue
+    return found
+
+
+def browser_holds_nothing(case, display):
+    """The browser, and what it starts, hold neither the lock nor the socket."""
+    box = sandbox(case, display, browser_sleep=30)
+    box.write("Config.ini", config(PAGE))
+    box.write("Company.ini", COMPANY)
+    # The browser starts a child of its own that outlives it, as real browsers do.
+    script = os.path.join(box.bin, "xdg-open")
+    with open(script) as f:
+        text = f.read()
+    with open(script, "w") as f:
+        f.write(text.replace("sleep", "sleep 30 & sleep", 1))
+    case.addCleanup(lambda: subprocess.run(["pkill", "-KILL", "-f", "sleep 30"], check=False))
+    expect(box, ("open", OPENED))
+    private = os.path.join(box.runtime, "CompanyMain")
+    holders = holders_of(private)
+    if holders:
+        raise AssertionError("processes %r still hold the private files" % sorted(holders))
+    code, texts, _ = run_once(box)
+    opened = box.wait_opened(2)
+    if code or texts or len(opened) != 2:
+        raise AssertionError("the next start was refused: %r %r" % (texts, len(opened)))
+
+
+def matrix(program):
+    e2e.PROGRAM = program
+    report = Report()
+    display = e2e.Display()
+    bus = a11y.start_bus(display.name)
+    time.sleep(0.5)
+    try:
+        for name, content, outcome in config_cases():
+            report.case("Config.ini: " + name, bad_input, display, "Config.ini", content, outcome)
+        for name, content, outcome in company_cases():
+            report.case("Company.ini: " + name, bad_input, display, "Company.ini", content, outcome)
+        report.case("program folder with blanks and Chinese characters", odd_program_folder,
+                    display)
+        report.case("20 copies at once: one opens, 19 are refused", simultaneous_copies, display)
+        for stage in ("at once 0ms", "at once 30ms", "at once 80ms", "while it shows a message",
+                      "refused copy while it waits for OK"):
+            report.case("SIGKILL " + stage + ": the next start works", killed_copy, display, stage)
+        report.case("the browser and its children hold no lock", browser_holds_nothing, display)
+    finally:
+        bus.terminate()
+        display.close()
+    return report
+
+
+# ---------------------------------------------------------------------------------------
+# Two users on one machine (run as root).
+
+def as_user(user, args, env, **kw):
+    return subprocess.Popen(["runuser", "-u", user, "--", "env", "-i",
+                             *("%s=%s" % kv for kv in env.items()), *args],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, **kw)
+
+
+def users(program, me, other):
+    report = Report()
+    display = e2e.Display()
+    mine, theirs = pwd.getpwnam(me), pwd.getpwnam(other)
+
+    def setup(case, user):
+        root = subprocess.run(["runuser", "-u", user, "--", "mktemp", "-d"], check=True,
+                              capture_output=True, text=True).stdout.strip()
+        case.addCleanup(subprocess.run, ["rm", "-rf", root])
+        run = os.path.join(root, "run")
+        app = os.path.join(root, "app")
+        calls = os.path.join(root, "calls")
+        for path in (run, app, os.path.join(app, "Config"), os.path.join(root, "bin"), calls):
+            subprocess.run(["runuser", "-u", user, "--", "mkdir", "-p", "-m", "700", path],
+                           check=True)
+        return root, run, app, calls
+
+    def place(user, root, app, config_text):
+        files = {os.path.join(app, "Config", "Company.ini"): COMPANY,
+                 os.path.join(root, "bin", "xdg-open"):
+                     e2e.FAKE_XDG_OPEN.format(dir=os.path.join(root, "calls"), sleep=0).encode()}
+        if config_text is not None:
+            files[os.path.join(app, "Config", "Config.ini")] = config_text
+        for path, content in files.items():
+            subprocess.run(["runuser", "-u", user, "--", "tee", path], input=content, check=True,
+                           stdout=subprocess.DEVNULL)
+        subprocess.run(["runuser", "-u", user, "--", "cp", program, os.path.join(app, "CompanyMain")],
+                       check=True)
+        subprocess.run(["chmod", "755", os.path.join(root, "bin", "xdg-open")], check=True)
+
+    def env(root, run):
+        values = {"PATH": os.path.join(root, "bin") + ":/usr/bin:/bin", "HOME": root,
+                  "DISPLAY": display.name, "LANG": "C.UTF-8", "ASAN_OPTIONS": "detect_leaks=0"}
+        if run:
+            values["XDG_RUNTIME_DIR"] = run
+        return values
+
+    def opened_by(root):
+        return [n for n in os.listdir(os.path.join(root, "calls")) if n.startswith("call.")]
+
+    def wait_end(process):
+        try:
+            return process.wait(timeout=BOUND)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            raise AssertionError("did not end")
+
+    def neighbour_cannot_reach(case):
+        root, run, app, _ = setup(case, me)
+        place(me, root, app, None)  # no configuration: it waits at its message, lock held
+        holder = as_user(me, [os.path.join(app, "CompanyMain")], env(root, run))
+        case.addCleanup(lambda: (holder.kill(), holder.wait()))
+        deadline = time.monotonic() + BOUND
+        private = os.path.join(run, "CompanyMain")
+        while not [n for n in (os.listdir(private) if os.path.isdir(private) else [])
+                   if n.endswith(".socket")]:
+            if time.monotonic() > deadline:
+                raise AssertionError("the lock and socket never appeared")
+            time.sleep(0.05)
+        names = os.listdir(private)
+        probe = (
+            "import os, socket, sys, fcntl\n"
+            "failures = []\n"
+            "for name in sys.argv[2:]:\n"
+            "    path = os.path.join(sys.argv[1], name)\n"
+            "    try:\n"
+            "        if name.endswith('.socket'):\n"
+            "            s = socket.socket(socket.AF_UNIX); s.connect(path); failures.append(name)\n"
+            "        else:\n"
+            "            fd = os.open(path, os.O_RDWR); fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)\n"
+            "            failures.append(name)\n"
+            "    except OSError:\n"
+            "        pass\n"
+            "print(' '.join(failures))\n")
+        result = subprocess.run(["runuser", "-u", other, "--", "/usr/bin/python3", "-c", probe,
+                                 private, *names], capture_output=True, text=True, timeout=BOUND)
+        if result.stdout.strip():
+            raise AssertionError("the other user reached %s" % result.stdout.strip())
+        if holder.poll() is not None:
+            raise AssertionError("the holder ended")
+
+    def foreign_fallback(case, kind):
+        # Our /tmp fallback made in advance by somebody else, or as a link: never used.
+        fallback = "/tmp/CompanyMain-%d" % mine.pw_uid
+        subprocess.run(["rm", "-rf", fallback], check=True)
+        case.addCleanup(subprocess.run, ["rm", "-rf", fallback])
+        bait = subprocess.run(["runuser", "-u", other, "--", "mktemp", "-d"], check=True,
+                              capture_output=True, text=True).stdout.strip()
+        case.addCleanup(subprocess.run, ["rm", "-rf", bait])
+        subprocess.run(["chmod", "777", bait], check=True)
+        if kind == "owned by another user":
+            subprocess.run(["runuser", "-u", other, "--", "mkdir", "-m", "777", fallback],
+                           check=True)
+            watched = fallback
+        else:
+            subprocess.run(["runuser", "-u", other, "--", "ln", "-s", bait, fallback], check=True)
+            watched = bait
+        root, _, app, _ = setup(case, me)
+        place(me, root, app, config(PAGE))
+        process = as_user(me, [os.path.join(app, "CompanyMain")], env(root, None))
+        if wait_end(process) != 0:
+            raise AssertionError("exit code %d" % process.returncode)
+        if len(opened_by(root)) != 1:
+            raise AssertionError("the page was not opened")
+        if os.listdir(watched):
+            raise AssertionError("it wrote into %s: %r" % (watched, os.listdir(watched)))
+
+    def separate_users(case):
+        # Another user's running copy does not refuse ours, even on the same display.
+        root_a, run_a, app_a, _ = setup(case, me)
+        place(me, root_a, app_a, None)
+        holder = as_user(me, [os.path.join(app_a, "CompanyMain")], env(root_a, run_a))
+        case.addCleanup(lambda: (holder.kill(), holder.wait()))
+        time.sleep(1.0)
+        root_b, _, app_b, _ = setup(case, other)
+        place(other, root_b, app_b, config(PAGE))
+        process = as_user(other, [os.path.join(app_b, "CompanyMain")], env(root_b, None))
+        if wait_end(process) != 0 or len(opened_by(root_b)) != 1:
+            raise AssertionError("the other user's copy was refused or failed")
+
+    try:
+        report.case("another user can neither take our lock nor reach our socket",
+                    neighbour_cannot_reach)
+        report.case("a /tmp fallback owned by another user is never used", foreign_fallback,
+                    "owned by another user")
+        report.case("a /tmp fallback that is a symlink is never used", foreign_fallback,
+                    "a symlink")
+        report.case("another user's running copy does not refuse ours", separate_users)
+    finally:
+        display.close()
+    return report
+
+
+def main():
+    if len(sys.argv) < 3 or sys.argv[1] not in ("matrix", "users"):
+        print(__doc__)
+        return 2
+    if sys.argv[1] == "matrix":
+        if not a11y.available():
+            print("AT-SPI is not available: run inside dbus-run-session with python3-pyatspi")
+            return 2
+        report = matrix(os.path.abspath(sys.argv[2]))
+    else:
+        me = pwd.getpwuid(os.getuid()).pw_name if len(sys.argv) < 5 else sys.argv[4]
+        report = users(os.path.abspath(sys.argv[2]), me, sys.argv[3])
+    print("%d passed, %d failed" % (report.passed, report.failed), flush=True)
+    return 0 if report.failed == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
