@@ -17,8 +17,15 @@ import tempfile
 import time
 import unittest
 
+import accessibility
+
 PROGRAM = os.environ.get("COMPANYMAIN", "")
 CAPTION = "提示"
+RUNNING = "企业信息管理系统已经运行..."
+NO_CONFIG = "配置文件不存在,无法启动软件"
+NO_ADDRESS = "读取企业信息页面地址为空,无法启动软件"
+NO_IDENTITY = "读取企业身份信息失败,无法启动软件"
+NO_BROWSER = "无法启动浏览器,请检查系统的默认浏览器设置"
 TITLE = "企业信息管理"
 WAIT = 15  # seconds; generous, the machines running CI are slow and shared
 
@@ -81,6 +88,19 @@ def config(url: bytes) -> bytes:
 
 # ---------------------------------------------------------------------------------------
 # The machinery: a display, a program folder, a recording browser.
+
+# Message texts are read through AT-SPI when the tests run inside a D-Bus session
+# (dbus-run-session) on a machine with the accessibility bus; ctest runs them that way.
+ACCESSIBILITY = accessibility.available()
+_bus = None
+
+
+def accessibility_bus(display: str):
+    global _bus
+    if ACCESSIBILITY and _bus is None:
+        _bus = accessibility.start_bus(display)
+        time.sleep(0.3)
+
 
 def run(args, env, timeout=WAIT, check=True):
     return subprocess.run(args, env=env, timeout=timeout, check=check, capture_output=True)
@@ -146,6 +166,10 @@ class Sandbox:
             "XDG_RUNTIME_DIR": self.runtime,
             "LANG": "C.UTF-8",
         }
+        if ACCESSIBILITY:
+            # Lets the tests read message texts the way a screen reader does.
+            self.env.update(accessibility.ENV)
+            self.env["DBUS_SESSION_BUS_ADDRESS"] = os.environ["DBUS_SESSION_BUS_ADDRESS"]
         # A sanitizer build reads its options from the environment the suite runs in.
         for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
             if name in os.environ:
@@ -251,6 +275,7 @@ class E2ETest(unittest.TestCase):
             self.skipTest("COMPANYMAIN is not set")
         self.display = Display()
         self.addCleanup(self.display.close)
+        accessibility_bus(self.display.name)
         self.box = Sandbox(self, self.display, self.browser_sleep)
 
     def fresh(self, browser_sleep=0) -> Sandbox:
@@ -268,10 +293,15 @@ class E2ETest(unittest.TestCase):
         self.assertEqual(len(calls), 1, "xdg-open must be started exactly once")
         return calls[0]
 
-    def assert_message_path(self, sandbox: Sandbox, env=None):
-        """One message, dismissed; exit code 0 and nothing opened."""
+    def assert_message_path(self, sandbox: Sandbox, env=None, text=None):
+        """One message (with this text), dismissed; exit code 0 and nothing opened."""
         process = sandbox.start(env=env)
-        sandbox.dismiss(sandbox.wait_box(process))
+        box = sandbox.wait_box(process)
+        if text is not None:
+            found = accessibility.wait_message(process.pid, WAIT)
+            self.assertIsNotNone(found, "the message has no accessible text")
+            self.assertEqual((found[0], found[1]), (text, CAPTION))
+        sandbox.dismiss(box)
         self.assertEqual(sandbox.finish(process), 0)
         self.assertEqual(sandbox.opened(), [])
 
@@ -422,7 +452,13 @@ class CodePageTest(E2ETest):
 
 
 class MessageTest(E2ETest):
-    """Every message path: one box captioned 提示, exit code 0, nothing opened."""
+    """Every message path: one box captioned 提示 with its text, exit code 0, nothing opened."""
+
+    def setUp(self):
+        super().setUp()
+        if not ACCESSIBILITY:
+            self.fail("message texts are read through AT-SPI: run inside dbus-run-session, "
+                      "with at-spi2-core and python3-pyatspi installed")
 
     def test_message_paths(self):
         good_config = config(PAGE)
@@ -435,19 +471,20 @@ class MessageTest(E2ETest):
             os.mkdir(sandbox.path(name))
 
         cases = [
-            ("configuration file missing", good_company, None, None),
-            ("configuration file is a directory", good_company, directory, None),
-            ("configuration file is a FIFO nobody writes to", good_company, fifo, None),
-            ("address key missing", good_company, ini("SysInfo", {"Other": "x"}), None),
+            ("configuration file missing", good_company, None, None, NO_CONFIG),
+            ("configuration file is a directory", good_company, directory, None, NO_CONFIG),
+            ("configuration file is a FIFO nobody writes to", good_company, fifo, None, NO_ADDRESS),
+            ("address key missing", good_company, ini("SysInfo", {"Other": "x"}), None, NO_ADDRESS),
             ("address is base64 of blanks", good_company, ini("SysInfo", {"CompanyURL": "ICAJ"}),
-             None),
-            ("identity file missing", None, good_config, None),
-            ("identity file is a FIFO", lambda s, n: fifo(s, "Company.ini"), good_config, None),
+             None, NO_ADDRESS),
+            ("identity file missing", None, good_config, None, NO_IDENTITY),
+            ("identity file is a FIFO", lambda s, n: fifo(s, "Company.ini"), good_config, None,
+             NO_IDENTITY),
             ("identity file is a directory", lambda s, n: directory(s, "Company.ini"), good_config,
-             None),
-            ("xdg-open cannot be found", good_company, good_config, "/nonexistent"),
+             None, NO_IDENTITY),
+            ("xdg-open cannot be found", good_company, good_config, "/nonexistent", NO_BROWSER),
         ]
-        for name, company, config_text, path in cases:
+        for name, company, config_text, path, text in cases:
             with self.subTest(name):
                 sandbox = self.fresh()
                 for file, content in (("Company.ini", company), ("Config.ini", config_text)):
@@ -456,7 +493,7 @@ class MessageTest(E2ETest):
                     elif content is not None:
                         sandbox.write(file, content)
                 env = dict(sandbox.env, PATH=path) if path else None
-                self.assert_message_path(sandbox, env)
+                self.assert_message_path(sandbox, env, text)
 
 
 class WindowTest(E2ETest):
@@ -493,6 +530,8 @@ class SingleInstanceTest(E2ETest):
         self.box.write("Config.ini", config(PAGE))  # the second copy would open the page
         second = self.box.start()
         second_box = self.box.wait_box(second)
+        if ACCESSIBILITY:
+            self.assertEqual(accessibility.wait_message(second.pid, WAIT)[0], RUNNING)
         self.assertEqual([w for w in self.box.windows("--name", "^%s$" % TITLE)
                           if self.box.pid_of(w) == second.pid], [])
         self.box.dismiss(second_box)

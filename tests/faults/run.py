@@ -22,13 +22,10 @@ sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
 
 import accessibility as a11y  # noqa: E402
 import launcher_test as e2e  # noqa: E402
-from launcher_test import PAGE, address, config, ini, b64  # noqa: E402
+from launcher_test import (PAGE, RUNNING, NO_CONFIG, NO_ADDRESS, NO_IDENTITY, address, config,  # noqa: E402
+                           ini)
 
 BOUND = 20  # seconds a run may take before it counts as a hang
-RUNNING = "企业信息管理系统已经运行..."
-NO_CONFIG = "配置文件不存在,无法启动软件"
-NO_ADDRESS = "读取企业信息页面地址为空,无法启动软件"
-NO_IDENTITY = "读取企业身份信息失败,无法启动软件"
 COMPANY = ini("Company", {"CompanyNum": "1234567890", "CompanyType": "R01",
                          "CompanyName": "无", "DeviceId": "D1"})
 OPENED = address(PAGE, num=b"1234567890", name="无".encode(), kind=b"R01", device=b"D1")
