@@ -59,6 +59,8 @@ TFrm_CompanyMainQt::TFrm_CompanyMainQt(TDesktop& desktop, CompanyIdentitySource&
   auto* label = new QLabel(FromUtf8(kLoadingText), pane);
   label->setObjectName("Lb_Msg");
   label->setGeometry(kLabelGeometry);
+  // On the pane's Base background Qt would draw the text in the Text colour: pin the role.
+  label->setForegroundRole(QPalette::WindowText);
   QPalette labelPalette = label->palette();
   labelPalette.setColor(QPalette::WindowText, kLabelColour);
   label->setPalette(labelPalette);

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFrame>
+#include <QImage>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMovie>
@@ -148,7 +149,14 @@ TEST_F(WindowTest, LayoutOfTheWindow) {
   EXPECT_EQ(label->parentWidget(), pane);
   EXPECT_EQ(label->text(), QStringLiteral("正在努力加载页面,请稍候......"));
   EXPECT_EQ(label->geometry(), QRect(445, 329, 174, 12));
-  EXPECT_EQ(label->palette().color(QPalette::WindowText), QColor(0x28, 0x5B, 0xA2));
+  // What is drawn, not what is set: on the pane's Base background a label would otherwise
+  // draw in the Text colour.
+  const QImage drawn = label->grab().toImage();
+  bool inBlue = false;
+  for (int y = 0; y < drawn.height() && !inBlue; ++y)
+    for (int x = 0; x < drawn.width() && !inBlue; ++x)
+      inBlue = drawn.pixelColor(x, y) == QColor(0x28, 0x5B, 0xA2);
+  EXPECT_TRUE(inBlue) << "the loading text is not drawn in #285BA2";
   EXPECT_EQ(label->font().pixelSize(), 12);
   EXPECT_EQ(picture->parentWidget(), pane);
 
