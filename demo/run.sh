@@ -8,6 +8,10 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
 program=${1:-$root/build/CompanyMain}
+# As root on a fresh machine, bring in what building and running need (apt, only if missing).
+if [ "$(id -u)" -eq 0 ]; then
+  bash "$root/scripts/install-deps.sh" linux
+fi
 if [ ! -x "$program" ]; then
   echo "Building CompanyMain..."
   (cd "$root" && cmake --preset default >/dev/null && cmake --build --preset default -j2 --target CompanyMain)
