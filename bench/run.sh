@@ -11,8 +11,16 @@
 # medians and ratios; it never passes or fails.
 #
 # Environment: BENCH_BUILD (Linux build dir, default build-bench), BENCH_BUILD_WIN (default
-# build-bench-win64), BENCH_SKIP_WINE=1, BENCH_SKIP_LINUX=1, BENCH_JOBS (default 2).
+# build-bench-win64), BENCH_SKIP_WINE=1, BENCH_SKIP_LINUX=1, BENCH_JOBS (default 2), and
+# BENCH_EXTRA="label=/path/to/CompanyMain label2=/path/to/CompanyMain.exe ..." to measure other
+# builds of the launcher (a proposed change, say) in the same rounds.
 set -euo pipefail
+
+# A desktop session has a session bus, and Qt talks to it while it starts; without one, libdbus
+# would start a new bus through dbus-launch in every run.
+if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ] && command -v dbus-run-session >/dev/null; then
+  exec dbus-run-session -- "$0" "$@"
+fi
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BENCH="$ROOT/bench"
@@ -90,6 +98,21 @@ if [ -n "$LINUX_APP" ]; then
   cp "$LINUX_APP" "$WORK/linux-app/CompanyMain"
   write_config "$WORK/linux-app"
 fi
+EXTRA_LINUX=()
+EXTRA_WIN=()
+for entry in ${BENCH_EXTRA:-}; do
+  label=${entry%%=*}
+  path=${entry#*=}
+  [ -f "$path" ] || { say "BENCH_EXTRA: no file $path"; continue; }
+  mkdir -p "$WORK/extra-$label"
+  write_config "$WORK/extra-$label"
+  case "$path" in
+    *.exe) cp "$path" "$WORK/extra-$label/CompanyMain.exe"
+           EXTRA_WIN+=("x-$label|$WORK/extra-$label/CompanyMain.exe|") ;;
+    *) cp "$path" "$WORK/extra-$label/CompanyMain"
+       EXTRA_LINUX+=("x-$label|$WORK/extra-$label/CompanyMain|") ;;
+  esac
+done
 if [ -n "$WIN_APP" ]; then
   mkdir -p "$WORK/win-app"
   cp "$WIN_APP" "$WORK/win-app/CompanyMain.exe"
@@ -121,6 +144,7 @@ run_one() {
   if [ "$kind" = linux ]; then
     line=$(env -i HOME="$HOME" PATH="$TOOLS/bin:/usr/bin:/bin" LANG=C.UTF-8 \
       DISPLAY=":$DISPLAY_NUM" XDG_RUNTIME_DIR="$runtime" BENCH_STAMP="$stamp" \
+      ${DBUS_SESSION_BUS_ADDRESS:+DBUS_SESSION_BUS_ADDRESS="$DBUS_SESSION_BUS_ADDRESS"} \
       "$TOOLS/timer" 20 "$@")
   else
     line=$(env -i HOME="$HOME" PATH="/usr/bin:/bin" LANG=C.UTF-8 DISPLAY=":$DISPLAY_NUM" \
@@ -211,22 +235,26 @@ ratio() {  # ratio NAME FLOOR LABEL
 say "CompanyMain launch benchmark — $(date -u '+%Y-%m-%d %H:%M UTC')"
 say "machine: $(nproc) cores, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n1)," \
   "$(. /etc/os-release && echo "$PRETTY_NAME"), kernel $(uname -r)"
-say "load average at start: $(cut -d' ' -f1-3 /proc/loadavg); $RUNS measured runs each after $WARMUP warm-up rounds; Xvfb :$DISPLAY_NUM 1920x1080x24"
+say "load average at start: $(cut -d' ' -f1-3 /proc/loadavg); $RUNS measured runs each after $WARMUP warm-up rounds; Xvfb :$DISPLAY_NUM 1920x1080x24, no window manager"
+say "session bus: ${DBUS_SESSION_BUS_ADDRESS:-none}"
 say ""
 
 if [ "${BENCH_SKIP_LINUX:-0}" != 1 ]; then
   progs=("qt-floor|$TOOLS/floor-qt|" "c-floor|$TOOLS/floor-spawn|")
   [ -n "$LINUX_APP" ] && progs=("launcher|$WORK/linux-app/CompanyMain|" "${progs[@]}")
+  progs+=("${EXTRA_LINUX[@]}")
   rounds linux "${progs[@]}"
   say "Linux, Qt $(pkg-config --modversion Qt6Widgets) on xcb (medians):"
   header
   [ -n "$LINUX_APP" ] && row launcher "CompanyMain"
   row qt-floor "Qt Widgets floor"
   row c-floor "static C floor"
+  for entry in "${EXTRA_LINUX[@]}"; do row "${entry%%|*}" "${entry%%|*}"; done
   if [ -n "$LINUX_APP" ]; then
     ratio launcher qt-floor "CompanyMain / Qt floor:"
     ratio launcher c-floor "CompanyMain / C floor:"
   fi
+  for entry in "${EXTRA_LINUX[@]}"; do ratio "${entry%%|*}" qt-floor "${entry%%|*} / Qt floor:"; done
   say ""
 fi
 
@@ -240,6 +268,8 @@ if [ "$HAVE_WINE" = 1 ]; then
   }
   # One persistent wineserver, with its desktop process, serves every run.
   mkdir -p "$WINEPREFIX_DIR"
+  # A server left from an earlier run of this prefix would keep its desktop on another display.
+  wine_env wineserver -k 2>/dev/null || true
   WINE_STARTED=1
   wine_env wineserver -p
   if [ ! -f "$WINEPREFIX_DIR/system.reg" ]; then
@@ -266,13 +296,16 @@ if [ "$HAVE_WINE" = 1 ]; then
 
   progs=("win-floor|$TOOLS/floor_win.exe|")
   [ -n "$WIN_APP" ] && progs=("win-launcher|$WORK/win-app/CompanyMain.exe|" "${progs[@]}")
+  progs+=("${EXTRA_WIN[@]}")
   rounds wine "${progs[@]}"
   DESKTOP_AFTER=$(desktop_pid)
   say "Windows build under $(wine_env "$WINE64" --version 2>/dev/null), wineserver -p (medians):"
   header
   [ -n "$WIN_APP" ] && row win-launcher "CompanyMain.exe"
   row win-floor "Win32 window floor"
+  for entry in "${EXTRA_WIN[@]}"; do row "${entry%%|*}" "${entry%%|*}"; done
   [ -n "$WIN_APP" ] && ratio win-launcher win-floor "CompanyMain.exe / Win32 floor:"
+  for entry in "${EXTRA_WIN[@]}"; do ratio "${entry%%|*}" win-floor "${entry%%|*} / Win32 floor:"; done
   if [ -n "$DESKTOP_BEFORE" ] && [ "$DESKTOP_BEFORE" = "$DESKTOP_AFTER" ]; then
     say "  Wine desktop process $DESKTOP_BEFORE stayed alive across all runs"
   else
