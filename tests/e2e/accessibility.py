@@ -5,8 +5,11 @@ OK button. It needs a D-Bus session with the AT-SPI bus (start_bus) and Qt's bri
 on in the program's environment (ENV).
 """
 
+import atexit
 import os
+import shutil
 import subprocess
+import tempfile
 import time
 
 ENV = {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1", "QT_ACCESSIBILITY": "1"}
@@ -23,11 +26,32 @@ def available() -> bool:
     return True
 
 
-def start_bus(display: str) -> subprocess.Popen:
-    """Starts the AT-SPI bus for this D-Bus session."""
-    return subprocess.Popen([BUS_LAUNCHER, "--launch-immediately"],
-                            env=dict(os.environ, DISPLAY=display),
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+def start_bus() -> subprocess.Popen:
+    """Starts the AT-SPI bus for this D-Bus session.
+
+    Without a display: the launcher would end with the first display that closes, and
+    programs find the bus through the session bus anyway."""
+    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    # Its socket lives in the cache folder; one of our own keeps sessions that run side by side
+    # apart (programs learn the address from the session bus).
+    env["XDG_CACHE_HOME"] = tempfile.mkdtemp(prefix="companymain-atspi-")
+    atexit.register(shutil.rmtree, env["XDG_CACHE_HOME"], True)
+    launcher = subprocess.Popen([BUS_LAUNCHER, "--launch-immediately"], env=env,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    # The first AT-SPI call of a client aborts it when the bus is not up yet: wait for it.
+    deadline = time.monotonic() + 30
+    while time.monotonic() < deadline:
+        asked = subprocess.run(["dbus-send", "--session", "--print-reply=literal",
+                                "--dest=org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus.GetAddress"],
+                               capture_output=True, text=True)
+        address = asked.stdout.strip()
+        if asked.returncode == 0 and address and subprocess.run(
+                ["dbus-send", "--bus=" + address, "--print-reply", "--dest=org.freedesktop.DBus",
+                 "/org/freedesktop/DBus", "org.freedesktop.DBus.ListNames"],
+                capture_output=True).returncode == 0:
+            return launcher
+        time.sleep(0.1)
+    raise RuntimeError("the AT-SPI bus did not come up")
 
 
 def _walk(node, depth=0):

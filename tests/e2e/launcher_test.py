@@ -95,10 +95,10 @@ ACCESSIBILITY = accessibility.available()
 _bus = None
 
 
-def accessibility_bus(display: str):
+def accessibility_bus():
     global _bus
     if ACCESSIBILITY and _bus is None:
-        _bus = accessibility.start_bus(display)
+        _bus = accessibility.start_bus()
         time.sleep(0.3)
 
 
@@ -275,7 +275,7 @@ class E2ETest(unittest.TestCase):
             self.skipTest("COMPANYMAIN is not set")
         self.display = Display()
         self.addCleanup(self.display.close)
-        accessibility_bus(self.display.name)
+        accessibility_bus()
         self.box = Sandbox(self, self.display, self.browser_sleep)
 
     def fresh(self, browser_sleep=0) -> Sandbox:

@@ -403,7 +403,7 @@ def matrix(program):
     e2e.PROGRAM = program
     report = Report()
     display = e2e.Display()
-    bus = a11y.start_bus(display.name)
+    bus = a11y.start_bus()
     time.sleep(0.5)
     try:
         for name, content, outcome in config_cases():
