@@ -13,12 +13,15 @@
 # Environment: BENCH_BUILD (Linux build dir, default build-bench), BENCH_BUILD_WIN (default
 # build-bench-win64), BENCH_SKIP_WINE=1, BENCH_SKIP_LINUX=1, BENCH_JOBS (default 2), and
 # BENCH_EXTRA="label=/path/to/CompanyMain label2=/path/to/CompanyMain.exe ..." to measure other
-# builds of the launcher (a proposed change, say) in the same rounds.
+# builds of the launcher (a proposed change, say) in the same rounds. BENCH_NO_SESSION_BUS=1
+# measures a desktop without a session bus.
 set -euo pipefail
 
 # A desktop session has a session bus, and Qt talks to it while it starts; without one, libdbus
 # would start a new bus through dbus-launch in every run.
-if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ] && command -v dbus-run-session >/dev/null; then
+if [ "${BENCH_NO_SESSION_BUS:-0}" = 1 ]; then
+  unset DBUS_SESSION_BUS_ADDRESS
+elif [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ] && command -v dbus-run-session >/dev/null; then
   exec dbus-run-session -- "$0" "$@"
 fi
 
@@ -237,6 +240,8 @@ say "machine: $(nproc) cores, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cp
   "$(. /etc/os-release && echo "$PRETTY_NAME"), kernel $(uname -r)"
 say "load average at start: $(cut -d' ' -f1-3 /proc/loadavg); $RUNS measured runs each after $WARMUP warm-up rounds; Xvfb :$DISPLAY_NUM 1920x1080x24, no window manager"
 say "session bus: ${DBUS_SESSION_BUS_ADDRESS:-none}"
+say "launcher source: commit $(git -C "$ROOT" rev-parse --short HEAD 2>/dev/null || echo unknown)$(
+  git -C "$ROOT" diff --quiet HEAD -- src cmake CMakeLists.txt 2>/dev/null || echo ', with local changes')"
 say ""
 
 if [ "${BENCH_SKIP_LINUX:-0}" != 1 ]; then
