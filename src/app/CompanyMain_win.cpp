@@ -51,6 +51,15 @@ RECT CentredDesignRect(UINT dpi) {
   return RECT{left, top, left + width, top + height};
 }
 
+// The design size holds even on a screen smaller than the window, where the default limit
+// is the screen's size.
+void AllowDesignSize(MINMAXINFO* limits, UINT dpi) {
+  const LONG width = MulDiv(kDesignWidth, static_cast<int>(dpi), USER_DEFAULT_SCREEN_DPI);
+  const LONG height = MulDiv(kDesignHeight, static_cast<int>(dpi), USER_DEFAULT_SCREEN_DPI);
+  limits->ptMaxTrackSize.x = std::max(limits->ptMaxTrackSize.x, width);
+  limits->ptMaxTrackSize.y = std::max(limits->ptMaxTrackSize.y, height);
+}
+
 }  // namespace
 
 TWinMainWindow::TWinMainWindow(HINSTANCE instance, TLoadingPicture* picture)
@@ -120,7 +129,14 @@ LRESULT CALLBACK TWinMainWindow::WindowProc(HWND window, UINT message, WPARAM wP
     self->window_.Reset(window);
   }
   auto* self = reinterpret_cast<TWinMainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-  if (self == nullptr) return DefWindowProcW(window, message, wParam, lParam);
+  if (self == nullptr) {
+    // WM_GETMINMAXINFO comes first, before WM_NCCREATE.
+    if (message == WM_GETMINMAXINFO) {
+      AllowDesignSize(reinterpret_cast<MINMAXINFO*>(lParam), WindowDpi(window));
+      return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+  }
   if (message == WM_NCDESTROY) {
     SetWindowLongPtrW(window, GWLP_USERDATA, 0);
     self->window_.Release();  // already being destroyed
@@ -156,6 +172,9 @@ LRESULT TWinMainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       break;
     case kShowStepMessage:
       if (form_ != nullptr) form_->FormShow();
+      return 0;
+    case WM_GETMINMAXINFO:
+      AllowDesignSize(reinterpret_cast<MINMAXINFO*>(lParam), dpi_);
       return 0;
     case WM_DPICHANGED: {
       ApplyDpi(HIWORD(wParam));

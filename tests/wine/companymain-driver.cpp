@@ -12,8 +12,9 @@
 //   disabled NAME           its main window is disabled (a modal box is up)
 //   nowindow NAME           it has no main window
 //   zoomed NAME             its main window becomes visible and maximized
-//   iconic NAME X Y W H     its window shows minimized and would restore to this rectangle
+//   iconic NAME             its window shows minimized (a taskbar entry only)
 //   restore NAME X Y W H    restore it from the taskbar; it appears normal at this rectangle
+//   launches N              the fake browser has been started N times (lines of C:\browser.log)
 //   sleep MS
 // Prints one line per step; exit status 1 at the first failing step.
 #include <windows.h>
@@ -296,27 +297,35 @@ int wmain(int argc, wchar_t** wargv) {
       }
       std::printf("ok %s maximized\n", argv[i + 1]);
       i += 2;
-    } else if (step == "iconic" || step == "restore") {
+    } else if (step == "iconic") {
+      need(1);
+      Copy& copy = Named(step, argv[i + 1]);
+      if (!WaitFor([&] {
+            HWND main = FindMain(copy);
+            return main != nullptr && IsWindowVisible(main) && IsIconic(main);
+          })) {
+        Fail(step, "the window never showed minimized");
+      }
+      std::printf("ok %s minimized\n", argv[i + 1]);
+      i += 2;
+    } else if (step == "launches") {
+      need(1);
+      const long expected = std::atol(argv[i + 1]);
+      long lines = 0;
+      if (FILE* log = _wfopen(L"C:\\browser.log", L"rb")) {
+        for (int c; (c = std::fgetc(log)) != EOF;) lines += c == '\n';
+        std::fclose(log);
+      }
+      if (lines != expected)
+        Fail(step, "the browser was started " + std::to_string(lines) + " times");
+      std::printf("ok browser started %ld times\n", lines);
+      i += 2;
+    } else if (step == "restore") {
       need(5);
       Copy& copy = Named(step, argv[i + 1]);
       const RECT expected = ExpectedRect(&argv[i + 2]);
-      HWND main = nullptr;
-      if (step == "iconic") {
-        if (!WaitFor([&] {
-              main = FindMain(copy);
-              return main != nullptr && IsWindowVisible(main) && IsIconic(main);
-            })) {
-          Fail(step, "the window never showed minimized");
-        }
-        WINDOWPLACEMENT placement{};
-        placement.length = sizeof placement;
-        GetWindowPlacement(main, &placement);
-        if (!SameRect(placement.rcNormalPosition, expected)) {
-          Fail(step, "restores to " + RectText(placement.rcNormalPosition));
-        }
-        std::printf("ok %s minimized, restores to %s\n", argv[i + 1], RectText(expected).c_str());
-      } else {
-        main = FindMain(copy);
+      {
+        HWND main = FindMain(copy);
         if (main == nullptr) Fail(step, "no window");
         // What the taskbar button sends when it is clicked.
         PostMessageW(main, WM_SYSCOMMAND, SC_RESTORE, 0);
@@ -324,12 +333,12 @@ int wmain(int argc, wchar_t** wargv) {
         bool zoomed = false;
         if (!WaitFor(
                 [&] {
-                  const bool back = IsWindow(main) && IsWindowVisible(main) && !IsIconic(main);
-                  if (back) {
-                    GetWindowRect(main, &seen);
-                    zoomed = IsZoomed(main) != FALSE;
-                  }
-                  return back;
+                  if (!IsWindow(main) || !IsWindowVisible(main) || IsIconic(main)) return false;
+                  // The style may change a moment before the rectangle leaves the
+                  // minimized position (-32000, -32000).
+                  GetWindowRect(main, &seen);
+                  zoomed = IsZoomed(main) != FALSE;
+                  return seen.left != -32000 && seen.top != -32000;
                 },
                 kTimeout, 0)) {
           Fail(step, "the window never came back");

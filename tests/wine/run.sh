@@ -1,0 +1,379 @@
+#!/usr/bin/env bash
+# The Wine suite of CompanyMain.exe.
+#   tests/wine/run.sh build-win64/CompanyMain.exe [build-qt/CompanyMain]
+# The test tools are taken from wine-tools/ beside the exe (the same CMake build makes them).
+# With the Linux program given, the last case checks that both builds hand their browsers the
+# same address, byte for byte. Needs wine64, xvfb, locales; prints one line per case and
+# "N passed, N failed"; exits non-zero on any failure.
+set -uo pipefail
+
+if [ $# -lt 1 ] || [ ! -f "$1" ]; then
+  echo "usage: $0 path/to/CompanyMain.exe [path/to/linux/CompanyMain]" >&2
+  exit 2
+fi
+exe=$(realpath "$1")
+linux=${2:+$(realpath "$2")}
+tools=$(dirname "$exe")/wine-tools
+for tool in companymain-driver.exe fake-browser.exe; do
+  [ -f "$tools/$tool" ] || { echo "missing $tools/$tool (build the windows preset)" >&2; exit 2; }
+done
+
+work=$(mktemp -d /tmp/companymain-wine.XXXXXX)
+xvfb_pids=()
+cleanup() {
+  for p in "${xvfb_pids[@]}"; do kill "$p" 2>/dev/null; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+export WINEDEBUG=-all
+# The fake browser stands in for Internet Explorer; no Mono or Gecko installers, no menus.
+export WINEDLLOVERRIDES="iexplore.exe=n;mscoree,mshtml=;winemenubuilder.exe=d"
+export WINEARCH=win64
+
+# Wine takes its ANSI code page from the Unix locale: zh_CN.UTF-8 gives 936. The Linux
+# program reads its code page from a GBK locale.
+ensure_locale() {  # name charmap
+  local want
+  want=$(echo "$1" | tr 'A-Z' 'a-z' | sed 's/utf-8/utf8/')
+  locale -a 2>/dev/null | tr 'A-Z' 'a-z' | grep -qx "$want" && return
+  localedef -i "${1%%.*}" -f "$2" "$1" >/dev/null 2>&1 ||
+    echo "warning: could not make the locale $1" >&2
+}
+ensure_locale zh_CN.UTF-8 UTF-8
+ensure_locale zh_CN.GBK GBK
+
+# Two screens of their own: a large one, and one smaller than the window.
+start_xvfb() {  # display size
+  Xvfb ":$1" -screen 0 "$2" -nolisten tcp >/dev/null 2>&1 &
+  xvfb_pids+=($!)
+}
+display=$((90 + RANDOM % 400))
+start_xvfb "$display" 1280x1024x24
+start_xvfb "$((display + 1))" 800x600x24
+sleep 1
+
+hex() { printf '%s' "$1" | od -An -tx1 -v | tr -d ' \n'; }
+b64() { printf '%s' "$1" | base64 -w0; }
+
+# One template prefix, copied for every case: a fresh WINEPREFIX each time without the slow
+# first boot.
+template=$work/template
+echo "preparing a Wine prefix..."
+DISPLAY=:$display WINEPREFIX=$template wineboot -i >/dev/null 2>&1
+WINEPREFIX=$template wineserver -w
+tc=$template/drive_c
+mkdir -p "$tc/tools" "$tc/fake"
+cp "$tools/companymain-driver.exe" "$tc/tools/driver.exe"
+cp "$tools/fake-browser.exe" "$tc/fake/browser.exe"
+cp "$tools/fake-browser.exe" "$tc/windows/system32/iexplore.exe"
+cp "$tools/fake-browser.exe" "$tc/Program Files/Internet Explorer/iexplore.exe"
+# The default browser of web addresses is the fake as well.
+for scheme in http https; do
+  DISPLAY=:$display WINEPREFIX=$template wine reg add "HKCR\\$scheme\\shell\\open\\command" \
+    /ve /d '"C:\fake\browser.exe" "%1"' /f >/dev/null 2>&1
+done
+WINEPREFIX=$template wineserver -w
+
+passed=0
+failed=0
+case_dir=
+prefix=
+app=
+
+# new_case NAME [LANG] [small]: a fresh prefix with the program in C:\app.
+new_case() {
+  case_name=$1
+  case_lang=${2:-zh_CN.UTF-8}
+  case_display=$display
+  [ "${3:-}" = small ] && case_display=$((display + 1))
+  case_dir=$work/case
+  rm -rf "$case_dir"
+  mkdir -p "$case_dir"
+  prefix=$case_dir/prefix
+  cp -a "$template" "$prefix"
+  app_win='C:\app'
+  app=$prefix/drive_c/app
+  mkdir -p "$app/Config"
+  cp "$exe" "$app/CompanyMain.exe"
+  problems=()
+}
+
+# The program's files. Values are raw bytes (printf escapes allowed).
+config_url() { printf '[SysInfo]\r\nCompanyURL=%s\r\n' "$1" >"$app/Config/Config.ini"; }
+company() {  # num type name device upload other
+  printf '[Company]\r\nCompanyNum=%b\r\nCompanyType=%b\r\nCompanyName=%b\r\nDeviceId=%b\r\nUploadUser=%b\r\nOtherInfo=%b\r\n' \
+    "$1" "$2" "$3" "$4" "$5" "$6" >"$app/Config/Company.ini"
+}
+
+wine_run() {
+  DISPLAY=:$case_display WINEPREFIX=$prefix LANG=$case_lang LC_ALL=$case_lang "$@"
+}
+
+# drive STEP...: runs the driver's steps against C:\app\CompanyMain.exe.
+drive() {
+  # Into a file, not a pipe: wineserver inherits the descriptor and outlives the driver.
+  wine_run timeout 120 wine 'C:\tools\driver.exe' "$app_win\\CompanyMain.exe" "$@" \
+    >"$case_dir/driver.out" 2>&1
+  local status=$?
+  local out
+  out=$(tr -d '\r' <"$case_dir/driver.out")
+  if ! printf '%s\n' "$out" | grep -q '^ok' || printf '%s\n' "$out" | grep -q '^FAIL'; then
+    problems+=("$(printf '%s\n' "$out" | grep -E '^FAIL|err' | head -3 | tr '\n' ' ')")
+  elif [ $status -ne 0 ]; then
+    problems+=("driver ended with status $status")
+  fi
+}
+
+# launches: how many times a browser was started.
+launches() {
+  local log=$prefix/drive_c/browser.log
+  [ -f "$log" ] && wc -l <"$log" || echo 0
+}
+
+# launched_params N W|A FILE: the parameter text of launch N (wide line as UTF-8, or the ANSI
+# line), without the program name and without the quotes a "%1" command adds.
+launched_params() {
+  local field=2
+  [ "$2" = A ] && field=4
+  sed -n "${1}p" "$prefix/drive_c/browser.log" | awk -v f=$field '{print $f}' | xxd -r -p | python3 -c '
+import sys
+line = sys.stdin.buffer.read()
+if line.startswith(b"\""):
+    rest = line[line.index(b"\"", 1) + 1:]
+else:
+    rest = line[line.find(b" "):] if b" " in line else b""
+rest = rest[1:] if rest.startswith(b" ") else rest
+if len(rest) >= 2 and rest.startswith(b"\"") and rest.endswith(b"\""):
+    rest = rest[1:-1]
+sys.stdout.buffer.write(rest)' >"$3"
+}
+
+expect_launches() {  # N
+  local n
+  n=$(launches)
+  [ "$n" -eq "$1" ] || problems+=("browser started $n times, expected $1")
+}
+
+# expect_address BYTES (printf %b escapes): exactly one launch, with exactly this address.
+expect_address() {
+  expect_launches 1
+  [ "$(launches)" -eq 1 ] || return
+  printf '%b' "$1" >"$case_dir/expected"
+  launched_params 1 W "$case_dir/got"
+  if ! cmp -s "$case_dir/expected" "$case_dir/got"; then
+    problems+=("address $(od -c "$case_dir/got" | head -c 400 | tr -s ' \n' ' ') expected $(od -c "$case_dir/expected" | head -c 400 | tr -s ' \n' ' ')")
+  fi
+}
+
+end_case() {
+  WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1
+  if [ ${#problems[@]} -eq 0 ]; then
+    echo "PASS $case_name"
+    passed=$((passed + 1))
+  else
+    echo "FAIL $case_name: ${problems[*]}"
+    failed=$((failed + 1))
+  fi
+}
+
+V=NS4wLjAuMA==
+msg_running=$(hex '企业信息管理系统已经运行...')
+msg_no_config=$(hex '配置文件不存在,无法启动软件')
+msg_no_address=$(hex '读取企业信息页面地址为空,无法启动软件')
+msg_no_identity=$(hex '读取企业身份信息失败,无法启动软件')
+msg_no_browser=$(hex '无法启动浏览器,请检查系统的默认浏览器设置')
+big="1280 1024"
+
+# ---- The page address -------------------------------------------------------------------
+
+new_case "address: the documented example (name in GBK, code page 936)"
+config_url "$(b64 'http://example.com/p')"
+company 1234567890 R01 '\xce\xde' D1 '' ''
+drive start a exit a
+expect_address "http://example.com/p?Id=MTIzNDU2Nzg5MA==&Name=%E6%97%A0&Type=UjAx&DeviceId=RDE=&other=&Version=$V"
+end_case
+
+new_case "address: R02 takes the number from the upload account; blanks and symbols encoded"
+# The page keeps its trailing blanks in front of "?Id="; name and other are trimmed first.
+config_url "$(b64 'http://h.example/q?x=1  ')"
+company ' 99 ' ' R02 ' '  \xd6\xd0\xce\xc4 \xc3\xfb  ' ' D-2 ' 'ABC1234567890XYZ' " a~b (R01)! "
+drive start a exit a
+expect_address "http://h.example/q?x=1  ?Id=MTIzNDU2Nzg5MA==&Name=%E4%B8%AD%E6%96%87+%E5%90%8D&Type=UjAx&DeviceId=RC0y&other=a%7Eb+(R01)!&Version=$V"
+end_case
+
+new_case "address: blank name becomes 无; a 57-byte number keeps the encoder's CR LF"
+num=123456789012345678901234567890123456789012345678901234567
+config_url "$(b64 'https://example.com/company')"
+company "$num" r02 '   ' D1 'ABC1234567890XYZ' ''
+drive start a exit a
+expect_address "https://example.com/company?Id=$(b64 "$num")\r\n&Name=%E6%97%A0&Type=cjAy&DeviceId=RDE=&other=&Version=$V"
+end_case
+
+new_case "address: Western code page 1252 reads the same bytes as Latin letters" en_US.UTF-8
+config_url "$(b64 'http://example.com/p')"
+company 1 R01 '\xce\xde' D1 '' '\xe9'
+drive start a exit a
+expect_address "http://example.com/p?Id=MQ==&Name=%C3%8E%C3%9E&Type=UjAx&DeviceId=RDE=&other=%C3%A9&Version=$V"
+end_case
+
+new_case "address: lenient base64 and a program folder the ANSI code page cannot spell"
+# Thai is not in code page 936: the profile must still be read, from a folder named in it.
+thai=$(printf '\xe0\xb9\x84\xe0\xb8\x97\xe0\xb8\xa2')
+mkdir -p "$prefix/drive_c/$thai"
+mv "$app" "$prefix/drive_c/$thai/app"
+app=$prefix/drive_c/$thai/app
+app_win="C:\\$thai\\app"
+encoded=$(b64 'http://example.com/p')
+config_url "${encoded:0:5} *${encoded:5:7}	${encoded:12}"
+company 1234567890 R01 '\xce\xde' D1 '' ''
+drive start a exit a
+expect_address "http://example.com/p?Id=MTIzNDU2Nzg5MA==&Name=%E6%97%A0&Type=UjAx&DeviceId=RDE=&other=&Version=$V"
+end_case
+
+# ---- The messages -----------------------------------------------------------------------
+
+new_case "message: configuration file missing (modal, window hidden, nothing opened)"
+company 1 R01 x D1 '' ''
+drive start a box a "$msg_no_config" hidden a disabled a ok a exit a
+expect_launches 0
+end_case
+
+new_case "message: a folder named Config.ini is no configuration file"
+company 1 R01 x D1 '' ''
+mkdir "$app/Config/Config.ini"
+drive start a box a "$msg_no_config" ok a exit a
+expect_launches 0
+end_case
+
+new_case "message: page address that decodes to blanks only"
+config_url "$(b64 '   ')"
+company 1 R01 x D1 '' ''
+drive start a box a "$msg_no_address" hidden a ok a exit a
+expect_launches 0
+end_case
+
+new_case "message: key missing from the configuration file"
+printf '[Other]\r\nCompanyURL=%s\r\n' "$(b64 'http://example.com/p')" >"$app/Config/Config.ini"
+company 1 R01 x D1 '' ''
+drive start a box a "$msg_no_address" ok a exit a
+expect_launches 0
+end_case
+
+new_case "message: no company identity record"
+config_url "$(b64 'http://example.com/p')"
+drive start a box a "$msg_no_identity" hidden a ok a exit a
+expect_launches 0
+end_case
+
+# ---- The browser ------------------------------------------------------------------------
+
+remove_iexplore() {
+  rm -f "$prefix/drive_c/windows/system32/iexplore.exe" \
+    "$prefix/drive_c/Program Files/Internet Explorer/iexplore.exe"
+  wine_run wine reg delete 'HKLM\Software\Microsoft\Windows\CurrentVersion\App Paths\iexplore.exe' /f >/dev/null 2>&1
+}
+
+new_case "browser: without IExplore.exe the default browser gets the address"
+remove_iexplore
+config_url "$(b64 'http://example.com/p')"
+company 1234567890 R01 '\xce\xde' D1 '' ''
+drive start a exit a
+expect_address "http://example.com/p?Id=MTIzNDU2Nzg5MA==&Name=%E6%97%A0&Type=UjAx&DeviceId=RDE=&other=&Version=$V"
+end_case
+
+new_case "browser: no browser at all is reported"
+remove_iexplore
+for scheme in http https; do wine_run wine reg delete "HKCR\\$scheme" /f >/dev/null 2>&1; done
+config_url "$(b64 'http://example.com/p')"
+company 1 R01 x D1 '' ''
+drive start a box a "$msg_no_browser" ok a exit a
+expect_launches 0
+end_case
+
+new_case "browser: an address that is no web address is never run as a program"
+remove_iexplore
+cp "$tools/fake-browser.exe" "$prefix/drive_c/probe.exe"
+config_url "$(b64 'C:\probe.exe')"
+company 1 R01 x D1 '' ''
+drive start a box a "$msg_no_browser" ok a exit a
+expect_launches 0
+end_case
+
+# ---- Single instance and the start-up show command ---------------------------------------
+
+new_case "second copy while the first shows its window: first maximized, second refused"
+config_url "$(b64 'http://example.com/p')"
+company 1234567890 R01 '\xce\xde' D1 '' ''
+drive start a min iconic a start b zoomed a box b "$msg_running" nowindow b \
+  ok b exit b exit a
+expect_address "http://example.com/p?Id=MTIzNDU2Nzg5MA==&Name=%E6%97%A0&Type=UjAx&DeviceId=RDE=&other=&Version=$V"
+end_case
+
+new_case "second copy while the first shows a creation message: its hidden window is found"
+company 1 R01 x D1 '' ''
+drive start a box a "$msg_no_config" hidden a start b box b "$msg_running" zoomed a nowindow b \
+  ok b exit b ok a exit a
+expect_launches 0
+end_case
+
+new_case "third copy refused while a refused second copy shows its message"
+company 1 R01 x D1 '' ''
+drive start a box a "$msg_no_config" start b box b "$msg_running" ok a exit a \
+  start c box c "$msg_running" nowindow c ok c exit c ok b exit b
+expect_launches 0
+end_case
+
+new_case "minimized start opens nothing until restored, then normal and centred"
+config_url "$(b64 'http://example.com/p')"
+company 1234567890 R01 '\xce\xde' D1 '' ''
+drive start a min iconic a quiet a 3000 launches 0 restore a 128 143 1024 738 exit a
+expect_address "http://example.com/p?Id=MTIzNDU2Nzg5MA==&Name=%E6%97%A0&Type=UjAx&DeviceId=RDE=&other=&Version=$V"
+end_case
+
+new_case "minimized start on a screen smaller than the window: restored at the top-left" zh_CN.UTF-8 small
+config_url "$(b64 'http://example.com/p')"
+company 1234567890 R01 '\xce\xde' D1 '' ''
+drive start a min iconic a restore a 0 0 1024 738 exit a
+expect_launches 1
+end_case
+
+new_case "minimized start with a creation message: nothing shown after it"
+company 1 R01 x D1 '' ''
+drive start a min box a "$msg_no_config" ok a exit a
+expect_launches 0
+end_case
+
+# ---- Linux and Windows agree ------------------------------------------------------------
+
+if [ -n "$linux" ] && [ -x "$linux" ]; then
+  new_case "cross-check: Linux (zh_CN.GBK) and Windows (code page 936) hand over the same bytes"
+  page=$(printf 'http://\xc6\xf3\xd2\xb5.example/\xd2\xb3 ')
+  config_url "$(b64 "$page")"
+  company "  $num  " ' R02 ' ' \xd6\xd0 \xce\xc4~!* ' ' dev/+= ' 'UU-0123456789-tail' ' \xb1\xb8 \xd7\xa2 & = ? '
+  drive start a exit a
+  launched_params 1 A "$case_dir/windows"
+  # The Linux program from a folder of its own, with the same files and a recording xdg-open.
+  lin=$case_dir/linux
+  mkdir -p "$lin/bin" "$lin/app"
+  cp "$linux" "$lin/app/CompanyMain"
+  cp -r "$app/Config" "$lin/app/Config"
+  printf '#!/bin/sh\nprintf "%%s" "$1" > "%s"\n' "$lin/address" >"$lin/bin/xdg-open"
+  chmod +x "$lin/bin/xdg-open"
+  DISPLAY=:$display PATH="$lin/bin:$PATH" LANG=zh_CN.GBK LC_ALL=zh_CN.GBK \
+    XDG_RUNTIME_DIR="$lin" timeout 60 "$lin/app/CompanyMain" >/dev/null 2>&1
+  for i in $(seq 50); do [ -s "$lin/address" ] && break; sleep 0.1; done
+  if [ "$(launches)" -ne 1 ]; then
+    problems+=("Windows started the browser $(launches) times")
+  elif [ ! -s "$lin/address" ]; then
+    problems+=("the Linux program handed nothing to xdg-open")
+  elif ! cmp -s "$case_dir/windows" "$lin/address"; then
+    problems+=("Windows $(od -c "$case_dir/windows" | head -c 300 | tr -s ' \n' ' ') Linux $(od -c "$lin/address" | head -c 300 | tr -s ' \n' ' ')")
+  fi
+  end_case
+else
+  echo "SKIP cross-check: no Linux program given"
+fi
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
