@@ -137,7 +137,7 @@ RESULTS="$WORK/results"
 : >"$RESULTS"
 
 # run_one KIND NAME PROGRAM [ARGS...]: one measured start; appends
-# "NAME browser_ms wall_ms rss_kib exit_code address_ok" to $RESULTS (browser_ms "-" if none).
+# "NAME browser_ms wall_ms rss_kib exit_code address_ok round" to $RESULTS (browser_ms "-" if none).
 run_one() {
   local kind=$1 name=$2
   shift 2
@@ -160,7 +160,7 @@ run_one() {
   local start end rss code browser="-" ok=0
   read -r start end rss code <<<"$line"
   if [ -z "${code:-}" ]; then
-    echo "$name - 0 0 255 0" >>"$RESULTS"
+    echo "$name - 0 0 255 0 $ROUND" >>"$RESULTS"
     rm -rf "$runtime"
     return
   fi
@@ -171,7 +171,7 @@ run_one() {
     case "$arguments" in *"$PAGE"* | *"http://127.0.0.1/company"*) ok=1 ;; esac
   fi
   awk -v n="$name" -v b="$browser" -v s="$start" -v e="$end" -v r="$rss" -v c="$code" -v o="$ok" \
-    'BEGIN { printf "%s %s %.2f %d %d %d\n", n, b, (e - s) / 1e6, r, c, o }' >>"$RESULTS"
+    -v k="$ROUND" 'BEGIN { printf "%s %s %.2f %d %d %d %d\n", n, b, (e - s) / 1e6, r, c, o, k }' >>"$RESULTS"
   rm -rf "$runtime"
   sleep 0.2  # let the fake browser and the display settle before the next start
 }
@@ -183,6 +183,7 @@ rounds() {
   shift
   local programs=("$@") count=$# round i k
   for ((round = 0; round < WARMUP + RUNS; round++)); do
+    ROUND=$round
     if ((round == WARMUP)) && declare -F after_warmup >/dev/null; then after_warmup; fi
     for ((i = 0; i < count; i++)); do
       k=$(((round + i) % count))
@@ -226,13 +227,25 @@ header() {
   say "  program                exec->browser ms [p25-p75]  wall ms [p25-p75]      peak RSS MiB [p25-p75]  runs"
 }
 
+# paired NAME FLOOR COLUMN: median over rounds of NAME/FLOOR, each pair started back to back,
+# so that load from elsewhere on the machine hits both sides of each ratio alike.
+paired() {
+  awk -v n="$1" -v f="$2" -v c="$3" '
+    $1 == n && $c != "-" { a[$7] = $c }
+    $1 == f && $c != "-" { b[$7] = $c }
+    END { for (k in a) if ((k in b) && b[k] > 0) print a[k] / b[k] }' "$RESULTS" | sort -g |
+    awk '{ v[NR] = $1 } END { if (NR == 0) print 0; else print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
 ratio() {  # ratio NAME FLOOR LABEL
-  local a f
+  local a f p
   a=$(for c in 2 3 4; do stats "$1" "$c" | cut -d' ' -f1; done | tr '\n' ' ')
   f=$(for c in 2 3 4; do stats "$2" "$c" | cut -d' ' -f1; done | tr '\n' ' ')
-  awk -v l="$3" -v a="$a" -v f="$f" 'BEGIN {
-    split(a, x, " "); split(f, y, " ")
-    printf "  %-34s browser %5.2fx   wall %5.2fx   memory %5.2fx\n", l, x[1] / y[1], x[2] / y[2], x[3] / y[3] }'
+  p=$(for c in 2 3 4; do paired "$1" "$2" "$c"; done | tr '\n' ' ')
+  awk -v l="$3" -v a="$a" -v f="$f" -v p="$p" 'BEGIN {
+    split(a, x, " "); split(f, y, " "); split(p, z, " ")
+    printf "  %-34s browser %5.2fx   wall %5.2fx   memory %5.2fx   (paired: %5.2fx %5.2fx %5.2fx)\n",
+      l, x[1] / y[1], x[2] / y[2], x[3] / y[3], z[1], z[2], z[3] }'
 }
 
 say "CompanyMain launch benchmark — $(date -u '+%Y-%m-%d %H:%M UTC')"
@@ -321,4 +334,5 @@ fi
 
 say "load average at end: $(cut -d' ' -f1-3 /proc/loadavg)"
 cp "$RESULTS" "$BUILD/bench-results.txt"
-say "per-run figures: $BUILD/bench-results.txt (name browser_ms wall_ms rss_kib exit address_ok)"
+say "ratios: of the medians; paired: median over rounds of the ratio within each round"
+say "per-run figures: $BUILD/bench-results.txt (name browser_ms wall_ms rss_kib exit address_ok round)"
