@@ -257,8 +257,10 @@ class Sandbox:
             if found:
                 return found[0]
             if process.poll() is not None:
-                self.test.fail("CompanyMain ended (code %s) without showing a message"
-                               % process.returncode)
+                process.log.seek(0)
+                self.test.fail("CompanyMain ended (code %s) without showing a message: %s"
+                               % (process.returncode,
+                                  process.log.read()[-2000:].decode(errors="replace")))
             time.sleep(0.05)
         self.test.fail("no message box captioned %s appeared" % CAPTION)
 
