@@ -56,7 +56,8 @@ TFrm_CompanyMainQt::TFrm_CompanyMainQt(TDesktop& desktop, CompanyIdentitySource&
   pane->setAutoFillBackground(true);
   FillingLayout(panel)->addWidget(pane);
 
-  auto* label = new QLabel(FromUtf8(kLoadingText), pane);
+  auto* label = new QLabel(pane);  // its text comes after the show step
+  label_ = label;
   label->setObjectName("Lb_Msg");
   label->setGeometry(kLabelGeometry);
   // On the pane's Base background Qt would draw the text in the Text colour: pin the role.
@@ -83,6 +84,13 @@ void TFrm_CompanyMainQt::ShowAtStart() {
     topLeft.setY(std::max(topLeft.y(), available.top()));
     move(topLeft);
   }
+  // The show step runs before anything raises an accessibility event (QLabel::setText, a
+  // child's show): the first one brings up the AT-SPI bridge and its session-bus calls.
+  if (!showStepRun_) {
+    showStepRun_ = true;
+    form_.FormShow();
+  }
+  label_->setText(FromUtf8(kLoadingText));
   showMaximized();
   onScreen_ = true;
 }

@@ -31,6 +31,7 @@ class TFrm_CompanyMainQt final : public QWidget {
   void StartPicture();
 
   TFrm_CompanyMain form_;
+  QLabel* label_ = nullptr;
   QLabel* picture_ = nullptr;
   QMovie* movie_ = nullptr;
   bool showStepRun_ = false;
