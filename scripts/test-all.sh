@@ -35,7 +35,7 @@ step "Windows build, 64-bit" windows_build windows-x64
 step "Windows build, 32-bit" windows_build windows-x86
 step "Windows DLL imports" bash scripts/check-imports.sh build-win64/CompanyMain.exe build-win32/CompanyMain.exe
 step "Wine suite" bash tests/wine/run.sh build-win64/CompanyMain.exe build/CompanyMain
-step "Fault and concurrency report" bash tests/faults/run.sh build/CompanyMain
+step "Fault and concurrency report" bash tests/faults/run.sh build/CompanyMain build-win64/CompanyMain.exe
 step "Fuzzing" bash tests/fuzz/run.sh "${FUZZ_SECONDS:-60}"
 
 echo

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The fault and concurrency report: bad input, killed and simultaneous copies, and a second
 # user on the same machine, against the real Linux CompanyMain.
-#   run.sh LINUX_PROGRAM
+#   run.sh LINUX_PROGRAM [WINDOWS_EXE]
+# With the Windows build given, its bad-input cases run under Wine as well.
 # As root it runs the cases as two ordinary users it creates (companymain-a, companymain-b),
 # so that unreadable files really are unreadable and the users really are different.
 # Prints one line per case and a closing "N passed, N failed".
@@ -30,6 +31,10 @@ else
   env -i "${base_env[@]}" HOME="$HOME" dbus-run-session -- /usr/bin/python3 "$script" matrix \
     "$stage/CompanyMain" 2>/dev/null | tee "$stage/matrix.out"
   echo "(cases between two users need root: not run)"
+fi
+
+if [ -n "${2:-}" ]; then
+  bash "$here/../wine/faults.sh" "$2" | tee "$stage/wine.out"
 fi
 
 passed=0 failed=0

@@ -1,0 +1,183 @@
+# The machinery of the Wine suites (sourced): a template prefix copied for every case, two
+# Xvfb screens, the program's files, the driver that plays the user, and the fake browser's
+# log. The sourcing script sets its usage line in $usage and calls these functions.
+set -uo pipefail
+
+if [ $# -lt 1 ] || [ ! -f "$1" ]; then
+  echo "usage: $usage" >&2
+  exit 2
+fi
+exe=$(realpath "$1")
+linux=${2:+$(realpath "$2")}
+tools=$(dirname "$exe")/wine-tools
+for tool in companymain-driver.exe fake-browser.exe; do
+  [ -f "$tools/$tool" ] || { echo "missing $tools/$tool (build the windows preset)" >&2; exit 2; }
+done
+
+work=$(mktemp -d /tmp/companymain-wine.XXXXXX)
+xvfb_pids=()
+cleanup() {
+  for p in "${xvfb_pids[@]}"; do kill "$p" 2>/dev/null; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+export WINEDEBUG=-all
+# The fake browser stands in for Internet Explorer; no Mono or Gecko installers, no menus.
+export WINEDLLOVERRIDES="iexplore.exe=n;mscoree,mshtml=;winemenubuilder.exe=d"
+export WINEARCH=win64
+
+# Wine takes its ANSI code page from the Unix locale: zh_CN.UTF-8 gives 936. The Linux
+# program reads its code page from a GBK locale.
+ensure_locale() {  # name charmap
+  local want
+  want=$(echo "$1" | tr 'A-Z' 'a-z' | sed 's/utf-8/utf8/')
+  locale -a 2>/dev/null | tr 'A-Z' 'a-z' | grep -qx "$want" && return
+  localedef -i "${1%%.*}" -f "$2" "$1" >/dev/null 2>&1 ||
+    echo "warning: could not make the locale $1" >&2
+}
+ensure_locale zh_CN.UTF-8 UTF-8
+ensure_locale zh_CN.GBK GBK
+
+# Two screens of their own: a large one, and one smaller than the window.
+start_xvfb() {  # display size
+  Xvfb ":$1" -screen 0 "$2" -nolisten tcp >/dev/null 2>&1 &
+  xvfb_pids+=($!)
+}
+display=$((90 + RANDOM % 400))
+start_xvfb "$display" 1280x1024x24
+start_xvfb "$((display + 1))" 800x600x24
+sleep 1
+
+hex() { printf '%s' "$1" | od -An -tx1 -v | tr -d ' \n'; }
+b64() { printf '%s' "$1" | base64 -w0; }
+
+# One template prefix, copied for every case: a fresh WINEPREFIX each time without the slow
+# first boot.
+template=$work/template
+echo "preparing a Wine prefix..."
+DISPLAY=:$display WINEPREFIX=$template wineboot -i >/dev/null 2>&1
+WINEPREFIX=$template wineserver -w
+tc=$template/drive_c
+mkdir -p "$tc/tools" "$tc/fake"
+cp "$tools/companymain-driver.exe" "$tc/tools/driver.exe"
+cp "$tools/fake-browser.exe" "$tc/fake/browser.exe"
+cp "$tools/fake-browser.exe" "$tc/windows/system32/iexplore.exe"
+cp "$tools/fake-browser.exe" "$tc/Program Files/Internet Explorer/iexplore.exe"
+# The default browser of web addresses is the fake as well.
+for scheme in http https; do
+  DISPLAY=:$display WINEPREFIX=$template wine reg add "HKCR\\$scheme\\shell\\open\\command" \
+    /ve /d '"C:\fake\browser.exe" "%1"' /f >/dev/null 2>&1
+done
+WINEPREFIX=$template wineserver -w
+
+passed=0
+failed=0
+case_dir=
+prefix=
+app=
+
+# new_case NAME [LANG] [small]: a fresh prefix with the program in C:\app.
+new_case() {
+  case_name=$1
+  case_lang=${2:-zh_CN.UTF-8}
+  case_display=$display
+  [ "${3:-}" = small ] && case_display=$((display + 1))
+  case_dir=$work/case
+  rm -rf "$case_dir"
+  mkdir -p "$case_dir"
+  prefix=$case_dir/prefix
+  cp -a "$template" "$prefix"
+  app_win='C:\app'
+  app=$prefix/drive_c/app
+  mkdir -p "$app/Config"
+  cp "$exe" "$app/CompanyMain.exe"
+  problems=()
+}
+
+# The program's files. Values are raw bytes (printf escapes allowed).
+config_url() { printf '[SysInfo]\r\nCompanyURL=%s\r\n' "$1" >"$app/Config/Config.ini"; }
+company() {  # num type name device upload other
+  printf '[Company]\r\nCompanyNum=%b\r\nCompanyType=%b\r\nCompanyName=%b\r\nDeviceId=%b\r\nUploadUser=%b\r\nOtherInfo=%b\r\n' \
+    "$1" "$2" "$3" "$4" "$5" "$6" >"$app/Config/Company.ini"
+}
+
+wine_run() {
+  DISPLAY=:$case_display WINEPREFIX=$prefix LANG=$case_lang LC_ALL=$case_lang "$@"
+}
+
+# drive STEP...: runs the driver's steps against C:\app\CompanyMain.exe.
+drive() {
+  # Into a file, not a pipe: wineserver inherits the descriptor and outlives the driver.
+  wine_run timeout 120 wine 'C:\tools\driver.exe' "$app_win\\CompanyMain.exe" "$@" \
+    >"$case_dir/driver.out" 2>&1
+  local status=$?
+  local out
+  out=$(tr -d '\r' <"$case_dir/driver.out")
+  if ! printf '%s\n' "$out" | grep -q '^ok' || printf '%s\n' "$out" | grep -q '^FAIL'; then
+    problems+=("$(printf '%s\n' "$out" | grep -E '^FAIL|err' | head -3 | tr '\n' ' ')")
+  elif [ $status -ne 0 ]; then
+    problems+=("driver ended with status $status")
+  fi
+}
+
+# launches: how many times a browser was started.
+launches() {
+  local log=$prefix/drive_c/browser.log
+  [ -f "$log" ] && wc -l <"$log" || echo 0
+}
+
+# launched_params N W|A FILE: the parameter text of launch N (wide line as UTF-8, or the ANSI
+# line), without the program name and without the quotes a "%1" command adds.
+launched_params() {
+  local field=2
+  [ "$2" = A ] && field=4
+  sed -n "${1}p" "$prefix/drive_c/browser.log" | awk -v f=$field '{print $f}' | xxd -r -p | python3 -c '
+import sys
+line = sys.stdin.buffer.read()
+if line.startswith(b"\""):
+    rest = line[line.index(b"\"", 1) + 1:]
+else:
+    rest = line[line.find(b" "):] if b" " in line else b""
+rest = rest[1:] if rest.startswith(b" ") else rest
+if len(rest) >= 2 and rest.startswith(b"\"") and rest.endswith(b"\""):
+    rest = rest[1:-1]
+sys.stdout.buffer.write(rest)' >"$3"
+}
+
+expect_launches() {  # N
+  local n
+  n=$(launches)
+  [ "$n" -eq "$1" ] || problems+=("browser started $n times, expected $1")
+}
+
+# expect_address BYTES (printf %b escapes): exactly one launch, with exactly this address.
+expect_address() {
+  expect_launches 1
+  [ "$(launches)" -eq 1 ] || return
+  printf '%b' "$1" >"$case_dir/expected"
+  launched_params 1 W "$case_dir/got"
+  if ! cmp -s "$case_dir/expected" "$case_dir/got"; then
+    problems+=("address $(od -c "$case_dir/got" | head -c 400 | tr -s ' \n' ' ') expected $(od -c "$case_dir/expected" | head -c 400 | tr -s ' \n' ' ')")
+  fi
+}
+
+end_case() {
+  WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1
+  if [ ${#problems[@]} -eq 0 ]; then
+    echo "PASS $case_name"
+    passed=$((passed + 1))
+  else
+    echo "FAIL $case_name: ${problems[*]}"
+    failed=$((failed + 1))
+  fi
+}
+
+V=NS4wLjAuMA==
+msg_running=$(hex '企业信息管理系统已经运行...')
+msg_no_config=$(hex '配置文件不存在,无法启动软件')
+msg_no_address=$(hex '读取企业信息页面地址为空,无法启动软件')
+msg_no_identity=$(hex '读取企业身份信息失败,无法启动软件')
+msg_no_browser=$(hex '无法启动浏览器,请检查系统的默认浏览器设置')
+big="1280 1024"
+
