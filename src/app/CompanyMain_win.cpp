@@ -4,6 +4,7 @@
 
 #include "address/CodePage_win.h"
 #include "app/Messages.h"
+#include "app/Resources_win.h"
 
 namespace {
 
@@ -62,8 +63,7 @@ void AllowDesignSize(MINMAXINFO* limits, UINT dpi) {
 
 }  // namespace
 
-TWinMainWindow::TWinMainWindow(HINSTANCE instance, TLoadingPicture* picture)
-    : instance_(instance), picture_(picture) {}
+TWinMainWindow::TWinMainWindow(HINSTANCE instance) : instance_(instance) {}
 
 TWinMainWindow::~TWinMainWindow() {
   window_.Reset();
@@ -80,7 +80,7 @@ bool TWinMainWindow::Create() {
   windowClass.hInstance = instance_;
   windowClass.hIcon = LoadIconW(instance_, MAKEINTRESOURCEW(1));
   windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
-  windowClass.hbrBackground = nullptr;  // every pixel is painted off-screen
+  windowClass.hbrBackground = nullptr;  // WM_PAINT covers every pixel
   windowClass.lpszClassName = className.c_str();
   class_ = RegisterClassExW(&windowClass);
   if (class_ == 0) return false;
@@ -149,7 +149,7 @@ LRESULT TWinMainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   HWND window = window_.Get();
   switch (message) {
     case WM_ERASEBKGND:
-      return 1;  // WM_PAINT covers everything, off-screen
+      return 1;  // WM_PAINT covers everything
     case WM_PAINT:
       Paint();
       return 0;
@@ -214,51 +214,69 @@ RECT TWinMainWindow::PictureRect() const {
 }
 
 void TWinMainWindow::Paint() {
+  LoadPicture();
   HWND window = window_.Get();
   PAINTSTRUCT paint{};
-  HDC target = BeginPaint(window, &paint);
-  if (target == nullptr) return;
+  HDC dc = BeginPaint(window, &paint);
+  if (dc == nullptr) return;
   RECT client{};
   GetClientRect(window, &client);
-  const int width = std::max(1, static_cast<int>(client.right));
-  const int height = std::max(1, static_cast<int>(client.bottom));
+  const RECT picture = PictureRect();
 
+  // The picture goes through a buffer of its own size and nothing else paints over it, so
+  // the animation never flickers; the rest is drawn once, straight on the window. (A buffer
+  // of the whole maximized window would cost megabytes and a slow first copy.)
+  const int saved = SaveDC(dc);
+  if (picture_ != nullptr)
+    ExcludeClipRect(dc, picture.left, picture.top, picture.right, picture.bottom);
+
+  // Panel1: button face, lowered outer and raised inner bevel.
+  FillRect(dc, &client, GetSysColorBrush(COLOR_BTNFACE));
+  RECT panel = client;
+  DrawEdge(dc, &panel, BDR_SUNKENOUTER | BDR_RAISEDINNER, BF_RECT | BF_ADJUST);
+  // Pnl_Msg: the window colour over the panel's client area.
+  FillRect(dc, &panel, GetSysColorBrush(COLOR_WINDOW));
+
+  // Lb_Msg, transparent, in its own colour and font.
+  const std::wstring text = WideFromUtf8(kLoadingText);
+  RECT label{kBevel + Scale(kLabelAt.x), kBevel + Scale(kLabelAt.y), 0, 0};
+  label.right = label.left + Scale(kLabelSize.cx);
+  label.bottom = label.top + Scale(kLabelSize.cy);
   {
-    // Drawn off-screen and copied in one go, so the animation never flickers.
-    const TUniqueDc memory(CreateCompatibleDC(target));
-    const TUniqueBitmap bitmap(CreateCompatibleBitmap(target, width, height));
+    const TSelectObject useFont(dc, font_.Get());
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, kLabelColour);
+    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &label,
+              DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX | DT_NOCLIP);
+  }
+  RestoreDC(dc, saved);
+
+  // Img_Gif.
+  if (picture_ != nullptr) {
+    const int width = picture.right - picture.left;
+    const int height = picture.bottom - picture.top;
+    const TUniqueDc memory(CreateCompatibleDC(dc));
+    const TUniqueBitmap bitmap(CreateCompatibleBitmap(dc, width, height));
     if (memory.Valid() && bitmap.Valid()) {
       const TSelectObject useBitmap(memory.Get(), bitmap.Get());
-      HDC dc = memory.Get();
-
-      // Panel1: button face, lowered outer and raised inner bevel.
-      FillRect(dc, &client, GetSysColorBrush(COLOR_BTNFACE));
-      RECT panel = client;
-      DrawEdge(dc, &panel, BDR_SUNKENOUTER | BDR_RAISEDINNER, BF_RECT | BF_ADJUST);
-      // Pnl_Msg: the window colour over the panel's client area.
-      FillRect(dc, &panel, GetSysColorBrush(COLOR_WINDOW));
-
-      // Lb_Msg, transparent, in its own colour and font.
-      const std::wstring text = WideFromUtf8(kLoadingText);
-      RECT label{kBevel + Scale(kLabelAt.x), kBevel + Scale(kLabelAt.y), 0, 0};
-      label.right = label.left + Scale(kLabelSize.cx);
-      label.bottom = label.top + Scale(kLabelSize.cy);
-      const TSelectObject useFont(dc, font_.Get());
-      SetBkMode(dc, TRANSPARENT);
-      SetTextColor(dc, kLabelColour);
-      DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &label,
-                DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX | DT_NOCLIP);
-
-      // Img_Gif.
-      if (picture_ != nullptr) picture_->Draw(dc, PictureRect());
-
-      BitBlt(target, paint.rcPaint.left, paint.rcPaint.top,
-             paint.rcPaint.right - paint.rcPaint.left, paint.rcPaint.bottom - paint.rcPaint.top, dc,
-             paint.rcPaint.left, paint.rcPaint.top, SRCCOPY);
+      const RECT local{0, 0, width, height};
+      FillRect(memory.Get(), &local, GetSysColorBrush(COLOR_WINDOW));
+      picture_->Draw(memory.Get(), local);
+      BitBlt(dc, picture.left, picture.top, width, height, memory.Get(), 0, 0, SRCCOPY);
     }
   }
   EndPaint(window, &paint);
   StartAnimation();
+}
+
+void TWinMainWindow::LoadPicture() {
+  // Decoding the GIF loads GDI+ and the imaging codecs: not before the browser has started.
+  if (pictureLoaded_) return;
+  pictureLoaded_ = true;
+  gdiplus_ = std::make_unique<TGdiplusSession>();
+  if (!gdiplus_->Ok()) return;
+  auto picture = std::make_unique<TLoadingPicture>(instance_, IDR_LOADING_GIF);
+  if (picture->Valid()) picture_ = std::move(picture);
 }
 
 void TWinMainWindow::StartAnimation() {

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <memory>
+
 #include "app/CompanyMain.h"
 #include "app/Handles_win.h"
 #include "app/LoadingPicture_win.h"
@@ -11,7 +13,7 @@
 // panel. Its handle exists from Create() on, hidden, so a second copy finds it at once.
 class TWinMainWindow {
  public:
-  TWinMainWindow(HINSTANCE instance, TLoadingPicture* picture);
+  explicit TWinMainWindow(HINSTANCE instance);
   ~TWinMainWindow();
   TWinMainWindow(const TWinMainWindow&) = delete;
   TWinMainWindow& operator=(const TWinMainWindow&) = delete;
@@ -33,10 +35,14 @@ class TWinMainWindow {
   [[nodiscard]] int Scale(int designPixels) const;
   [[nodiscard]] RECT PictureRect() const;
   void Paint();
+  void LoadPicture();
   void StartAnimation();
 
   HINSTANCE instance_;
-  TLoadingPicture* picture_;  // may be null: the window works without its picture
+  // Loaded at the first paint, after the browser has started; the window works without it.
+  std::unique_ptr<TGdiplusSession> gdiplus_;
+  std::unique_ptr<TLoadingPicture> picture_;  // goes before the GDI+ session it needs
+  bool pictureLoaded_ = false;
   TFrm_CompanyMain* form_ = nullptr;
   ATOM class_ = 0;
   TUniqueWindow window_;

@@ -7,8 +7,6 @@
 #include "app/CompanyMain_win.h"
 #include "app/Desktop_win.h"
 #include "app/Handles_win.h"
-#include "app/LoadingPicture_win.h"
-#include "app/Resources_win.h"
 #include "inputs/CompanyIdentity.h"
 
 namespace {
@@ -40,9 +38,7 @@ void Run(HINSTANCE instance) {
   TWinDesktop desktop(codePage);
   TIniCompanyIdentitySource identitySource(desktop);
 
-  const TGdiplusSession gdiplus;
-  TLoadingPicture picture(instance, IDR_LOADING_GIF);
-  TWinMainWindow window(instance, gdiplus.Ok() && picture.Valid() ? &picture : nullptr);
+  TWinMainWindow window(instance);
   if (!window.Create()) return;
   desktop.SetOwner(window.Handle());
 
@@ -51,6 +47,10 @@ void Run(HINSTANCE instance) {
   form.FormCreate();
   window.Show(StartedMinimized());
   RunMessageLoop();
+  // The system takes back the window, GDI+, COM and the lock with the process. Destroying the
+  // maximized window ourselves would only make the program linger (two seconds under Wine
+  // without a window manager) after its work is done.
+  ExitProcess(0);
 }
 
 }  // namespace
