@@ -146,7 +146,13 @@ sys.stdout.buffer.write(rest)' >"$3"
 }
 
 expect_launches() {  # N
-  local n
+  # The program may end before the browser it started has written its line: give it time.
+  local n tries=0
+  [ "$1" -eq 0 ] && sleep 1
+  while [ "$(launches)" -lt "$1" ] && [ $tries -lt 100 ]; do
+    sleep 0.1
+    tries=$((tries + 1))
+  done
   n=$(launches)
   [ "$n" -eq "$1" ] || problems+=("browser started $n times, expected $1")
 }

@@ -175,6 +175,7 @@ if [ -n "$linux" ] && [ -x "$linux" ]; then
   config_url "$(b64 "$page")"
   company "  $num  " ' R02 ' ' \xd6\xd0 \xce\xc4~!* ' ' dev/+= ' 'UU-0123456789-tail' ' \xb1\xb8 \xd7\xa2 & = ? '
   drive start a exit a
+  expect_launches 1
   launched_params 1 A "$case_dir/windows"
   # The Linux program from a folder of its own, with the same files and a recording xdg-open.
   lin=$case_dir/linux
@@ -187,7 +188,7 @@ if [ -n "$linux" ] && [ -x "$linux" ]; then
     XDG_RUNTIME_DIR="$lin" timeout 60 "$lin/app/CompanyMain" >/dev/null 2>&1
   for i in $(seq 50); do [ -s "$lin/address" ] && break; sleep 0.1; done
   if [ "$(launches)" -ne 1 ]; then
-    problems+=("Windows started the browser $(launches) times")
+    :  # already reported
   elif [ ! -s "$lin/address" ]; then
     problems+=("the Linux program handed nothing to xdg-open")
   elif ! cmp -s "$case_dir/windows" "$lin/address"; then
