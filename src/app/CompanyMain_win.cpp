@@ -20,6 +20,7 @@ constexpr int kFontHeight = 12;
 constexpr COLORREF kLabelColour = RGB(0x28, 0x5B, 0xA2);  // 10640168 as a TColor
 
 constexpr UINT_PTR kAnimationTimer = 1;
+constexpr UINT_PTR kPictureTimer = 2;
 constexpr UINT kShowStepMessage = WM_APP + 1;
 
 template <class Function>
@@ -154,6 +155,13 @@ LRESULT TWinMainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       Paint();
       return 0;
     case WM_TIMER:
+      if (wParam == kPictureTimer) {
+        KillTimer(window, kPictureTimer);
+        LoadPicture();
+        const RECT picture = PictureRect();
+        InvalidateRect(window, &picture, FALSE);
+        return 0;
+      }
       if (wParam == kAnimationTimer && picture_ != nullptr) {
         picture_->Advance();
         SetTimer(window, kAnimationTimer, picture_->CurrentDelay(), nullptr);
@@ -214,7 +222,6 @@ RECT TWinMainWindow::PictureRect() const {
 }
 
 void TWinMainWindow::Paint() {
-  LoadPicture();
   HWND window = window_.Get();
   PAINTSTRUCT paint{};
   HDC dc = BeginPaint(window, &paint);
@@ -266,11 +273,16 @@ void TWinMainWindow::Paint() {
     }
   }
   EndPaint(window, &paint);
+  if (!pictureLoaded_) {
+    // A timer message comes after the quit: when the program is ending anyway (its usual
+    // case), the picture is never decoded at all.
+    SetTimer(window, kPictureTimer, 1, nullptr);
+  }
   StartAnimation();
 }
 
 void TWinMainWindow::LoadPicture() {
-  // Decoding the GIF loads GDI+ and the imaging codecs: not before the browser has started.
+  // Decoding the GIF loads GDI+ and the imaging codecs: only once the window stays on screen.
   if (pictureLoaded_) return;
   pictureLoaded_ = true;
   gdiplus_ = std::make_unique<TGdiplusSession>();
