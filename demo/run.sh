@@ -3,18 +3,20 @@
 # With a desktop (DISPLAY or WAYLAND_DISPLAY) and xdg-open, the page opens in your browser.
 # Without one it runs under xvfb-run with a stand-in xdg-open that prints the address it was
 # handed and the six values decoded, so the demo also works on a headless machine.
-# Usage: demo/run.sh [path to CompanyMain]   (default: build/CompanyMain)
+# Usage: demo/run.sh [path to CompanyMain]   (default: build-demo/CompanyMain)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
-program=${1:-$root/build/CompanyMain}
+program=${1:-$root/build-demo/CompanyMain}
 # As root on a fresh machine, bring in what building and running need (apt, only if missing).
 if [ "$(id -u)" -eq 0 ]; then
   bash "$root/scripts/install-deps.sh" linux
 fi
 if [ ! -x "$program" ]; then
   echo "Building CompanyMain..."
-  (cd "$root" && cmake --preset default >/dev/null && cmake --build --preset default -j2 --target CompanyMain)
+  # The program alone: the demo needs none of the test tools.
+  cmake -S "$root" -B "$root/build-demo" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+  cmake --build "$root/build-demo" -j2 --target CompanyMain
 fi
 bash "$here/setup.sh" "$(dirname "$program")"
 
