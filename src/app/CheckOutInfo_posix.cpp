@@ -71,11 +71,6 @@ bool FillAddress(const std::string& path, sockaddr_un& address) {
 
 }  // namespace
 
-void UniqueFd::Reset(int fd) {
-  if (fd_ >= 0) close(fd_);
-  fd_ = fd;
-}
-
 bool TPosixInstanceLock::OpenPrivateDirectory() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   if (runtime != nullptr && runtime[0] == '/') {

@@ -8,6 +8,7 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include "app/Desktop_qt.h"
 #include "app/Messages.h"
 
 namespace {
@@ -16,10 +17,6 @@ constexpr QSize kDesignSize(1024, 738);
 constexpr QRect kLabelGeometry(445, 329, 174, 12);
 constexpr QRect kPictureGeometry(418, 327, 16, 16);
 const QColor kLabelColour(0x28, 0x5B, 0xA2);  // 10640168 as a Windows colour value
-
-QString FromUtf8(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 QVBoxLayout* FillingLayout(QWidget* parent) {
   auto* layout = new QVBoxLayout(parent);
@@ -33,7 +30,7 @@ QVBoxLayout* FillingLayout(QWidget* parent) {
 TFrm_CompanyMainQt::TFrm_CompanyMainQt(TDesktop& desktop, CompanyIdentitySource& identitySource)
     : form_(desktop, identitySource) {
   setObjectName("Frm_CompanyMain");
-  setWindowTitle(FromUtf8(kAppTitle));
+  setWindowTitle(QStringFromUtf8(kAppTitle));
   resize(kDesignSize);
   setBackgroundRole(QPalette::Button);
   QFont font;
@@ -90,7 +87,7 @@ void TFrm_CompanyMainQt::ShowAtStart() {
     showStepRun_ = true;
     form_.FormShow();
   }
-  label_->setText(FromUtf8(kLoadingText));
+  label_->setText(QStringFromUtf8(kLoadingText));
   showMaximized();
   onScreen_ = true;
 }

@@ -12,12 +12,9 @@
 
 #include "app/Messages.h"
 #include "common/PublicFunction.h"
+#include "common/UniqueFd_posix.h"
 
 namespace {
-
-QString FromUtf8(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 class SpawnAttributes {
  public:
@@ -47,12 +44,7 @@ bool TQtDesktop::FileExists(const std::string& path) {
 }
 
 bool TQtDesktop::FileReadable(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return false;
-  struct stat st {};
-  const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  close(fd);
-  return regular;
+  return OpenRegularFile(path).Valid();
 }
 
 std::string TQtDesktop::ReadIniString(const std::string& file, std::string_view section,
@@ -61,7 +53,7 @@ std::string TQtDesktop::ReadIniString(const std::string& file, std::string_view 
 }
 
 void TQtDesktop::ShowMessage(std::string_view utf8Text) {
-  QMessageBox box(QMessageBox::Warning, FromUtf8(kMessageCaption), FromUtf8(utf8Text),
+  QMessageBox box(QMessageBox::Warning, QStringFromUtf8(kMessageCaption), QStringFromUtf8(utf8Text),
                   QMessageBox::Ok);
   box.setWindowModality(Qt::ApplicationModal);
   box.exec();

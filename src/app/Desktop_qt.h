@@ -1,6 +1,14 @@
 #pragma once
 
+#include <QString>
+#include <string_view>
+
 #include "app/Desktop.h"
+
+// The program's UTF-8 texts as Qt text.
+inline QString QStringFromUtf8(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 // The desktop of a Linux session, through Qt: message boxes, xdg-open, the event loop.
 class TQtDesktop final : public TDesktop {

@@ -14,8 +14,7 @@ int main(int argc, char** argv) {
   const TPosixCodePage codePage = TPosixCodePage::ForUserLocale();
 
   // The class part of WM_CLASS, which is how the window is known to the desktop.
-  QCoreApplication::setApplicationName(
-      QString::fromUtf8(kMainWindowClass.data(), static_cast<qsizetype>(kMainWindowClass.size())));
+  QCoreApplication::setApplicationName(QStringFromUtf8(kMainWindowClass));
   // Arguments mean nothing to this program, and Qt must not act on any either.
   static char fallbackName[] = "CompanyMain";
   int qtArgc = 1;

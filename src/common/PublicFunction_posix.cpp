@@ -7,29 +7,15 @@
 #include "address/CodePage_posix.h"
 #include "common/IniText.h"
 #include "common/PublicFunction.h"
+#include "common/UniqueFd_posix.h"
 
 namespace {
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  [[nodiscard]] int Get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // The whole content of a regular file; false for anything else. A FIFO or a device given as
 // the INI file must never block or be read from.
 bool ReadRegularFile(const std::string& path, std::string& text) {
-  const FileDescriptor fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-  struct stat st {};
-  if (fd.Get() < 0 || fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  const UniqueFd fd = OpenRegularFile(path);
+  if (!fd.Valid()) return false;
   text.clear();
   char buffer[65536];
   for (;;) {
