@@ -125,7 +125,7 @@ fi
 # ---------------------------------------------------------------- display
 # 24-bit, the size of a common office screen; every program is shown maximized on it.
 exec {DISPLAY_FD}>"$WORK/display"
-Xvfb -displayfd "$DISPLAY_FD" -screen 0 1920x1080x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
+Xvfb -displayfd "$DISPLAY_FD" -noreset -screen 0 1920x1080x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
 XVFB_PID=$!
 exec {DISPLAY_FD}>&-
 for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done

@@ -36,7 +36,7 @@ STANDIN
 chmod +x "$work/xdg-open"
 
 echo "No desktop here: running CompanyMain under Xvfb with a stand-in xdg-open."
-PATH="$work:$PATH" XDG_RUNTIME_DIR="$work/run" xvfb-run -a "$program"
+PATH="$work:$PATH" XDG_RUNTIME_DIR="$work/run" xvfb-run -a -s "-noreset -screen 0 1280x1024x24" "$program"
 for _ in $(seq 100); do
   [ -e "$work/address" ] && break
   sleep 0.1

@@ -376,18 +376,35 @@ def holders_of(path_part):
     return found
 
 
+def end_browsers(box):
+    """Ends the stand-in browsers of this sandbox and the children they left, by number."""
+    for name in os.listdir(box.calls):
+        pids = []
+        if name.startswith("call."):
+            pids.append(name.split(".")[1])
+        elif name.startswith("child."):
+            with open(os.path.join(box.calls, name)) as f:
+                pids.append(f.read().strip())
+        for pid in pids:
+            try:
+                os.kill(int(pid), signal.SIGKILL)
+            except (ProcessLookupError, ValueError):
+                pass
+
+
 def browser_holds_nothing(case, display):
     """The browser, and what it starts, hold neither the lock nor the socket."""
     box = sandbox(case, display, browser_sleep=30)
     box.write("Config.ini", config(PAGE))
     box.write("Company.ini", COMPANY)
-    # The browser starts a child of its own that outlives it, as real browsers do.
+    # The browser starts a child of its own that outlives it, as real browsers do; both note
+    # their process numbers so that exactly they are ended afterwards.
     script = os.path.join(box.bin, "xdg-open")
     with open(script) as f:
         text = f.read()
     with open(script, "w") as f:
-        f.write(text.replace("sleep", "sleep 30 & sleep", 1))
-    case.addCleanup(lambda: subprocess.run(["pkill", "-KILL", "-f", "sleep 30"], check=False))
+        f.write(text.replace("sleep", 'sleep 30 & echo $! > "%s/child.$$"; sleep' % box.calls, 1))
+    case.addCleanup(end_browsers, box)
     expect(box, ("open", OPENED))
     private = os.path.join(box.runtime, "CompanyMain")
     holders = holders_of(private)

@@ -39,15 +39,24 @@ ensure_locale() {  # name charmap
 ensure_locale zh_CN.UTF-8 UTF-8
 ensure_locale zh_CN.GBK GBK
 
-# Two screens of their own: a large one, and one smaller than the window.
-start_xvfb() {  # display size
-  Xvfb ":$1" -screen 0 "$2" -nolisten tcp >/dev/null 2>&1 &
+# Two screens of their own: a large one, and one smaller than the window. Each server picks a
+# free display number and reports it once it accepts clients; -noreset keeps it from resetting
+# (and refusing clients meanwhile) whenever its last client leaves.
+start_xvfb() {  # size; prints the display number
+  local fifo=$work/displayfd.$RANDOM
+  mkfifo "$fifo"
+  Xvfb -displayfd 3 -noreset -screen 0 "$1" -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
   xvfb_pids+=($!)
+  local number
+  read -r -t 30 number <"$fifo"
+  rm -f "$fifo"
+  [ -n "$number" ] || { echo "Xvfb did not start" >&2; exit 2; }
+  started_display=$number
 }
-display=$((90 + RANDOM % 400))
-start_xvfb "$display" 1280x1024x24
-start_xvfb "$((display + 1))" 800x600x24
-sleep 1
+start_xvfb 1280x1024x24
+display=$started_display
+start_xvfb 800x600x24
+small_display=$started_display
 
 hex() { printf '%s' "$1" | od -An -tx1 -v | tr -d ' \n'; }
 b64() { printf '%s' "$1" | base64 -w0; }
@@ -82,7 +91,7 @@ new_case() {
   case_name=$1
   case_lang=${2:-zh_CN.UTF-8}
   case_display=$display
-  [ "${3:-}" = small ] && case_display=$((display + 1))
+  [ "${3:-}" = small ] && case_display=$small_display
   case_dir=$work/case
   rm -rf "$case_dir"
   mkdir -p "$case_dir"
