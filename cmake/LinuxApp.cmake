@@ -4,6 +4,7 @@ find_package(Qt6 6.4 REQUIRED COMPONENTS Widgets)
 # The POSIX side of the portable core: program folder, INI files, code page, instance lock.
 add_library(companymain_posix STATIC
   src/common/PublicFunction_posix.cpp
+  src/common/UniqueFd_posix.cpp
   src/address/CodePage_posix.cpp
   src/app/CheckOutInfo_posix.cpp
 )

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "common/Utf.h"
+
 namespace {
 
 // One iconv conversion descriptor.
@@ -65,76 +67,6 @@ bool IsAnyOf(const std::string& name, std::initializer_list<std::string_view> na
   return false;
 }
 
-void AppendUnit(std::u16string& out, std::uint32_t cp) {
-  if (cp < 0x10000) {
-    out += static_cast<char16_t>(cp);
-  } else {
-    cp -= 0x10000;
-    out += static_cast<char16_t>(0xD800 + (cp >> 10));
-    out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-  }
-}
-
-// UTF-8 to UTF-16 with one U+FFFD for each maximal ill-formed subpart, as Windows does.
-std::u16string DecodeUtf8(std::string_view s) {
-  std::u16string out;
-  out.reserve(s.size());
-  std::size_t i = 0;
-  while (i < s.size()) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    if (c < 0x80) {
-      out += static_cast<char16_t>(c);
-      ++i;
-      continue;
-    }
-    int need = 0;
-    std::uint32_t cp = 0;
-    unsigned lo = 0x80;
-    unsigned hi = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) {
-      need = 1;
-      cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      need = 2;
-      cp = c & 0x0F;
-      if (c == 0xE0) lo = 0xA0;  // no overlong forms
-      if (c == 0xED) hi = 0x9F;  // no surrogates
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      need = 3;
-      cp = c & 0x07;
-      if (c == 0xF0) lo = 0x90;
-      if (c == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
-    } else {
-      out += u'\uFFFD';
-      ++i;
-      continue;
-    }
-    std::size_t j = i + 1;
-    bool good = true;
-    for (int k = 0; k < need; ++k, ++j) {
-      if (j >= s.size()) {
-        good = false;
-        break;
-      }
-      const auto b = static_cast<unsigned char>(s[j]);
-      if (b < lo || b > hi) {
-        good = false;
-        break;
-      }
-      lo = 0x80;
-      hi = 0xBF;
-      cp = (cp << 6) | (b & 0x3F);
-    }
-    if (good) {
-      AppendUnit(out, cp);
-    } else {
-      out += u'\uFFFD';
-    }
-    i = j;
-  }
-  return out;
-}
-
 bool IsLead(unsigned char c) {
   return c >= 0x81 && c <= 0xFE;
 }
@@ -155,10 +87,22 @@ std::size_t BadDoubleByteLength(std::string_view rest) {
   return 1;
 }
 
-void AppendUtf16Le(std::u16string& out, std::string_view bytes) {
-  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    out += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                 (static_cast<unsigned char>(bytes[i + 1]) << 8));
+// How many bytes the character that starts at text[i] spans in a multi-byte code page.
+std::size_t CharacterLength(TPosixCodePage::Scheme scheme, std::string_view text, std::size_t i) {
+  const auto c = static_cast<unsigned char>(text[i]);
+  if (c < 0x80) return 1;
+  switch (scheme) {
+    case TPosixCodePage::Scheme::ShiftJis:
+      return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC) ? 2 : 1;
+    case TPosixCodePage::Scheme::EucJp:
+      return c == 0x8F ? 3 : (c == 0x8E || c >= 0xA1) && c != 0xFF ? 2 : 1;
+    case TPosixCodePage::Scheme::EucTw:
+      return c == 0x8E ? 4 : c >= 0xA1 && c != 0xFF ? 2 : 1;
+    case TPosixCodePage::Scheme::Gb18030:
+      if (!IsLead(c)) return 1;
+      return i + 1 < text.size() && IsDigit(static_cast<unsigned char>(text[i + 1])) ? 4 : 2;
+    default:
+      return IsLead(c) ? 2 : 1;
   }
 }
 
@@ -189,6 +133,10 @@ TPosixCodePage::TPosixCodePage(std::string_view codeset) {
                             "SHIFTJIS", "CP932", "EUCJP", "EUCTW"})) {
     kind_ = Kind::DoubleByte;
     iconvName_ = std::string(codeset);
+    if (name == "GB18030") scheme_ = Scheme::Gb18030;
+    if (IsAnyOf(name, {"SJIS", "SHIFTJIS", "CP932"})) scheme_ = Scheme::ShiftJis;
+    if (name == "EUCJP") scheme_ = Scheme::EucJp;
+    if (name == "EUCTW") scheme_ = Scheme::EucTw;
   } else {
     kind_ = Kind::SingleByte;
     iconvName_ = std::string(codeset);
@@ -196,7 +144,7 @@ TPosixCodePage::TPosixCodePage(std::string_view codeset) {
 }
 
 std::u16string TPosixCodePage::ToUtf16(std::string_view ansi) const {
-  if (kind_ == Kind::Utf8) return DecodeUtf8(ansi);
+  if (kind_ == Kind::Utf8) return Utf8ToUtf16(ansi);
 
   std::u16string out;
   Iconv cd("UTF-16LE", iconvName_.c_str());
@@ -226,7 +174,7 @@ std::u16string TPosixCodePage::ToUtf16(std::string_view ansi) const {
     converted.append("?\0", 2);
     return length;
   });
-  AppendUtf16Le(out, bytes);
+  out = Utf16FromBytes(bytes, false);
   return out;
 }
 
@@ -258,4 +206,23 @@ std::string TPosixCodePage::FromUtf16(std::u16string_view units) const {
     return pair ? 4 : 2;
   });
   return out;
+}
+
+std::size_t TPosixCodePage::CompleteCharacters(std::string_view text) const {
+  switch (kind_) {
+    case Kind::SingleByte:
+      return text.size();
+    case Kind::Utf8:
+      return text.size() - Utf8IncompleteTail(text);
+    case Kind::Gbk:
+    case Kind::DoubleByte:
+      break;
+  }
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const std::size_t next = i + CharacterLength(scheme_, text, i);
+    if (next > text.size()) break;
+    i = next;
+  }
+  return i;
 }

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "address/CodePage.h"
+#include "common/CodePage.h"
 
 // The codeset of the user's locale as the environment chooses it (LC_ALL, LC_CTYPE, LANG).
 // It is read without touching the process locale, because Qt moves LC_CTYPE to UTF-8 when it
@@ -25,14 +25,18 @@ class TPosixCodePage final : public TCodePage {
   // profile reader writes it.
   [[nodiscard]] std::string FromUtf16(std::u16string_view units) const override;
 
-  // The name iconv is given for this code page ("UTF-8" for ASCII, "GBK" for the GB family).
-  [[nodiscard]] const std::string& IconvName() const { return iconvName_; }
+  // A multi-byte character is never split: UTF-8 sequences, and the lead and trail bytes
+  // of the double-byte code pages (GB18030's four-byte forms, EUC's three- and four-byte ones).
+  [[nodiscard]] std::size_t CompleteCharacters(std::string_view text) const override;
 
   enum class Kind { Utf8, Gbk, DoubleByte, SingleByte };
   [[nodiscard]] Kind GetKind() const { return kind_; }
+  // How a multi-byte code page tells its lead bytes.
+  enum class Scheme { LeadAndTrail, Gb18030, ShiftJis, EucJp, EucTw };
 
  private:
   Kind kind_;
+  Scheme scheme_ = Scheme::LeadAndTrail;
   std::string iconvName_;
 };
 

@@ -54,6 +54,25 @@ std::string TWinCodePage::FromUtf16(std::u16string_view units) const {
   return FromWide(wide, CP_THREAD_ACP, nullptr);
 }
 
+std::size_t TWinCodePage::CompleteCharacters(std::string_view text) const {
+  std::size_t end = 0;
+  while (end < text.size()) {
+    const bool lead = IsDBCSLeadByteEx(CP_ACP, static_cast<BYTE>(text[end])) != FALSE;
+    const std::size_t next = end + (lead ? 2 : 1);
+    if (next > text.size()) break;
+    end = next;
+  }
+  return end;
+}
+
+std::wstring ExtendedLengthPath(std::wstring path) {
+  // Below the shortest limit of the file functions (a folder may hold 248 characters).
+  constexpr std::size_t kPlainLimit = MAX_PATH - 12;
+  if (path.size() < kPlainLimit || path.starts_with(L"\\\\?\\")) return path;
+  if (path.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + path.substr(2);
+  return L"\\\\?\\" + path;
+}
+
 std::wstring WideFromUtf8(std::string_view utf8) {
   return ToWide(utf8, CP_UTF8);
 }

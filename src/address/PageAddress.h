@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "address/CodePage.h"
+#include "common/CodePage.h"
 #include "inputs/CompanyIdentity.h"
 
 // The version the web system expects, whatever this program's own version is.

@@ -46,7 +46,8 @@ bool TFrm_CompanyMain::ReadCompanyURL() {
     return false;
   }
   try {
-    FCompanyURL = desktop_.ReadIniString(file, "SysInfo", "CompanyURL");
+    const auto read = desktop_.ReadIniValues(file, "SysInfo", {"CompanyURL"});
+    FCompanyURL = read ? read->values[0] : std::string();
   } catch (...) {
     FCompanyURL.clear();  // an unreadable value is an empty one
   }

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "address/CodePage.h"
+#include "common/CodePage.h"
+#include "common/IniText.h"
 
 // Everything the launch flow asks of the platform. Paths are UTF-8 on every platform;
 // INI values and identity fields are bytes in the ANSI code page.
@@ -16,11 +19,10 @@ class TDesktop {
   [[nodiscard]] virtual char PathSeparator() const = 0;
   // A file (not a folder) exists at the path.
   virtual bool FileExists(const std::string& path) = 0;
-  // The path names a regular file this process can open for reading.
-  virtual bool FileReadable(const std::string& path) = 0;
-  // A value read like the private-profile reader does; "" when missing or unreadable.
-  virtual std::string ReadIniString(const std::string& file, std::string_view section,
-                                    std::string_view key) = 0;
+  // Values of one section, read like the private-profile reader does, in the ANSI code page;
+  // nullopt when the file is not a regular file this process can read.
+  virtual std::optional<TIniValues> ReadIniValues(const std::string& file, std::string_view section,
+                                                  const std::vector<std::string>& keys) = 0;
   [[nodiscard]] virtual const TCodePage& AnsiCodePage() const = 0;
 
   // OLE for the GUI thread where the platform has it; a no-op elsewhere.

@@ -40,16 +40,13 @@ std::string TQtDesktop::GetAppPath() {
 
 bool TQtDesktop::FileExists(const std::string& path) {
   struct stat st {};
-  return stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+  return StatPath(path, st) && !S_ISDIR(st.st_mode);
 }
 
-bool TQtDesktop::FileReadable(const std::string& path) {
-  return OpenRegularFile(path).Valid();
-}
-
-std::string TQtDesktop::ReadIniString(const std::string& file, std::string_view section,
-                                      std::string_view key) {
-  return TFileOper::ReadIniString(file, section, key);
+std::optional<TIniValues> TQtDesktop::ReadIniValues(const std::string& file,
+                                                    std::string_view section,
+                                                    const std::vector<std::string>& keys) {
+  return TFileOper::ReadIniValues(file, section, keys, codePage_);
 }
 
 void TQtDesktop::ShowMessage(std::string_view utf8Text) {

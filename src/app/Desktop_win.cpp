@@ -35,23 +35,14 @@ std::string TWinDesktop::GetAppPath() {
 }
 
 bool TWinDesktop::FileExists(const std::string& path) {
-  const DWORD attributes = GetFileAttributesW(WideFromUtf8(path).c_str());
+  const DWORD attributes = GetFileAttributesW(ExtendedLengthPath(WideFromUtf8(path)).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-bool TWinDesktop::FileReadable(const std::string& path) {
-  HANDLE raw = CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  // A file handle signals failure with INVALID_HANDLE_VALUE, not null.
-  if (raw == INVALID_HANDLE_VALUE) return false;
-  const TUniqueHandle file(raw);
-  return GetFileType(file.Get()) == FILE_TYPE_DISK;
-}
-
-std::string TWinDesktop::ReadIniString(const std::string& file, std::string_view section,
-                                       std::string_view key) {
-  return TFileOper::ReadIniString(file, section, key);
+std::optional<TIniValues> TWinDesktop::ReadIniValues(const std::string& file,
+                                                     std::string_view section,
+                                                     const std::vector<std::string>& keys) {
+  return TFileOper::ReadIniValues(file, section, keys, codePage_);
 }
 
 void TWinDesktop::InitializeOle() {

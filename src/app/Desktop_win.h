@@ -15,9 +15,8 @@ class TWinDesktop final : public TDesktop {
   std::string GetAppPath() override;
   [[nodiscard]] char PathSeparator() const override { return '\\'; }
   bool FileExists(const std::string& path) override;
-  bool FileReadable(const std::string& path) override;
-  std::string ReadIniString(const std::string& file, std::string_view section,
-                            std::string_view key) override;
+  std::optional<TIniValues> ReadIniValues(const std::string& file, std::string_view section,
+                                          const std::vector<std::string>& keys) override;
   [[nodiscard]] const TCodePage& AnsiCodePage() const override { return codePage_; }
 
   void InitializeOle() override;

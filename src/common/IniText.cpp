@@ -1,5 +1,9 @@
 #include "common/IniText.h"
 
+#include <algorithm>
+
+#include "common/Utf.h"
+
 namespace {
 
 // The private-profile reader's notion of white space around names and values.
@@ -7,63 +11,304 @@ bool IsIniBlank(char c) {
   return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1a';
 }
 
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && IsIniBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsIniBlank(s.back())) s.remove_suffix(1);
-  return s;
+char LowerAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
 }
 
-std::string_view Unquote(std::string_view value) {
-  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-      value.back() == value.front()) {
-    return value.substr(1, value.size() - 2);
-  }
-  return value;
-}
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf16LeMark = "\xFF\xFE";
+constexpr std::string_view kUtf16BeMark = "\xFE\xFF";
 
 }  // namespace
 
-bool IsUtf16LeText(std::string_view text) {
-  return text.starts_with("\xFF\xFE");
+// ---- TIniScanner::TName --------------------------------------------------------------------
+
+void TIniScanner::TName::Add(char c) {
+  if (tooLong_) return;
+  if (IsIniBlank(c)) {
+    // Blanks count only once something follows them: the name is trimmed.
+    if (text_.empty()) return;
+    if (pending_.size() < limit_) pending_ += c;
+    ++pendingCount_;
+    return;
+  }
+  if (text_.size() + pendingCount_ + 1 > limit_) {
+    tooLong_ = true;  // longer than any name it is compared with
+    return;
+  }
+  text_ += pending_;
+  pending_.clear();
+  pendingCount_ = 0;
+  text_ += c;
 }
 
-std::string IniReadString(std::string_view text, std::string_view section, std::string_view key) {
-  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+void TIniScanner::TName::Clear() {
+  text_.clear();
+  pending_.clear();
+  pendingCount_ = 0;
+  tooLong_ = false;
+}
 
-  bool inSection = false;
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    const std::size_t end = text.find_first_of("\r\n", pos);
-    std::string_view line = text.substr(pos, end == std::string_view::npos ? text.npos : end - pos);
-    pos = end == std::string_view::npos ? text.size() : text.find_first_not_of("\r\n", end);
-    if (pos == std::string_view::npos) pos = text.size();
+bool TIniScanner::TName::Equals(std::string_view wanted) const {
+  return !tooLong_ && EqualsNoCase(text_, wanted);
+}
 
-    line = TrimBlanks(line);
-    if (line.starts_with('[')) {
-      if (inSection) break;  // only the first matching section counts
-      std::string_view name = line.substr(1);
-      name = TrimBlanks(name.substr(0, name.find(']')));
-      inSection = EqualsNoCase(name, section);
-      continue;
+// ---- TIniScanner ---------------------------------------------------------------------------
+
+namespace {
+std::size_t LongestOf(std::string_view section, const std::vector<std::string>& keys) {
+  std::size_t longest = section.size();
+  for (const auto& key : keys) longest = std::max(longest, key.size());
+  return longest;
+}
+}  // namespace
+
+TIniScanner::TIniScanner(std::string_view section, std::vector<std::string> keys,
+                         const TCodePage& codePage)
+    : section_(section),
+      keys_(std::move(keys)),
+      codePage_(codePage),
+      found_(keys_.size(), false),
+      missing_(keys_.size()),
+      name_(LongestOf(section_, keys_)) {
+  result_.values.resize(keys_.size());
+  if (keys_.empty()) missing_ = 0;
+}
+
+bool TIniScanner::Feed(std::string_view text) {
+  std::size_t at = 0;
+  while (at < text.size() && phase_ != Phase::Done) {
+    if (Skimming()) {
+      // Nothing in the rest of this line needs looking at byte by byte.
+      const std::size_t end = std::min(text.find('\r', at), text.find('\n', at));
+      Skim(text.substr(at, std::min(end, text.size()) - at));
+      if (end >= text.size()) break;
+      at = end;
     }
-    if (!inSection) continue;
-    const std::size_t eq = line.find('=');
-    if (eq == std::string_view::npos) continue;
-    const std::string_view name = TrimBlanks(line.substr(0, eq));
-    if (name.starts_with(';') || !EqualsNoCase(name, key)) continue;
-
-    std::string_view value = Unquote(TrimBlanks(line.substr(eq + 1)));
-    value = value.substr(0, value.find('\0'));
-    return std::string(value.substr(0, kIniValueMax));
+    Take(text[at++]);
   }
-  return {};
+  return phase_ != Phase::Done;
+}
+
+bool TIniScanner::Skimming() const {
+  return phase_ == Phase::SkipLine || phase_ == Phase::HeaderDone ||
+         (phase_ == Phase::KeyName && name_.TooLong()) ||
+         (phase_ == Phase::Value && value_.size() > kIniValueMax);
+}
+
+void TIniScanner::Skim(std::string_view part) {
+  if (phase_ == Phase::KeyName) {
+    // A name too long to match: only its "=" matters, which ends it.
+    const std::size_t equals = part.find('=');
+    if (equals != std::string_view::npos) phase_ = Phase::SkipLine;
+  } else if (phase_ == Phase::Value) {
+    // All of the value that can be kept is kept; what remains decides only where it ends.
+    const std::size_t last = part.find_last_not_of(" \t\v\f\x1a");
+    if (last != std::string_view::npos) {
+      valueTrimmed_ = valueBytes_ + last + 1;
+      valueLast_ = part[last];
+    }
+    valueBytes_ += part.size();
+  }
+}
+
+TIniValues TIniScanner::Finish() {
+  if (phase_ != Phase::Done) EndLine();
+  phase_ = Phase::Done;
+  return result_;
+}
+
+void TIniScanner::Take(char c) {
+  if (c == '\r' || c == '\n') {
+    EndLine();
+    return;
+  }
+  switch (phase_) {
+    case Phase::LineStart:
+      if (IsIniBlank(c)) return;
+      if (c == '[') {
+        if (inSection_) {
+          // Only the first matching section counts: the result is known.
+          phase_ = Phase::Done;
+          return;
+        }
+        name_.Clear();
+        phase_ = Phase::Header;
+        return;
+      }
+      if (!inSection_ || missing_ == 0) {
+        phase_ = Phase::SkipLine;
+        return;
+      }
+      name_.Clear();
+      phase_ = Phase::KeyName;
+      Take(c);  // the name's first byte, or the "=" of a line without a name
+      return;
+    case Phase::Header:
+      if (c == ']') {
+        phase_ = Phase::HeaderDone;
+      } else {
+        name_.Add(c);
+      }
+      return;
+    case Phase::KeyName:
+      if (c != '=') {
+        name_.Add(c);
+        return;
+      }
+      key_ = -1;
+      for (std::size_t i = 0; i < keys_.size(); ++i) {
+        if (!found_[i] && name_.Equals(keys_[i])) {
+          key_ = static_cast<int>(i);
+          break;
+        }
+      }
+      if (key_ < 0) {
+        phase_ = Phase::SkipLine;
+        return;
+      }
+      value_.clear();
+      valueBytes_ = valueTrimmed_ = 0;
+      phase_ = Phase::Value;
+      return;
+    case Phase::Value:
+      if (valueBytes_ == 0 && IsIniBlank(c)) return;  // leading blanks
+      // An opening quote and kIniValueMax bytes are all a value can keep.
+      if (value_.size() < kIniValueMax + 1) value_ += c;
+      ++valueBytes_;
+      if (!IsIniBlank(c)) {
+        valueTrimmed_ = valueBytes_;
+        valueLast_ = c;
+      }
+      return;
+    case Phase::HeaderDone:
+    case Phase::SkipLine:
+    case Phase::Done:
+      return;
+  }
+}
+
+void TIniScanner::EndLine() {
+  switch (phase_) {
+    case Phase::Header:
+    case Phase::HeaderDone:
+      inSection_ = name_.Equals(section_);
+      if (inSection_) result_.sectionFound = true;
+      break;
+    case Phase::Value:
+      EndValue();
+      break;
+    default:
+      break;
+  }
+  if (phase_ != Phase::Done) {
+    phase_ = inSection_ && missing_ == 0 ? Phase::Done : Phase::LineStart;
+  }
+}
+
+void TIniScanner::EndValue() {
+  std::string_view value(value_.data(), std::min(value_.size(), valueTrimmed_));
+  const char first = value.empty() ? '\0' : value.front();
+  if (valueTrimmed_ >= 2 && (first == '"' || first == '\'') && valueLast_ == first) {
+    value = value.substr(1, valueTrimmed_ - 2);
+  }
+  value = value.substr(0, value.find('\0'));
+  if (value.size() > kIniValueMax) {
+    value = value.substr(0, kIniValueMax);
+    value = value.substr(0, codePage_.CompleteCharacters(value));
+  }
+  result_.values[static_cast<std::size_t>(key_)] = std::string(value);
+  found_[static_cast<std::size_t>(key_)] = true;
+  --missing_;
+}
+
+// ---- TIniTextDecoder -----------------------------------------------------------------------
+
+void TIniTextDecoder::Feed(std::string_view bytes, std::string& out) {
+  if (form_ == Form::Unknown) {
+    pending_.append(bytes);
+    const std::string_view start = pending_;
+    const auto couldBe = [&](std::string_view mark) {
+      return mark.substr(0, std::min(mark.size(), start.size())) ==
+             start.substr(0, std::min(mark.size(), start.size()));
+    };
+    if (start.starts_with(kUtf8Mark)) {
+      form_ = Form::Utf8;
+      pending_.erase(0, kUtf8Mark.size());
+    } else if (start.starts_with(kUtf16LeMark)) {
+      form_ = Form::Utf16Le;
+      pending_.erase(0, kUtf16LeMark.size());
+    } else if (start.starts_with(kUtf16BeMark)) {
+      form_ = Form::Utf16Be;
+      pending_.erase(0, kUtf16BeMark.size());
+    } else if (couldBe(kUtf8Mark) || couldBe(kUtf16LeMark) || couldBe(kUtf16BeMark)) {
+      return;  // too few bytes yet to tell
+    } else {
+      form_ = Form::Ansi;
+    }
+    std::string held;
+    held.swap(pending_);
+    Convert(held, false, out);
+    return;
+  }
+  Convert(bytes, false, out);
+}
+
+void TIniTextDecoder::Finish(std::string& out) {
+  if (form_ == Form::Unknown) form_ = Form::Ansi;  // the start of a mark, and nothing more
+  std::string held;
+  held.swap(pending_);
+  Convert(held, true, out);
+}
+
+void TIniTextDecoder::Convert(std::string_view bytes, bool last, std::string& out) {
+  if (form_ == Form::Ansi) {
+    out.append(bytes);
+    return;
+  }
+  std::string text = std::move(pending_);
+  pending_.clear();
+  text.append(bytes);
+  std::u16string units;
+  if (form_ == Form::Utf8) {
+    const std::size_t tail = last ? 0 : Utf8IncompleteTail(text);
+    pending_.assign(text, text.size() - tail, tail);
+    text.resize(text.size() - tail);
+    units = Utf8ToUtf16(text);
+  } else {
+    const bool bigEndian = form_ == Form::Utf16Be;
+    std::size_t whole = text.size() - text.size() % 2;
+    units = Utf16FromBytes(std::string_view(text).substr(0, whole), bigEndian);
+    // A high surrogate waits for the low one that may come with the next bytes.
+    if (!last && !units.empty() && units.back() >= 0xD800 && units.back() <= 0xDBFF) {
+      units.pop_back();
+      whole -= 2;
+    }
+    pending_.assign(text, whole, text.size() - whole);
+    if (last) pending_.clear();  // a stray last byte is no character
+  }
+  out += codePage_.FromUtf16(units);
+}
+
+// ---- Whole texts ---------------------------------------------------------------------------
+
+TIniValues IniReadValues(std::string_view fileBytes, std::string_view section,
+                         const std::vector<std::string>& keys, const TCodePage& codePage) {
+  TIniTextDecoder decoder(codePage);
+  TIniScanner scanner(section, keys, codePage);
+  std::string text;
+  decoder.Feed(fileBytes, text);
+  decoder.Finish(text);
+  scanner.Feed(text);
+  return scanner.Finish();
+}
+
+std::string IniReadString(std::string_view fileBytes, std::string_view section,
+                          std::string_view key, const TCodePage& codePage) {
+  return IniReadValues(fileBytes, section, {std::string(key)}, codePage).values[0];
 }

@@ -1,21 +1,110 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "common/CodePage.h"
 
 // The longest value a private-profile read returns (its buffer holds 2048 characters).
 inline constexpr std::size_t kIniValueMax = 2047;
 
-// Finds a value in the text of an INI file the way the Windows private-profile reader does:
-// lines end at any run of CR/LF; section and key names match case-insensitively (ASCII);
-// only the first matching section is searched and its first matching key wins; keys before
-// the first section are ignored; a section name runs from "[" to the first "]" (or the line's
-// end), trimmed; a line without "=" is no key; a key starting with ";" is a comment; names
-// and values are trimmed of blanks; one outer pair of matching quotes is removed; a value
-// ends at a NUL byte and is cut to kIniValueMax bytes. A leading UTF-8 BOM is skipped.
-// The text must already be in the ANSI code page (see IsUtf16LeText). Missing gives "".
-std::string IniReadString(std::string_view text, std::string_view section, std::string_view key);
+// What one reading of an INI file found in one section.
+struct TIniValues {
+  bool sectionFound = false;
+  std::vector<std::string> values;  // one per key asked for; "" when the key is missing
 
-// True when the file text starts with the UTF-16 LE byte order mark; such a file has to be
-// converted to the ANSI code page before IniReadString reads it.
-bool IsUtf16LeText(std::string_view text);
+  bool operator==(const TIniValues&) const = default;
+};
+
+// Finds the values of some keys of one section in INI text, the way the Windows
+// private-profile reader does: lines end at any CR or LF; section and key names match
+// case-insensitively (ASCII); only the first matching section is searched and its first
+// matching key wins; keys before the first section are ignored; a section name runs from "["
+// to the first "]" (or the line's end), trimmed; a line without "=" is no key; names and
+// values are trimmed of blanks; one outer pair of matching quotes is removed; a value ends at
+// a NUL byte and is cut to kIniValueMax bytes without splitting a character.
+//
+// The text comes in pieces of any size and is not kept: memory stays bounded by the values,
+// however long the file or its lines, and reading can stop as soon as the result is known.
+// The text must be in the ANSI code page (see TIniTextDecoder).
+class TIniScanner {
+ public:
+  TIniScanner(std::string_view section, std::vector<std::string> keys, const TCodePage& codePage);
+
+  // Reads the next piece of text. False once nothing after it can change the result: every
+  // key has been found, or the section has ended.
+  bool Feed(std::string_view text);
+  // The result, once the text has ended (or Feed returned false).
+  TIniValues Finish();
+
+ private:
+  enum class Phase { LineStart, Header, HeaderDone, KeyName, Value, SkipLine, Done };
+
+  // A name as the reader compares it: trimmed, and kept only as long as it could still match.
+  class TName {
+   public:
+    explicit TName(std::size_t limit) : limit_(limit) {}
+    void Add(char c);
+    void Clear();
+    [[nodiscard]] bool Equals(std::string_view wanted) const;
+    [[nodiscard]] bool TooLong() const { return tooLong_; }
+
+   private:
+    std::size_t limit_;
+    std::string text_;
+    std::string pending_;  // blanks after the text, kept while a byte may still follow them
+    std::size_t pendingCount_ = 0;
+    bool tooLong_ = false;
+  };
+
+  [[nodiscard]] bool Skimming() const;
+  void Skim(std::string_view part);
+  void Take(char c);
+  void EndLine();
+  void EndValue();
+
+  std::string section_;
+  std::vector<std::string> keys_;
+  const TCodePage& codePage_;
+  TIniValues result_;
+  std::vector<bool> found_;
+  std::size_t missing_;
+  bool inSection_ = false;
+
+  Phase phase_ = Phase::LineStart;
+  TName name_;
+  int key_ = -1;  // the key whose value is being read
+  std::string value_;
+  std::size_t valueBytes_ = 0;    // bytes of the value so far, its leading blanks skipped
+  std::size_t valueTrimmed_ = 0;  // the same up to its last non-blank byte
+  char valueLast_ = '\0';         // that last non-blank byte
+};
+
+// Turns the bytes of an INI file into text in the ANSI code page, as the profile reader sees
+// them: a file that starts with a byte order mark (UTF-8, UTF-16 LE, UTF-16 BE) is converted
+// through UTF-16; any other file already is ANSI text. Bytes come in pieces of any size.
+class TIniTextDecoder {
+ public:
+  explicit TIniTextDecoder(const TCodePage& codePage) : codePage_(codePage) {}
+
+  // Appends the ANSI text of the next bytes to out (it may hold some back until it knows).
+  void Feed(std::string_view bytes, std::string& out);
+  // Appends what was held back.
+  void Finish(std::string& out);
+
+ private:
+  enum class Form { Unknown, Ansi, Utf8, Utf16Le, Utf16Be };
+  void Convert(std::string_view bytes, bool last, std::string& out);
+
+  const TCodePage& codePage_;
+  Form form_ = Form::Unknown;
+  std::string pending_;  // bytes held back: a mark not yet whole, or an unfinished character
+};
+
+// The whole of an INI file's bytes, read as one stream; for tests and small texts.
+TIniValues IniReadValues(std::string_view fileBytes, std::string_view section,
+                         const std::vector<std::string>& keys, const TCodePage& codePage);
+std::string IniReadString(std::string_view fileBytes, std::string_view section,
+                          std::string_view key, const TCodePage& codePage);

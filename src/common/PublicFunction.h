@@ -1,7 +1,12 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "common/CodePage.h"
+#include "common/IniText.h"
 
 // Small stateless helpers called on the class itself. Each first empties its result.
 
@@ -23,8 +28,12 @@ class TSysOper {
 
 class TFileOper {
  public:
-  // The key's value from the INI file, "" when the file, section or key is missing or the
-  // file cannot be read; errors other than those pass to the caller.
-  static std::string ReadIniString(const std::string& fileName, std::string_view section,
-                                   std::string_view key);
+  // The values of some keys of one section of an INI file (the private-profile reader's
+  // ReadIniString, for several keys at once), read in one pass that stops as
+  // soon as they are known (see TIniScanner); values come in the ANSI code page whatever the
+  // file's own encoding. nullopt when the file cannot be read; other errors pass to the caller.
+  static std::optional<TIniValues> ReadIniValues(const std::string& fileName,
+                                                 std::string_view section,
+                                                 const std::vector<std::string>& keys,
+                                                 const TCodePage& codePage);
 };

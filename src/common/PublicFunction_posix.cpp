@@ -1,35 +1,10 @@
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 
-#include "address/CodePage_posix.h"
 #include "common/IniText.h"
 #include "common/PublicFunction.h"
 #include "common/UniqueFd_posix.h"
-
-namespace {
-
-// The whole content of a regular file; false for anything else. A FIFO or a device given as
-// the INI file must never block or be read from.
-bool ReadRegularFile(const std::string& path, std::string& text) {
-  const UniqueFd fd = OpenRegularFile(path);
-  if (!fd.Valid()) return false;
-  text.clear();
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = read(fd.Get(), buffer, sizeof buffer);
-    if (n == 0) return true;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    text.append(buffer, static_cast<std::size_t>(n));
-  }
-}
-
-}  // namespace
 
 std::string TSysOper::GetAppPath() noexcept {
   try {
@@ -51,18 +26,31 @@ std::string TSysOper::GetAppPath() noexcept {
   }
 }
 
-std::string TFileOper::ReadIniString(const std::string& fileName, std::string_view section,
-                                     std::string_view key) {
+std::optional<TIniValues> TFileOper::ReadIniValues(const std::string& fileName,
+                                                   std::string_view section,
+                                                   const std::vector<std::string>& keys,
+                                                   const TCodePage& codePage) {
+  // Only regular files: a FIFO or a device given as the INI file must never block.
+  const UniqueFd fd = OpenRegularFile(fileName);
+  if (!fd.Valid()) return std::nullopt;
+  TIniTextDecoder decoder(codePage);
+  TIniScanner scanner(section, keys, codePage);
   std::string text;
-  if (!ReadRegularFile(fileName, text)) return {};
-  if (IsUtf16LeText(text)) {
-    std::u16string units;
-    units.reserve(text.size() / 2);
-    for (std::size_t i = 2; i + 1 < text.size(); i += 2) {
-      units += static_cast<char16_t>(static_cast<unsigned char>(text[i]) |
-                                     (static_cast<unsigned char>(text[i + 1]) << 8));
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = read(fd.Get(), buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return std::nullopt;
     }
-    text = TPosixCodePage::ForUserLocale().FromUtf16(units);
+    text.clear();
+    if (n == 0) {
+      decoder.Finish(text);
+      scanner.Feed(text);
+      break;
+    }
+    decoder.Feed(std::string_view(buffer, static_cast<std::size_t>(n)), text);
+    if (!scanner.Feed(text)) break;  // the rest of the file cannot change the values
   }
-  return IniReadString(text, section, key);
+  return scanner.Finish();
 }

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "address/CodePage_win.h"
+#include "app/Handles_win.h"
 #include "common/IniText.h"
 #include "common/PublicFunction.h"
 
@@ -11,18 +12,34 @@ namespace {
 // The profile reader's buffer: at most kIniValueMax characters and the closing NUL.
 constexpr DWORD kIniBufferSize = kIniValueMax + 1;
 
-// ANSI text cut to at most max bytes without splitting a double-byte character.
-std::string CutAnsi(std::string text, std::size_t max) {
-  if (text.size() <= max) return text;
-  std::size_t end = 0;
-  while (end < max) {
-    const bool lead = IsDBCSLeadByteEx(CP_ACP, static_cast<BYTE>(text[end])) != FALSE;
-    const std::size_t next = end + (lead ? 2 : 1);
-    if (next > max) break;
-    end = next;
+bool HasByteOrderMark(std::string_view start) {
+  return start.starts_with("\xEF\xBB\xBF") || start.starts_with("\xFF\xFE") ||
+         start.starts_with("\xFE\xFF");
+}
+
+// One key through the platform's private-profile reader.
+std::string ProfileString(const std::wstring& widePath, const std::string& section,
+                          const std::string& key) {
+  bool exact = false;
+  const std::string ansiPath = AnsiFromWide(widePath, CP_ACP, &exact);
+  if (exact) {
+    std::string value(kIniBufferSize, '\0');
+    const DWORD n = GetPrivateProfileStringA(section.c_str(), key.c_str(), "", value.data(),
+                                             kIniBufferSize, ansiPath.c_str());
+    value.resize(n);
+    return value;
   }
-  text.resize(end);
-  return text;
+  // A folder name the ANSI code page cannot spell: read through the wide reader and hand the
+  // value back in the ANSI code page, as the ANSI reader does internally.
+  const std::wstring sectionW = WideFromAnsi(section, CP_ACP);
+  const std::wstring keyW = WideFromAnsi(key, CP_ACP);
+  std::wstring wide(kIniBufferSize, L'\0');
+  const DWORD n = GetPrivateProfileStringW(sectionW.c_str(), keyW.c_str(), L"", wide.data(),
+                                           kIniBufferSize, widePath.c_str());
+  wide.resize(n);
+  std::string value = AnsiFromWide(wide, CP_ACP);
+  value.resize(TWinCodePage().CompleteCharacters(value.substr(0, kIniValueMax)));
+  return value;
 }
 
 }  // namespace
@@ -50,27 +67,48 @@ std::string TSysOper::GetAppPath() noexcept {
   }
 }
 
-std::string TFileOper::ReadIniString(const std::string& fileName, std::string_view section,
-                                     std::string_view key) {
+std::optional<TIniValues> TFileOper::ReadIniValues(const std::string& fileName,
+                                                   std::string_view section,
+                                                   const std::vector<std::string>& keys,
+                                                   const TCodePage& codePage) {
   const std::wstring widePath = WideFromUtf8(fileName);
-  bool exact = false;
-  const std::string ansiPath = AnsiFromWide(widePath, CP_ACP, &exact);
-  const std::string sectionA(section);
-  const std::string keyA(key);
-  if (exact) {
-    std::string value(kIniBufferSize, '\0');
-    const DWORD n = GetPrivateProfileStringA(sectionA.c_str(), keyA.c_str(), "", value.data(),
-                                             kIniBufferSize, ansiPath.c_str());
-    value.resize(n);
-    return value;
+  HANDLE raw = CreateFileW(ExtendedLengthPath(widePath).c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // A file handle signals failure with INVALID_HANDLE_VALUE, not null.
+  if (raw == INVALID_HANDLE_VALUE) return std::nullopt;
+  const TUniqueHandle file(raw);
+  if (GetFileType(file.Get()) != FILE_TYPE_DISK) return std::nullopt;
+
+  // The file is read here in any case: whether it has the section at all, and in what
+  // encoding, is checked on its own bytes rather than left to the profile reader.
+  TIniTextDecoder decoder(codePage);
+  TIniScanner scanner(section, keys, codePage);
+  std::string start;
+  std::string text;
+  char buffer[65536];
+  for (;;) {
+    DWORD n = 0;
+    if (!ReadFile(file.Get(), buffer, sizeof buffer, &n, nullptr)) return std::nullopt;
+    text.clear();
+    if (n == 0) {
+      decoder.Finish(text);
+      scanner.Feed(text);
+      break;
+    }
+    if (start.size() < 3) start.append(buffer, std::min<std::size_t>(n, 3 - start.size()));
+    decoder.Feed(std::string_view(buffer, n), text);
+    if (!scanner.Feed(text)) break;
   }
-  // A folder name the ANSI code page cannot spell: read through the wide reader and hand the
-  // value back in the ANSI code page, as the ANSI reader does internally.
-  const std::wstring sectionW = WideFromAnsi(sectionA, CP_ACP);
-  const std::wstring keyW = WideFromAnsi(keyA, CP_ACP);
-  std::wstring value(kIniBufferSize, L'\0');
-  const DWORD n = GetPrivateProfileStringW(sectionW.c_str(), keyW.c_str(), L"", value.data(),
-                                           kIniBufferSize, widePath.c_str());
-  value.resize(n);
-  return CutAnsi(AnsiFromWide(value, CP_ACP), kIniValueMax);
+  TIniValues found = scanner.Finish();
+
+  // An ANSI file at a path the profile reader can open is read by it, as it always was.
+  // Files marked with a byte order mark (which it would take for ANSI text when the mark is
+  // UTF-8's) and paths beyond MAX_PATH (which it cannot open) keep the values read above.
+  if (found.sectionFound && !HasByteOrderMark(start) && widePath.size() < MAX_PATH) {
+    const std::string sectionA(section);
+    for (std::size_t i = 0; i < keys.size(); ++i)
+      found.values[i] = ProfileString(widePath, sectionA, keys[i]);
+  }
+  return found;
 }

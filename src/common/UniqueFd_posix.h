@@ -37,10 +37,9 @@ class UniqueFd {
 };
 
 // The path opened for reading only if it is a regular file; a FIFO or a device is never
-// waited on or read from. Invalid for anything else.
-inline UniqueFd OpenRegularFile(const std::string& path) {
-  UniqueFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-  struct stat st {};
-  if (!fd.Valid() || fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
-  return fd;
-}
+// waited on or read from. Invalid for anything else. Paths longer than the system takes in
+// one call (PATH_MAX) are opened one folder at a time.
+UniqueFd OpenRegularFile(const std::string& path);
+
+// stat() for a path of any length; false when there is nothing at the path.
+bool StatPath(const std::string& path, struct stat& st);

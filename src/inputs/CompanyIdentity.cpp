@@ -11,18 +11,18 @@ std::optional<TCompanyIdentity> TIniCompanyIdentitySource::Deliver() {
   const std::string appPath = desktop_.GetAppPath();
   if (appPath.empty()) return std::nullopt;
   const std::string file = appPath + "Config" + desktop_.PathSeparator() + "Company.ini";
-  if (!desktop_.FileReadable(file)) return std::nullopt;
+  const auto read = desktop_.ReadIniValues(
+      file, kIdentitySection,
+      {"CompanyNum", "CompanyType", "CompanyName", "DeviceId", "UploadUser", "OtherInfo"});
+  if (!read || !read->sectionFound) return std::nullopt;
 
-  auto read = [&](std::string_view key) {
-    return desktop_.ReadIniString(file, kIdentitySection, key);
-  };
   TCompanyIdentity identity;
-  identity.CompanyNum = read("CompanyNum");
-  identity.CompanyType = read("CompanyType");
-  identity.CompanyName = read("CompanyName");
-  identity.DeviceId = read("DeviceId");
-  identity.UploadUser = read("UploadUser");
-  identity.OtherInfo = read("OtherInfo");
+  identity.CompanyNum = read->values[0];
+  identity.CompanyType = read->values[1];
+  identity.CompanyName = read->values[2];
+  identity.DeviceId = read->values[3];
+  identity.UploadUser = read->values[4];
+  identity.OtherInfo = read->values[5];
   return identity;
 }
 
@@ -39,6 +39,10 @@ TCompanyIdentity NormaliseIdentity(const TCompanyIdentity& delivered, const TCod
     // The upload account carries the company number at bytes 4..13.
     if (delivered.UploadUser.size() >= 13) kept.CompanyNum = delivered.UploadUser.substr(3, 10);
   }
-  if (TrimView(delivered.CompanyName).empty()) kept.CompanyName = codePage.FromUtf16(u"无");
+  if (TrimView(delivered.CompanyName).empty()) {
+    // A code page without "无" would store "?", and "?" would reach the page.
+    std::string placeholder = codePage.FromUtf16(kBlankNamePlaceholder);
+    kept.CompanyName = codePage.ToUtf16(placeholder) == kBlankNamePlaceholder ? placeholder : "";
+  }
   return kept;
 }

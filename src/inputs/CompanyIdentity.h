@@ -2,8 +2,9 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
-#include "address/CodePage.h"
+#include "common/CodePage.h"
 
 class TDesktop;
 
@@ -26,8 +27,10 @@ class CompanyIdentitySource {
   virtual std::optional<TCompanyIdentity> Deliver() = 0;
 };
 
-// The record kept in "Config/Company.ini" beside the program, section "Company".
-// No record when that file is missing or cannot be read.
+// The record kept in "Config/Company.ini" beside the program, section "Company". No record
+// when that file is missing or cannot be read, or holds no such section (an empty file, a
+// misspelt section name, text that is no INI file): an empty identity would open somebody
+// else's page. A section whose values are blank is a record.
 class TIniCompanyIdentitySource final : public CompanyIdentitySource {
  public:
   explicit TIniCompanyIdentitySource(TDesktop& desktop) : desktop_(desktop) {}
@@ -37,8 +40,12 @@ class TIniCompanyIdentitySource final : public CompanyIdentitySource {
   TDesktop& desktop_;
 };
 
+// What a blank company name is sent as.
+inline constexpr std::u16string_view kBlankNamePlaceholder = u"\u65E0";  // 无
+
 // What the main window keeps of a delivered record: type "R02" (trimmed) becomes "R01" and
 // then takes its company number from bytes 4..13 of the upload account when that is at least
-// 13 bytes long; a blank name becomes "无" (in the ANSI code page, like every other field).
+// 13 bytes long; a blank name becomes "无" in the ANSI code page, like every other field, or
+// stays blank where the code page has no "无" (the page address sends it anyway).
 // UploadUser is not kept.
 TCompanyIdentity NormaliseIdentity(const TCompanyIdentity& delivered, const TCodePage& codePage);

@@ -69,10 +69,9 @@ class FolderDesktop final : public TDesktop {
   std::string GetAppPath() override { return folder_; }
   [[nodiscard]] char PathSeparator() const override { return '/'; }
   bool FileExists(const std::string& path) override { return real_.FileExists(path); }
-  bool FileReadable(const std::string& path) override { return real_.FileReadable(path); }
-  std::string ReadIniString(const std::string& file, std::string_view section,
-                            std::string_view key) override {
-    return real_.ReadIniString(file, section, key);
+  std::optional<TIniValues> ReadIniValues(const std::string& file, std::string_view section,
+                                          const std::vector<std::string>& keys) override {
+    return real_.ReadIniValues(file, section, keys);
   }
   [[nodiscard]] const TCodePage& AnsiCodePage() const override { return real_.AnsiCodePage(); }
   void ShowMessage(std::string_view text) override { real_.ShowMessage(text); }

@@ -27,26 +27,6 @@ TEST(QueryEncode, FormEncodingRules) {
   for (const auto& c : cases) EXPECT_EQ(QueryEncode(c.input), c.expected) << c.input;
 }
 
-TEST(Utf16ToUtf8, EveryUnitWidthAndSurrogates) {
-  const struct {
-    std::u16string input;
-    std::string expected;
-  } cases[] = {
-      {u"A", "A"},
-      {u"\u00E9", "\xC3\xA9"},
-      {u"\u65E0", "\xE6\x97\xA0"},
-      {u"\uFFFD", "\xEF\xBF\xBD"},
-      {u"\U00020000", "\xF0\xA0\x80\x80"},  // a pair is one 4-byte character
-      {u"\U0010FFFF", "\xF4\x8F\xBF\xBF"},
-      {std::u16string(1, u'\xD800'), "\xEF\xBF\xBD"},  // lone halves have no UTF-8 form
-      {std::u16string{u'\xDC00', u'a'},
-       "\xEF\xBF\xBD"
-       "a"},
-      {std::u16string{u'\xD800', u'\xD800', u'\xDC00'}, "\xEF\xBF\xBD\xF0\x90\x80\x80"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(Utf16ToUtf8(c.input), c.expected);
-}
-
 TEST(AnsiToUtf8Text, GoesThroughTheCodePage) {
   const FakeCodePage gbk;  // knows "无" (CE DE) and "中" (D6 D0)
   EXPECT_EQ(AnsiToUtf8Text("\xCE\xDE", gbk), "\xE6\x97\xA0");

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "address/CodePage.h"
 #include "app/Desktop.h"
+#include "common/CodePage.h"
 #include "common/IniText.h"
 
 // A double-byte code page that knows two characters, like a tiny code page 936.
@@ -28,14 +28,28 @@ class FakeCodePage final : public TCodePage {
   }
   [[nodiscard]] std::string FromUtf16(std::u16string_view units) const override {
     std::string out;
-    for (char16_t u : units) {
+    for (std::size_t i = 0; i < units.size(); ++i) {
+      const char16_t u = units[i];
       if (u < 0x80) {
         out += static_cast<char>(u);
       } else {
         out += u == u'\u65E0' ? "\xCE\xDE" : u == u'\u4E2D' ? "\xD6\xD0" : "?";
+        // A surrogate pair is one character, and one "?".
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+            units[i + 1] <= 0xDFFF)
+          ++i;
       }
     }
     return out;
+  }
+  [[nodiscard]] std::size_t CompleteCharacters(std::string_view text) const override {
+    std::size_t end = 0;
+    while (end < text.size()) {
+      const std::size_t next = end + (static_cast<unsigned char>(text[end]) < 0x80 ? 1 : 2);
+      if (next > text.size()) break;
+      end = next;
+    }
+    return end;
   }
 };
 
@@ -54,11 +68,11 @@ class FakeDesktop final : public TDesktop {
   bool FileExists(const std::string& path) override {
     return files.contains(path) || IsUnreadable(path);
   }
-  bool FileReadable(const std::string& path) override { return files.contains(path); }
-  std::string ReadIniString(const std::string& file, std::string_view section,
-                            std::string_view key) override {
+  std::optional<TIniValues> ReadIniValues(const std::string& file, std::string_view section,
+                                          const std::vector<std::string>& keys) override {
     const auto it = files.find(file);
-    return it == files.end() ? std::string() : IniReadString(it->second, section, key);
+    if (it == files.end()) return std::nullopt;
+    return IniReadValues(it->second, section, keys, codePage_);
   }
   [[nodiscard]] const TCodePage& AnsiCodePage() const override { return codePage_; }
   void InitializeOle() override { log.emplace_back("ole"); }

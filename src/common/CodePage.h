@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -13,4 +14,10 @@ class TCodePage {
   // Converts UTF-16 to ANSI text. Never fails: a character the code page lacks becomes "?".
   // Used for the program's own texts that must be stored as ANSI (and for UTF-16 INI files).
   [[nodiscard]] virtual std::string FromUtf16(std::u16string_view units) const = 0;
+  // The length of the longest start of text (which begins at a character) that does not end
+  // inside a multi-byte character: where a value is cut, a character is dropped whole rather
+  // than split. Single-byte code pages never split one.
+  [[nodiscard]] virtual std::size_t CompleteCharacters(std::string_view text) const {
+    return text.size();
+  }
 };
