@@ -11,7 +11,8 @@
 # medians and ratios; it never passes or fails.
 #
 # Environment: BENCH_BUILD (Linux build dir, default build-bench), BENCH_BUILD_WIN (default
-# build-bench-win64), BENCH_SKIP_WINE=1, BENCH_SKIP_LINUX=1, BENCH_JOBS (default 2), and
+# build-bench-win64), BENCH_SKIP_WINE=1, BENCH_SKIP_LINUX=1, BENCH_SKIP_SIZES=1 (the identity
+# files of 1 MiB to 1 GiB), BENCH_SIZE_RUNS (default 7), BENCH_JOBS (default 2), and
 # BENCH_EXTRA="label=/path/to/CompanyMain label2=/path/to/CompanyMain.exe ..." to measure other
 # builds of the launcher (a proposed change, say) in the same rounds. BENCH_NO_SESSION_BUS=1
 # measures a desktop without a session bus.
@@ -273,6 +274,43 @@ if [ "${BENCH_SKIP_LINUX:-0}" != 1 ]; then
     ratio launcher c-floor "CompanyMain / C floor:"
   fi
   for entry in "${EXTRA_LINUX[@]}"; do ratio "${entry%%|*}" qt-floor "${entry%%|*} / Qt floor:"; done
+  say ""
+fi
+
+# Identity files of growing size, the valid section at the top: the launcher reads until its
+# values are known, so neither time nor memory may grow with the rest. "holes" files are
+# sparse (the rest reads as zeros without taking disk); "lines" files hold real filler lines.
+if [ -n "$LINUX_APP" ] && [ "${BENCH_SKIP_SIZES:-0}" != 1 ]; then
+  size_folder() {  # name bytes kind
+    local folder="$WORK/size-$1"
+    mkdir -p "$folder"
+    cp "$LINUX_APP" "$folder/CompanyMain"
+    write_config "$folder"
+    local file="$folder/Config/Company.ini"
+    if [ "$3" = holes ]; then
+      truncate -s "$2" "$file"
+    elif [ "$3" = lines ]; then
+      local have
+      have=$(stat -c %s "$file")
+      yes '; a filler line after the company section of the identity file' |
+        head -c $(($2 - have)) >>"$file"
+    fi
+    echo "$1|$folder/CompanyMain|"
+  }
+  sizes=("$(size_folder small 0 none)")
+  for size in 1M:1048576 100M:104857600 1G:1073741824; do
+    sizes+=("$(size_folder "${size%%:*}-holes" "${size#*:}" holes)")
+  done
+  sizes+=("$(size_folder 100M-lines 104857600 lines)")
+  SAVED_RUNS=$RUNS
+  RUNS=${BENCH_SIZE_RUNS:-7}
+  rounds linux "${sizes[@]}"
+  RUNS=$SAVED_RUNS
+  say "Linux, Company.ini of growing size, the section at the top (medians):"
+  header
+  for entry in "${sizes[@]}"; do row "${entry%%|*}" "${entry%%|*} Company.ini"; done
+  for entry in "${sizes[@]:1}"; do ratio "${entry%%|*}" small "${entry%%|*} / small file:"; done
+  rm -rf "$WORK"/size-*
   say ""
 fi
 

@@ -95,6 +95,20 @@ bool TIniScanner::Feed(std::string_view text) {
   return phase_ != Phase::Done;
 }
 
+bool TIniScanner::FeedNuls(std::uint64_t count) {
+  while (count > 0 && phase_ != Phase::Done && !Skimming()) {
+    Take('\0');
+    --count;
+  }
+  if (count > 0 && phase_ == Phase::Value) {
+    // The value is as full as it gets; the NULs only make it longer, ending in a NUL.
+    valueBytes_ += count;
+    valueTrimmed_ = valueBytes_;
+    valueLast_ = '\0';
+  }
+  return phase_ != Phase::Done;
+}
+
 bool TIniScanner::Skimming() const {
   return phase_ == Phase::SkipLine || phase_ == Phase::HeaderDone ||
          (phase_ == Phase::KeyName && name_.TooLong()) ||
@@ -212,10 +226,14 @@ void TIniScanner::EndLine() {
 }
 
 void TIniScanner::EndValue() {
-  std::string_view value(value_.data(), std::min(value_.size(), valueTrimmed_));
+  // What was kept of the value, without its trailing blanks.
+  const std::size_t kept =
+      valueTrimmed_ < value_.size() ? static_cast<std::size_t>(valueTrimmed_) : value_.size();
+  std::string_view value(value_.data(), kept);
   const char first = value.empty() ? '\0' : value.front();
   if (valueTrimmed_ >= 2 && (first == '"' || first == '\'') && valueLast_ == first) {
-    value = value.substr(1, valueTrimmed_ - 2);
+    value = value.substr(
+        1, static_cast<std::size_t>(std::min<std::uint64_t>(valueTrimmed_ - 2, value.size())));
   }
   value = value.substr(0, value.find('\0'));
   if (value.size() > kIniValueMax) {
@@ -264,6 +282,22 @@ void TIniTextDecoder::Finish(std::string& out) {
   std::string held;
   held.swap(pending_);
   Convert(held, true, out);
+}
+
+std::optional<std::uint64_t> TIniTextDecoder::NulsOfZeroBytes(std::uint64_t zeroBytes) const {
+  if (!pending_.empty()) return std::nullopt;
+  switch (form_) {
+    case Form::Ansi:
+    case Form::Utf8:
+      return zeroBytes;
+    case Form::Utf16Le:
+    case Form::Utf16Be:
+      if (zeroBytes % 2 == 0) return zeroBytes / 2;
+      return std::nullopt;
+    case Form::Unknown:
+      return std::nullopt;
+  }
+  return std::nullopt;
 }
 
 void TIniTextDecoder::Convert(std::string_view bytes, bool last, std::string& out) {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,6 +38,10 @@ class TIniScanner {
   // Reads the next piece of text. False once nothing after it can change the result: every
   // key has been found, or the section has ended.
   bool Feed(std::string_view text);
+  // Reads a run of NUL bytes (a hole in a sparse file, say) in a time that does not grow with
+  // its length: NULs end no line and hold no "=", so past a name's or value's first bytes
+  // only their count matters. Same result as Feed of that many NULs.
+  bool FeedNuls(std::uint64_t count);
   // The result, once the text has ended (or Feed returned false).
   TIniValues Finish();
 
@@ -77,9 +83,9 @@ class TIniScanner {
   TName name_;
   int key_ = -1;  // the key whose value is being read
   std::string value_;
-  std::size_t valueBytes_ = 0;    // bytes of the value so far, its leading blanks skipped
-  std::size_t valueTrimmed_ = 0;  // the same up to its last non-blank byte
-  char valueLast_ = '\0';         // that last non-blank byte
+  std::uint64_t valueBytes_ = 0;    // bytes of the value so far, its leading blanks skipped
+  std::uint64_t valueTrimmed_ = 0;  // the same up to its last non-blank byte
+  char valueLast_ = '\0';           // that last non-blank byte
 };
 
 // Turns the bytes of an INI file into text in the ANSI code page, as the profile reader sees
@@ -93,6 +99,9 @@ class TIniTextDecoder {
   void Feed(std::string_view bytes, std::string& out);
   // Appends what was held back.
   void Finish(std::string& out);
+  // How many NUL characters of ANSI text a run of zero bytes gives, when that is known without
+  // the bytes: the encoding is known and nothing is held back.
+  [[nodiscard]] std::optional<std::uint64_t> NulsOfZeroBytes(std::uint64_t zeroBytes) const;
 
  private:
   enum class Form { Unknown, Ansi, Utf8, Utf16Le, Utf16Be };

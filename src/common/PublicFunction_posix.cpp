@@ -37,7 +37,19 @@ std::optional<TIniValues> TFileOper::ReadIniValues(const std::string& fileName,
   TIniScanner scanner(section, keys, codePage);
   std::string text;
   char buffer[65536];
+  off_t offset = 0;
   for (;;) {
+    // A hole in a sparse file reads as zeros: count them instead of reading them.
+    if (const off_t data = lseek(fd.Get(), offset, SEEK_DATA);
+        data > offset || (data < 0 && errno == ENXIO)) {
+      const off_t end = data > offset ? data : lseek(fd.Get(), 0, SEEK_END);
+      const auto nuls = decoder.NulsOfZeroBytes(static_cast<std::uint64_t>(end - offset));
+      if (end > offset && nuls) {
+        if (!scanner.FeedNuls(*nuls)) break;
+        offset = end;
+      }
+      if (lseek(fd.Get(), offset, SEEK_SET) != offset) return std::nullopt;
+    }
     const ssize_t n = read(fd.Get(), buffer, sizeof buffer);
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -49,6 +61,7 @@ std::optional<TIniValues> TFileOper::ReadIniValues(const std::string& fileName,
       scanner.Feed(text);
       break;
     }
+    offset += n;
     decoder.Feed(std::string_view(buffer, static_cast<std::size_t>(n)), text);
     if (!scanner.Feed(text)) break;  // the rest of the file cannot change the values
   }

@@ -406,9 +406,10 @@ class CodePageTest(E2ETest):
         if shutil.which("localedef") is None:
             raise unittest.SkipTest("localedef (package locales) is not installed")
         cls.locales = tempfile.mkdtemp(prefix="companymain-locales-")
-        for charmap in ("GBK", "GB18030"):
-            subprocess.run(["localedef", "-i", "zh_CN", "-f", charmap,
-                            os.path.join(cls.locales, "zh_CN." + charmap)],
+        for name, charmap in (("zh_CN", "GBK"), ("zh_CN", "GB18030"), ("zh_TW", "BIG5"),
+                              ("en_US", "ISO-8859-1")):
+            subprocess.run(["localedef", "-i", name, "-f", charmap,
+                            os.path.join(cls.locales, name + "." + charmap)],
                            check=True, capture_output=True, timeout=120)
 
     @classmethod
@@ -448,6 +449,42 @@ class CodePageTest(E2ETest):
             argument = self.launch_in("zh_CN.GBK", config(page), company)
             self.assertIn(b"&Name=" + form("中文?".encode()) + b"&Type=", argument)
 
+    def test_files_marked_with_their_encoding_read_as_gbk(self):
+        # Notepad's "UTF-8 with BOM", and UTF-16 in both byte orders, in a GBK locale: the
+        # values reach the page as if the files had been saved in GBK.
+        page = "http://酒店.example/信息.aspx"
+        name, other = "无锡 湖畔大酒店", "楼层 1-12"
+        company = "[Company]\r\nCompanyNum=42\r\nCompanyName=%s\r\nOtherInfo=%s\r\n" % (name, other)
+        conf = "[SysInfo]\r\nCompanyURL=%s\r\n" % base64.b64encode(page.encode("gbk")).decode()
+        marked = {"UTF-8": lambda t: b"\xef\xbb\xbf" + t.encode("utf-8"),
+                  "UTF-16 LE": lambda t: b"\xff\xfe" + t.encode("utf-16-le"),
+                  "UTF-16 BE": lambda t: b"\xfe\xff" + t.encode("utf-16-be")}
+        expected = address(page.encode("gbk"), num=b"42", name=name.encode("gbk"),
+                           other=other.encode("gbk"), codec="gbk")
+        for form, encode in marked.items():
+            with self.subTest(form):
+                self.assertEqual(self.launch_in("zh_CN.GBK", encode(conf), encode(company)),
+                                 expected)
+
+    def test_blank_name_is_always_sent_as_wu(self):
+        # Code pages without "无" (Big5, Latin-1, the C locale's ASCII) still send it in UTF-8.
+        for locale in ("zh_TW.BIG5", "en_US.ISO-8859-1", "C", "zh_CN.GBK"):
+            with self.subTest(locale):
+                argument = self.launch_in(locale, config(PAGE),
+                                          ini("Company", {"CompanyNum": "7", "CompanyName": "  "}))
+                self.assertEqual(argument, address(PAGE, num=b"7"))
+
+    def test_a_cut_value_never_ends_in_half_a_character(self):
+        # The 2047-byte cut falls inside a GBK character: its lead byte goes with it.
+        cases = [("the cut splits 中", b"o" * 2046 + "中文".encode("gbk"), b"o" * 2046),
+                 ("the cut follows 中", b"o" * 2045 + "中文".encode("gbk"),
+                  b"o" * 2045 + "中".encode("gbk"))]
+        for name, value, kept in cases:
+            with self.subTest(name):
+                argument = self.launch_in("zh_CN.GBK", config(PAGE),
+                                          ini("Company", {"OtherInfo": value}))
+                self.assertEqual(argument, address(PAGE, other=kept, codec="gbk"))
+
     def test_gb18030_outside_the_basic_plane(self):
         name = "\U00020000酒店"
         argument = self.launch_in("zh_CN.GB18030", config(PAGE),
@@ -486,6 +523,13 @@ class MessageTest(E2ETest):
              NO_IDENTITY),
             ("identity file is a directory", lambda s, n: directory(s, "Company.ini"), good_config,
              None, NO_IDENTITY),
+            ("identity file is empty", b"", good_config, None, NO_IDENTITY),
+            ("identity file is a byte order mark alone", b"\xef\xbb\xbf", good_config, None,
+             NO_IDENTITY),
+            ("identity section misspelt", ini("Compnay", {"CompanyNum": "1"}), good_config, None,
+             NO_IDENTITY),
+            ("identity file in UTF-16 without its mark",
+             "[Company]\r\nCompanyNum=1\r\n".encode("utf-16-le"), good_config, None, NO_IDENTITY),
             ("xdg-open cannot be found", good_company, good_config, "/nonexistent", NO_BROWSER),
         ]
         for name, company, config_text, path, text in cases:
@@ -498,6 +542,69 @@ class MessageTest(E2ETest):
                         sandbox.write(file, content)
                 env = dict(sandbox.env, PATH=path) if path else None
                 self.assert_message_path(sandbox, env, text)
+
+
+class LongFolderTest(E2ETest):
+    """Program folders as long as the system lets a program be started from."""
+
+    def deep_sandbox(self, length: int):
+        """A sandbox whose program folder path is length bytes long (made one folder at a
+        time: no single call takes a path that long)."""
+        sandbox = self.fresh()
+        folder = sandbox.app
+        fd = os.open(folder, os.O_RDONLY | os.O_DIRECTORY)
+        while len(folder) < length:
+            name = "f" * min(200, length - len(folder) - 1)
+            if length - len(folder) - 1 - len(name) == 1:
+                name = name[:-1]  # never leave one byte for a last folder of no name
+            os.mkdir(name, dir_fd=fd)
+            inner = os.open(name, os.O_RDONLY | os.O_DIRECTORY, dir_fd=fd)
+            os.close(fd)
+            fd, folder = inner, folder + "/" + name
+        self.assertEqual(len(folder.encode()), length)
+        os.mkdir("Config", dir_fd=fd)
+        config_fd = os.open("Config", os.O_RDONLY | os.O_DIRECTORY, dir_fd=fd)
+        for name, content in (("Config.ini", config(PAGE)),
+                              ("Company.ini", ini("Company", {"CompanyNum": "1234567890"}))):
+            out = os.open(name, os.O_WRONLY | os.O_CREAT, 0o644, dir_fd=config_fd)
+            os.write(out, content)
+            os.close(out)
+        with open(PROGRAM, "rb") as f:
+            out = os.open("CompanyMain", os.O_WRONLY | os.O_CREAT, 0o755, dir_fd=fd)
+            os.write(out, f.read())
+            os.close(out)
+        os.close(config_fd)
+        self.addCleanup(os.close, fd)
+        return sandbox, fd
+
+    def test_deep_folders(self):
+        # Below PATH_MAX for the program itself, but its Config files lie beyond it.
+        for length in (4000, 4077, 4080, 4083):
+            with self.subTest(length=length):
+                sandbox, fd = self.deep_sandbox(length)
+                process = subprocess.Popen(["./CompanyMain"], env=sandbox.env,
+                                           preexec_fn=lambda: os.fchdir(fd),
+                                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+                _, err = process.communicate(timeout=WAIT)
+                self.assertEqual(process.returncode, 0, err.decode(errors="replace"))
+                self.assertEqual(sandbox.wait_opened(1), [[address(PAGE, num=b"1234567890")]])
+
+    def test_folder_the_system_cannot_name(self):
+        # Deeper than the system can tell a program its own file name: the identity cannot be
+        # read, and the user is told so; nothing is opened with an empty identity.
+        if not ACCESSIBILITY:
+            self.skipTest("message texts are read through AT-SPI")
+        sandbox, fd = self.deep_sandbox(4090)
+        process = subprocess.Popen(["./CompanyMain"], env=sandbox.env,
+                                   preexec_fn=lambda: os.fchdir(fd),
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(Sandbox._reap, process)
+        found = accessibility.wait_message(process.pid, WAIT)
+        self.assertIsNotNone(found, "no message")
+        self.assertEqual((found[0], found[1]), (NO_IDENTITY, CAPTION))
+        accessibility.press(found[2])
+        self.assertEqual(process.wait(timeout=WAIT), 0)
+        self.assertEqual(sandbox.opened(), [])
 
 
 class WindowTest(E2ETest):

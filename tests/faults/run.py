@@ -127,6 +127,23 @@ def utf16(text: str) -> bytes:
     return b"\xff\xfe" + text.replace("\n", "\r\n").encode("utf-16-le")
 
 
+def utf16be(text: str) -> bytes:
+    return b"\xfe\xff" + text.replace("\n", "\r\n").encode("utf-16-be")
+
+
+def utf8bom(text: str) -> bytes:
+    return b"\xef\xbb\xbf" + text.replace("\n", "\r\n").encode("utf-8")
+
+
+def sparse(head: bytes, size=1 << 30):
+    """head, then zeros up to size bytes as a hole: a 1 GiB file that takes no disk."""
+    def put(box, name):
+        with open(box.path(name), "wb") as f:
+            f.write(head)
+            f.truncate(size)
+    return put
+
+
 def make(kind):
     """Something other than a readable file, in the file's place."""
     def put(box, name):
@@ -179,6 +196,11 @@ def config_cases():
          ini("SysInfo", {"CompanyURL": url_value(4096)}), opens(OPENED)),
         ("UTF-16 LE with its mark",
          utf16("[SysInfo]\nCompanyURL=%s\n" % base64.b64encode(PAGE).decode()), opens(OPENED)),
+        ("UTF-16 BE with its mark",
+         utf16be("[SysInfo]\nCompanyURL=%s\n" % base64.b64encode(PAGE).decode()), opens(OPENED)),
+        ("UTF-8 with its mark",
+         utf8bom("[SysInfo]\nCompanyURL=%s\n" % base64.b64encode(PAGE).decode()), opens(OPENED)),
+        ("1 GiB, the section at the top", sparse(config(PAGE)), opens(OPENED)),
         ("CR-only line ends", b"[Other]\rx=1\r[SysInfo]\rCompanyURL=" + base64.b64encode(PAGE) +
          b"\r", opens(OPENED)),
         ("duplicate sections and keys: the first wins",
@@ -202,9 +224,13 @@ def company_cases():
     opens = lambda **kw: ("open", address(PAGE, **kw))
     long = lambda n: ini("Company", {"CompanyNum": "7" * n, "OtherInfo": "o" * n})
     return [
-        ("empty: every value empty", b"", opens()),
-        ("byte order mark alone", b"\xef\xbb\xbf", opens()),
-        ("64 KiB of random bytes", RANDOM, opens()),
+        ("empty: no identity", b"", msg(NO_IDENTITY)),
+        ("byte order mark alone: no identity", b"\xef\xbb\xbf", msg(NO_IDENTITY)),
+        ("64 KiB of random bytes: no identity", RANDOM, msg(NO_IDENTITY)),
+        ("a misspelt section: no identity", ini("Compnay", {"CompanyNum": "1"}), msg(NO_IDENTITY)),
+        ("UTF-16 without its mark: no identity",
+         "[Company]\r\nCompanyNum=1\r\n".encode("utf-16-le"), msg(NO_IDENTITY)),
+        ("the section with nothing in it", b"[Company]\r\n", opens()),
         ("NUL inside a value ends it", b"[Company]\r\nCompanyName=AB\0CD\r\nDeviceId=D\0\r\n",
          opens(name=b"AB", device=b"D")),
         ("10 MiB before the section", FILLER + COMPANY, ("open", OPENED)),
@@ -220,6 +246,15 @@ def company_cases():
          opens(num=b"7" * 2047, other=b"o" * 2047)),
         ("UTF-16 LE with its mark", utf16("[Company]\nCompanyName=中文 酒店\nCompanyNum=9\n"),
          opens(num=b"9", name="中文 酒店".encode())),
+        ("UTF-16 BE with its mark", utf16be("[Company]\nCompanyName=中文 酒店\nCompanyNum=9\n"),
+         opens(num=b"9", name="中文 酒店".encode())),
+        ("UTF-8 with its mark", utf8bom("[Company]\nCompanyName=中文 酒店\nCompanyNum=9\n"),
+         opens(num=b"9", name="中文 酒店".encode())),
+        ("a value cut inside a character loses it whole",
+         ini("Company", {"OtherInfo": "o" * 2045 + "中文"}), opens(other=b"o" * 2045)),
+        ("1 GiB, the section at the top", sparse(COMPANY), ("open", OPENED)),
+        ("1 GiB, keys missing from the section at the top",
+         sparse(ini("Company", {"CompanyNum": "1"})), opens(num=b"1")),
         ("CR-only line ends", b"[Company]\rCompanyNum=5\rCompanyType=R01\r",
          opens(num=b"5", kind=b"R01")),
         ("duplicate sections and keys: the first wins",

@@ -66,6 +66,9 @@ TEST(Base64Decode, SkipsCharactersOutsideTheAlphabet) {
   }
   EXPECT_EQ(Base64Decode(noisy), Bytes(200));
   EXPECT_EQ(Base64Decode("  ***\r\n"), "");
+  // The URL-safe alphabet's "-" and "_" are not ours: skipped like any other stranger.
+  EXPECT_EQ(Base64Decode("Uj-Ax_"), "R01");
+  EXPECT_EQ(Base64Decode("-_-_"), "");
   EXPECT_EQ(Base64Decode("aHR0cDovL2V4YW1wbGUuY29tLyA="), "http://example.com/ ");
 }
 

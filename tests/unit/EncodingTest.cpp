@@ -6,6 +6,7 @@
 #include "address/Encoding.h"
 #include "address/PageAddress.h"
 #include "common/Base64.h"
+#include "common/Text.h"
 
 namespace {
 
@@ -67,6 +68,46 @@ TEST(BuildPageAddress, QueryValuesInOrderAndEncoding) {
   for (const auto& c : cases) {
     EXPECT_EQ(BuildPageAddress(c.page, c.identity, cp), c.expected);
   }
+}
+
+// Only bytes up to 0x20 are blanks: 0x7F and bytes from 0x80 up stay at either end.
+TEST(TrimView, RemovesBytesUpTo0x20Only) {
+  const struct {
+    std::string input;
+    std::string expected;
+  } cases[] = {
+      {" \t\r\n\x01 v \x1F", "v"},
+      {std::string("\0v\0", 3), "v"},
+      {"\x7Fv\x7F", "\x7Fv\x7F"},
+      {" \x80v\xFF ", "\x80v\xFF"},
+      {" \x20 ", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(TrimView(c.input), c.expected) << c.input;
+}
+
+// "无" reaches the page in UTF-8 whatever the code page, also where it has no "无".
+TEST(BuildPageAddress, BlankNameIsSentAsTheUtf8Placeholder) {
+  const FakeCodePage gbk;
+  const FakeLatin1CodePage latin1;
+  const struct {
+    const char* what;
+    const TCodePage& codePage;
+    std::string name;
+  } cases[] = {
+      {"double-byte code page, name normalised", gbk, "\xCE\xDE"},
+      {"double-byte code page, name blank", gbk, "  "},
+      {"code page without it, name normalised", latin1, ""},
+      {"code page without it, name blank", latin1, " \t "},
+  };
+  for (const auto& c : cases) {
+    const TCompanyIdentity identity{"1", "R01", c.name, "D", "", ""};
+    const std::string address = BuildPageAddress(kPage, identity, c.codePage);
+    EXPECT_NE(address.find("&Name=%E6%97%A0&Type="), std::string::npos) << c.what;
+  }
+  // A name of its own is the code page's text, as always.
+  EXPECT_NE(
+      BuildPageAddress(kPage, {"1", "R01", "\xE9", "D", "", ""}, latin1).find("&Name=%C3%A9&"),
+      std::string::npos);
 }
 
 TEST(BuildPageAddress, LongNumberKeepsTheEncodersLineBreak) {

@@ -59,6 +59,13 @@ TEST(NormaliseIdentity, TypeNumberAndNameRules) {
   }
 }
 
+TEST(NormaliseIdentity, PlaceholderNeverBecomesAQuestionMark) {
+  const TCompanyIdentity blank{"1", "R01", "  ", "D", "", ""};
+  EXPECT_EQ(NormaliseIdentity(blank, FakeCodePage()).CompanyName, "\xCE\xDE");
+  // Without "无" in the code page the name stays blank; the address sends "无" itself.
+  EXPECT_EQ(NormaliseIdentity(blank, FakeLatin1CodePage()).CompanyName, "");
+}
+
 TEST(IniCompanyIdentitySource, ReadsTheCompanySection) {
   FakeDesktop desktop;
   desktop.files["/opt/hotel/Config/Company.ini"] =
@@ -77,6 +84,16 @@ TEST(IniCompanyIdentitySource, NoRecordWithoutAReadableFile) {
   FakeDesktop unreadable;
   unreadable.unreadable.push_back("/opt/hotel/Config/Company.ini");
   EXPECT_FALSE(TIniCompanyIdentitySource(unreadable).Deliver().has_value());
+
+  // A file is not a record unless it holds the section; blank values in it are one.
+  for (const char* text : {"", "\xEF\xBB\xBF", "[Compnay]\nCompanyNum=1\n", "CompanyNum=1\n"}) {
+    FakeDesktop noSection;
+    noSection.files["/opt/hotel/Config/Company.ini"] = text;
+    EXPECT_FALSE(TIniCompanyIdentitySource(noSection).Deliver().has_value()) << text;
+  }
+  FakeDesktop blankValues;
+  blankValues.files["/opt/hotel/Config/Company.ini"] = "[company]\nCompanyNum=\n";
+  EXPECT_EQ(TIniCompanyIdentitySource(blankValues).Deliver(), TCompanyIdentity{});
 
   FakeDesktop noFolder;
   noFolder.appPath.clear();

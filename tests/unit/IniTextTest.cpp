@@ -170,6 +170,33 @@ TEST(TIniScanner, PiecesOfAnySizeGiveTheSameValues) {
   }
 }
 
+// A run of NULs (a sparse file's hole) counted rather than read gives what reading it gives.
+TEST(TIniScanner, NulRunsCountedGiveWhatReadingThemGives) {
+  const std::string before[] = {
+      "",                                                 // before any section
+      "[Company]\n",                                      // at the start of a line in the section
+      "[Company]\nComp",                                  // inside a key name
+      "[Company]\nCompanyNum=",                           // at the start of a value
+      "[Company]\nCompanyNum= \"abc",                     // inside a value
+      "[Company]\nCompanyNum=" + std::string(2100, 'x'),  // a value as full as it gets
+      "[Comp",                                            // inside a section name
+  };
+  const std::string after[] = {"", "\n", "=v\"\nCompanyName=n\n", "  \n[Company]\nCompanyName=m"};
+  const std::vector<std::string> keys = {"CompanyNum", "CompanyName"};
+  for (const std::string& head : before) {
+    for (const std::string& tail : after) {
+      for (std::size_t count : {1u, 7u, 3000u}) {
+        TIniScanner read("Company", keys, kCodePage);
+        read.Feed(head) && read.Feed(std::string(count, '\0')) && read.Feed(tail);
+        TIniScanner counted("Company", keys, kCodePage);
+        counted.Feed(head) && counted.FeedNuls(count) && counted.Feed(tail);
+        EXPECT_EQ(counted.Finish(), read.Finish())
+            << head.substr(0, 30) << " | " << count << " | " << tail;
+      }
+    }
+  }
+}
+
 // Once the values are known, the scanner asks for nothing more: what follows is never read.
 TEST(TIniScanner, StopsOnceTheValuesAreKnown) {
   const struct {
