@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "app/Messages.h"
+#include "app/SessionName_posix.h"
 
 namespace {
 
@@ -23,35 +24,39 @@ int RetryOnInterrupt(const std::function<int()>& call) {
   return result;
 }
 
-// Opens the directory only if it is a real directory (no symbolic link), owned by this user
-// and closed to everybody else; creates it first when it is missing.
-UniqueFd OpenSafeDirectory(const std::string& path) {
-  bool created = mkdir(path.c_str(), 0700) == 0;
-  UniqueFd fd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+// True for a directory owned by this user and closed to everybody else. Callers open it with
+// O_NOFOLLOW, so a symbolic link never gets this far.
+bool IsPrivateDirectory(int fd) {
+  struct stat st {};
+  return fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
+         (st.st_mode & 07777) == 0700;
+}
+
+// Opens parent/name only if it is a private directory; creates it first when it is missing.
+// Relative to a parent already checked, so that nothing can be swapped in between.
+UniqueFd OpenSafeDirectory(int parent, const std::string& name) {
+  const bool created = mkdirat(parent, name.c_str(), 0700) == 0;
+  UniqueFd fd(openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!fd.Valid()) return {};
   // A restrictive umask may have taken our own rights away from a directory we just made.
   if (created) fchmod(fd.Get(), 0700);
-  struct stat st {};
-  if (fstat(fd.Get(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid() ||
-      (st.st_mode & 07777) != 0700) {
-    return {};
-  }
+  if (!IsPrivateDirectory(fd.Get())) return {};
   return fd;
 }
 
-// The log-on session, as a file name part.
+std::string_view Environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value == nullptr ? "" : value;
+}
+
+// The display this copy shows its windows on, however the environment spells it.
 std::string SessionName() {
-  const char* session = std::getenv("XDG_SESSION_ID");
-  if (session == nullptr || *session == '\0') session = std::getenv("DISPLAY");
-  if (session == nullptr || *session == '\0') session = std::getenv("WAYLAND_DISPLAY");
-  std::string name = session == nullptr ? "" : session;
-  if (name.size() > 64) name.resize(64);
-  for (char& c : name) {
-    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                       c == '.' || c == '-';
-    if (!plain) c = '_';
-  }
-  return name.empty() ? "nosession" : name;
+  char host[256] = {};
+  if (gethostname(host, sizeof host - 1) != 0) host[0] = '\0';
+  return SessionNameOf({.display = Environment("DISPLAY"),
+                        .waylandDisplay = Environment("WAYLAND_DISPLAY"),
+                        .runtimeDirectory = Environment("XDG_RUNTIME_DIR"),
+                        .hostName = host});
 }
 
 UniqueFd OpenLockFile(int directory, const std::string& name) {
@@ -72,12 +77,17 @@ bool FillAddress(const std::string& path, sockaddr_un& address) {
 }  // namespace
 
 bool TPosixInstanceLock::OpenPrivateDirectory() {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime != nullptr && runtime[0] == '/') {
-    directory_ = OpenSafeDirectory(std::string(runtime) + "/CompanyMain");
+  // Never from the environment: copies started from a menu, a terminal or autostart see
+  // different ones and must still find the same lock.
+  const std::string uid = std::to_string(geteuid());
+  const UniqueFd runtime(
+      open(("/run/user/" + uid).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (runtime.Valid() && IsPrivateDirectory(runtime.Get())) {
+    directory_ = OpenSafeDirectory(runtime.Get(), "CompanyMain");
   }
   if (!directory_.Valid()) {
-    directory_ = OpenSafeDirectory("/tmp/CompanyMain-" + std::to_string(geteuid()));
+    const UniqueFd tmp(open("/tmp", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (tmp.Valid()) directory_ = OpenSafeDirectory(tmp.Get(), "CompanyMain-" + uid);
   }
   return directory_.Valid();
 }

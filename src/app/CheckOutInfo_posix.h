@@ -7,8 +7,9 @@
 #include "app/CheckOutInfo.h"
 #include "common/UniqueFd_posix.h"
 
-// The single-instance lock of one user's log-on session, made of flock()s in a private
-// directory ($XDG_RUNTIME_DIR/CompanyMain/, else /tmp/CompanyMain-<uid>/):
+// The single-instance lock of one user on one display, made of flock()s in a private
+// directory (/run/user/<uid>/CompanyMain/, else /tmp/CompanyMain-<uid>/), named after the
+// display however DISPLAY spells it:
 //  - every copy holds a shared lock on the presence file for its whole life, refused copies
 //    included, so the lock exists while any copy holds it and dies with the last one, crash
 //    or not;

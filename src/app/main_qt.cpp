@@ -1,15 +1,51 @@
+#include <unistd.h>
+
 #include <QApplication>
 #include <QSocketNotifier>
+#include <cstdio>
 #include <memory>
+#include <string>
 
 #include "address/CodePage_posix.h"
 #include "app/CheckOutInfo_posix.h"
 #include "app/CompanyMain_qt.h"
 #include "app/Desktop_qt.h"
+#include "app/Display_posix.h"
 #include "app/Messages.h"
 #include "inputs/CompanyIdentity.h"
 
+namespace {
+
+void ReportNoDisplay(const std::string& reason) {
+  const std::string line = "CompanyMain: no display to show the window on (" + reason + ")\n";
+  std::fputs(line.c_str(), stderr);
+}
+
+QtMessageHandler qtMessages = nullptr;
+
+// A window system that answered the check but that Qt still cannot use (a Wayland socket
+// without Qt's Wayland plugin, say) makes Qt give up with a fatal message and abort: end the
+// same way as without a display instead, after Qt's own lines on the plugins it tried.
+// Nothing has been opened yet.
+void StartupMessages(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  if (type != QtFatalMsg) {
+    qtMessages(type, context, text);
+    return;
+  }
+  ReportNoDisplay("no Qt platform plugin could connect to it");
+  _exit(1);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  // Before anything else: started from ssh or cron there is nothing to show a window on,
+  // and Qt's own answer to that is abort().
+  if (const std::string reason = MissingDisplayReason(); !reason.empty()) {
+    ReportNoDisplay(reason);
+    return 1;
+  }
+
   // Read before QApplication exists: Qt moves LC_CTYPE to UTF-8 when it starts.
   const TPosixCodePage codePage = TPosixCodePage::ForUserLocale();
 
@@ -19,7 +55,11 @@ int main(int argc, char** argv) {
   static char fallbackName[] = "CompanyMain";
   int qtArgc = 1;
   char* qtArgv[] = {argc > 0 && argv[0] != nullptr ? argv[0] : fallbackName, nullptr};
+  qtMessages = qInstallMessageHandler(StartupMessages);
   QApplication application(qtArgc, qtArgv);
+  qInstallMessageHandler(qtMessages);
+  // Should the display go away later, Qt's xcb plugin notices the broken connection and
+  // ends the process with exit code 1; the lock dies with it.
 
   TQtDesktop desktop(codePage);
   TPosixInstanceLock lock([&desktop](std::string_view text) { desktop.ShowMessage(text); });

@@ -5,6 +5,11 @@ display and its own XDG_RUNTIME_DIR, with a stand-in xdg-open first on PATH that
 its arguments byte for byte. Message boxes are found by their caption and dismissed with
 Return, as a user would.
 
+The lock lives in the user's real private directory (/run/user/<uid>/CompanyMain or
+/tmp/CompanyMain-<uid>), named after the display: tests on different displays never meet
+there, and each test removes only what its own displays left. Tests that need that
+directory in a particular state run the program in a mount namespace of their own.
+
     COMPANYMAIN=/path/to/CompanyMain python3 launcher_test.py [TestClass]
 """
 
@@ -12,8 +17,11 @@ import base64
 import os
 import shutil
 import signal
+import socket
+import stat
 import subprocess
 import tempfile
+import threading
 import time
 import unittest
 
@@ -106,16 +114,86 @@ def run(args, env, timeout=WAIT, check=True):
     return subprocess.run(args, env=env, timeout=timeout, check=check, capture_output=True)
 
 
-class Display:
-    """A private Xvfb server."""
+def private_directory(uid=None) -> str:
+    """Where the program keeps its lock: /run/user/<uid>/CompanyMain when both are real,
+    private directories of the user, else /tmp/CompanyMain-<uid>."""
+    uid = os.geteuid() if uid is None else uid
+    runtime = "/run/user/%d" % uid
 
-    def __init__(self):
+    def private(path):
+        try:
+            st = os.lstat(path)
+        except OSError:
+            return False
+        return stat.S_ISDIR(st.st_mode) and st.st_uid == uid and stat.S_IMODE(st.st_mode) == 0o700
+
+    mine = os.path.join(runtime, "CompanyMain")
+    if private(runtime) and (not os.path.lexists(mine) or private(mine)):
+        return mine
+    return "/tmp/CompanyMain-%d" % uid
+
+
+def changed(env: dict, **changes) -> dict:
+    """env with some variables set, and those given as None removed."""
+    result = dict(env)
+    for name, value in changes.items():
+        if value is None:
+            result.pop(name, None)
+        else:
+            result[name] = value
+    return result
+
+
+def lock_prefix(display_name: str) -> str:
+    """The beginning of the lock's file names for a display named ":N"."""
+    return "CompanyMain-x11-%d." % int(display_name.lstrip(":").split(".")[0])
+
+
+def forget_lock(display_name: str, directory=None):
+    """Removes the lock files of one display, once its copies have ended."""
+    directory = directory or private_directory()
+    try:
+        names = os.listdir(directory)
+    except OSError:
+        return
+    for name in names:
+        if name.startswith(lock_prefix(display_name)):
+            try:
+                os.unlink(os.path.join(directory, name))
+            except OSError:
+                pass
+
+
+def resolves(host: str) -> bool:
+    try:
+        socket.getaddrinfo(host, None)
+    except OSError:
+        return False
+    return True
+
+
+def free_display_number() -> int:
+    """A display number no X server listens on, far above those Xvfb -displayfd hands out."""
+    with open("/proc/net/unix") as f:
+        taken = f.read()
+    for number in range(5731, 5831):
+        path = "/tmp/.X11-unix/X%d" % number
+        if path not in taken and not os.path.exists(path):
+            return number
+    raise RuntimeError("no free display number")
+
+
+class Display:
+    """A private Xvfb server; with tcp, one that takes TCP connections from this machine too."""
+
+    def __init__(self, tcp=False):
         read_end, write_end = os.pipe()
         self.server = subprocess.Popen(
             # -noreset: a server that resets when its last client leaves refuses the programs
             # that connect meanwhile.
             ["Xvfb", "-displayfd", str(write_end), "-noreset", "-screen", "0", "1280x1024x24",
-             "-nolisten", "tcp"], pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+             "-listen" if tcp else "-nolisten", "tcp"],
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_end)
         with os.fdopen(read_end) as pipe:
             number = pipe.readline().strip()
@@ -142,10 +220,10 @@ sleep {sleep}
 class Sandbox:
     """A program folder with CompanyMain in it, a runtime directory and a recording xdg-open."""
 
-    def __init__(self, test: unittest.TestCase, display: Display, browser_sleep=0):
+    def __init__(self, test: unittest.TestCase, display: Display, browser_sleep=0, base=None):
         self.test = test
         self.display = display
-        self.root = tempfile.mkdtemp(prefix="companymain-e2e-")
+        self.root = tempfile.mkdtemp(prefix="companymain-e2e-", dir=base)
         test.addCleanup(shutil.rmtree, self.root, True)
         self.app = os.path.join(self.root, "app")
         self.config_dir = os.path.join(self.app, "Config")
@@ -185,12 +263,12 @@ class Sandbox:
     def path(self, name: str) -> str:
         return os.path.join(self.config_dir, name)
 
-    def start(self, args=(), env=None, cwd=None) -> subprocess.Popen:
+    def start(self, args=(), env=None, cwd=None, wrapper=()) -> subprocess.Popen:
         # A file, not a pipe: the browser inherits stderr and may outlive us by far.
         log = open(os.path.join(self.root, "stderr.%d" % len(self.processes)), "w+b")
         self.test.addCleanup(log.close)
-        process = subprocess.Popen([self.program, *args], env=env or self.env, cwd=cwd or "/",
-                                   stdout=subprocess.DEVNULL, stderr=log)
+        process = subprocess.Popen([*wrapper, self.program, *args], env=env or self.env,
+                                   cwd=cwd or "/", stdout=subprocess.DEVNULL, stderr=log)
         process.log = log
         self.processes.append(process)
         self.test.addCleanup(self._reap, process)
@@ -269,6 +347,7 @@ class Sandbox:
     def dismiss(self, box: str):
         run(["xdotool", "windowfocus", "--sync", box], self.xenv())
         run(["xdotool", "key", "Return"], self.xenv())
+        run(["xdotool", "keyup", "Return"], self.xenv())
 
 
 class E2ETest(unittest.TestCase):
@@ -277,10 +356,16 @@ class E2ETest(unittest.TestCase):
     def setUp(self):
         if not PROGRAM:
             self.skipTest("COMPANYMAIN is not set")
-        self.display = Display()
-        self.addCleanup(self.display.close)
+        self.display = self.own_display()
         accessibility_bus()
         self.box = Sandbox(self, self.display, self.browser_sleep)
+
+    def own_display(self, tcp=False) -> Display:
+        """A display for this test; its lock files go once its copies have ended."""
+        display = Display(tcp)
+        self.addCleanup(display.close)
+        self.addCleanup(forget_lock, display.name)
+        return display
 
     def fresh(self, browser_sleep=0) -> Sandbox:
         """Another program folder and runtime directory on the same display."""
@@ -700,49 +785,278 @@ class SingleInstanceTest(E2ETest):
                 except (ProcessLookupError, ValueError):
                     pass
 
-    def test_sessions_and_unsafe_runtime_directories(self):
-        with self.subTest("another display is another session"):
-            first, first_box = self.first_copy_waiting()
-            other = Display()
-            self.addCleanup(other.close)
-            sandbox = Sandbox(self, other)
-            sandbox.runtime = self.box.runtime
-            sandbox.write("Config.ini", config(PAGE))
-            sandbox.write("Company.ini", ini("Company", {}))
-            sandbox.env["XDG_RUNTIME_DIR"] = self.box.runtime
-            self.assertEqual(self.launch_ok(sandbox), [address(PAGE)])
-            self.box.dismiss(first_box)
-            self.box.finish(first)
+    def assert_refused(self, first_env: dict, second_env: dict, sandbox=None):
+        """A copy started with first_env waits at its message; one started with second_env
+        is refused with the running message and opens nothing."""
+        sandbox = sandbox or self.fresh()
+        sandbox.write("Company.ini", ini("Company", {"CompanyNum": "1"}))
+        first = sandbox.start(env=first_env)
+        first_box = sandbox.wait_box(first)
+        sandbox.write("Config.ini", config(PAGE))  # were it not refused, it would open the page
+        second = sandbox.start(env=second_env)
+        second_box = sandbox.wait_box(second)
+        if ACCESSIBILITY:
+            found = accessibility.wait_message(second.pid, WAIT)
+            self.assertIsNotNone(found, "the second copy's message has no accessible text")
+            self.assertEqual(found[0], RUNNING)
+        sandbox.dismiss(second_box)
+        self.assertEqual(sandbox.finish(second), 0)
+        sandbox.dismiss(first_box)
+        self.assertEqual(sandbox.finish(first), 0)
+        self.assertEqual(sandbox.opened(), [])
 
-        with self.subTest("a runtime directory open to others is not used"):
-            sandbox = self.fresh()
-            os.mkdir(os.path.join(sandbox.runtime, "CompanyMain"), 0o755)
-            os.chmod(os.path.join(sandbox.runtime, "CompanyMain"), 0o755)
-            sandbox.write("Config.ini", config(PAGE))
-            sandbox.write("Company.ini", ini("Company", {}))
-            self.launch_ok(sandbox)
-            self.assertEqual(os.listdir(os.path.join(sandbox.runtime, "CompanyMain")), [])
-            self.cleanup_fallback(sandbox)
+    def test_every_spelling_of_the_display_is_one_session(self):
+        display = self.own_display(tcp=True)
+        n = display.name.lstrip(":")
+        host = socket.gethostname()
+        pairs = [
+            (":%s" % n, ":%s.0" % n),
+            (":%s" % n, "unix:%s" % n),
+            ("unix:%s.0" % n, ":%s" % n),
+            (":%s.0" % n, "localhost:%s" % n),
+            ("127.0.0.1:%s" % n, "unix:%s.0" % n),
+            (":%s" % n, "%s:%s" % (host, n)),
+            ("%s:%s.0" % (host.upper(), n), "localhost:%s.0" % n),
+        ]
+        for first, second in pairs:
+            with self.subTest("%s then %s" % (first, second)):
+                named = {first.split(":")[0].lower(), second.split(":")[0].lower()}
+                if host.lower() in named and not resolves(host):
+                    self.skipTest("this machine's name %r does not resolve" % host)
+                sandbox = Sandbox(self, display)
+                self.assert_refused(changed(sandbox.env, DISPLAY=first),
+                                    changed(sandbox.env, DISPLAY=second), sandbox)
 
-        with self.subTest("a symbolic link as the private directory is not followed"):
-            sandbox = self.fresh()
-            target = os.path.join(sandbox.root, "target")
+        # A copy started from a terminal and one started by a service may differ in the log-on
+        # session they were given; the display is what they share.
+        for first, second in (("3", "c7"), ("3", None), (None, "3")):
+            with self.subTest("XDG_SESSION_ID %s then %s" % (first, second)):
+                sandbox = Sandbox(self, display)
+                self.assert_refused(changed(sandbox.env, XDG_SESSION_ID=first),
+                                    changed(sandbox.env, XDG_SESSION_ID=second), sandbox)
+
+    def test_runtime_directory_in_the_environment_does_not_matter(self):
+        # A copy started from the menu and one started from a terminal or autostart may see
+        # different XDG_RUNTIME_DIR values, or none.
+        other = tempfile.mkdtemp(prefix="companymain-run-")
+        self.addCleanup(shutil.rmtree, other, True)
+        os.chmod(other, 0o700)
+        for first, second in (("sandbox", None), (None, "sandbox"), ("sandbox", other)):
+            with self.subTest("XDG_RUNTIME_DIR %s then %s" % (first, second)):
+                sandbox = self.fresh()
+                value = lambda v: sandbox.runtime if v == "sandbox" else v
+                self.assert_refused(changed(sandbox.env, XDG_RUNTIME_DIR=value(first)),
+                                    changed(sandbox.env, XDG_RUNTIME_DIR=value(second)),
+                                    sandbox)
+
+    def test_another_display_is_another_session(self):
+        first, first_box = self.first_copy_waiting()
+        other = self.own_display()
+        sandbox = Sandbox(self, other)
+        sandbox.write("Config.ini", config(PAGE))
+        sandbox.write("Company.ini", ini("Company", {}))
+        self.assertEqual(self.launch_ok(sandbox), [address(PAGE)])
+        self.box.dismiss(first_box)
+        self.assertEqual(self.box.finish(first), 0)
+
+    def test_private_directory(self):
+        """Which directory holds the lock, with /tmp and /run/user replaced for the program
+        alone (a mount namespace), so that the real ones other copies use stay as they are."""
+        if not os.path.isdir("/run/user") or shutil.which("unshare") is None:
+            self.skipTest("needs /run/user and unshare")
+        root = os.geteuid() == 0
+        uid = os.geteuid() if root else 0  # without root, a user namespace maps us to 0
+
+        def private(path):
+            os.mkdir(path, 0o700)
+
+        def open_to_others(path):
+            os.mkdir(path, 0o700)
+            os.chmod(path, 0o755)
+
+        def symlink(path):
+            target = path + ".target"
             os.mkdir(target, 0o700)
-            os.symlink(target, os.path.join(sandbox.runtime, "CompanyMain"))
-            sandbox.write("Config.ini", config(PAGE))
-            sandbox.write("Company.ini", ini("Company", {}))
-            self.launch_ok(sandbox)
-            self.assertEqual(os.listdir(target), [])
-            self.cleanup_fallback(sandbox)
+            os.symlink(target, path)
 
-    def cleanup_fallback(self, sandbox):
-        """Removes what the fallback directory in /tmp got for this display."""
-        fallback = "/tmp/CompanyMain-%d" % os.geteuid()
-        session = sandbox.display.name.replace(":", "_")
-        found = [n for n in os.listdir(fallback) if ("-%s." % session) in n]
-        self.assertTrue(found, "the fallback directory was not used")
-        for name in found:
-            os.unlink(os.path.join(fallback, name))
+        def foreign(path):
+            os.mkdir(path, 0o700)
+            os.chown(path, 4242, 4242)
+
+        runtime = lambda d: os.path.join(d["run"], str(uid))
+        mine = lambda d: os.path.join(runtime(d), "CompanyMain")
+        fallback = lambda d: os.path.join(d["tmp"], "CompanyMain-%d" % uid)
+        # (case, preparation, where the lock must be: "runtime", "fallback" or None for no
+        # check at all, the directories that must stay empty, whether it needs root)
+        cases = [
+            ("the user's runtime directory holds it", [(runtime, private)], "runtime", [], False),
+            ("no runtime directory: /tmp", [], "fallback", [], False),
+            ("a runtime directory open to others is not used",
+             [(runtime, open_to_others)], "fallback", [runtime], False),
+            ("a runtime directory that is a symbolic link is not followed",
+             [(runtime, symlink)], "fallback", [lambda d: runtime(d) + ".target"], False),
+            ("a runtime directory of another user is not used",
+             [(runtime, foreign)], "fallback", [runtime], True),
+            ("its folder open to others is not used",
+             [(runtime, private), (mine, open_to_others)], "fallback", [mine], False),
+            ("its folder as a symbolic link is not followed",
+             [(runtime, private), (mine, symlink)], "fallback", [lambda d: mine(d) + ".target"],
+             False),
+            ("no safe directory: /tmp/CompanyMain-<uid> open to others means no check",
+             [(fallback, open_to_others)], None, [fallback], False),
+            ("no safe directory: /tmp/CompanyMain-<uid> as a symbolic link means no check",
+             [(fallback, symlink)], None, [lambda d: fallback(d) + ".target"], False),
+            ("no safe directory: /tmp/CompanyMain-<uid> of another user means no check",
+             [(fallback, foreign)], None, [fallback], True),
+        ]
+        for name, preparation, where, untouched, needs_root in cases:
+            with self.subTest(name):
+                if needs_root and not root:
+                    self.skipTest("changing an owner needs root")
+                sandbox, dirs, wrapper, env = self.isolated()
+                for path, make in preparation:
+                    make(path(dirs))
+                sandbox.write("Company.ini", ini("Company", {"CompanyNum": "1"}))
+                first = sandbox.start(env=env, wrapper=wrapper)
+                first_box = sandbox.wait_box(first)
+                lock = lock_prefix(self.display.name) + "presence"
+                holders = [d for d in (mine(dirs), fallback(dirs))
+                           if os.path.isdir(d) and not os.path.islink(d) and lock in os.listdir(d)]
+                expected = {"runtime": [mine(dirs)], "fallback": [fallback(dirs)], None: []}[where]
+                self.assertEqual(holders, expected)
+                for path in untouched:
+                    self.assertEqual(os.listdir(path(dirs)), [])
+
+                sandbox.write("Config.ini", config(PAGE))
+                second = sandbox.start(env=env, wrapper=wrapper)
+                if where is None:
+                    self.assertEqual(sandbox.finish(second), 0)
+                    self.assertEqual(len(sandbox.wait_opened(1)), 1)
+                else:
+                    # With a valid configuration the only message left is the refusal.
+                    sandbox.dismiss(sandbox.wait_box(second))
+                    self.assertEqual(sandbox.finish(second), 0)
+                    self.assertEqual(sandbox.opened(), [])
+                sandbox.dismiss(first_box)
+                self.assertEqual(sandbox.finish(first), 0)
+
+        with self.subTest("with and without XDG_RUNTIME_DIR=/run/user/<uid>"):
+            sandbox, dirs, wrapper, env = self.isolated()
+            private(runtime(dirs))
+            inside = "/run/user/%d" % uid
+            sandbox.write("Company.ini", ini("Company", {"CompanyNum": "1"}))
+            first = sandbox.start(env=changed(env, XDG_RUNTIME_DIR=inside), wrapper=wrapper)
+            first_box = sandbox.wait_box(first)
+            sandbox.write("Config.ini", config(PAGE))
+            second = sandbox.start(env=changed(env, XDG_RUNTIME_DIR=None), wrapper=wrapper)
+            sandbox.dismiss(sandbox.wait_box(second))
+            self.assertEqual(sandbox.finish(second), 0)
+            sandbox.dismiss(first_box)
+            self.assertEqual(sandbox.finish(first), 0)
+            self.assertEqual(sandbox.opened(), [])
+            self.assertIn(lock_prefix(self.display.name) + "presence", os.listdir(mine(dirs)))
+
+    def isolated(self):
+        """A sandbox outside /tmp, with stand-ins for /tmp and /run/user, and the wrapper that
+        puts them in place for the program alone. No D-Bus or accessibility: their sockets
+        live in the real /tmp."""
+        sandbox = Sandbox(self, self.display, base="/var/tmp")
+        dirs = {"tmp": os.path.join(sandbox.root, "tmp"), "run": os.path.join(sandbox.root, "run-user")}
+        os.mkdir(dirs["tmp"])
+        os.chmod(dirs["tmp"], 0o1777)
+        os.mkdir(dirs["run"], 0o755)
+        script = 'mount --bind "$1" /tmp && mount --bind "$2" /run/user && shift 2 && exec "$@"'
+        wrapper = ["unshare", "--mount", "--propagation", "private",
+                   *([] if os.geteuid() == 0 else ["--map-root-user"]),
+                   "--", "/bin/sh", "-c", script, "sh", dirs["tmp"], dirs["run"]]
+        env = {k: v for k, v in sandbox.env.items()
+               if k not in accessibility.ENV and k != "DBUS_SESSION_BUS_ADDRESS"}
+        return sandbox, dirs, wrapper, env
+
+
+class NoDisplayTest(E2ETest):
+    """Nothing to show a window on: one line on stderr, exit code 1, nothing opened."""
+
+    PREFIX = b"CompanyMain: no display to show the window on ("
+
+    def run_without(self, sandbox, env):
+        process = sandbox.start(env=env)
+        code = sandbox.finish(process)
+        process.log.seek(0)
+        return code, process.log.read()
+
+    def test_no_display(self):
+        free = ":%d" % free_display_number()
+        cases = [
+            ("DISPLAY unset", dict(DISPLAY=None)),
+            ("DISPLAY empty", dict(DISPLAY="")),
+            ("DISPLAY names no server", dict(DISPLAY=free)),
+            ("DISPLAY of a forwarding that is gone", dict(DISPLAY="localhost" + free)),
+            ("a screen the server does not have", dict(DISPLAY=self.display.name + ".1")),
+            ("DISPLAY unset, WAYLAND_DISPLAY names no socket",
+             dict(DISPLAY=None, WAYLAND_DISPLAY="wayland-companymain-none")),
+            ("no server, WAYLAND_DISPLAY a path to nothing",
+             dict(DISPLAY=free, WAYLAND_DISPLAY="/nonexistent/wayland-0")),
+            ("a Wayland session without its compositor",
+             dict(DISPLAY=None, XDG_SESSION_TYPE="wayland", XDG_RUNTIME_DIR="/nonexistent")),
+        ]
+        for name, changes in cases:
+            with self.subTest(name):
+                sandbox = self.fresh()
+                sandbox.write("Config.ini", config(PAGE))
+                sandbox.write("Company.ini", ini("Company", {"CompanyNum": "1"}))
+                code, err = self.run_without(sandbox, changed(sandbox.env, **changes))
+                self.assertEqual(code, 1, err)
+                lines = err.splitlines()
+                self.assertEqual(len(lines), 1, err)
+                self.assertTrue(lines[0].startswith(self.PREFIX) and lines[0].endswith(b")"), err)
+                time.sleep(0.2)
+                self.assertEqual(sandbox.opened(), [])
+
+        with self.subTest("nothing of the lock is made for a display that is not there"):
+            self.assertFalse([n for n in os.listdir(private_directory())
+                              if n.startswith(lock_prefix(free))])
+
+    def test_a_wayland_socket_qt_cannot_use(self):
+        # The socket answers, so the check lets Qt try; Qt then finds no platform it can use
+        # (no Wayland plugin, or no compositor behind the socket) and would abort.
+        sandbox = self.fresh()
+        sandbox.write("Config.ini", config(PAGE))
+        sandbox.write("Company.ini", ini("Company", {"CompanyNum": "1"}))
+        path = os.path.join(sandbox.root, "wayland-fake")
+        listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        listener.bind(path)
+        listener.listen(8)
+        self.addCleanup(listener.close)
+
+        def hang_up():
+            while True:
+                try:
+                    connection, _ = listener.accept()
+                except OSError:
+                    return
+                connection.close()
+
+        threading.Thread(target=hang_up, daemon=True).start()
+        code, err = self.run_without(sandbox, changed(
+            sandbox.env, DISPLAY=None, WAYLAND_DISPLAY=path))
+        self.assertEqual(code, 1, err)
+        self.assertTrue(err.splitlines()[-1].startswith(self.PREFIX), err)
+        self.assertEqual(sandbox.opened(), [])
+
+    def test_display_going_away_while_a_message_is_shown(self):
+        display = self.own_display()
+        sandbox = Sandbox(self, display)
+        sandbox.write("Company.ini", ini("Company", {"CompanyNum": "1"}))
+        process = sandbox.start()
+        sandbox.wait_box(process)
+        display.server.kill()
+        display.server.wait(timeout=WAIT)
+        # Qt notices the broken connection and ends the process itself: no signal, no hang.
+        code = sandbox.finish(process)
+        process.log.seek(0)
+        self.assertEqual(code, 1, process.log.read())
+        self.assertEqual(sandbox.opened(), [])
 
 
 if __name__ == "__main__":

@@ -441,14 +441,63 @@ def browser_holds_nothing(case, display):
         f.write(text.replace("sleep", 'sleep 30 & echo $! > "%s/child.$$"; sleep' % box.calls, 1))
     case.addCleanup(end_browsers, box)
     expect(box, ("open", OPENED))
-    private = os.path.join(box.runtime, "CompanyMain")
-    holders = holders_of(private)
+    holders = holders_of(os.path.join(e2e.private_directory(), e2e.lock_prefix(display.name)))
     if holders:
         raise AssertionError("processes %r still hold the private files" % sorted(holders))
     code, texts, _ = run_once(box)
     opened = box.wait_opened(2)
     if code or texts or len(opened) != 2:
         raise AssertionError("the next start was refused: %r %r" % (texts, len(opened)))
+
+
+NO_DISPLAY = b"CompanyMain: no display to show the window on ("
+
+
+def no_display(case, display, changes):
+    """Nothing to show a window on: exit code 1 and one line on stderr; nothing opened,
+    nothing changed."""
+    box = sandbox(case, display)
+    box.write("Config.ini", config(PAGE))
+    box.write("Company.ini", COMPANY)
+    before = snapshot(box.app)
+    process = box.start(env=e2e.changed(box.env, **changes))
+    try:
+        code = process.wait(timeout=BOUND)
+    except subprocess.TimeoutExpired:
+        raise AssertionError("did not end within %d s" % BOUND)
+    process.log.seek(0)
+    err = process.log.read()
+    if code != 1:
+        raise AssertionError("exit code %d: %r" % (code, err[-300:]))
+    if len(err.splitlines()) != 1 or not err.startswith(NO_DISPLAY):
+        raise AssertionError("stderr %r" % err[-300:])
+    time.sleep(0.3)  # a browser started by mistake would have recorded itself by now
+    if box.opened():
+        raise AssertionError("opened %r" % box.opened())
+    if snapshot(box.app) != before:
+        raise AssertionError("the program folder changed")
+
+
+def display_lost(case):
+    """The display goes away while a message is shown: the program ends by itself."""
+    display = e2e.Display()
+    case.addCleanup(display.close)
+    case.addCleanup(e2e.forget_lock, display.name)
+    box = sandbox(case, display)
+    box.write("Company.ini", COMPANY)  # no configuration: it stops at its message
+    process = box.start()
+    if a11y.wait_message(process.pid) is None:
+        raise AssertionError("no message")
+    display.server.kill()
+    display.server.wait(timeout=BOUND)
+    try:
+        code = process.wait(timeout=BOUND)
+    except subprocess.TimeoutExpired:
+        raise AssertionError("still running %d s after its display went away" % BOUND)
+    if code != 1:
+        raise AssertionError("exit code %d" % code)
+    if box.opened():
+        raise AssertionError("opened %r" % box.opened())
 
 
 def matrix(program):
@@ -469,8 +518,19 @@ def matrix(program):
                       "refused copy while it waits for OK"):
             report.case("SIGKILL " + stage + ": the next start works", killed_copy, display, stage)
         report.case("the browser and its children hold no lock", browser_holds_nothing, display)
+        free = ":%d" % e2e.free_display_number()
+        for name, changes in (("DISPLAY unset", dict(DISPLAY=None)),
+                              ("DISPLAY empty", dict(DISPLAY="")),
+                              ("DISPLAY names no server", dict(DISPLAY=free)),
+                              ("WAYLAND_DISPLAY names no socket, DISPLAY unset",
+                               dict(DISPLAY=None, WAYLAND_DISPLAY="wayland-companymain-none"))):
+            report.case("no display, " + name + ": exit code 1, one line", no_display, display,
+                        changes)
+        report.case("the display goes away while a message is shown: it ends by itself",
+                    display_lost)
     finally:
         bus.terminate()
+        e2e.forget_lock(display.name)
         display.close()
     return report
 
@@ -537,13 +597,18 @@ def users(program, me, other):
         holder = as_user(me, [os.path.join(app, "CompanyMain")], env(root, run))
         case.addCleanup(lambda: (holder.kill(), holder.wait()))
         deadline = time.monotonic() + BOUND
-        private = os.path.join(run, "CompanyMain")
-        while not [n for n in (os.listdir(private) if os.path.isdir(private) else [])
-                   if n.endswith(".socket")]:
+        private = e2e.private_directory(mine.pw_uid)
+        prefix = e2e.lock_prefix(display.name)
+
+        def ours():
+            found = os.listdir(private) if os.path.isdir(private) else []
+            return [n for n in found if n.startswith(prefix)]
+
+        while prefix + "socket" not in ours():
             if time.monotonic() > deadline:
-                raise AssertionError("the lock and socket never appeared")
+                raise AssertionError("the lock and socket never appeared in %s" % private)
             time.sleep(0.05)
-        names = os.listdir(private)
+        names = ours()
         probe = (
             "import os, socket, sys, fcntl\n"
             "failures = []\n"
@@ -581,6 +646,8 @@ def users(program, me, other):
         else:
             subprocess.run(["runuser", "-u", other, "--", "ln", "-s", bait, fallback], check=True)
             watched = bait
+        if e2e.private_directory(mine.pw_uid) != fallback:
+            raise AssertionError("the user has a runtime directory: /tmp is not in play")
         root, _, app, _ = setup(case, me)
         place(me, root, app, config(PAGE))
         process = as_user(me, [os.path.join(app, "CompanyMain")], env(root, None))
@@ -613,6 +680,8 @@ def users(program, me, other):
                     "a symlink")
         report.case("another user's running copy does not refuse ours", separate_users)
     finally:
+        for uid in (mine.pw_uid, theirs.pw_uid):
+            e2e.forget_lock(display.name, e2e.private_directory(uid))
         display.close()
     return report
 

@@ -292,6 +292,8 @@ TEST_F(WindowTest, CreationMessagesForTheFilesOfTheProgramFolder) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Qt's offscreen platform unless told otherwise, also when ctest lists the tests.
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   ::testing::InitGoogleTest(&argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("TFrm_CompanyMain"));
   QApplication application(argc, argv);
