@@ -6,6 +6,7 @@
 #include "FuzzCheck.h"
 #include "address/CodePage_posix.h"
 #include "address/Encoding.h"
+#include "common/Utf.h"
 
 namespace {
 
