@@ -4,6 +4,8 @@
 //   companymain-driver <CompanyMain.exe> step...
 // Steps (NAME names a started copy; HEX is UTF-8 text in hex; times in milliseconds):
 //   start NAME [min]        start a copy (min: show command 7), working folder the root of C:
+//   attach NAME             take a running copy started by someone else (found by the exe's
+//                           file name), for paths CreateProcess refuses
 //   box NAME HEX            wait for its message box; caption "提示", this text, one OK button
 //   ok NAME                 press OK on that box and wait for the box to go
 //   exit NAME               wait for the copy to end with exit code 0, showing no box
@@ -18,11 +20,15 @@
 //   sleep MS
 // Prints one line per step; exit status 1 at the first failing step.
 #include <windows.h>
+// After windows.h, which it needs.
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -32,10 +38,38 @@ const wchar_t kCaption[] = L"\u63D0\u793A";                            // 提示
 const wchar_t kMainTitle[] = L"\u4F01\u4E1A\u4FE1\u606F\u7BA1\u7406";  // 企业信息管理
 const wchar_t kMainClass[] = L"TFrm_CompanyMain";
 
+// A started or attached copy; owns its process and thread handles.
 struct Copy {
   PROCESS_INFORMATION process{};
   HWND box = nullptr;
+
+  Copy() = default;
+  Copy(const Copy&) = delete;
+  Copy& operator=(const Copy&) = delete;
+  Copy(Copy&& other) noexcept
+      : process(std::exchange(other.process, PROCESS_INFORMATION{})), box(other.box) {}
+  Copy& operator=(Copy&& other) noexcept {
+    if (this != &other) {
+      Close();
+      process = std::exchange(other.process, PROCESS_INFORMATION{});
+      box = other.box;
+    }
+    return *this;
+  }
+  ~Copy() { Close(); }
+
+ private:
+  void Close() {
+    if (process.hThread != nullptr) CloseHandle(process.hThread);
+    if (process.hProcess != nullptr) CloseHandle(process.hProcess);
+  }
 };
+
+// Owns a process snapshot, once checked against INVALID_HANDLE_VALUE.
+struct SnapshotCloser {
+  void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
+using Snapshot = std::unique_ptr<void, SnapshotCloser>;
 
 std::wstring exePath;
 std::map<std::string, Copy> copies;
@@ -128,6 +162,20 @@ std::vector<HWND> Children(HWND parent) {
   return all;
 }
 
+// The id of the one running process whose image has this file name, or 0.
+DWORD ProcessNamed(const std::wstring& fileName) {
+  HANDLE raw = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (raw == INVALID_HANDLE_VALUE) return 0;
+  const Snapshot snapshot(raw);
+  DWORD found = 0;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(raw, &entry); more; more = Process32NextW(raw, &entry)) {
+    if (lstrcmpiW(entry.szExeFile, fileName.c_str()) == 0) found = entry.th32ProcessID;
+  }
+  return found;
+}
+
 Copy& Named(const std::string& step, const std::string& name) {
   const auto it = copies.find(name);
   if (it == copies.end()) Fail(step, "no copy named " + name);
@@ -195,9 +243,29 @@ int wmain(int argc, wchar_t** wargv) {
                           L"C:\\", &startup, &copy.process)) {
         Fail(step, "CreateProcess failed, error " + std::to_string(GetLastError()));
       }
-      copies[name] = copy;
+      copies[name] = std::move(copy);
       std::printf("ok start %s%s\n", name.c_str(), minimized ? " minimized" : "");
       i += minimized ? 3 : 2;
+    } else if (step == "attach") {
+      need(1);
+      const std::string name = argv[i + 1];
+      const std::size_t slash = exePath.find_last_of(L"\\/");
+      const std::wstring fileName =
+          slash == std::wstring::npos ? exePath : exePath.substr(slash + 1);
+      DWORD pid = 0;
+      if (!WaitFor([&] { return (pid = ProcessNamed(fileName)) != 0; })) {
+        Fail(step, "no running process " + Utf8(fileName));
+      }
+      Copy copy;
+      copy.process.dwProcessId = pid;
+      copy.process.hProcess =
+          OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+      if (copy.process.hProcess == nullptr) {
+        Fail(step, "OpenProcess failed, error " + std::to_string(GetLastError()));
+      }
+      copies[name] = std::move(copy);
+      std::printf("ok attached %s\n", name.c_str());
+      i += 2;
     } else if (step == "box") {
       need(2);
       Copy& copy = Named(step, argv[i + 1]);

@@ -27,8 +27,8 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="iexplore.exe=n;mscoree,mshtml=;winemenubuilder.exe=d"
 export WINEARCH=win64
 
-# Wine takes its ANSI code page from the Unix locale: zh_CN.UTF-8 gives 936. The Linux
-# program reads its code page from a GBK locale.
+# Wine takes its ANSI code page from the Unix locale: zh_CN.UTF-8 gives 936, zh_TW.UTF-8 950,
+# en_US.UTF-8 (and C) 1252. The Linux program reads its code page from a GBK locale.
 ensure_locale() {  # name charmap
   local want
   want=$(echo "$1" | tr 'A-Z' 'a-z' | sed 's/utf-8/utf8/')
@@ -38,6 +38,8 @@ ensure_locale() {  # name charmap
 }
 ensure_locale zh_CN.UTF-8 UTF-8
 ensure_locale zh_CN.GBK GBK
+ensure_locale zh_TW.UTF-8 UTF-8
+ensure_locale en_US.UTF-8 UTF-8
 
 # Two screens of their own: a large one, and one smaller than the window. Each server picks a
 # free display number and reports it once it accepts clients; -noreset keeps it from resetting
@@ -60,6 +62,11 @@ small_display=$started_display
 
 hex() { printf '%s' "$1" | od -An -tx1 -v | tr -d ' \n'; }
 b64() { printf '%s' "$1" | base64 -w0; }
+# The program's base64 of longer values: lines of 76 characters joined by CR LF, written with
+# printf %b escapes.
+b64_lines() { printf '%s' "$1" | base64 -w76 | sed 's/$/\\r\\n/' | tr -d '\n' | sed 's/\\r\\n$//'; }
+# repeat TEXT N: TEXT N times.
+repeat() { python3 -c 'import sys; sys.stdout.write(sys.argv[1] * int(sys.argv[2]))' "$1" "$2"; }
 
 # One template prefix, copied for every case: a fresh WINEPREFIX each time without the slow
 # first boot.
@@ -102,6 +109,30 @@ new_case() {
   mkdir -p "$app/Config"
   cp "$exe" "$app/CompanyMain.exe"
   problems=()
+}
+
+# path_chain N LETTER: nested folder names (Windows form) under C:\ that make a program path
+# "C:\<chain>\CompanyMain.exe" exactly N characters long (N > 20). No name passes 255.
+path_chain() {
+  local rest=$(($1 - 3 - 16)) chain=  # "C:\" and "\CompanyMain.exe" around the folders
+  while [ "$rest" -gt 200 ]; do
+    chain+="$(printf '%0150d' 0 | tr 0 "$2")\\"
+    rest=$((rest - 151))
+  done
+  printf '%s' "$chain$(printf "%0${rest}d" 0 | tr 0 "$2")"
+}
+
+# program_path_length N: moves the program and its Config folder so that the full path of
+# CompanyMain.exe has exactly N characters.
+program_path_length() {
+  local chain
+  chain=$(path_chain "$1" d)
+  local unix=$prefix/drive_c/${chain//\\//}
+  mkdir -p "$unix"
+  mv "$app/CompanyMain.exe" "$app/Config" "$unix/"
+  rmdir "$app"
+  app=$unix
+  app_win="C:\\$chain"
 }
 
 # The program's files. Values are raw bytes (printf escapes allowed).

@@ -54,6 +54,53 @@ drive start a exit a
 expect_address "http://example.com/p?Id=MTIzNDU2Nzg5MA==&Name=%E6%97%A0&Type=UjAx&DeviceId=RDE=&other=&Version=$V"
 end_case
 
+new_case "address: values cut at 2047 bytes drop a double-byte character the cut would split"
+# In GBK 中 is D6 D0 and 文 CE C4. The name's 2047th byte is the trail byte of 中 (itself in the
+# lead-byte range) and stays; in the device and the other value it is the lead byte of 文,
+# which goes with its character.
+config_url "$(b64 'http://example.com/p')"
+a2046=$(repeat a 2046)
+company 1 R01 "x$(repeat '\xd6\xd0' 1023)\xce\xc4" "$a2046\xce\xc4" '' "xy$(repeat '\xd6\xd0' 1022)\xce\xc4z"
+drive start a exit a
+expect_address "http://example.com/p?Id=MQ==&Name=x$(repeat %E4%B8%AD 1023)&Type=UjAx&DeviceId=$(b64_lines "$a2046")&other=xy$(repeat %E4%B8%AD 1022)&Version=$V"
+end_case
+
+new_case "address: a UTF-8 identity file with its byte order mark reads as if saved in code page 936"
+# As Notepad saves it. Thai is not in code page 936: it arrives as "?", as an ANSI save would
+# have it; the cut at 2047 bytes counts the code page's bytes, not UTF-8's.
+config_url "$(b64 'http://example.com/p')"
+{
+  printf '\xef\xbb\xbf[Company]\r\nCompanyNum=1234567890\r\nCompanyType=R01\r\n'
+  printf 'CompanyName=中文 酒店\xe0\xb9\x84\r\nDeviceId=D1\r\nOtherInfo=xy%s文z\r\n' "$(repeat 中 1022)"
+} >"$app/Config/Company.ini"
+drive start a exit a
+expect_address "http://example.com/p?Id=MTIzNDU2Nzg5MA==&Name=%E4%B8%AD%E6%96%87+%E9%85%92%E5%BA%97%3F&Type=UjAx&DeviceId=RDE=&other=xy$(repeat %E4%B8%AD 1022)&Version=$V"
+end_case
+
+new_case "address: blank name is 无 in UTF-8 also in code page 950, which has no 无" zh_TW.UTF-8
+# A4 A4 is 中 in Big5: the other value shows that code page 950 is in force.
+config_url "$(b64 'http://example.com/p')"
+company 1 R01 '  ' D1 '' '\xa4\xa4'
+drive start a exit a
+expect_address "http://example.com/p?Id=MQ==&Name=%E6%97%A0&Type=UjAx&DeviceId=RDE=&other=%E4%B8%AD&Version=$V"
+end_case
+
+new_case "address: a [Company] section without values is still an identity"
+config_url "$(b64 'http://example.com/p')"
+printf '[Company]\r\n' >"$app/Config/Company.ini"
+drive start a exit a
+expect_address "http://example.com/p?Id=&Name=%E6%97%A0&Type=&DeviceId=&other=&Version=$V"
+end_case
+
+new_case "address: a program path of 258 characters"
+# The identity file's path is 261 characters long, the configuration file's 260.
+config_url "$(b64 'http://example.com/p')"
+company 1234567890 R01 '\xce\xde' D1 '' ''
+program_path_length 258
+drive start a exit a
+expect_address "http://example.com/p?Id=MTIzNDU2Nzg5MA==&Name=%E6%97%A0&Type=UjAx&DeviceId=RDE=&other=&Version=$V"
+end_case
+
 # ---- The messages -----------------------------------------------------------------------
 
 new_case "message: configuration file missing (modal, window hidden, nothing opened)"
@@ -89,6 +136,14 @@ drive start a box a "$msg_no_identity" hidden a ok a exit a
 expect_launches 0
 end_case
 
+new_case "message: an identity file without a [Company] section is no identity"
+config_url "$(b64 'http://example.com/p')"
+printf '[Compnay]\r\nCompanyNum=1234567890\r\nCompanyType=R01\r\nCompanyName=x\r\n' \
+  >"$app/Config/Company.ini"
+drive start a box a "$msg_no_identity" ok a exit a
+expect_launches 0
+end_case
+
 # ---- The browser ------------------------------------------------------------------------
 
 remove_iexplore() {
@@ -114,10 +169,18 @@ drive start a box a "$msg_no_browser" ok a exit a
 expect_launches 0
 end_case
 
-new_case "browser: an address that is no web address is never run as a program"
+new_case "browser: an address of another registered scheme never goes to its handler"
+# The scheme's handler is the fake browser, and the shell does open such addresses (checked
+# first): only the program itself can hold this one back.
 remove_iexplore
-cp "$tools/fake-browser.exe" "$prefix/drive_c/probe.exe"
-config_url "$(b64 'C:\probe.exe')"
+wine_run wine reg add 'HKCR\companyprobe' /ve /d 'URL:companyprobe' /f >/dev/null 2>&1
+wine_run wine reg add 'HKCR\companyprobe' /v 'URL Protocol' /d '' /f >/dev/null 2>&1
+wine_run wine reg add 'HKCR\companyprobe\shell\open\command' /ve \
+  /d '"C:\fake\browser.exe" "%1"' /f >/dev/null 2>&1
+wine_run wine start companyprobe:check >/dev/null 2>&1
+expect_launches 1
+rm -f "$prefix/drive_c/browser.log"
+config_url "$(b64 'companyprobe:open')"
 company 1 R01 x D1 '' ''
 drive start a box a "$msg_no_browser" ok a exit a
 expect_launches 0
@@ -173,7 +236,11 @@ if [ -n "$linux" ] && [ -x "$linux" ]; then
   new_case "cross-check: Linux (zh_CN.GBK) and Windows (code page 936) hand over the same bytes"
   page=$(printf 'http://\xc6\xf3\xd2\xb5.example/\xd2\xb3 ')
   config_url "$(b64 "$page")"
-  company "  $num  " ' R02 ' ' \xd6\xd0 \xce\xc4~!* ' ' dev/+= ' 'UU-0123456789-tail' ' \xb1\xb8 \xd7\xa2 & = ? '
+  # The device and the other value are cut at 2047 bytes (counted after their leading blanks),
+  # where the lead byte of 文 (CE C4) stands: both builds must cut there alike (the cut case
+  # above pins down how).
+  company "  $num  " ' R02 ' ' \xd6\xd0 \xce\xc4~!* ' " dev/+= $(repeat a 2039)\xce\xc4 tail" \
+    'UU-0123456789-tail' " \xb1\xb8 \xd7\xa2 & = ? $(repeat '\xd6\xd0' 1017)\xce\xc4 end"
   drive start a exit a
   expect_launches 1
   launched_params 1 A "$case_dir/windows"
