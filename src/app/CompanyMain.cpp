@@ -36,17 +36,13 @@ bool TFrm_CompanyMain::ReadCompanyIdentity() {
 }
 
 bool TFrm_CompanyMain::ReadCompanyURL() {
-  const std::string appPath = desktop_.GetAppPath();
-  // An unknown program folder must not turn into a path relative to the working directory.
-  const std::string file = appPath.empty()
-                               ? std::string()
-                               : appPath + "Config" + desktop_.PathSeparator() + "Config.ini";
-  if (file.empty() || !desktop_.FileExists(file)) {
+  const std::string file = config_.PathOf("Config.ini");
+  if (file.empty() || !config_.FileExists(file)) {
     desktop_.ShowMessage(kMsgConfigMissing);
     return false;
   }
   try {
-    const auto read = desktop_.ReadIniValues(file, "SysInfo", {"CompanyURL"});
+    const auto read = config_.ReadIniValues(file, "SysInfo", {"CompanyURL"});
     FCompanyURL = read ? read->values[0] : std::string();
   } catch (...) {
     FCompanyURL.clear();  // an unreadable value is an empty one

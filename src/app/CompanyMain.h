@@ -4,21 +4,20 @@
 
 #include "app/Desktop.h"
 #include "inputs/CompanyIdentity.h"
+#include "inputs/ConfigFolder.h"
 
 // The main window's launch logic, shared by every front end. The platform window creates
 // one, calls FormCreate once it has its elements (and its handle), and calls FormShow right
-// before the window first becomes visible.
+// before the window first becomes visible; the page is opened the first time only.
 class TFrm_CompanyMain {
  public:
-  TFrm_CompanyMain(TDesktop& desktop, CompanyIdentitySource& identitySource)
-      : desktop_(desktop), identitySource_(identitySource) {}
+  TFrm_CompanyMain(TDesktop& desktop, TConfigFolder& config, CompanyIdentitySource& identitySource)
+      : desktop_(desktop), config_(config), identitySource_(identitySource) {}
 
   void FormCreate();
   void FormShow();
 
   [[nodiscard]] bool CreationFailed() const { return creationFailed_; }
-  [[nodiscard]] const TCompanyIdentity& Identity() const { return identity_; }
-  [[nodiscard]] const std::string& CompanyURL() const { return FCompanyURL; }
 
  private:
   bool ReadCompanyIdentity();
@@ -26,6 +25,7 @@ class TFrm_CompanyMain {
   void OpenCompanyPage();
 
   TDesktop& desktop_;
+  TConfigFolder& config_;
   CompanyIdentitySource& identitySource_;
   TCompanyIdentity identity_;  // normalised; UploadUser stays empty
   std::string FCompanyURL;     // decoded, untrimmed

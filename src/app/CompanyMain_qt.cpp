@@ -5,7 +5,6 @@
 #include <QLabel>
 #include <QMovie>
 #include <QScreen>
-#include <QShowEvent>
 #include <QVBoxLayout>
 
 #include "app/Desktop_qt.h"
@@ -27,8 +26,9 @@ QVBoxLayout* FillingLayout(QWidget* parent) {
 
 }  // namespace
 
-TFrm_CompanyMainQt::TFrm_CompanyMainQt(TDesktop& desktop, CompanyIdentitySource& identitySource)
-    : form_(desktop, identitySource) {
+TFrm_CompanyMainQt::TFrm_CompanyMainQt(TDesktop& desktop, TConfigFolder& config,
+                                       CompanyIdentitySource& identitySource)
+    : form_(desktop, config, identitySource) {
   setObjectName("Frm_CompanyMain");
   setWindowTitle(QStringFromUtf8(kAppTitle));
   resize(kDesignSize);
@@ -83,10 +83,7 @@ void TFrm_CompanyMainQt::ShowAtStart() {
   }
   // The show step runs before anything raises an accessibility event (QLabel::setText, a
   // child's show): the first one brings up the AT-SPI bridge and its session-bus calls.
-  if (!showStepRun_) {
-    showStepRun_ = true;
-    form_.FormShow();
-  }
+  form_.FormShow();
   label_->setText(QStringFromUtf8(kLoadingText));
   showMaximized();
   onScreen_ = true;
@@ -100,14 +97,6 @@ void TFrm_CompanyMainQt::ActivationRequested() {
   showMaximized();
   raise();
   activateWindow();
-}
-
-void TFrm_CompanyMainQt::showEvent(QShowEvent* event) {
-  if (!showStepRun_ && !event->spontaneous()) {
-    showStepRun_ = true;
-    form_.FormShow();
-  }
-  QWidget::showEvent(event);
 }
 
 bool TFrm_CompanyMainQt::eventFilter(QObject* watched, QEvent* event) {

@@ -9,22 +9,20 @@ class QMovie;
 
 // Frm_CompanyMain on Qt: the window with its loading message and picture, around the
 // launch logic. Its elements and its native window exist before FormCreate runs; FormShow
-// runs in the first show event, before the window is mapped.
+// runs in ShowAtStart, before the window is mapped.
 class TFrm_CompanyMainQt final : public QWidget {
   Q_OBJECT
 
  public:
-  TFrm_CompanyMainQt(TDesktop& desktop, CompanyIdentitySource& identitySource);
+  TFrm_CompanyMainQt(TDesktop& desktop, TConfigFolder& config,
+                     CompanyIdentitySource& identitySource);
 
   // Centres the window at its design size, then shows it maximized (running the show step).
   void ShowAtStart();
   // A refused copy asked this one to show itself.
   void ActivationRequested();
 
-  [[nodiscard]] const TFrm_CompanyMain& Form() const { return form_; }
-
  protected:
-  void showEvent(QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -34,6 +32,5 @@ class TFrm_CompanyMainQt final : public QWidget {
   QLabel* label_ = nullptr;
   QLabel* picture_ = nullptr;
   QMovie* movie_ = nullptr;
-  bool showStepRun_ = false;
   bool onScreen_ = false;
 };

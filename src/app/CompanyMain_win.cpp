@@ -1,10 +1,14 @@
 #include "app/CompanyMain_win.h"
 
+#include <windows.h>
+
 #include <algorithm>
 
-#include "address/CodePage_win.h"
+#include "app/LoadingPicture_win.h"
 #include "app/Messages.h"
 #include "app/Resources_win.h"
+#include "common/CodePage_win.h"
+#include "common/Handles_win.h"
 
 namespace {
 
@@ -64,23 +68,76 @@ void AllowDesignSize(MINMAXINFO* limits, UINT dpi) {
 
 }  // namespace
 
-TWinMainWindow::TWinMainWindow(HINSTANCE instance) : instance_(instance) {}
+// Everything of the window that needs the Windows headers.
+class TWinMainWindow::TImpl {
+ public:
+  explicit TImpl(HINSTANCE instance);
+  ~TImpl();
+  TImpl(const TImpl&) = delete;
+  TImpl& operator=(const TImpl&) = delete;
 
-TWinMainWindow::~TWinMainWindow() {
+  bool Create();
+  [[nodiscard]] HWND Handle() const { return window_.Get(); }
+  void Attach(TFrm_CompanyMain& form) { form_ = &form; }
+  void Show(bool startMinimized);
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  void ApplyDpi(UINT dpi);
+  [[nodiscard]] int Scale(int designPixels) const;
+  [[nodiscard]] RECT PictureRect() const;
+  void Paint();
+  void LoadPicture();
+  void StartAnimation();
+
+  HINSTANCE instance_;
+  // Loaded at the first paint, after the browser has started; the window works without it.
+  std::unique_ptr<TGdiplusSession> gdiplus_;
+  std::unique_ptr<TLoadingPicture> picture_;  // goes before the GDI+ session it needs
+  bool pictureLoaded_ = false;
+  TFrm_CompanyMain* form_ = nullptr;
+  ATOM class_ = 0;
+  TUniqueWindow window_;
+  TUniqueFont font_;
+  UINT dpi_ = USER_DEFAULT_SCREEN_DPI;
+  bool waitingForRestore_ = false;
+  bool animating_ = false;
+};
+
+TWinMainWindow::TWinMainWindow(void* instance)
+    : impl_(std::make_unique<TImpl>(static_cast<HINSTANCE>(instance))) {}
+TWinMainWindow::~TWinMainWindow() = default;
+bool TWinMainWindow::Create() {
+  return impl_->Create();
+}
+void* TWinMainWindow::Handle() const {
+  return impl_->Handle();
+}
+void TWinMainWindow::Attach(TFrm_CompanyMain& form) {
+  impl_->Attach(form);
+}
+void TWinMainWindow::Show(bool startMinimized) {
+  impl_->Show(startMinimized);
+}
+
+TWinMainWindow::TImpl::TImpl(HINSTANCE instance) : instance_(instance) {}
+
+TWinMainWindow::TImpl::~TImpl() {
   window_.Reset();
   if (class_ != 0) UnregisterClassW(MAKEINTATOM(class_), instance_);
 }
 
-bool TWinMainWindow::Create() {
+bool TWinMainWindow::TImpl::Create() {
   const std::wstring className = WideFromUtf8(kMainWindowClass);
   const std::wstring caption = WideFromUtf8(kAppTitle);
 
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof windowClass;
-  windowClass.lpfnWndProc = &TWinMainWindow::WindowProc;
+  windowClass.lpfnWndProc = &TWinMainWindow::TImpl::WindowProc;
   windowClass.hInstance = instance_;
-  windowClass.hIcon = LoadIconW(instance_, MAKEINTRESOURCEW(1));
-  windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+  windowClass.hIcon = LoadIconW(instance_, MAKEINTRESOURCEW(IDI_COMPANYMAIN));
+  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   windowClass.hbrBackground = nullptr;  // WM_PAINT covers every pixel
   windowClass.lpszClassName = className.c_str();
   class_ = RegisterClassExW(&windowClass);
@@ -104,7 +161,7 @@ bool TWinMainWindow::Create() {
   return true;
 }
 
-void TWinMainWindow::Show(bool startMinimized) {
+void TWinMainWindow::TImpl::Show(bool startMinimized) {
   HWND window = window_.Get();
   if (window == nullptr || form_ == nullptr) return;
   if (startMinimized) {
@@ -121,15 +178,15 @@ void TWinMainWindow::Show(bool startMinimized) {
   UpdateWindow(window);
 }
 
-LRESULT CALLBACK TWinMainWindow::WindowProc(HWND window, UINT message, WPARAM wParam,
-                                            LPARAM lParam) {
+LRESULT CALLBACK TWinMainWindow::TImpl::WindowProc(HWND window, UINT message, WPARAM wParam,
+                                                   LPARAM lParam) {
   if (message == WM_NCCREATE) {
     const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-    auto* self = static_cast<TWinMainWindow*>(create->lpCreateParams);
+    auto* self = static_cast<TImpl*>(create->lpCreateParams);
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     self->window_.Reset(window);
   }
-  auto* self = reinterpret_cast<TWinMainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  auto* self = reinterpret_cast<TImpl*>(GetWindowLongPtrW(window, GWLP_USERDATA));
   if (self == nullptr) {
     // WM_GETMINMAXINFO comes first, before WM_NCCREATE.
     if (message == WM_GETMINMAXINFO) {
@@ -146,7 +203,7 @@ LRESULT CALLBACK TWinMainWindow::WindowProc(HWND window, UINT message, WPARAM wP
   return self->OnMessage(message, wParam, lParam);
 }
 
-LRESULT TWinMainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT TWinMainWindow::TImpl::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   HWND window = window_.Get();
   switch (message) {
     case WM_ERASEBKGND:
@@ -203,7 +260,7 @@ LRESULT TWinMainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
-void TWinMainWindow::ApplyDpi(UINT dpi) {
+void TWinMainWindow::TImpl::ApplyDpi(UINT dpi) {
   dpi_ = dpi != 0 ? dpi : USER_DEFAULT_SCREEN_DPI;
   // "宋体" (SimSun) as the form's font; any system finds it by this name or its English one.
   font_.Reset(CreateFontW(-Scale(kFontHeight), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
@@ -211,17 +268,17 @@ void TWinMainWindow::ApplyDpi(UINT dpi) {
                           DEFAULT_PITCH | FF_DONTCARE, L"\u5B8B\u4F53"));
 }
 
-int TWinMainWindow::Scale(int designPixels) const {
+int TWinMainWindow::TImpl::Scale(int designPixels) const {
   return MulDiv(designPixels, static_cast<int>(dpi_), USER_DEFAULT_SCREEN_DPI);
 }
 
-RECT TWinMainWindow::PictureRect() const {
+RECT TWinMainWindow::TImpl::PictureRect() const {
   const int left = kBevel + Scale(kPictureAt.x);
   const int top = kBevel + Scale(kPictureAt.y);
   return RECT{left, top, left + Scale(kPictureSize), top + Scale(kPictureSize)};
 }
 
-void TWinMainWindow::Paint() {
+void TWinMainWindow::TImpl::Paint() {
   HWND window = window_.Get();
   PAINTSTRUCT paint{};
   HDC dc = BeginPaint(window, &paint);
@@ -281,7 +338,7 @@ void TWinMainWindow::Paint() {
   StartAnimation();
 }
 
-void TWinMainWindow::LoadPicture() {
+void TWinMainWindow::TImpl::LoadPicture() {
   // Decoding the GIF loads GDI+ and the imaging codecs: only once the window stays on screen.
   if (pictureLoaded_) return;
   pictureLoaded_ = true;
@@ -291,7 +348,7 @@ void TWinMainWindow::LoadPicture() {
   if (picture->Valid()) picture_ = std::move(picture);
 }
 
-void TWinMainWindow::StartAnimation() {
+void TWinMainWindow::TImpl::StartAnimation() {
   // The animation starts at the first paint, like the picture it stands for.
   if (animating_ || picture_ == nullptr || !picture_->Animated()) return;
   animating_ = SetTimer(window_.Get(), kAnimationTimer, picture_->CurrentDelay(), nullptr) != 0;

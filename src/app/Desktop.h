@@ -1,30 +1,18 @@
 #pragma once
 
-#include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "common/CodePage.h"
-#include "common/IniText.h"
 
-// Everything the launch flow asks of the platform. Paths are UTF-8 on every platform;
-// INI values and identity fields are bytes in the ANSI code page.
+// What the launch flow asks of the desktop it runs on: the user's code page, the messages,
+// the browser and the end of the program.
 class TDesktop {
  public:
   virtual ~TDesktop() = default;
 
-  // Folder of the running program, ending with PathSeparator(); "" when it cannot be told.
-  virtual std::string GetAppPath() = 0;
-  [[nodiscard]] virtual char PathSeparator() const = 0;
-  // A file (not a folder) exists at the path.
-  virtual bool FileExists(const std::string& path) = 0;
-  // Values of one section, read like the private-profile reader does, in the ANSI code page;
-  // nullopt when the file is not a regular file this process can read.
-  virtual std::optional<TIniValues> ReadIniValues(const std::string& file, std::string_view section,
-                                                  const std::vector<std::string>& keys) = 0;
+  // The ANSI code page the INI files and the identity are in.
   [[nodiscard]] virtual const TCodePage& AnsiCodePage() const = 0;
-
   // OLE for the GUI thread where the platform has it; a no-op elsewhere.
   virtual void InitializeOle() {}
   // Modal message, caption "提示", OK button and warning icon; returns once it is dismissed.

@@ -1,12 +1,12 @@
 #include "app/Desktop_win.h"
 
+#include <windows.h>
+// The shell and OLE need the Windows declarations first.
 #include <ole2.h>
 #include <shellapi.h>
 
-#include "address/CodePage_win.h"
-#include "app/CheckOutInfo_win.h"
-#include "app/Handles_win.h"
-#include "common/PublicFunction.h"
+#include "app/Messages.h"
+#include "common/CodePage_win.h"
 
 namespace {
 
@@ -30,21 +30,6 @@ bool IsWebAddress(std::wstring_view address) {
 
 }  // namespace
 
-std::string TWinDesktop::GetAppPath() {
-  return TSysOper::GetAppPath();
-}
-
-bool TWinDesktop::FileExists(const std::string& path) {
-  const DWORD attributes = GetFileAttributesW(ExtendedLengthPath(WideFromUtf8(path)).c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
-std::optional<TIniValues> TWinDesktop::ReadIniValues(const std::string& file,
-                                                     std::string_view section,
-                                                     const std::vector<std::string>& keys) {
-  return TFileOper::ReadIniValues(file, section, keys, codePage_);
-}
-
 void TWinDesktop::InitializeOle() {
   // Never undone: OLE stays initialised until the process ends.
   (void)OleInitialize(nullptr);
@@ -54,15 +39,22 @@ void TWinDesktop::ShowMessage(std::string_view utf8Text) {
   ShowProgramMessage(owner_, utf8Text);
 }
 
+void ShowProgramMessage(void* owner, std::string_view utf8Text) {
+  const std::wstring text = WideFromUtf8(utf8Text);
+  const std::wstring caption = WideFromUtf8(kMessageCaption);
+  MessageBoxW(static_cast<HWND>(owner), text.c_str(), caption.c_str(), MB_OK | MB_ICONEXCLAMATION);
+}
+
 bool TWinDesktop::OpenBrowser(const std::string& address) {
   // The address is ANSI text; ShellExecuteA would widen it with the same code page.
   const std::wstring wide = WideFromAnsi(address, CP_ACP);
+  HWND owner = static_cast<HWND>(owner_);
   if (Started(
-          ShellExecuteW(owner_, L"Open", L"IExplore.exe", wide.c_str(), nullptr, SW_SHOWNORMAL))) {
+          ShellExecuteW(owner, L"Open", L"IExplore.exe", wide.c_str(), nullptr, SW_SHOWNORMAL))) {
     return true;
   }
   return IsWebAddress(wide) &&
-         Started(ShellExecuteW(owner_, L"open", wide.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+         Started(ShellExecuteW(owner, L"open", wide.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
 }
 
 void TWinDesktop::RequestEnd() {

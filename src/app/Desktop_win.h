@@ -1,24 +1,20 @@
 #pragma once
 
-#include <windows.h>
+#include <string>
+#include <string_view>
 
 #include "app/Desktop.h"
 
-// The Windows desktop: the program folder, the profile reader, message boxes and the shell.
+// The Windows desktop: message boxes, the shell and the message loop. Window handles are
+// passed as void* so that including this header never brings <windows.h> along.
 class TWinDesktop final : public TDesktop {
  public:
   explicit TWinDesktop(const TCodePage& codePage) : codePage_(codePage) {}
 
-  // The window that owns the message boxes and the browser launch.
-  void SetOwner(HWND owner) { owner_ = owner; }
+  // The window (HWND) that owns the message boxes and the browser launch.
+  void SetOwner(void* window) { owner_ = window; }
 
-  std::string GetAppPath() override;
-  [[nodiscard]] char PathSeparator() const override { return '\\'; }
-  bool FileExists(const std::string& path) override;
-  std::optional<TIniValues> ReadIniValues(const std::string& file, std::string_view section,
-                                          const std::vector<std::string>& keys) override;
   [[nodiscard]] const TCodePage& AnsiCodePage() const override { return codePage_; }
-
   void InitializeOle() override;
   void ShowMessage(std::string_view utf8Text) override;
   // "IExplore.exe" with the address as its parameters; where Internet Explorer is gone, the
@@ -28,5 +24,9 @@ class TWinDesktop final : public TDesktop {
 
  private:
   const TCodePage& codePage_;
-  HWND owner_ = nullptr;
+  void* owner_ = nullptr;
 };
+
+// The program's message box: caption "提示", OK with the exclamation icon (flags 0x30), modal
+// to the owner window (HWND; none before the main window exists).
+void ShowProgramMessage(void* owner, std::string_view utf8Text);

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/UniqueFd_posix.h"
+#include "common/File_posix.h"
 
 namespace {
 

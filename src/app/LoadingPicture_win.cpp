@@ -20,7 +20,7 @@ TGdiplusSession::~TGdiplusSession() {
 }
 
 TLoadingPicture::TLoadingPicture(HINSTANCE instance, int resourceId) {
-  HRSRC info = FindResourceW(instance, MAKEINTRESOURCEW(resourceId), MAKEINTRESOURCEW(10));
+  HRSRC info = FindResourceW(instance, MAKEINTRESOURCEW(resourceId), RT_RCDATA);
   if (info == nullptr) return;
   HGLOBAL loaded = LoadResource(instance, info);
   const DWORD size = SizeofResource(instance, info);

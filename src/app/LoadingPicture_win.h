@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/Handles_win.h"
+#include "common/Handles_win.h"
 
 // GDI+ for the life of the object; every GDI+ object must be gone before it ends.
 class TGdiplusSession {

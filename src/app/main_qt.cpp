@@ -6,13 +6,14 @@
 #include <memory>
 #include <string>
 
-#include "address/CodePage_posix.h"
-#include "app/CheckOutInfo_posix.h"
 #include "app/CompanyMain_qt.h"
 #include "app/Desktop_qt.h"
 #include "app/Display_posix.h"
+#include "app/InstanceLock_posix.h"
 #include "app/Messages.h"
+#include "common/CodePage_posix.h"
 #include "inputs/CompanyIdentity.h"
+#include "inputs/ConfigFolder.h"
 
 namespace {
 
@@ -79,8 +80,9 @@ int main(int argc, char** argv) {
     });
   }
 
-  TIniCompanyIdentitySource identitySource(desktop);
-  TFrm_CompanyMainQt mainWindow(desktop, identitySource);
+  TProgramConfigFolder config(codePage);
+  TIniCompanyIdentitySource identitySource(config);
+  TFrm_CompanyMainQt mainWindow(desktop, config, identitySource);
   window = &mainWindow;
   mainWindow.ShowAtStart();
   QApplication::exec();

@@ -1,13 +1,14 @@
 #include <windows.h>
 
-#include "address/CodePage_win.h"
 #include "app/CheckOutInfo.h"
-#include "app/CheckOutInfo_win.h"
 #include "app/CompanyMain.h"
 #include "app/CompanyMain_win.h"
 #include "app/Desktop_win.h"
-#include "app/Handles_win.h"
+#include "app/InstanceLock_win.h"
+#include "common/CodePage_win.h"
+#include "common/Handles_win.h"
 #include "inputs/CompanyIdentity.h"
+#include "inputs/ConfigFolder.h"
 
 namespace {
 
@@ -36,13 +37,14 @@ void Run(HINSTANCE instance) {
   const TComApartment com;
   const TWinCodePage codePage;
   TWinDesktop desktop(codePage);
-  TIniCompanyIdentitySource identitySource(desktop);
+  TProgramConfigFolder config(codePage);
+  TIniCompanyIdentitySource identitySource(config);
 
   TWinMainWindow window(instance);
   if (!window.Create()) return;
   desktop.SetOwner(window.Handle());
 
-  TFrm_CompanyMain form(desktop, identitySource);
+  TFrm_CompanyMain form(desktop, config, identitySource);
   window.Attach(form);
   form.FormCreate();
   window.Show(StartedMinimized());

@@ -24,10 +24,14 @@ class TSysOper {
  public:
   // Folder of the running program, ending with the platform's separator; any error gives "".
   static std::string GetAppPath() noexcept;
+  // The platform's path separator: "\\" on Windows, "/" elsewhere.
+  static char PathSeparator() noexcept;
 };
 
 class TFileOper {
  public:
+  // A file, not a folder, exists at the path (of any length).
+  static bool FileExists(const std::string& fileName);
   // The values of some keys of one section of an INI file (the private-profile reader's
   // ReadIniString, for several keys at once), read in one pass that stops as
   // soon as they are known (see TIniScanner); values come in the ANSI code page whatever the

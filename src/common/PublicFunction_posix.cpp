@@ -1,10 +1,11 @@
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 
+#include "common/File_posix.h"
 #include "common/IniText.h"
 #include "common/PublicFunction.h"
-#include "common/UniqueFd_posix.h"
 
 std::string TSysOper::GetAppPath() noexcept {
   try {
@@ -24,6 +25,15 @@ std::string TSysOper::GetAppPath() noexcept {
   } catch (...) {
     return {};
   }
+}
+
+char TSysOper::PathSeparator() noexcept {
+  return '/';
+}
+
+bool TFileOper::FileExists(const std::string& fileName) {
+  struct stat st {};
+  return StatPath(fileName, st) && !S_ISDIR(st.st_mode);
 }
 
 std::optional<TIniValues> TFileOper::ReadIniValues(const std::string& fileName,

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "address/CodePage_win.h"
-#include "app/Handles_win.h"
+#include "common/CodePage_win.h"
+#include "common/Handles_win.h"
 #include "common/IniText.h"
 #include "common/PublicFunction.h"
 
@@ -65,6 +65,15 @@ std::string TSysOper::GetAppPath() noexcept {
   } catch (...) {
     return {};
   }
+}
+
+char TSysOper::PathSeparator() noexcept {
+  return '\\';
+}
+
+bool TFileOper::FileExists(const std::string& fileName) {
+  const DWORD attributes = GetFileAttributesW(ExtendedLengthPath(WideFromUtf8(fileName)).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 std::optional<TIniValues> TFileOper::ReadIniValues(const std::string& fileName,

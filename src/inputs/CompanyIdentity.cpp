@@ -1,6 +1,5 @@
 #include "inputs/CompanyIdentity.h"
 
-#include "app/Desktop.h"
 #include "common/Text.h"
 
 namespace {
@@ -8,10 +7,9 @@ constexpr std::string_view kIdentitySection = "Company";
 }
 
 std::optional<TCompanyIdentity> TIniCompanyIdentitySource::Deliver() {
-  const std::string appPath = desktop_.GetAppPath();
-  if (appPath.empty()) return std::nullopt;
-  const std::string file = appPath + "Config" + desktop_.PathSeparator() + "Company.ini";
-  const auto read = desktop_.ReadIniValues(
+  const std::string file = folder_.PathOf("Company.ini");
+  if (file.empty()) return std::nullopt;
+  const auto read = folder_.ReadIniValues(
       file, kIdentitySection,
       {"CompanyNum", "CompanyType", "CompanyName", "DeviceId", "UploadUser", "OtherInfo"});
   if (!read || !read->sectionFound) return std::nullopt;

@@ -5,8 +5,7 @@
 #include <string_view>
 
 #include "common/CodePage.h"
-
-class TDesktop;
+#include "inputs/ConfigFolder.h"
 
 // The company's identity, as bytes in the ANSI code page.
 struct TCompanyIdentity {
@@ -33,11 +32,11 @@ class CompanyIdentitySource {
 // else's page. A section whose values are blank is a record.
 class TIniCompanyIdentitySource final : public CompanyIdentitySource {
  public:
-  explicit TIniCompanyIdentitySource(TDesktop& desktop) : desktop_(desktop) {}
+  explicit TIniCompanyIdentitySource(TConfigFolder& folder) : folder_(folder) {}
   std::optional<TCompanyIdentity> Deliver() override;
 
  private:
-  TDesktop& desktop_;
+  TConfigFolder& folder_;
 };
 
 // What a blank company name is sent as.

@@ -4,8 +4,8 @@
 #include <string_view>
 
 #include "FuzzCheck.h"
-#include "address/CodePage_posix.h"
 #include "address/Encoding.h"
+#include "common/CodePage_posix.h"
 #include "common/Utf.h"
 
 namespace {

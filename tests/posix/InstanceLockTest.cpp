@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "app/CheckOutInfo_posix.h"
+#include "app/InstanceLock_posix.h"
 #include "app/SessionName_posix.h"
 
 namespace {

@@ -7,6 +7,7 @@
 #include "app/Desktop.h"
 #include "common/CodePage.h"
 #include "common/IniText.h"
+#include "inputs/ConfigFolder.h"
 
 // A double-byte code page that knows two characters, like a tiny code page 936.
 class FakeCodePage final : public TCodePage {
@@ -68,8 +69,8 @@ class FakeLatin1CodePage final : public TCodePage {
   }
 };
 
-// A desktop whose files are strings and whose every action is written to a log.
-class FakeDesktop final : public TDesktop {
+// A desktop and a Config folder whose files are strings; every action is written to a log.
+class FakeDesktop final : public TDesktop, public TConfigFolder {
  public:
   std::string appPath = "/opt/hotel/";
   std::map<std::string, std::string> files;  // path -> INI text
@@ -78,8 +79,9 @@ class FakeDesktop final : public TDesktop {
   std::vector<std::string> log;
   std::vector<std::string> opened;
 
-  std::string GetAppPath() override { return appPath; }
-  [[nodiscard]] char PathSeparator() const override { return '/'; }
+  std::string PathOf(std::string_view name) override {
+    return appPath.empty() ? std::string() : appPath + "Config/" + std::string(name);
+  }
   bool FileExists(const std::string& path) override {
     return files.contains(path) || IsUnreadable(path);
   }

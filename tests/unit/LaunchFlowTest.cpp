@@ -30,7 +30,7 @@ std::string ConfigWith(std::string_view page) {
 // Runs the window's two steps the way every front end does: create, then show.
 Log Launch(FakeDesktop& desktop) {
   TIniCompanyIdentitySource source(desktop);
-  TFrm_CompanyMain window(desktop, source);
+  TFrm_CompanyMain window(desktop, desktop, source);
   window.FormCreate();
   window.FormShow();
   window.FormShow();  // made visible again: the page is not opened twice

@@ -1,4 +1,4 @@
-#include "address/CodePage_posix.h"
+#include "common/CodePage_posix.h"
 
 #include <iconv.h>
 #include <langinfo.h>

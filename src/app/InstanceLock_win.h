@@ -1,14 +1,19 @@
 #pragma once
 
+#include <memory>
 #include <string_view>
 
 #include "app/CheckOutInfo.h"
-#include "app/Handles_win.h"
 
 // The session-wide named mutex "CompanyMain". The handle is held for the life of this object,
 // which the entry block keeps until the process ends, refused copies included.
 class TWinInstanceLock final : public TInstanceLock {
  public:
+  TWinInstanceLock();
+  ~TWinInstanceLock() override;
+  TWinInstanceLock(const TWinInstanceLock&) = delete;
+  TWinInstanceLock& operator=(const TWinInstanceLock&) = delete;
+
   bool AlreadyExists() override;
   // Finds the running copy's window by class and caption, even while it is hidden, and asks
   // it to show maximized without waiting for it.
@@ -16,9 +21,6 @@ class TWinInstanceLock final : public TInstanceLock {
   void ShowMessage(std::string_view utf8Text) override;
 
  private:
-  TUniqueHandle mutex_;
+  struct TMutex;
+  std::unique_ptr<TMutex> mutex_;
 };
-
-// The program's message box: caption "提示", OK with the exclamation icon (flags 0x30), modal
-// to the owner (none before the main window exists).
-void ShowProgramMessage(HWND owner, std::string_view utf8Text);

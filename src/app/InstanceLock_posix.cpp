@@ -1,4 +1,4 @@
-#include "app/CheckOutInfo_posix.h"
+#include "app/InstanceLock_posix.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -13,6 +13,7 @@
 
 #include "app/Messages.h"
 #include "app/SessionName_posix.h"
+#include "common/File_posix.h"
 
 namespace {
 
@@ -76,71 +77,90 @@ bool FillAddress(const std::string& path, sockaddr_un& address) {
 
 }  // namespace
 
-bool TPosixInstanceLock::OpenPrivateDirectory() {
+struct TPosixInstanceLock::TFiles {
+  bool OpenPrivateDirectory();
+  void Listen();
+  [[nodiscard]] std::string SocketPath() const;
+
+  UniqueFd directory;
+  UniqueFd presence;
+  UniqueFd listener;
+  std::string baseName;
+};
+
+TPosixInstanceLock::TPosixInstanceLock(MessageFunction showMessage)
+    : showMessage_(std::move(showMessage)), files_(std::make_unique<TFiles>()) {}
+TPosixInstanceLock::~TPosixInstanceLock() = default;
+
+int TPosixInstanceLock::ActivationFd() const {
+  return files_->listener.Get();
+}
+
+bool TPosixInstanceLock::TFiles::OpenPrivateDirectory() {
   // Never from the environment: copies started from a menu, a terminal or autostart see
   // different ones and must still find the same lock.
   const std::string uid = std::to_string(geteuid());
   const UniqueFd runtime(
       open(("/run/user/" + uid).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (runtime.Valid() && IsPrivateDirectory(runtime.Get())) {
-    directory_ = OpenSafeDirectory(runtime.Get(), "CompanyMain");
+    directory = OpenSafeDirectory(runtime.Get(), "CompanyMain");
   }
-  if (!directory_.Valid()) {
+  if (!directory.Valid()) {
     const UniqueFd tmp(open("/tmp", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (tmp.Valid()) directory_ = OpenSafeDirectory(tmp.Get(), "CompanyMain-" + uid);
+    if (tmp.Valid()) directory = OpenSafeDirectory(tmp.Get(), "CompanyMain-" + uid);
   }
-  return directory_.Valid();
+  return directory.Valid();
 }
 
 bool TPosixInstanceLock::AlreadyExists() {
-  if (!OpenPrivateDirectory()) return false;
-  baseName_ = std::string(kInstanceLockName) + "-" + SessionName();
+  if (!files_->OpenPrivateDirectory()) return false;
+  files_->baseName = std::string(kInstanceLockName) + "-" + SessionName();
 
-  const UniqueFd guard = OpenLockFile(directory_.Get(), baseName_ + ".guard");
+  const UniqueFd guard = OpenLockFile(files_->directory.Get(), files_->baseName + ".guard");
   if (!guard.Valid() || RetryOnInterrupt([&] { return flock(guard.Get(), LOCK_EX); }) != 0)
     return false;
-  presence_ = OpenLockFile(directory_.Get(), baseName_ + ".presence");
-  if (!presence_.Valid()) return false;
+  files_->presence = OpenLockFile(files_->directory.Get(), files_->baseName + ".presence");
+  if (!files_->presence.Valid()) return false;
 
   bool running = false;
-  if (RetryOnInterrupt([&] { return flock(presence_.Get(), LOCK_EX | LOCK_NB); }) == 0) {
+  if (RetryOnInterrupt([&] { return flock(files_->presence.Get(), LOCK_EX | LOCK_NB); }) == 0) {
     // Nobody else holds it. Going from exclusive to shared is not atomic, but every other
     // copy waits for the guard before it looks.
-    if (flock(presence_.Get(), LOCK_SH) != 0) presence_.Reset();
-    Listen();
+    if (flock(files_->presence.Get(), LOCK_SH) != 0) files_->presence.Reset();
+    files_->Listen();
   } else if (errno == EWOULDBLOCK) {
     running = true;
     // Refused copies hold the lock too, for as long as they show their message.
-    flock(presence_.Get(), LOCK_SH | LOCK_NB);
+    flock(files_->presence.Get(), LOCK_SH | LOCK_NB);
   } else {
-    presence_.Reset();
+    files_->presence.Reset();
   }
   return running;  // the guard is released here
 }
 
-std::string TPosixInstanceLock::SocketPath() const {
+std::string TPosixInstanceLock::TFiles::SocketPath() const {
   // Through the directory we checked, whatever the length of the directory's own path.
-  return "/proc/self/fd/" + std::to_string(directory_.Get()) + "/" + baseName_ + ".socket";
+  return "/proc/self/fd/" + std::to_string(directory.Get()) + "/" + baseName + ".socket";
 }
 
-void TPosixInstanceLock::Listen() {
+void TPosixInstanceLock::TFiles::Listen() {
   sockaddr_un address{};
   if (!FillAddress(SocketPath(), address)) return;
   UniqueFd socketFd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (!socketFd.Valid()) return;
-  const std::string name = baseName_ + ".socket";
-  unlinkat(directory_.Get(), name.c_str(), 0);  // left behind by a copy that was killed
+  const std::string name = baseName + ".socket";
+  unlinkat(directory.Get(), name.c_str(), 0);  // left behind by a copy that was killed
   if (bind(socketFd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
     return;
-  fchmodat(directory_.Get(), name.c_str(), 0600, 0);
+  fchmodat(directory.Get(), name.c_str(), 0600, 0);
   if (listen(socketFd.Get(), 16) != 0) return;
-  listener_ = std::move(socketFd);
+  listener = std::move(socketFd);
 }
 
 void TPosixInstanceLock::ActivateRunningCopy() {
-  if (!directory_.Valid()) return;
+  if (!files_->directory.Valid()) return;
   sockaddr_un address{};
-  if (!FillAddress(SocketPath(), address)) return;
+  if (!FillAddress(files_->SocketPath(), address)) return;
   const UniqueFd socketFd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (!socketFd.Valid()) return;
   if (connect(socketFd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
@@ -151,8 +171,9 @@ void TPosixInstanceLock::ActivateRunningCopy() {
 }
 
 bool TPosixInstanceLock::AcceptActivation() {
-  if (!listener_.Valid()) return false;
-  const UniqueFd peer(accept4(listener_.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+  if (!files_->listener.Valid()) return false;
+  const UniqueFd peer(
+      accept4(files_->listener.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
   if (!peer.Valid()) return false;
   ucred credentials{};
   socklen_t length = sizeof credentials;

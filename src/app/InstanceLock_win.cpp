@@ -1,11 +1,22 @@
-#include "app/CheckOutInfo_win.h"
+#include "app/InstanceLock_win.h"
 
-#include "address/CodePage_win.h"
+#include <windows.h>
+
+#include "app/Desktop_win.h"
 #include "app/Messages.h"
+#include "common/CodePage_win.h"
+#include "common/Handles_win.h"
+
+struct TWinInstanceLock::TMutex {
+  TUniqueHandle handle;
+};
+
+TWinInstanceLock::TWinInstanceLock() : mutex_(std::make_unique<TMutex>()) {}
+TWinInstanceLock::~TWinInstanceLock() = default;
 
 bool TWinInstanceLock::AlreadyExists() {
   const std::wstring name = WideFromUtf8(kInstanceLockName);
-  mutex_.Reset(CreateMutexW(nullptr, TRUE, name.c_str()));
+  mutex_->handle.Reset(CreateMutexW(nullptr, TRUE, name.c_str()));
   // Read at once: nothing may run between the creation and this test.
   return GetLastError() == ERROR_ALREADY_EXISTS;
 }
@@ -24,10 +35,4 @@ void TWinInstanceLock::ActivateRunningCopy() {
 
 void TWinInstanceLock::ShowMessage(std::string_view utf8Text) {
   ShowProgramMessage(nullptr, utf8Text);
-}
-
-void ShowProgramMessage(HWND owner, std::string_view utf8Text) {
-  const std::wstring text = WideFromUtf8(utf8Text);
-  const std::wstring caption = WideFromUtf8(kMessageCaption);
-  MessageBoxW(owner, text.c_str(), caption.c_str(), MB_OK | MB_ICONEXCLAMATION);
 }

@@ -18,11 +18,12 @@
 #include <fstream>
 #include <functional>
 
-#include "address/CodePage_posix.h"
 #include "app/CompanyMain_qt.h"
 #include "app/Desktop_qt.h"
 #include "app/Messages.h"
+#include "common/CodePage_posix.h"
 #include "inputs/CompanyIdentity.h"
+#include "inputs/ConfigFolder.h"
 
 namespace {
 
@@ -56,23 +57,15 @@ std::vector<SeenBox> AnsweringBoxes(const std::function<void()>& action) {
   return seen;
 }
 
-// The real Qt desktop in a program folder of the test's choosing; browser and end recorded.
-class FolderDesktop final : public TDesktop {
+// The real Qt message boxes; the browser and the end of the program are recorded.
+class RecordingDesktop final : public TDesktop {
  public:
-  FolderDesktop(std::string folder, const TCodePage& codePage)
-      : folder_(std::move(folder)), real_(codePage) {}
+  explicit RecordingDesktop(const TCodePage& codePage) : real_(codePage) {}
 
   std::function<void()> onBrowser;
   std::vector<std::string> opened;
   int endRequests = 0;
 
-  std::string GetAppPath() override { return folder_; }
-  [[nodiscard]] char PathSeparator() const override { return '/'; }
-  bool FileExists(const std::string& path) override { return real_.FileExists(path); }
-  std::optional<TIniValues> ReadIniValues(const std::string& file, std::string_view section,
-                                          const std::vector<std::string>& keys) override {
-    return real_.ReadIniValues(file, section, keys);
-  }
   [[nodiscard]] const TCodePage& AnsiCodePage() const override { return real_.AnsiCodePage(); }
   void ShowMessage(std::string_view text) override { real_.ShowMessage(text); }
   bool OpenBrowser(const std::string& address) override {
@@ -83,11 +76,19 @@ class FolderDesktop final : public TDesktop {
   void RequestEnd() override { ++endRequests; }
 
  private:
-  std::string folder_;
   TQtDesktop real_;
 };
 
-class WindowTest : public ::testing::Test {
+// The real files of a program folder of the test's choosing, with the recording desktop.
+struct FolderDesktop {
+  FolderDesktop(const std::string& folder, const TCodePage& codePage)
+      : desktop(codePage), config(codePage, folder), identity(config) {}
+  RecordingDesktop desktop;
+  TProgramConfigFolder config;
+  TIniCompanyIdentitySource identity;
+};
+
+class MainWindowTest : public ::testing::Test {
  public:
   void SetUp() override {
     ASSERT_TRUE(folder_.isValid());
@@ -124,11 +125,11 @@ TEST(MessageBoxTest, EveryMessageIsAModalWarningWithOneOkButton) {
   }
 }
 
-TEST_F(WindowTest, LayoutOfTheWindow) {
+TEST_F(MainWindowTest, LayoutOfTheWindow) {
   WriteGoodFiles();
-  FolderDesktop desktop(Folder(), codePage_);
-  TIniCompanyIdentitySource identity(desktop);
-  TFrm_CompanyMainQt window(desktop, identity);
+  FolderDesktop folder(Folder(), codePage_);
+  RecordingDesktop& desktop = folder.desktop;
+  TFrm_CompanyMainQt window(desktop, folder.config, folder.identity);
 
   EXPECT_EQ(window.windowTitle(), QStringLiteral("企业信息管理"));
   EXPECT_EQ(window.size(), QSize(1024, 738));
@@ -169,11 +170,11 @@ TEST_F(WindowTest, LayoutOfTheWindow) {
   EXPECT_TRUE(inBlue) << "the loading text is not drawn in #285BA2";
 }
 
-TEST_F(WindowTest, PictureIsLoadedAtItsFirstPaintAndLoopsTwelveFrames) {
+TEST_F(MainWindowTest, PictureIsLoadedAtItsFirstPaintAndLoopsTwelveFrames) {
   WriteGoodFiles();
-  FolderDesktop desktop(Folder(), codePage_);
-  TIniCompanyIdentitySource identity(desktop);
-  TFrm_CompanyMainQt window(desktop, identity);
+  FolderDesktop folder(Folder(), codePage_);
+  RecordingDesktop& desktop = folder.desktop;
+  TFrm_CompanyMainQt window(desktop, folder.config, folder.identity);
   auto* picture = window.findChild<QLabel*>("Img_Gif");
   ASSERT_NE(picture, nullptr);
   EXPECT_EQ(picture->movie(), nullptr) << "nothing of the picture may delay the browser";
@@ -194,11 +195,11 @@ TEST_F(WindowTest, PictureIsLoadedAtItsFirstPaintAndLoopsTwelveFrames) {
   EXPECT_EQ(movie->currentImage().size(), QSize(16, 16));
 }
 
-TEST_F(WindowTest, ShowStepRunsOnceBeforeTheWindowIsOnScreen) {
+TEST_F(MainWindowTest, ShowStepRunsOnceBeforeTheWindowIsOnScreen) {
   WriteGoodFiles();
-  FolderDesktop desktop(Folder(), codePage_);
-  TIniCompanyIdentitySource identity(desktop);
-  TFrm_CompanyMainQt window(desktop, identity);
+  FolderDesktop folder(Folder(), codePage_);
+  RecordingDesktop& desktop = folder.desktop;
+  TFrm_CompanyMainQt window(desktop, folder.config, folder.identity);
   bool visibleAtBrowser = true;
   desktop.onBrowser = [&] {
     visibleAtBrowser = window.windowHandle() != nullptr && window.windowHandle()->isVisible();
@@ -230,40 +231,40 @@ TEST_F(WindowTest, ShowStepRunsOnceBeforeTheWindowIsOnScreen) {
 }
 
 // Which message each state of the program folder gives, read through the real files.
-TEST_F(WindowTest, CreationMessagesForTheFilesOfTheProgramFolder) {
+TEST_F(MainWindowTest, CreationMessagesForTheFilesOfTheProgramFolder) {
   const auto fifo = [](const std::string& path) { mkfifo(path.c_str(), 0600); };
   const auto folder = [](const std::string& path) { std::filesystem::create_directory(path); };
   struct Case {
     const char* name;
-    std::function<void(WindowTest&)> prepare;
+    std::function<void(MainWindowTest&)> prepare;
     std::string_view message;
   };
   const std::vector<Case> cases = {
-      {"no configuration file", [](WindowTest& t) { t.Write("Company.ini", "[Company]\n"); },
+      {"no configuration file", [](MainWindowTest& t) { t.Write("Company.ini", "[Company]\n"); },
        kMsgConfigMissing},
       {"configuration file is a folder",
-       [&](WindowTest& t) {
+       [&](MainWindowTest& t) {
          t.Write("Company.ini", "[Company]\n");
          folder(t.Config() + "/Config.ini");
        },
        kMsgConfigMissing},
       {"configuration file is a FIFO",
-       [&](WindowTest& t) {
+       [&](MainWindowTest& t) {
          t.Write("Company.ini", "[Company]\n");
          fifo(t.Config() + "/Config.ini");
        },
        kMsgAddressEmpty},
       {"address of blanks",
-       [](WindowTest& t) {
+       [](MainWindowTest& t) {
          t.Write("Company.ini", "[Company]\n");
          t.Write("Config.ini", "[SysInfo]\nCompanyURL=ICAg\n");
        },
        kMsgAddressEmpty},
       {"no identity file",
-       [](WindowTest& t) { t.Write("Config.ini", "[SysInfo]\nCompanyURL=eA==\n"); },
+       [](MainWindowTest& t) { t.Write("Config.ini", "[SysInfo]\nCompanyURL=eA==\n"); },
        kMsgIdentityMissing},
       {"identity file is a FIFO",
-       [&](WindowTest& t) {
+       [&](MainWindowTest& t) {
          t.Write("Config.ini", "[SysInfo]\nCompanyURL=eA==\n");
          fifo(t.Config() + "/Company.ini");
        },
@@ -274,11 +275,12 @@ TEST_F(WindowTest, CreationMessagesForTheFilesOfTheProgramFolder) {
     std::filesystem::remove_all(Config());
     std::filesystem::create_directory(Config());
     c.prepare(*this);
-    FolderDesktop desktop(Folder(), codePage_);
-    TIniCompanyIdentitySource identity(desktop);
+    FolderDesktop folder(Folder(), codePage_);
+    RecordingDesktop& desktop = folder.desktop;
     std::unique_ptr<TFrm_CompanyMainQt> window;
-    auto seen =
-        AnsweringBoxes([&] { window = std::make_unique<TFrm_CompanyMainQt>(desktop, identity); });
+    auto seen = AnsweringBoxes([&] {
+      window = std::make_unique<TFrm_CompanyMainQt>(desktop, folder.config, folder.identity);
+    });
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].text, Q(c.message));
     EXPECT_EQ(desktop.endRequests, 1);

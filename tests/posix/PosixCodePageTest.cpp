@@ -1,7 +1,7 @@
 // The POSIX code page: what iconv and the UTF-8 decoder make of ANSI text, and back.
 #include <gtest/gtest.h>
 
-#include "address/CodePage_posix.h"
+#include "common/CodePage_posix.h"
 
 namespace {
 

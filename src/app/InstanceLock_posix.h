@@ -1,11 +1,11 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "app/CheckOutInfo.h"
-#include "common/UniqueFd_posix.h"
 
 // The single-instance lock of one user on one display, made of flock()s in a private
 // directory (/run/user/<uid>/CompanyMain/, else /tmp/CompanyMain-<uid>/), named after the
@@ -20,7 +20,10 @@
 class TPosixInstanceLock final : public TInstanceLock {
  public:
   using MessageFunction = std::function<void(std::string_view)>;
-  explicit TPosixInstanceLock(MessageFunction showMessage) : showMessage_(std::move(showMessage)) {}
+  explicit TPosixInstanceLock(MessageFunction showMessage);
+  ~TPosixInstanceLock() override;
+  TPosixInstanceLock(const TPosixInstanceLock&) = delete;
+  TPosixInstanceLock& operator=(const TPosixInstanceLock&) = delete;
 
   // Any failure of the machinery counts as "not running"; without a safe private directory
   // there is no check at all.
@@ -30,18 +33,13 @@ class TPosixInstanceLock final : public TInstanceLock {
   void ShowMessage(std::string_view utf8Text) override { showMessage_(utf8Text); }
 
   // The listening socket of the running copy (readable when a request waits); -1 if none.
-  [[nodiscard]] int ActivationFd() const { return listener_.Get(); }
+  [[nodiscard]] int ActivationFd() const;
   // Takes one waiting request; true when it came from a process of this user.
   bool AcceptActivation();
 
  private:
-  bool OpenPrivateDirectory();
-  void Listen();
-  [[nodiscard]] std::string SocketPath() const;
+  struct TFiles;  // the private directory, the lock files and the socket
 
   MessageFunction showMessage_;
-  UniqueFd directory_;
-  UniqueFd presence_;
-  UniqueFd listener_;
-  std::string baseName_;
+  std::unique_ptr<TFiles> files_;
 };

@@ -1,4 +1,4 @@
-#include "address/CodePage_win.h"
+#include "common/CodePage_win.h"
 
 #include <windows.h>
 

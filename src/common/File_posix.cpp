@@ -1,4 +1,4 @@
-#include "common/UniqueFd_posix.h"
+#include "common/File_posix.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
