@@ -100,6 +100,7 @@ write_config() {
 if [ -n "$LINUX_APP" ]; then
   mkdir -p "$WORK/linux-app"
   cp "$LINUX_APP" "$WORK/linux-app/CompanyMain"
+  cp "$(dirname "$LINUX_APP")/CompanyMainWindow.so" "$WORK/linux-app/" 2>/dev/null || true
   write_config "$WORK/linux-app"
 fi
 EXTRA_LINUX=()
@@ -114,6 +115,7 @@ for entry in ${BENCH_EXTRA:-}; do
     *.exe) cp "$path" "$WORK/extra-$label/CompanyMain.exe"
            EXTRA_WIN+=("x-$label|$WORK/extra-$label/CompanyMain.exe|") ;;
     *) cp "$path" "$WORK/extra-$label/CompanyMain"
+       cp "$(dirname "$path")/CompanyMainWindow.so" "$WORK/extra-$label/" 2>/dev/null || true
        EXTRA_LINUX+=("x-$label|$WORK/extra-$label/CompanyMain|") ;;
   esac
 done
@@ -284,7 +286,7 @@ if [ -n "$LINUX_APP" ] && [ "${BENCH_SKIP_SIZES:-0}" != 1 ]; then
   size_folder() {  # name bytes kind
     local folder="$WORK/size-$1"
     mkdir -p "$folder"
-    cp "$LINUX_APP" "$folder/CompanyMain"
+    cp "$LINUX_APP" "$(dirname "$LINUX_APP")/CompanyMainWindow.so" "$folder/"
     write_config "$folder"
     local file="$folder/Config/Company.ini"
     if [ "$3" = holes ]; then

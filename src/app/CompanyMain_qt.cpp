@@ -7,7 +7,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-#include "app/Desktop_qt.h"
+#include "app/MessageBox_qt.h"
 #include "app/Messages.h"
 
 namespace {
@@ -26,9 +26,7 @@ QVBoxLayout* FillingLayout(QWidget* parent) {
 
 }  // namespace
 
-TFrm_CompanyMainQt::TFrm_CompanyMainQt(TDesktop& desktop, TConfigFolder& config,
-                                       CompanyIdentitySource& identitySource)
-    : form_(desktop, config, identitySource) {
+TFrm_CompanyMainQt::TFrm_CompanyMainQt() {
   setObjectName("Frm_CompanyMain");
   setWindowTitle(QStringFromUtf8(kAppTitle));
   resize(kDesignSize);
@@ -53,7 +51,7 @@ TFrm_CompanyMainQt::TFrm_CompanyMainQt(TDesktop& desktop, TConfigFolder& config,
   pane->setAutoFillBackground(true);
   FillingLayout(panel)->addWidget(pane);
 
-  auto* label = new QLabel(pane);  // its text comes after the show step
+  auto* label = new QLabel(pane);  // its text comes when it is shown
   label_ = label;
   label->setObjectName("Lb_Msg");
   label->setGeometry(kLabelGeometry);
@@ -70,7 +68,6 @@ TFrm_CompanyMainQt::TFrm_CompanyMainQt(TDesktop& desktop, TConfigFolder& config,
   picture_->installEventFilter(this);
 
   winId();  // the native window exists, hidden, from here on
-  form_.FormCreate();
 }
 
 void TFrm_CompanyMainQt::ShowAtStart() {
@@ -81,9 +78,6 @@ void TFrm_CompanyMainQt::ShowAtStart() {
     topLeft.setY(std::max(topLeft.y(), available.top()));
     move(topLeft);
   }
-  // The show step runs before anything raises an accessibility event (QLabel::setText, a
-  // child's show): the first one brings up the AT-SPI bridge and its session-bus calls.
-  form_.FormShow();
   label_->setText(QStringFromUtf8(kLoadingText));
   showMaximized();
   onScreen_ = true;

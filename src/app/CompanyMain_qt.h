@@ -2,22 +2,18 @@
 
 #include <QWidget>
 
-#include "app/CompanyMain.h"
-
 class QLabel;
 class QMovie;
 
-// Frm_CompanyMain on Qt: the window with its loading message and picture, around the
-// launch logic. Its elements and its native window exist before FormCreate runs; FormShow
-// runs in ShowAtStart, before the window is mapped.
+// Frm_CompanyMain on Qt: the window with its loading message and picture. Its native window
+// exists, hidden, from its construction on; the launch logic has run before it is shown.
 class TFrm_CompanyMainQt final : public QWidget {
   Q_OBJECT
 
  public:
-  TFrm_CompanyMainQt(TDesktop& desktop, TConfigFolder& config,
-                     CompanyIdentitySource& identitySource);
+  TFrm_CompanyMainQt();
 
-  // Centres the window at its design size, then shows it maximized (running the show step).
+  // Centres the window at its design size, then shows it maximized.
   void ShowAtStart();
   // A refused copy asked this one to show itself.
   void ActivationRequested();
@@ -28,7 +24,6 @@ class TFrm_CompanyMainQt final : public QWidget {
  private:
   void StartPicture();
 
-  TFrm_CompanyMain form_;
   QLabel* label_ = nullptr;
   QLabel* picture_ = nullptr;
   QMovie* movie_ = nullptr;

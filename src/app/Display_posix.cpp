@@ -76,9 +76,33 @@ std::string X11Problem() {
   return {};
 }
 
+// Qt's Wayland platform plugin, where Qt looks for its plugins; without one Qt cannot show
+// anything on Wayland, whatever the socket.
+bool QtHasWaylandPlugin() {
+  std::vector<std::string> folders;
+  if (const std::string_view own = Environment("QT_QPA_PLATFORM_PLUGIN_PATH"); !own.empty())
+    folders.emplace_back(own);
+  std::string_view paths = Environment("QT_PLUGIN_PATH");
+  while (!paths.empty()) {
+    const std::size_t end = paths.find(':');
+    if (end != 0) folders.push_back(std::string(paths.substr(0, end)) + "/platforms");
+    if (end == paths.npos) break;
+    paths.remove_prefix(end + 1);
+  }
+  folders.emplace_back(COMPANYMAIN_QT_PLATFORM_PLUGINS);
+  for (const std::string& folder : folders) {
+    for (const char* plugin : {"/libqwayland-generic.so", "/libqwayland-egl.so"}) {
+      struct stat st {};
+      if (stat((folder + plugin).c_str(), &st) == 0) return true;
+    }
+  }
+  return false;
+}
+
 // What libwayland's wl_display_connect() does: a socket handed over in WAYLAND_SOCKET, else
 // WAYLAND_DISPLAY ("wayland-0" when unset) inside XDG_RUNTIME_DIR unless it is absolute.
 std::string WaylandProblem() {
+  if (!QtHasWaylandPlugin()) return "Qt has no Wayland platform plugin here";
   if (IsSet("WAYLAND_SOCKET")) {
     struct stat st {};
     const int fd = std::atoi(std::getenv("WAYLAND_SOCKET"));

@@ -10,8 +10,10 @@ namespace {
 
 constexpr int kLookupOnly = O_PATH | O_DIRECTORY | O_CLOEXEC;
 
-// Opens a folder of any length for lookups: as a whole when the system takes it, else one
-// component at a time, each looked up in the one before, as the kernel itself would.
+}  // namespace
+
+// As a whole when the system takes it, else one component at a time, each looked up in the
+// one before, as the kernel itself would.
 UniqueFd OpenFolder(const std::string& folder) {
   UniqueFd whole(open(folder.c_str(), kLookupOnly));
   if (whole.Valid() || errno != ENAMETOOLONG) return whole;
@@ -28,6 +30,8 @@ UniqueFd OpenFolder(const std::string& folder) {
   }
   return current;
 }
+
+namespace {
 
 // Runs call(folder descriptor, last component) for a path too long to name in one call.
 template <class Call>

@@ -41,5 +41,8 @@ class UniqueFd {
 // one call (PATH_MAX) are opened one folder at a time.
 UniqueFd OpenRegularFile(const std::string& path);
 
+// A folder of any length, opened for lookups only (O_PATH); invalid when it cannot be.
+UniqueFd OpenFolder(const std::string& folder);
+
 // stat() for a path of any length; false when there is nothing at the path.
 bool StatPath(const std::string& path, struct stat& st);

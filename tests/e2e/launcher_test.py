@@ -28,6 +28,21 @@ import unittest
 import accessibility
 
 PROGRAM = os.environ.get("COMPANYMAIN", "")
+# The launcher loads its window module from beside itself: an installation is the two.
+MODULE = "CompanyMainWindow.so"
+
+
+def install_program(folder_fd: int):
+    """Copies the program and its window module into the folder open as folder_fd."""
+    for source, name, mode in ((PROGRAM, "CompanyMain", 0o755),
+                               (os.path.join(os.path.dirname(PROGRAM), MODULE), MODULE, 0o644)):
+        with open(source, "rb") as f:
+            data = f.read()
+        out = os.open(name, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, mode, dir_fd=folder_fd)
+        try:
+            os.write(out, data)
+        finally:
+            os.close(out)
 CAPTION = "提示"
 RUNNING = "企业信息管理系统已经运行..."
 NO_CONFIG = "配置文件不存在,无法启动软件"
@@ -229,7 +244,11 @@ class Sandbox:
         self.config_dir = os.path.join(self.app, "Config")
         os.makedirs(self.config_dir)
         self.program = os.path.join(self.app, "CompanyMain")
-        shutil.copy2(PROGRAM, self.program)
+        app_fd = os.open(self.app, os.O_RDONLY | os.O_DIRECTORY)
+        try:
+            install_program(app_fd)
+        finally:
+            os.close(app_fd)
         self.runtime = os.path.join(self.root, "run")
         os.mkdir(self.runtime, 0o700)
         self.bin = os.path.join(self.root, "bin")
@@ -654,10 +673,7 @@ class LongFolderTest(E2ETest):
             out = os.open(name, os.O_WRONLY | os.O_CREAT, 0o644, dir_fd=config_fd)
             os.write(out, content)
             os.close(out)
-        with open(PROGRAM, "rb") as f:
-            out = os.open("CompanyMain", os.O_WRONLY | os.O_CREAT, 0o755, dir_fd=fd)
-            os.write(out, f.read())
-            os.close(out)
+        install_program(fd)
         os.close(config_fd)
         self.addCleanup(os.close, fd)
         return sandbox, fd

@@ -572,6 +572,8 @@ def users(program, me, other):
                            stdout=subprocess.DEVNULL)
         subprocess.run(["runuser", "-u", user, "--", "cp", program, os.path.join(app, "CompanyMain")],
                        check=True)
+        subprocess.run(["runuser", "-u", user, "--", "cp",
+                        os.path.join(os.path.dirname(program), e2e.MODULE), app], check=True)
         subprocess.run(["chmod", "755", os.path.join(root, "bin", "xdg-open")], check=True)
 
     def env(root, run):

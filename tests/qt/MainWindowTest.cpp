@@ -1,7 +1,5 @@
-// The Qt front end in process: the real message boxes and the real window, on the files of a
-// temporary program folder.
+// The window module in process: the real message boxes and the real window.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -11,19 +9,13 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QMovie>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QWindow>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 
 #include "app/CompanyMain_qt.h"
-#include "app/Desktop_qt.h"
+#include "app/MessageBox_qt.h"
 #include "app/Messages.h"
-#include "common/CodePage_posix.h"
-#include "inputs/CompanyIdentity.h"
-#include "inputs/ConfigFolder.h"
 
 namespace {
 
@@ -57,64 +49,11 @@ std::vector<SeenBox> AnsweringBoxes(const std::function<void()>& action) {
   return seen;
 }
 
-// The real Qt message boxes; the browser and the end of the program are recorded.
-class RecordingDesktop final : public TDesktop {
- public:
-  explicit RecordingDesktop(const TCodePage& codePage) : real_(codePage) {}
-
-  std::function<void()> onBrowser;
-  std::vector<std::string> opened;
-  int endRequests = 0;
-
-  [[nodiscard]] const TCodePage& AnsiCodePage() const override { return real_.AnsiCodePage(); }
-  void ShowMessage(std::string_view text) override { real_.ShowMessage(text); }
-  bool OpenBrowser(const std::string& address) override {
-    if (onBrowser) onBrowser();
-    opened.push_back(address);
-    return true;
-  }
-  void RequestEnd() override { ++endRequests; }
-
- private:
-  TQtDesktop real_;
-};
-
-// The real files of a program folder of the test's choosing, with the recording desktop.
-struct FolderDesktop {
-  FolderDesktop(const std::string& folder, const TCodePage& codePage)
-      : desktop(codePage), config(codePage, folder), identity(config) {}
-  RecordingDesktop desktop;
-  TProgramConfigFolder config;
-  TIniCompanyIdentitySource identity;
-};
-
-class MainWindowTest : public ::testing::Test {
- public:
-  void SetUp() override {
-    ASSERT_TRUE(folder_.isValid());
-    std::filesystem::create_directory(Config());
-  }
-  std::string Folder() const { return folder_.path().toStdString() + "/"; }
-  std::string Config() const { return Folder() + "Config"; }
-  void Write(const std::string& name, const std::string& text) const {
-    std::ofstream(Config() + "/" + name, std::ios::binary) << text;
-  }
-  void WriteGoodFiles() const {
-    Write("Config.ini", "[SysInfo]\nCompanyURL=aHR0cDovL2guZXhhbXBsZS9w\n");  // http://h.example/p
-    Write("Company.ini", "[Company]\nCompanyNum=7\n");
-  }
-
-  QTemporaryDir folder_;
-  TPosixCodePage codePage_{"UTF-8"};
-};
-
 TEST(MessageBoxTest, EveryMessageIsAModalWarningWithOneOkButton) {
-  const TPosixCodePage codePage("UTF-8");
-  TQtDesktop desktop(codePage);
   for (std::string_view text : {kMsgAlreadyRunning, kMsgConfigMissing, kMsgAddressEmpty,
                                 kMsgIdentityMissing, kMsgBrowserFailed}) {
     SCOPED_TRACE(std::string(text));
-    const auto seen = AnsweringBoxes([&] { desktop.ShowMessage(text); });
+    const auto seen = AnsweringBoxes([&] { ShowProgramMessageBox(text); });
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].caption, QStringLiteral("提示"));
     EXPECT_EQ(seen[0].text, Q(text));
@@ -125,11 +64,8 @@ TEST(MessageBoxTest, EveryMessageIsAModalWarningWithOneOkButton) {
   }
 }
 
-TEST_F(MainWindowTest, LayoutOfTheWindow) {
-  WriteGoodFiles();
-  FolderDesktop folder(Folder(), codePage_);
-  RecordingDesktop& desktop = folder.desktop;
-  TFrm_CompanyMainQt window(desktop, folder.config, folder.identity);
+TEST(MainWindowTest, LayoutOfTheWindow) {
+  TFrm_CompanyMainQt window;
 
   EXPECT_EQ(window.windowTitle(), QStringLiteral("企业信息管理"));
   EXPECT_EQ(window.size(), QSize(1024, 738));
@@ -158,7 +94,7 @@ TEST_F(MainWindowTest, LayoutOfTheWindow) {
   EXPECT_EQ(pane->size(), panel->contentsRect().size());
   EXPECT_EQ(label->geometry(), QRect(445, 329, 174, 12));
   EXPECT_EQ(picture->geometry(), QRect(418, 327, 16, 16));
-  // The text is set once the show step has run (see ShowAtStart).
+  // The text is set when the window is shown.
   EXPECT_EQ(label->text(), QStringLiteral("正在努力加载页面,请稍候......"));
   // What is drawn, not what is set: on the pane's Base background a label would otherwise
   // draw in the Text colour.
@@ -170,11 +106,8 @@ TEST_F(MainWindowTest, LayoutOfTheWindow) {
   EXPECT_TRUE(inBlue) << "the loading text is not drawn in #285BA2";
 }
 
-TEST_F(MainWindowTest, PictureIsLoadedAtItsFirstPaintAndLoopsTwelveFrames) {
-  WriteGoodFiles();
-  FolderDesktop folder(Folder(), codePage_);
-  RecordingDesktop& desktop = folder.desktop;
-  TFrm_CompanyMainQt window(desktop, folder.config, folder.identity);
+TEST(MainWindowTest, PictureIsLoadedAtItsFirstPaintAndLoopsTwelveFrames) {
+  TFrm_CompanyMainQt window;
   auto* picture = window.findChild<QLabel*>("Img_Gif");
   ASSERT_NE(picture, nullptr);
   EXPECT_EQ(picture->movie(), nullptr) << "nothing of the picture may delay the browser";
@@ -195,100 +128,27 @@ TEST_F(MainWindowTest, PictureIsLoadedAtItsFirstPaintAndLoopsTwelveFrames) {
   EXPECT_EQ(movie->currentImage().size(), QSize(16, 16));
 }
 
-TEST_F(MainWindowTest, ShowStepRunsOnceBeforeTheWindowIsOnScreen) {
-  WriteGoodFiles();
-  FolderDesktop folder(Folder(), codePage_);
-  RecordingDesktop& desktop = folder.desktop;
-  TFrm_CompanyMainQt window(desktop, folder.config, folder.identity);
-  bool visibleAtBrowser = true;
-  desktop.onBrowser = [&] {
-    visibleAtBrowser = window.windowHandle() != nullptr && window.windowHandle()->isVisible();
-  };
+TEST(MainWindowTest, HiddenUntilShownThenComesForwardAtARequest) {
+  TFrm_CompanyMainQt window;
+  ASSERT_NE(window.windowHandle(), nullptr);  // found by class and caption while hidden
+  EXPECT_FALSE(window.isVisible());
 
-  // A copy refused during creation must not make the show step run early.
+  // A request from a refused copy before the window is shown does not show it early.
   window.ActivationRequested();
   QApplication::processEvents();
-  EXPECT_TRUE(desktop.opened.empty());
   EXPECT_FALSE(window.isVisible());
 
   window.ShowAtStart();
-  ASSERT_EQ(desktop.opened.size(), 1u);
-  EXPECT_EQ(desktop.opened[0],
-            "http://h.example/p?Id=Nw==&Name=%E6%97%A0&Type=&DeviceId=&other=&Version="
-            "NS4wLjAuMA==");
-  EXPECT_FALSE(visibleAtBrowser);
-  EXPECT_EQ(desktop.endRequests, 1);
-  EXPECT_TRUE(window.windowHandle()->isVisible());
+  QApplication::processEvents();
+  EXPECT_TRUE(window.isMaximized());
 
-  // After it, a request shows the window maximized again, and opens nothing more.
+  // After it, a request shows the window maximized again.
   window.showMinimized();
   QApplication::processEvents();
   window.ActivationRequested();
   QApplication::processEvents();
   EXPECT_TRUE(window.isMaximized());
   EXPECT_FALSE(window.isMinimized());
-  EXPECT_EQ(desktop.opened.size(), 1u);
-}
-
-// Which message each state of the program folder gives, read through the real files.
-TEST_F(MainWindowTest, CreationMessagesForTheFilesOfTheProgramFolder) {
-  const auto fifo = [](const std::string& path) { mkfifo(path.c_str(), 0600); };
-  const auto folder = [](const std::string& path) { std::filesystem::create_directory(path); };
-  struct Case {
-    const char* name;
-    std::function<void(MainWindowTest&)> prepare;
-    std::string_view message;
-  };
-  const std::vector<Case> cases = {
-      {"no configuration file", [](MainWindowTest& t) { t.Write("Company.ini", "[Company]\n"); },
-       kMsgConfigMissing},
-      {"configuration file is a folder",
-       [&](MainWindowTest& t) {
-         t.Write("Company.ini", "[Company]\n");
-         folder(t.Config() + "/Config.ini");
-       },
-       kMsgConfigMissing},
-      {"configuration file is a FIFO",
-       [&](MainWindowTest& t) {
-         t.Write("Company.ini", "[Company]\n");
-         fifo(t.Config() + "/Config.ini");
-       },
-       kMsgAddressEmpty},
-      {"address of blanks",
-       [](MainWindowTest& t) {
-         t.Write("Company.ini", "[Company]\n");
-         t.Write("Config.ini", "[SysInfo]\nCompanyURL=ICAg\n");
-       },
-       kMsgAddressEmpty},
-      {"no identity file",
-       [](MainWindowTest& t) { t.Write("Config.ini", "[SysInfo]\nCompanyURL=eA==\n"); },
-       kMsgIdentityMissing},
-      {"identity file is a FIFO",
-       [&](MainWindowTest& t) {
-         t.Write("Config.ini", "[SysInfo]\nCompanyURL=eA==\n");
-         fifo(t.Config() + "/Company.ini");
-       },
-       kMsgIdentityMissing},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::filesystem::remove_all(Config());
-    std::filesystem::create_directory(Config());
-    c.prepare(*this);
-    FolderDesktop folder(Folder(), codePage_);
-    RecordingDesktop& desktop = folder.desktop;
-    std::unique_ptr<TFrm_CompanyMainQt> window;
-    auto seen = AnsweringBoxes([&] {
-      window = std::make_unique<TFrm_CompanyMainQt>(desktop, folder.config, folder.identity);
-    });
-    ASSERT_EQ(seen.size(), 1u);
-    EXPECT_EQ(seen[0].text, Q(c.message));
-    EXPECT_EQ(desktop.endRequests, 1);
-    // The window is still shown afterwards; its show step opens nothing.
-    window->ShowAtStart();
-    EXPECT_TRUE(window->isVisible());
-    EXPECT_TRUE(desktop.opened.empty());
-  }
 }
 
 }  // namespace

@@ -248,6 +248,7 @@ if [ -n "$linux" ] && [ -x "$linux" ]; then
   lin=$case_dir/linux
   mkdir -p "$lin/bin" "$lin/app"
   cp "$linux" "$lin/app/CompanyMain"
+  cp "$(dirname "$linux")/CompanyMainWindow.so" "$lin/app/"
   cp -r "$app/Config" "$lin/app/Config"
   printf '#!/bin/sh\nprintf "%%s" "$1" > "%s"\n' "$lin/address" >"$lin/bin/xdg-open"
   chmod +x "$lin/bin/xdg-open"

@@ -1,0 +1,13 @@
+#include "app/Desktop_posix.h"
+
+#include "app/Browser_posix.h"
+#include "app/WindowModule_posix.h"
+
+void TPosixDesktop::ShowMessage(std::string_view utf8Text) {
+  // The main window exists, hidden, while its creation shows a message.
+  window_.ShowMessage(utf8Text, true);
+}
+
+bool TPosixDesktop::OpenBrowser(const std::string& address) {
+  return StartBrowser(address);
+}

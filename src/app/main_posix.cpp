@@ -1,0 +1,43 @@
+// The Linux launcher: decides and launches without the GUI toolkit, which it loads only for
+// what it has to show (the window module), so that the browser starts at once.
+#include <cstdio>
+#include <string>
+
+#include "app/CheckOutInfo.h"
+#include "app/CompanyMain.h"
+#include "app/Desktop_posix.h"
+#include "app/Display_posix.h"
+#include "app/InstanceLock_posix.h"
+#include "app/WindowModule_posix.h"
+#include "common/CodePage_posix.h"
+#include "common/PublicFunction.h"
+#include "inputs/CompanyIdentity.h"
+#include "inputs/ConfigFolder.h"
+
+int main(int argc, char** argv) {
+  // Before anything else: started from ssh or cron there is nothing to show a window on.
+  if (const std::string reason = MissingDisplayReason(); !reason.empty()) {
+    std::fputs(("CompanyMain: no display to show the window on (" + reason + ")\n").c_str(),
+               stderr);
+    return 1;
+  }
+
+  const TPosixCodePage codePage = TPosixCodePage::ForUserLocale();
+  const std::string programFolder = TSysOper::GetAppPath();
+  TWindowModuleLoader window(programFolder,
+                             argc > 0 && argv[0] != nullptr ? argv[0] : "CompanyMain");
+
+  // The lock is held to the end, in a refused copy too.
+  TPosixInstanceLock lock([&window](std::string_view text) { window.ShowMessage(text, false); });
+  if (TCheckOutInfo().CheckProgramRunning(lock)) return window.ExitCode();
+  window.SetLock(&lock);
+
+  TPosixDesktop desktop(codePage, window);
+  TProgramConfigFolder config(codePage, programFolder);
+  TIniCompanyIdentitySource identitySource(config);
+  TFrm_CompanyMain form(desktop, config, identitySource);
+  form.FormCreate();
+  form.FormShow();
+  window.RunMainWindow(desktop.EndRequested());
+  return window.ExitCode();
+}
