@@ -6,13 +6,16 @@
 # Builds what it needs, starts its own Xvfb, and measures side by side, interleaved round by
 # round: the time from the program's exec to the moment the (fake) browser starts, the
 # program's wall time, and its peak memory (ru_maxrss from wait4). Linux: CompanyMain against
-# a minimal Qt 6 Widgets program and a static C program that only starts the browser.
+# a minimal Qt 6 Widgets program and a static C program that only starts the browser, cold
+# (page cache dropped before each start, as root) and warm, each start of a round cold first
+# and then at once warm.
 # Windows: CompanyMain.exe under Wine against a minimal Win32 window program. It prints
 # medians and ratios; it never passes or fails.
 #
 # Environment: BENCH_BUILD (Linux build dir, default build-bench), BENCH_BUILD_WIN (default
 # build-bench-win64), BENCH_SKIP_WINE=1, BENCH_SKIP_LINUX=1, BENCH_SKIP_SIZES=1 (the identity
-# files of 1 MiB to 1 GiB), BENCH_SIZE_RUNS (default 7), BENCH_JOBS (default 2), and
+# files of 1 MiB to 1 GiB), BENCH_SIZE_RUNS (default 7), BENCH_SKIP_COLD=1, BENCH_JOBS
+# (default 2), and
 # BENCH_EXTRA="label=/path/to/CompanyMain label2=/path/to/CompanyMain.exe ..." to measure other
 # builds of the launcher (a proposed change, say) in the same rounds. BENCH_NO_SESSION_BUS=1
 # measures a desktop without a session bus.
@@ -55,6 +58,7 @@ mkdir -p "$TOOLS/bin"
 cc -O2 -static -o "$TOOLS/timer" "$BENCH/timer.c"
 cc -O2 -static -o "$TOOLS/bin/xdg-open" "$BENCH/fake_browser.c"
 cc -O2 -static -o "$TOOLS/floor-spawn" "$BENCH/floor_spawn.c"
+cc -O2 -static -o "$TOOLS/floor-files" "$BENCH/floor_files.c"
 # shellcheck disable=SC2046
 c++ -O2 -std=c++20 -fPIC -o "$TOOLS/floor-qt" "$BENCH/floor_qt.cpp" \
   $(pkg-config --cflags --libs Qt6Widgets)
@@ -147,7 +151,12 @@ run_one() {
   local stamp="$WORK/stamp" runtime="$WORK/runtime" line
   rm -rf "$stamp" "$runtime"
   mkdir -m 0700 "$runtime"
-  if [ "$kind" = linux ]; then
+  if [ "$kind" = linux-cold ]; then
+    # The first start of the day: nothing of the program or its libraries in the page cache.
+    sync
+    echo 3 >/proc/sys/vm/drop_caches
+  fi
+  if [ "$kind" != wine ]; then
     line=$(env -i HOME="$HOME" PATH="$TOOLS/bin:/usr/bin:/bin" LANG=C.UTF-8 \
       DISPLAY=":$DISPLAY_NUM" XDG_RUNTIME_DIR="$runtime" BENCH_STAMP="$stamp" \
       ${DBUS_SESSION_BUS_ADDRESS:+DBUS_SESSION_BUS_ADDRESS="$DBUS_SESSION_BUS_ADDRESS"} \
@@ -192,7 +201,11 @@ rounds() {
       k=$(((round + i) % count))
       IFS='|' read -r name program argument <<<"${programs[$k]}"
       if ((round < WARMUP)); then
-        run_one "$kind" "warmup" "$program" ${argument:+"$argument"}
+        run_one "${kind%%+*}" "warmup" "$program" ${argument:+"$argument"}
+      elif [ "$kind" = linux+cold ]; then
+        # Cold, then at once warm: the two sides of the same start, in the same round.
+        run_one linux-cold "$name-cold" "$program" ${argument:+"$argument"}
+        run_one linux "$name" "$program" ${argument:+"$argument"}
       else
         run_one "$kind" "$name" "$program" ${argument:+"$argument"}
       fi
@@ -261,22 +274,41 @@ say "launcher source: commit $(git -C "$ROOT" rev-parse --short HEAD 2>/dev/null
 say ""
 
 if [ "${BENCH_SKIP_LINUX:-0}" != 1 ]; then
-  progs=("qt-floor|$TOOLS/floor-qt|" "c-floor|$TOOLS/floor-spawn|")
+  # The files floor reads the Config/ beside itself: it gets a program folder of its own.
+  mkdir -p "$WORK/floor-files"
+  cp "$TOOLS/floor-files" "$WORK/floor-files/"
+  write_config "$WORK/floor-files"
+  progs=("qt-floor|$TOOLS/floor-qt|" "c-floor|$TOOLS/floor-spawn|"
+         "files-floor|$WORK/floor-files/floor-files|")
   [ -n "$LINUX_APP" ] && progs=("launcher|$WORK/linux-app/CompanyMain|" "${progs[@]}")
   progs+=("${EXTRA_LINUX[@]}")
-  rounds linux "${progs[@]}"
-  say "Linux, Qt $(pkg-config --modversion Qt6Widgets) on xcb (medians):"
-  header
-  [ -n "$LINUX_APP" ] && row launcher "CompanyMain"
-  row qt-floor "Qt Widgets floor"
-  row c-floor "static C floor"
-  for entry in "${EXTRA_LINUX[@]}"; do row "${entry%%|*}" "${entry%%|*}"; done
-  if [ -n "$LINUX_APP" ]; then
-    ratio launcher qt-floor "CompanyMain / Qt floor:"
-    ratio launcher c-floor "CompanyMain / C floor:"
+  # Cold starts need the page cache dropped before each, which only root may do.
+  modes=("")
+  if [ "${BENCH_SKIP_COLD:-0}" != 1 ] && [ -w /proc/sys/vm/drop_caches ]; then
+    rounds linux+cold "${progs[@]}"
+    modes=("-cold" "")
+  else
+    rounds linux "${progs[@]}"
+    note "cold starts not measured (they need root to drop the page cache)"
   fi
-  for entry in "${EXTRA_LINUX[@]}"; do ratio "${entry%%|*}" qt-floor "${entry%%|*} / Qt floor:"; done
-  say ""
+  for mode in "${modes[@]}"; do
+    say "Linux, Qt $(pkg-config --modversion Qt6Widgets) on xcb, ${mode:+cold: page cache dropped before each start}${mode:-warm} (medians):"
+    header
+    [ -n "$LINUX_APP" ] && row "launcher$mode" "CompanyMain"
+    row "qt-floor$mode" "Qt Widgets floor"
+    row "c-floor$mode" "static C floor"
+    row "files-floor$mode" "C floor + lock + files"
+    for entry in "${EXTRA_LINUX[@]}"; do row "${entry%%|*}$mode" "${entry%%|*}"; done
+    if [ -n "$LINUX_APP" ]; then
+      ratio "launcher$mode" "c-floor$mode" "CompanyMain / C floor:"
+      ratio "launcher$mode" "files-floor$mode" "CompanyMain / C + files floor:"
+      ratio "launcher$mode" "qt-floor$mode" "CompanyMain / Qt floor:"
+    fi
+    for entry in "${EXTRA_LINUX[@]}"; do
+      ratio "launcher$mode" "${entry%%|*}$mode" "CompanyMain / ${entry%%|*}:"
+    done
+    say ""
+  done
 fi
 
 # Identity files of growing size, the valid section at the top: the launcher reads until its

@@ -1,10 +1,13 @@
 #include "app/Display_posix.h"
 
+#include <netdb.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <xcb/xcb.h>
+#include <unistd.h>
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -60,19 +63,132 @@ std::vector<std::string> PlatformOrder() {
   return names;
 }
 
-struct XcbDisconnect {
-  void operator()(xcb_connection_t* connection) const { xcb_disconnect(connection); }
+// DISPLAY as X libraries read it: [protocol/]host:number[.screen], or the path of a socket.
+struct TXDisplay {
+  std::string socketPath;  // a local socket given by its path
+  std::string host;        // "" or "unix": this machine's own socket
+  std::string protocol;    // "unix", "tcp", "inet", "inet6" or ""
+  int number = -1;
+  int screen = 0;
 };
 
-// What Qt's xcb plugin does first: connect through DISPLAY and XAUTHORITY. A screen number
-// the server does not have fails here too, as it does for Qt.
+bool ParseNumber(std::string_view text, int& value) {
+  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != text.npos)
+    return false;
+  value = 0;
+  for (const char c : text) value = value * 10 + (c - '0');
+  return true;
+}
+
+bool ParseXDisplay(std::string_view text, TXDisplay& display) {
+  if (text.front() == '/' || text.substr(0, 6) == "unix:/") {
+    std::string_view path = text.front() == '/' ? text : text.substr(5);
+    // launchd's "/…/org.xquartz:0", with a screen after a dot.
+    const std::size_t colon = path.rfind(':');
+    if (colon != path.npos && colon > 0) {
+      std::string_view tail = path.substr(colon + 1);
+      const std::size_t dot = tail.find('.');
+      if (dot != tail.npos && !ParseNumber(tail.substr(dot + 1), display.screen)) return false;
+      if (ParseNumber(tail.substr(0, dot), display.number)) path = path.substr(0, colon);
+    }
+    display.socketPath = std::string(path);
+    return true;
+  }
+  if (const std::size_t slash = text.rfind('/'); slash != text.npos) {
+    display.protocol = Lower(text.substr(0, slash));
+    text.remove_prefix(slash + 1);
+  }
+  const std::size_t colon = text.rfind(':');
+  if (colon == text.npos) return false;
+  std::string_view host = text.substr(0, colon);
+  if (!host.empty() && host.back() == ':') host.remove_suffix(1);  // DECnet's "::"
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+    host = host.substr(1, host.size() - 2);
+  display.host = std::string(host);
+  std::string_view number = text.substr(colon + 1);
+  const std::size_t dot = number.find('.');
+  if (dot != number.npos && !ParseNumber(number.substr(dot + 1), display.screen)) return false;
+  return ParseNumber(number.substr(0, dot), display.number);
+}
+
+UniqueFd ConnectUnix(const std::string& path, bool abstract) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::size_t offset = abstract ? 1 : 0;  // an abstract name starts with a NUL byte
+  if (path.size() + offset >= sizeof address.sun_path) return {};
+  std::memcpy(address.sun_path + offset, path.data(), path.size());
+  const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset +
+                                             path.size() + (abstract ? 0 : 1));
+  UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!fd.Valid() || connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), length) != 0)
+    return {};
+  return fd;
+}
+
+UniqueFd ConnectTcp(const std::string& host, int number) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const std::string port = std::to_string(6000 + number);
+  if (getaddrinfo(host.c_str(), port.c_str(), &hints, &found) != 0) return {};
+  const std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> list(found, freeaddrinfo);
+  for (const addrinfo* at = found; at != nullptr; at = at->ai_next) {
+    UniqueFd fd(socket(at->ai_family, at->ai_socktype | SOCK_CLOEXEC, at->ai_protocol));
+    if (fd.Valid() && connect(fd.Get(), at->ai_addr, at->ai_addrlen) == 0) return fd;
+  }
+  return {};
+}
+
+// Sends all of data, or reads size bytes, within the time left; false otherwise.
+bool Transfer(int fd, char* data, std::size_t size, bool send, int milliseconds) {
+  std::size_t done = 0;
+  while (done < size) {
+    pollfd wait{fd, static_cast<short>(send ? POLLOUT : POLLIN), 0};
+    if (poll(&wait, 1, milliseconds) <= 0) return false;
+    const ssize_t n = send ? write(fd, data + done, size - done) : read(fd, data + done, size - done);
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// What Qt's xcb plugin does first, done by hand so that the launcher loads no X library:
+// connect to the display's socket and open an X connection. A server that asks for an
+// authorization (the cookie Qt will bring) is there; one that lets us in also tells its
+// number of screens, and a screen number it does not have fails for Qt too.
 std::string X11Problem() {
   if (!IsSet("DISPLAY")) return "DISPLAY is not set";
-  if (Environment("DISPLAY").empty()) return "DISPLAY is empty";
-  int screen = 0;
-  const std::unique_ptr<xcb_connection_t, XcbDisconnect> connection(xcb_connect(nullptr, &screen));
-  if (xcb_connection_has_error(connection.get()) != 0)
-    return "cannot connect to X display " + Quoted(Environment("DISPLAY"));
+  const std::string_view text = Environment("DISPLAY");
+  if (text.empty()) return "DISPLAY is empty";
+  const std::string cannot = "cannot connect to X display " + Quoted(text);
+  TXDisplay display;
+  if (!ParseXDisplay(text, display)) return cannot;
+
+  UniqueFd fd;
+  if (!display.socketPath.empty()) {
+    fd = ConnectUnix(display.socketPath, false);
+  } else if (display.protocol == "unix" || display.host.empty() || display.host == "unix") {
+    const std::string path = "/tmp/.X11-unix/X" + std::to_string(display.number);
+    fd = ConnectUnix(path, true);
+    if (!fd.Valid()) fd = ConnectUnix(path, false);
+  } else {
+    fd = ConnectTcp(display.host, display.number);
+  }
+  if (!fd.Valid()) return cannot;
+
+  // The connection setup: little-endian, protocol 11.0, no authorization.
+  char request[12] = {'l', 0, 11, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  char reply[32] = {};
+  constexpr int kPatience = 5000;  // a server that does not answer at all is no display
+  if (!Transfer(fd.Get(), request, sizeof request, true, kPatience) ||
+      !Transfer(fd.Get(), reply, 8, false, kPatience)) {
+    return cannot;
+  }
+  if (reply[0] != 1) return {};  // refused for want of authorization: a server is there
+  if (!Transfer(fd.Get(), reply + 8, sizeof reply - 8, false, kPatience)) return cannot;
+  const int screens = static_cast<unsigned char>(reply[28]);
+  if (display.screen >= screens) return cannot;
   return {};
 }
 

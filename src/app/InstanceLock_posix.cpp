@@ -36,8 +36,13 @@ bool IsPrivateDirectory(int fd) {
 // Opens parent/name only if it is a private directory; creates it first when it is missing.
 // Relative to a parent already checked, so that nothing can be swapped in between.
 UniqueFd OpenSafeDirectory(int parent, const std::string& name) {
-  const bool created = mkdirat(parent, name.c_str(), 0700) == 0;
-  UniqueFd fd(openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+  UniqueFd fd(openat(parent, name.c_str(), kFlags));
+  bool created = false;
+  if (!fd.Valid() && errno == ENOENT) {
+    created = mkdirat(parent, name.c_str(), 0700) == 0;
+    fd = UniqueFd(openat(parent, name.c_str(), kFlags));
+  }
   if (!fd.Valid()) return {};
   // A restrictive umask may have taken our own rights away from a directory we just made.
   if (created) fchmod(fd.Get(), 0700);
@@ -86,13 +91,22 @@ struct TPosixInstanceLock::TFiles {
   UniqueFd presence;
   UniqueFd listener;
   std::string baseName;
+  bool holder = false;    // this copy found no other
+  bool listened = false;  // the socket was tried
 };
 
 TPosixInstanceLock::TPosixInstanceLock(MessageFunction showMessage)
     : showMessage_(std::move(showMessage)), files_(std::make_unique<TFiles>()) {}
 TPosixInstanceLock::~TPosixInstanceLock() = default;
 
-int TPosixInstanceLock::ActivationFd() const {
+int TPosixInstanceLock::ActivationFd() {
+  // Listening waits until something asks for it: a window to bring forward, or a message
+  // that keeps this copy running. Until then a refused copy's request finds no socket, as it
+  // would find no window, and nothing is delayed on the way to the browser.
+  if (files_->holder && !files_->listened) {
+    files_->listened = true;
+    files_->Listen();
+  }
   return files_->listener.Get();
 }
 
@@ -127,7 +141,7 @@ bool TPosixInstanceLock::AlreadyExists() {
     // Nobody else holds it. Going from exclusive to shared is not atomic, but every other
     // copy waits for the guard before it looks.
     if (flock(files_->presence.Get(), LOCK_SH) != 0) files_->presence.Reset();
-    files_->Listen();
+    files_->holder = true;
   } else if (errno == EWOULDBLOCK) {
     running = true;
     // Refused copies hold the lock too, for as long as they show their message.

@@ -15,7 +15,8 @@
 //    or not;
 //  - a copy tests for the others by trying an exclusive lock on the presence file while it
 //    holds an exclusive lock on the guard file, which makes test-and-hold one step.
-// The copy that finds no other listens on a socket beside them for requests to show itself.
+// The copy that finds no other listens on a socket beside them for requests to show itself,
+// from the moment it has a window to show (see ActivationFd).
 // Every descriptor is close-on-exec, so the browser never inherits the lock.
 class TPosixInstanceLock final : public TInstanceLock {
  public:
@@ -32,8 +33,9 @@ class TPosixInstanceLock final : public TInstanceLock {
   void ActivateRunningCopy() override;
   void ShowMessage(std::string_view utf8Text) override { showMessage_(utf8Text); }
 
-  // The listening socket of the running copy (readable when a request waits); -1 if none.
-  [[nodiscard]] int ActivationFd() const;
+  // The listening socket of the running copy (readable when a request waits), made at the
+  // first call; -1 in a refused copy or when it cannot be made.
+  [[nodiscard]] int ActivationFd();
   // Takes one waiting request; true when it came from a process of this user.
   bool AcceptActivation();
 

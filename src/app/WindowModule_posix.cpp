@@ -54,7 +54,7 @@ bool TWindowModuleLoader::Open(bool withMainWindow) {
     UniqueFd folder;
     const std::string path = ModulePath(programFolder_, folder);
     // Never unloaded: the toolkit it brings keeps threads and handlers of its own.
-    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* module = dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL);
     using Entry = const CompanyMainWindowCalls* (*)();
     const auto entry = module == nullptr
                            ? nullptr

@@ -5,6 +5,7 @@
 #include <locale.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstdint>
 
 #include "common/Utf.h"
@@ -109,7 +110,22 @@ std::size_t CharacterLength(TPosixCodePage::Scheme scheme, std::string_view text
 }  // namespace
 
 std::string UserAnsiCodeset() {
-  // newlocale(…, "", …) reads the same variables setlocale(LC_ALL, "") would, without
+  // The locale the environment names, as setlocale(LC_ALL, "") would take it.
+  const char* named = nullptr;
+  for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    named = std::getenv(variable);
+    if (named != nullptr && *named != '\0') break;
+  }
+  const std::string_view name = named == nullptr ? "" : named;
+  // A UTF-8 locale, and C and POSIX, come out as UTF-8 whether or not the locale is installed
+  // (one that is not falls back to C, whose ASCII is read as UTF-8): known without reading
+  // the locale files, which the first start of the day would read from disk.
+  const std::size_t dot = name.find('.');
+  const std::string_view explicitCodeset =
+      dot == name.npos ? "" : name.substr(dot + 1, name.find('@', dot) - dot - 1);
+  if (name.empty() || name == "C" || name == "POSIX" || Normalised(explicitCodeset) == "UTF8")
+    return "UTF-8";
+  // Otherwise the locale itself says: newlocale(…, "", …) reads the same variables without
   // changing the locale of the process.
   locale_t user = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr));
   if (user == static_cast<locale_t>(nullptr)) return "UTF-8";  // falls back to C
@@ -179,6 +195,23 @@ std::u16string TPosixCodePage::ToUtf16(std::string_view ansi) const {
 }
 
 std::string TPosixCodePage::FromUtf16(std::u16string_view units) const {
+  if (kind_ == Kind::Utf8) {
+    // UTF-8 needs no conversion module: only a lone surrogate has no form in it.
+    std::string out;
+    for (std::size_t i = 0; i < units.size(); ++i) {
+      const char16_t u = units[i];
+      const bool high = u >= 0xD800 && u <= 0xDBFF;
+      if (high && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+        out += Utf16ToUtf8(units.substr(i, 2));
+        ++i;
+      } else if (u >= 0xD800 && u <= 0xDFFF) {
+        out += '?';
+      } else {
+        out += Utf16ToUtf8(units.substr(i, 1));
+      }
+    }
+    return out;
+  }
   std::string utf16le;
   utf16le.reserve(units.size() * 2);
   for (char16_t u : units) {

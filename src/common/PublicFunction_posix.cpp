@@ -47,10 +47,13 @@ std::optional<TIniValues> TFileOper::ReadIniValues(const std::string& fileName,
   TIniScanner scanner(section, keys, codePage);
   std::string text;
   char buffer[65536];
+  struct stat st {};
+  // A file that one read takes whole has no hole worth looking for.
+  const bool large = fstat(fd.Get(), &st) != 0 || st.st_size > static_cast<off_t>(sizeof buffer);
   off_t offset = 0;
   for (;;) {
     // A hole in a sparse file reads as zeros: count them instead of reading them.
-    if (const off_t data = lseek(fd.Get(), offset, SEEK_DATA);
+    if (const off_t data = large ? lseek(fd.Get(), offset, SEEK_DATA) : offset;
         data > offset || (data < 0 && errno == ENXIO)) {
       const off_t end = data > offset ? data : lseek(fd.Get(), 0, SEEK_END);
       const auto nuls = decoder.NulsOfZeroBytes(static_cast<std::uint64_t>(end - offset));

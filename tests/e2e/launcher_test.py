@@ -708,6 +708,46 @@ class LongFolderTest(E2ETest):
         self.assertEqual(sandbox.opened(), [])
 
 
+class WindowModuleTest(E2ETest):
+    """The launcher decides and starts the browser without the GUI toolkit; the window and the
+    messages come from the module it loads afterwards."""
+
+    def test_the_launcher_links_no_toolkit(self):
+        needed = run(["readelf", "-d", PROGRAM], {"PATH": "/usr/bin:/bin"}).stdout.decode()
+        libraries = [line.split("[")[1].rstrip("]") for line in needed.splitlines()
+                     if "(NEEDED)" in line]
+        self.assertTrue(libraries, needed)
+        self.assertFalse([name for name in libraries if "Qt" in name or "stdc++" in name],
+                         libraries)
+
+    def without_module(self):
+        sandbox = self.fresh()
+        os.unlink(os.path.join(sandbox.app, MODULE))
+        return sandbox
+
+    def test_the_browser_does_not_wait_for_the_window_module(self):
+        # With the module gone the page still opens: nothing before the browser needs it. The
+        # window cannot be shown then, which is said on standard error, with exit code 1.
+        sandbox = self.without_module()
+        sandbox.write("Config.ini", config(PAGE))
+        sandbox.write("Company.ini", ini("Company", {"CompanyNum": "1"}))
+        process = sandbox.start()
+        self.assertEqual(sandbox.finish(process), 1)
+        self.assertEqual(sandbox.wait_opened(1), [[address(PAGE, num=b"1")]])
+        process.log.seek(0)
+        self.assertIn(("cannot load its window module").encode(), process.log.read())
+
+    def test_a_message_without_the_window_module_goes_to_standard_error(self):
+        sandbox = self.without_module()
+        sandbox.write("Company.ini", ini("Company", {"CompanyNum": "1"}))
+        process = sandbox.start()
+        self.assertEqual(sandbox.finish(process), 1)
+        process.log.seek(0)
+        err = process.log.read().decode()
+        self.assertIn("CompanyMain: " + NO_CONFIG, err.splitlines())
+        self.assertEqual(sandbox.opened(), [])
+
+
 class WindowTest(E2ETest):
 
     def test_window_identity_exists_while_creation_shows_a_message(self):

@@ -71,13 +71,37 @@ TEST(PosixCodePageTest, FromUtf16) {
 }
 
 TEST(PosixCodePageTest, UserCodesetComesFromTheEnvironmentNotTheProcessLocale) {
-  setenv("LC_ALL", "C.UTF-8", 1);
-  EXPECT_EQ(UserAnsiCodeset(), "UTF-8");
-  setenv("LC_ALL", "C", 1);
-  EXPECT_EQ(TPosixCodePage(UserAnsiCodeset()).GetKind(), TPosixCodePage::Kind::Utf8);
-  setenv("LC_ALL", "xx_NO.SUCH-LOCALE", 1);
-  EXPECT_EQ(TPosixCodePage(UserAnsiCodeset()).GetKind(), TPosixCodePage::Kind::Utf8);
+  // LC_ALL before LC_CTYPE before LANG; a locale that is not installed falls back to C.
+  const struct {
+    const char* lcAll;
+    const char* lcCtype;
+    const char* lang;
+    TPosixCodePage::Kind kind;
+  } cases[] = {
+      {"C.UTF-8", nullptr, nullptr, TPosixCodePage::Kind::Utf8},
+      {"C", nullptr, "zh_CN.GBK", TPosixCodePage::Kind::Utf8},
+      {"", nullptr, "POSIX", TPosixCodePage::Kind::Utf8},
+      {"xx_NO.SUCH-LOCALE", nullptr, nullptr, TPosixCodePage::Kind::Utf8},
+      {"xx_NO.UTF-8@euro", nullptr, nullptr, TPosixCodePage::Kind::Utf8},
+      {nullptr, nullptr, nullptr, TPosixCodePage::Kind::Utf8},
+      {nullptr, "C.utf8", "xx_NO.SUCH-LOCALE", TPosixCodePage::Kind::Utf8},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.lcAll ? c.lcAll : "-") + " " + (c.lcCtype ? c.lcCtype : "-") +
+                 " " + (c.lang ? c.lang : "-"));
+    for (const auto& [name, value] :
+         {std::pair{"LC_ALL", c.lcAll}, {"LC_CTYPE", c.lcCtype}, {"LANG", c.lang}}) {
+      if (value != nullptr) {
+        setenv(name, value, 1);
+      } else {
+        unsetenv(name);
+      }
+    }
+    EXPECT_EQ(TPosixCodePage(UserAnsiCodeset()).GetKind(), c.kind);
+  }
   unsetenv("LC_ALL");
+  unsetenv("LC_CTYPE");
+  unsetenv("LANG");
 }
 
 }  // namespace
