@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "app/Application_win.h"
 #include "app/LoadingPicture_win.h"
 #include "app/Messages.h"
 #include "app/Resources_win.h"
@@ -71,7 +72,7 @@ void AllowDesignSize(MINMAXINFO* limits, UINT dpi) {
 // Everything of the window that needs the Windows headers.
 class TWinMainWindow::TImpl {
  public:
-  explicit TImpl(HINSTANCE instance);
+  TImpl(HINSTANCE instance, TWinApplication& application);
   ~TImpl();
   TImpl(const TImpl&) = delete;
   TImpl& operator=(const TImpl&) = delete;
@@ -92,6 +93,7 @@ class TWinMainWindow::TImpl {
   void StartAnimation();
 
   HINSTANCE instance_;
+  TWinApplication& application_;
   // Loaded at the first paint, after the browser has started; the window works without it.
   std::unique_ptr<TGdiplusSession> gdiplus_;
   std::unique_ptr<TLoadingPicture> picture_;  // goes before the GDI+ session it needs
@@ -105,8 +107,8 @@ class TWinMainWindow::TImpl {
   bool animating_ = false;
 };
 
-TWinMainWindow::TWinMainWindow(void* instance)
-    : impl_(std::make_unique<TImpl>(static_cast<HINSTANCE>(instance))) {}
+TWinMainWindow::TWinMainWindow(void* instance, TWinApplication& application)
+    : impl_(std::make_unique<TImpl>(static_cast<HINSTANCE>(instance), application)) {}
 TWinMainWindow::~TWinMainWindow() = default;
 bool TWinMainWindow::Create() {
   return impl_->Create();
@@ -121,7 +123,8 @@ void TWinMainWindow::Show(bool startMinimized) {
   impl_->Show(startMinimized);
 }
 
-TWinMainWindow::TImpl::TImpl(HINSTANCE instance) : instance_(instance) {}
+TWinMainWindow::TImpl::TImpl(HINSTANCE instance, TWinApplication& application)
+    : instance_(instance), application_(application) {}
 
 TWinMainWindow::TImpl::~TImpl() {
   window_.Reset();
@@ -228,6 +231,10 @@ LRESULT TWinMainWindow::TImpl::OnMessage(UINT message, WPARAM wParam, LPARAM lPa
       }
       break;
     case WM_WINDOWPOSCHANGED:
+      // On screen (also at another copy's request while a creation message is up): this
+      // window's taskbar button is the program's one now.
+      if ((reinterpret_cast<const WINDOWPOS*>(lParam)->flags & SWP_SHOWWINDOW) != 0)
+        application_.OwnerShown();
       // Back from the minimized start (restored by the user, or maximized at another copy's
       // request): the show step runs once the window has come back.
       if (waitingForRestore_ && IsWindowVisible(window) && !IsIconic(window)) {

@@ -4,13 +4,16 @@
 
 #include "app/CompanyMain.h"
 
+class TWinApplication;
+
 // The platform window of TFrm_CompanyMain: class "TFrm_CompanyMain", caption "企业信息管理",
 // 1024 x 738 at 96 DPI, centred; the loading message and the animated picture on a bevelled
 // panel. Its handle exists from Create() on, hidden, so a second copy finds it at once.
 // Handles are passed as void* (HINSTANCE, HWND): this header brings no Windows headers along.
 class TWinMainWindow {
  public:
-  explicit TWinMainWindow(void* instance);
+  // The application window is told when this window comes on screen.
+  TWinMainWindow(void* instance, TWinApplication& application);
   ~TWinMainWindow();
   TWinMainWindow(const TWinMainWindow&) = delete;
   TWinMainWindow& operator=(const TWinMainWindow&) = delete;

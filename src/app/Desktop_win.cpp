@@ -5,7 +5,7 @@
 #include <ole2.h>
 #include <shellapi.h>
 
-#include "app/Messages.h"
+#include "app/Application_win.h"
 #include "common/CodePage_win.h"
 
 namespace {
@@ -36,13 +36,9 @@ void TWinDesktop::InitializeOle() {
 }
 
 void TWinDesktop::ShowMessage(std::string_view utf8Text) {
-  ShowProgramMessage(owner_, utf8Text);
-}
-
-void ShowProgramMessage(void* owner, std::string_view utf8Text) {
-  const std::wstring text = WideFromUtf8(utf8Text);
-  const std::wstring caption = WideFromUtf8(kMessageCaption);
-  MessageBoxW(static_cast<HWND>(owner), text.c_str(), caption.c_str(), MB_OK | MB_ICONEXCLAMATION);
+  // Owned by the main window, hidden or not: the window stays disabled under its box, and
+  // should another copy bring it on screen, the box stays above it.
+  application_.ShowMessage(owner_, utf8Text);
 }
 
 bool TWinDesktop::OpenBrowser(const std::string& address) {

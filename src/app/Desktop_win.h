@@ -5,11 +5,14 @@
 
 #include "app/Desktop.h"
 
+class TWinApplication;
+
 // The Windows desktop: message boxes, the shell and the message loop. Window handles are
 // passed as void* so that including this header never brings <windows.h> along.
 class TWinDesktop final : public TDesktop {
  public:
-  explicit TWinDesktop(const TCodePage& codePage) : codePage_(codePage) {}
+  TWinDesktop(const TCodePage& codePage, TWinApplication& application)
+      : codePage_(codePage), application_(application) {}
 
   // The window (HWND) that owns the message boxes and the browser launch.
   void SetOwner(void* window) { owner_ = window; }
@@ -24,9 +27,6 @@ class TWinDesktop final : public TDesktop {
 
  private:
   const TCodePage& codePage_;
+  TWinApplication& application_;
   void* owner_ = nullptr;
 };
-
-// The program's message box: caption "提示", OK with the exclamation icon (flags 0x30), modal
-// to the owner window (HWND; none before the main window exists).
-void ShowProgramMessage(void* owner, std::string_view utf8Text);

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "app/Desktop_win.h"
+#include "app/Application_win.h"
 #include "app/Messages.h"
 #include "common/CodePage_win.h"
 #include "common/Handles_win.h"
@@ -11,7 +11,8 @@ struct TWinInstanceLock::TMutex {
   TUniqueHandle handle;
 };
 
-TWinInstanceLock::TWinInstanceLock() : mutex_(std::make_unique<TMutex>()) {}
+TWinInstanceLock::TWinInstanceLock(TWinApplication& application)
+    : mutex_(std::make_unique<TMutex>()), application_(application) {}
 TWinInstanceLock::~TWinInstanceLock() = default;
 
 bool TWinInstanceLock::AlreadyExists() {
@@ -34,5 +35,6 @@ void TWinInstanceLock::ActivateRunningCopy() {
 }
 
 void TWinInstanceLock::ShowMessage(std::string_view utf8Text) {
-  ShowProgramMessage(nullptr, utf8Text);
+  // No window of ours exists: the application window owns the box.
+  application_.ShowMessage(nullptr, utf8Text);
 }

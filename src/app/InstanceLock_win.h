@@ -5,11 +5,13 @@
 
 #include "app/CheckOutInfo.h"
 
+class TWinApplication;
+
 // The session-wide named mutex "CompanyMain". The handle is held for the life of this object,
 // which the entry block keeps until the process ends, refused copies included.
 class TWinInstanceLock final : public TInstanceLock {
  public:
-  TWinInstanceLock();
+  explicit TWinInstanceLock(TWinApplication& application);
   ~TWinInstanceLock() override;
   TWinInstanceLock(const TWinInstanceLock&) = delete;
   TWinInstanceLock& operator=(const TWinInstanceLock&) = delete;
@@ -23,4 +25,5 @@ class TWinInstanceLock final : public TInstanceLock {
  private:
   struct TMutex;
   std::unique_ptr<TMutex> mutex_;
+  TWinApplication& application_;
 };

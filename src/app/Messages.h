@@ -5,6 +5,8 @@
 // The program's own texts (UTF-8). Every message is shown with kMessageCaption.
 inline constexpr std::string_view kAppTitle = "企业信息管理";
 inline constexpr std::string_view kMainWindowClass = "TFrm_CompanyMain";
+// The window that carries the taskbar button of a message shown while no window is on screen.
+inline constexpr std::string_view kApplicationWindowClass = "TApplication";
 inline constexpr std::string_view kInstanceLockName = "CompanyMain";
 inline constexpr std::string_view kMessageCaption = "提示";
 inline constexpr std::string_view kLoadingText = "正在努力加载页面,请稍候......";

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "app/Application_win.h"
 #include "app/CheckOutInfo.h"
 #include "app/CompanyMain.h"
 #include "app/CompanyMain_win.h"
@@ -30,17 +31,18 @@ void RunMessageLoop() {
 }
 
 void Run(HINSTANCE instance) {
+  TWinApplication application(instance);
   // The lock lives until the process ends, also in a copy that is refused.
-  TWinInstanceLock lock;
+  TWinInstanceLock lock(application);
   if (TCheckOutInfo().CheckProgramRunning(lock)) return;
 
   const TComApartment com;
   const TWinCodePage codePage;
-  TWinDesktop desktop(codePage);
+  TWinDesktop desktop(codePage, application);
   TProgramConfigFolder config(codePage);
   TIniCompanyIdentitySource identitySource(config);
 
-  TWinMainWindow window(instance);
+  TWinMainWindow window(instance, application);
   if (!window.Create()) return;
   desktop.SetOwner(window.Handle());
 

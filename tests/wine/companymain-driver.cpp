@@ -17,6 +17,15 @@
 //   iconic NAME             its window shows minimized (a taskbar entry only)
 //   restore NAME X Y W H    restore it from the taskbar; it appears normal at this rectangle
 //   launches N              the fake browser has been started N times (lines of C:\browser.log)
+//   buttons NAME N          N of its top-level windows would have a taskbar button (visible,
+//                           unowned or WS_EX_APPWINDOW, not WS_EX_TOOLWINDOW), each titled
+//                           "企业信息管理"
+//   taskbar NAME N          Wine's taskbar (a desktop with a shell) shows N buttons for it
+//   cover                   a window of the driver's covers the work area and takes the focus
+//   click NAME              click its taskbar button
+//   front NAME              its message box is the foreground window and uncovered
+//   look                    print "look" and wait until C:\looked exists (the script has
+//                           taken a screenshot)
 //   sleep MS
 // Prints one line per step; exit status 1 at the first failing step.
 #include <windows.h>
@@ -37,6 +46,7 @@ constexpr DWORD kTimeout = 20000;
 const wchar_t kCaption[] = L"\u63D0\u793A";                            // 提示
 const wchar_t kMainTitle[] = L"\u4F01\u4E1A\u4FE1\u606F\u7BA1\u7406";  // 企业信息管理
 const wchar_t kMainClass[] = L"TFrm_CompanyMain";
+const wchar_t kCoverClass[] = L"CompanyMainDriverCover";
 
 // A started or attached copy; owns its process and thread handles.
 struct Copy {
@@ -98,6 +108,17 @@ std::string FromHex(const std::string& hex) {
   std::exit(1);
 }
 
+// Polls without sleeping: some states last only while the copy starts the browser.
+template <class Condition>
+bool WaitFor(Condition condition, DWORD timeout = kTimeout, DWORD pause = 20) {
+  const ULONGLONG end = GetTickCount64() + timeout;
+  do {
+    if (condition()) return true;
+    if (pause > 0) Sleep(pause);
+  } while (GetTickCount64() < end);
+  return condition();
+}
+
 std::wstring ClassOf(HWND window) {
   wchar_t name[256] = {};
   GetClassNameW(window, name, 256);
@@ -152,14 +173,73 @@ HWND FindMain(const Copy& copy) {
   return nullptr;
 }
 
-bool Running(const Copy& copy) {
-  return WaitForSingleObject(copy.process.hProcess, 0) == WAIT_TIMEOUT;
-}
-
 std::vector<HWND> Children(HWND parent) {
   std::vector<HWND> all;
   EnumChildWindows(parent, CollectWindow, reinterpret_cast<LPARAM>(&all));
   return all;
+}
+
+// The copy's windows that the taskbar shows a button for, by the system's rule.
+std::vector<HWND> ButtonWindows(const Copy& copy) {
+  std::vector<HWND> found;
+  for (HWND window : TopWindows()) {
+    if (ProcessOf(window) != copy.process.dwProcessId || !IsWindowVisible(window)) continue;
+    const LONG_PTR exStyle = GetWindowLongPtrW(window, GWL_EXSTYLE);
+    if ((exStyle & WS_EX_TOOLWINDOW) != 0) continue;
+    if (GetWindow(window, GW_OWNER) == nullptr || (exStyle & WS_EX_APPWINDOW) != 0) {
+      found.push_back(window);
+    }
+  }
+  return found;
+}
+
+// The visible buttons of Wine's taskbar that stand for windows of the copy: each is a child
+// of the tray window whose control id is the window's handle.
+std::vector<HWND> TaskbarButtons(const Copy& copy) {
+  std::vector<HWND> found;
+  HWND tray = FindWindowW(L"Shell_TrayWnd", nullptr);
+  if (tray == nullptr) return found;
+  for (HWND button : Children(tray)) {
+    const auto target = reinterpret_cast<HWND>(GetWindowLongPtrW(button, GWLP_ID));
+    if (IsWindowVisible(button) && target != nullptr && IsWindow(target) &&
+        ProcessOf(target) == copy.process.dwProcessId) {
+      found.push_back(button);
+    }
+  }
+  return found;
+}
+
+// Whether the window (or one of its children) is what the user sees at its centre.
+bool Uncovered(HWND window) {
+  RECT r{};
+  GetWindowRect(window, &r);
+  HWND seen = WindowFromPoint(POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2});
+  return seen != nullptr && (seen == window || IsChild(window, seen));
+}
+
+// The cover: another program's window over everything but the taskbar, with its own thread
+// to answer the system.
+DWORD WINAPI CoverThread(void* ready) {
+  WNDCLASSW windowClass{};
+  windowClass.lpfnWndProc = DefWindowProcW;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(DKGRAY_BRUSH));
+  windowClass.lpszClassName = kCoverClass;
+  RegisterClassW(&windowClass);
+  RECT work{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  HWND cover = CreateWindowExW(0, kCoverClass, L"cover", WS_POPUP | WS_VISIBLE, work.left, work.top,
+                               work.right - work.left, work.bottom - work.top, nullptr, nullptr,
+                               windowClass.hInstance, nullptr);
+  SetForegroundWindow(cover);
+  SetEvent(static_cast<HANDLE>(ready));
+  MSG message{};
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+  return 0;
+}
+
+bool Running(const Copy& copy) {
+  return WaitForSingleObject(copy.process.hProcess, 0) == WAIT_TIMEOUT;
 }
 
 // The id of the one running process whose image has this file name, or 0.
@@ -198,17 +278,6 @@ RECT ExpectedRect(char** args) {
 
 bool SameRect(const RECT& a, const RECT& b) {
   return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
-}
-
-// Polls without sleeping: some states last only while the copy starts the browser.
-template <class Condition>
-bool WaitFor(Condition condition, DWORD timeout = kTimeout, DWORD pause = 20) {
-  const ULONGLONG end = GetTickCount64() + timeout;
-  do {
-    if (condition()) return true;
-    if (pause > 0) Sleep(pause);
-  } while (GetTickCount64() < end);
-  return condition();
 }
 
 }  // namespace
@@ -410,6 +479,109 @@ int wmain(int argc, wchar_t** wargv) {
         std::printf("ok %s restored at %s\n", argv[i + 1], RectText(seen).c_str());
       }
       i += 6;
+    } else if (step == "buttons") {
+      need(2);
+      Copy& copy = Named(step, argv[i + 1]);
+      const std::size_t expected = static_cast<std::size_t>(std::atol(argv[i + 2]));
+      std::vector<HWND> seen;
+      // Showing and hiding are not one step: wait for the count to settle at N.
+      WaitFor([&] { return (seen = ButtonWindows(copy)).size() == expected; });
+      std::string list;
+      for (HWND window : seen)
+        list += " " + Utf8(ClassOf(window)) + " \"" + Utf8(TextOf(window)) + "\"";
+      if (seen.size() != expected) {
+        Fail(step, std::to_string(seen.size()) + " windows with a taskbar button:" + list);
+      }
+      for (HWND window : seen) {
+        if (TextOf(window) != kMainTitle) Fail(step, "a taskbar button titled otherwise:" + list);
+      }
+      std::printf("ok %s has %zu taskbar buttons:%s\n", argv[i + 1], seen.size(), list.c_str());
+      i += 3;
+    } else if (step == "taskbar") {
+      need(2);
+      Copy& copy = Named(step, argv[i + 1]);
+      if (FindWindowW(L"Shell_TrayWnd", nullptr) == nullptr) Fail(step, "no taskbar");
+      const std::size_t expected = static_cast<std::size_t>(std::atol(argv[i + 2]));
+      std::vector<HWND> seen;
+      WaitFor([&] { return (seen = TaskbarButtons(copy)).size() == expected; });
+      std::string list;
+      for (HWND button : seen) {
+        list +=
+            " \"" + Utf8(TextOf(reinterpret_cast<HWND>(GetWindowLongPtrW(button, GWLP_ID)))) + "\"";
+      }
+      if (seen.size() != expected) {
+        Fail(step, "the taskbar shows " + std::to_string(seen.size()) + " buttons:" + list);
+      }
+      std::printf("ok the taskbar shows %zu buttons for %s:%s\n", seen.size(), argv[i + 1],
+                  list.c_str());
+      i += 3;
+    } else if (step == "cover") {
+      HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+      HANDLE thread = CreateThread(nullptr, 0, CoverThread, ready, 0, nullptr);
+      if (thread == nullptr || WaitForSingleObject(ready, kTimeout) != WAIT_OBJECT_0) {
+        Fail(step, "no cover window");
+      }
+      CloseHandle(thread);
+      CloseHandle(ready);
+      HWND cover = FindWindowW(kCoverClass, nullptr);
+      if (!WaitFor([&] { return GetForegroundWindow() == cover; })) {
+        Fail(step, "the cover did not come to the foreground");
+      }
+      for (auto& [name, copy] : copies) {
+        if (copy.box != nullptr && IsWindow(copy.box) && Uncovered(copy.box)) {
+          Fail(step, "the box of " + name + " is still in sight");
+        }
+      }
+      std::printf("ok covered\n");
+      i += 1;
+    } else if (step == "click") {
+      need(1);
+      Copy& copy = Named(step, argv[i + 1]);
+      const std::vector<HWND> buttons = TaskbarButtons(copy);
+      if (buttons.size() != 1) {
+        Fail(step, std::to_string(buttons.size()) + " taskbar buttons to choose from");
+      }
+      // The button presses itself as under the mouse, and the taskbar does what it does for a
+      // click. (A click sent through the input queue is sometimes lost on Wine's virtual
+      // desktop, pointer moved first or not.)
+      SendMessageW(buttons[0], BM_CLICK, 0, 0);
+      std::printf("ok clicked the taskbar button of %s\n", argv[i + 1]);
+      i += 2;
+    } else if (step == "front") {
+      need(1);
+      Copy& copy = Named(step, argv[i + 1]);
+      if (copy.box == nullptr) Fail(step, "no box seen");
+      if (!WaitFor([&] { return GetForegroundWindow() == copy.box && Uncovered(copy.box); })) {
+        HWND front = GetForegroundWindow();
+        RECT r{};
+        GetWindowRect(copy.box, &r);
+        HWND seen = WindowFromPoint(POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2});
+        std::string order;
+        for (HWND w = GetWindow(GetDesktopWindow(), GW_CHILD); w != nullptr;
+             w = GetWindow(w, GW_HWNDNEXT)) {
+          if (!IsWindowVisible(w)) continue;
+          char b[64];
+          std::snprintf(b, sizeof b, " %p(owner %p,%s)", static_cast<void*>(w),
+                        static_cast<void*>(GetWindow(w, GW_OWNER)),
+                        IsWindowEnabled(w) ? "on" : "off");
+          order += Utf8(ClassOf(w)) + b;
+        }
+        std::printf("order: %s\n", order.c_str());
+        Fail(step, "the box did not come back to the front (foreground: " +
+                       (front != nullptr ? Utf8(ClassOf(front)) : "none") + ", at its centre: " +
+                       (seen != nullptr ? Utf8(ClassOf(seen)) : "none") + ")");
+      }
+      std::printf("ok the box of %s is in front\n", argv[i + 1]);
+      i += 2;
+    } else if (step == "look") {
+      std::printf("look\n");
+      std::fflush(stdout);
+      if (!WaitFor([] { return GetFileAttributesW(L"C:\\looked") != INVALID_FILE_ATTRIBUTES; },
+                   60000, 50)) {
+        Fail(step, "nobody looked");
+      }
+      std::printf("ok looked\n");
+      i += 1;
     } else if (step == "sleep") {
       need(1);
       Sleep(static_cast<DWORD>(std::atol(argv[i + 1])));

@@ -146,11 +146,38 @@ wine_run() {
   DISPLAY=:$case_display WINEPREFIX=$prefix LANG=$case_lang LC_ALL=$case_lang "$@"
 }
 
-# drive STEP...: runs the driver's steps against C:\app\CompanyMain.exe.
+# shell_desktop: the case runs on a virtual desktop of 1024 x 768 with Wine's taskbar (the
+# desktop named "shell" has one), in a font that has the program's characters.
+shell_desktop() {
+  wine_run wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d shell /f >/dev/null 2>&1
+  wine_run wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v shell /d 1024x768 /f \
+    >/dev/null 2>&1
+  local font
+  for font in Tahoma 'MS Shell Dlg' 'MS Shell Dlg 2'; do
+    wine_run wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
+      /v "$font" /d 'Noto Sans CJK SC' /f >/dev/null 2>&1
+  done
+}
+
+# drive STEP...: runs the driver's steps against C:\app\CompanyMain.exe. At its step "look"
+# the screen is saved as the case's screenshot (in $SCREENSHOTS when set, else with the case).
 drive() {
   # Into a file, not a pipe: wineserver inherits the descriptor and outlives the driver.
   wine_run timeout 120 wine 'C:\tools\driver.exe' "$app_win\\CompanyMain.exe" "$@" \
-    >"$case_dir/driver.out" 2>&1
+    >"$case_dir/driver.out" 2>&1 &
+  local driver=$!
+  if printf '%s\n' "$@" | grep -qx look; then
+    while kill -0 $driver 2>/dev/null && ! grep -q '^look' "$case_dir/driver.out"; do
+      sleep 0.1
+    done
+    if kill -0 $driver 2>/dev/null; then
+      screenshot=${SCREENSHOTS:-$case_dir}/$(printf '%s' "$case_name" | tr -c 'A-Za-z0-9' _ | cut -c1-60).png
+      DISPLAY=:$case_display import -window root "$screenshot" 2>/dev/null ||
+        problems+=("no screenshot")
+      touch "$prefix/drive_c/looked"
+    fi
+  fi
+  wait $driver
   local status=$?
   local out
   out=$(tr -d '\r' <"$case_dir/driver.out")

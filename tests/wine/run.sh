@@ -105,7 +105,7 @@ end_case
 
 new_case "message: configuration file missing (modal, window hidden, nothing opened)"
 company 1 R01 x D1 '' ''
-drive start a box a "$msg_no_config" hidden a disabled a ok a exit a
+drive start a box a "$msg_no_config" hidden a disabled a buttons a 1 ok a exit a
 expect_launches 0
 end_case
 
@@ -119,7 +119,7 @@ end_case
 new_case "message: page address that decodes to blanks only"
 config_url "$(b64 '   ')"
 company 1 R01 x D1 '' ''
-drive start a box a "$msg_no_address" hidden a ok a exit a
+drive start a box a "$msg_no_address" hidden a buttons a 1 ok a exit a
 expect_launches 0
 end_case
 
@@ -132,7 +132,7 @@ end_case
 
 new_case "message: no company identity record"
 config_url "$(b64 'http://example.com/p')"
-drive start a box a "$msg_no_identity" hidden a ok a exit a
+drive start a box a "$msg_no_identity" hidden a buttons a 1 ok a exit a
 expect_launches 0
 end_case
 
@@ -165,7 +165,7 @@ remove_iexplore
 for scheme in http https; do wine_run wine reg delete "HKCR\\$scheme" /f >/dev/null 2>&1; done
 config_url "$(b64 'http://example.com/p')"
 company 1 R01 x D1 '' ''
-drive start a box a "$msg_no_browser" ok a exit a
+drive start a box a "$msg_no_browser" buttons a 1 ok a exit a
 expect_launches 0
 end_case
 
@@ -191,15 +191,15 @@ end_case
 new_case "second copy while the first shows its window: first maximized, second refused"
 config_url "$(b64 'http://example.com/p')"
 company 1234567890 R01 '\xce\xde' D1 '' ''
-drive start a min iconic a start b zoomed a box b "$msg_running" nowindow b \
-  ok b exit b exit a
+drive start a min iconic a buttons a 1 start b zoomed a box b "$msg_running" nowindow b \
+  buttons b 1 ok b exit b exit a
 expect_address "http://example.com/p?Id=MTIzNDU2Nzg5MA==&Name=%E6%97%A0&Type=UjAx&DeviceId=RDE=&other=&Version=$V"
 end_case
 
 new_case "second copy while the first shows a creation message: its hidden window is found"
 company 1 R01 x D1 '' ''
 drive start a box a "$msg_no_config" hidden a start b box b "$msg_running" zoomed a nowindow b \
-  ok b exit b ok a exit a
+  buttons a 1 buttons b 1 ok b exit b ok a exit a
 expect_launches 0
 end_case
 
@@ -226,7 +226,28 @@ end_case
 
 new_case "minimized start with a creation message: nothing shown after it"
 company 1 R01 x D1 '' ''
-drive start a min box a "$msg_no_config" ok a exit a
+drive start a min box a "$msg_no_config" buttons a 1 ok a exit a
+expect_launches 0
+end_case
+
+# ---- The taskbar -------------------------------------------------------------------------
+# On a desktop with Wine's taskbar: a message shown while no window of the program is on
+# screen has one button, titled like the program, and clicking it brings the message back
+# from under another window.
+
+new_case "taskbar: a creation message has one button that brings it back from under a window"
+shell_desktop
+company 1 R01 x D1 '' ''
+drive start a box a "$msg_no_config" buttons a 1 taskbar a 1 look cover click a front a \
+  ok a exit a
+end_case
+
+new_case "taskbar: a refused copy's message, and the first copy's window brought up under its own"
+shell_desktop
+config_url "$(b64 'http://example.com/p')"
+drive start a box a "$msg_no_identity" taskbar a 1 start b box b "$msg_running" zoomed a \
+  taskbar a 1 taskbar b 1 buttons a 1 buttons b 1 cover click b front b ok b exit b \
+  click a front a ok a exit a
 expect_launches 0
 end_case
 
