@@ -162,7 +162,7 @@ std::string X11Problem() {
   if (!IsSet("DISPLAY")) return "DISPLAY is not set";
   const std::string_view text = Environment("DISPLAY");
   if (text.empty()) return "DISPLAY is empty";
-  const std::string cannot = "cannot connect to X display " + Quoted(text);
+  std::string cannot = "cannot connect to X display " + Quoted(text);
   TXDisplay display;
   if (!ParseXDisplay(text, display)) return cannot;
 
