@@ -15,24 +15,25 @@ namespace {
 // over, and the box goes back above it.
 constexpr UINT kBoxForwardMessage = WM_APP + 1;
 
+struct TPopupSearch {
+  HWND owner;
+  HWND found;
+};
+
+BOOL CALLBACK CheckPopup(HWND window, LPARAM data) {
+  auto* search = reinterpret_cast<TPopupSearch*>(data);
+  if (window != search->owner && GetWindow(window, GW_OWNER) == search->owner &&
+      IsWindowVisible(window) && IsWindowEnabled(window)) {
+    search->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
 // The first visible, enabled window of this thread that the owner owns: the message box.
 HWND EnabledPopupOf(HWND owner) {
-  struct TSearch {
-    HWND owner;
-    HWND found;
-  } search{owner, nullptr};
-  EnumThreadWindows(
-      GetCurrentThreadId(),
-      [](HWND window, LPARAM data) -> BOOL {
-        auto* s = reinterpret_cast<TSearch*>(data);
-        if (window != s->owner && GetWindow(window, GW_OWNER) == s->owner &&
-            IsWindowVisible(window) && IsWindowEnabled(window)) {
-          s->found = window;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  TPopupSearch search{owner, nullptr};
+  EnumThreadWindows(GetCurrentThreadId(), CheckPopup, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
 

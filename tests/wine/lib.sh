@@ -68,24 +68,38 @@ b64_lines() { printf '%s' "$1" | base64 -w76 | sed 's/$/\\r\\n/' | tr -d '\n' | 
 # repeat TEXT N: TEXT N times.
 repeat() { python3 -c 'import sys; sys.stdout.write(sys.argv[1] * int(sys.argv[2]))' "$1" "$2"; }
 
+# make_template DIR ARCH TOOLS: a booted prefix (win64 or win32) with the test driver in
+# C:\tools and the fake browser (from TOOLS, built for ARCH) as Internet Explorer and as the
+# handler of web addresses.
+make_template() {
+  local dir=$1 arch=$2 from=$3
+  DISPLAY=:$display WINEARCH=$arch WINEPREFIX=$dir wineboot -i >/dev/null 2>&1
+  WINEPREFIX=$dir wineserver -w
+  local c=$dir/drive_c
+  mkdir -p "$c/tools" "$c/fake"
+  cp "$from/companymain-driver.exe" "$c/tools/driver.exe"
+  cp "$from/fake-browser.exe" "$c/fake/browser.exe"
+  cp "$from/fake-browser.exe" "$c/windows/system32/iexplore.exe"
+  cp "$from/fake-browser.exe" "$c/Program Files/Internet Explorer/iexplore.exe"
+  # The default browser of web addresses is the fake as well.
+  for scheme in http https; do
+    DISPLAY=:$display WINEARCH=$arch WINEPREFIX=$dir wine reg add "HKCR\\$scheme\\shell\\open\\command" \
+      /ve /d '"C:\fake\browser.exe" "%1"' /f >/dev/null 2>&1
+  done
+  WINEPREFIX=$dir wineserver -w
+  # Shell folders Wine links to the Unix home (the desktop among them) become folders of the
+  # prefix: nothing a case installs lands outside it.
+  local link
+  for link in "$c/users/"*/*; do
+    if [ -L "$link" ]; then rm "$link" && mkdir "$link"; fi
+  done
+}
+
 # One template prefix, copied for every case: a fresh WINEPREFIX each time without the slow
 # first boot.
 template=$work/template
 echo "preparing a Wine prefix..."
-DISPLAY=:$display WINEPREFIX=$template wineboot -i >/dev/null 2>&1
-WINEPREFIX=$template wineserver -w
-tc=$template/drive_c
-mkdir -p "$tc/tools" "$tc/fake"
-cp "$tools/companymain-driver.exe" "$tc/tools/driver.exe"
-cp "$tools/fake-browser.exe" "$tc/fake/browser.exe"
-cp "$tools/fake-browser.exe" "$tc/windows/system32/iexplore.exe"
-cp "$tools/fake-browser.exe" "$tc/Program Files/Internet Explorer/iexplore.exe"
-# The default browser of web addresses is the fake as well.
-for scheme in http https; do
-  DISPLAY=:$display WINEPREFIX=$template wine reg add "HKCR\\$scheme\\shell\\open\\command" \
-    /ve /d '"C:\fake\browser.exe" "%1"' /f >/dev/null 2>&1
-done
-WINEPREFIX=$template wineserver -w
+make_template "$template" win64 "$tools"
 
 passed=0
 failed=0

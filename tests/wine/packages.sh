@@ -1,0 +1,298 @@
+#!/usr/bin/env bash
+# The Windows packages under Wine, in a 64-bit and a 32-bit prefix: the setup (its 64-bit and
+# its 32-bit path) and the MSI of each architecture are installed silently with a
+# configuration, checked (files, shortcuts, the Uninstall entry), started from the Start-menu
+# shortcut (the fake browser must get the exact address), refused a bad address (nothing may
+# change), upgraded by a 1.0.1 build that keeps the configuration, and uninstalled (only the
+# Config folder with its two files may stay). The portable zips are run as copied by hand. All
+# packages are built signed with a throw-away certificate; the signatures are verified, and a
+# file with one byte changed must fail.
+#   tests/wine/packages.sh build-win64/CompanyMain.exe
+# The 32-bit test tools come from build-win32/wine-tools. Prints one line per case and
+# "N passed, N failed".
+usage="$0 path/to/build-win64/CompanyMain.exe"
+source "$(dirname "$0")/lib.sh"
+root=$(cd "$(dirname "$0")/../.." && pwd)
+tools32=$root/build-win32/wine-tools
+for tool in companymain-driver.exe fake-browser.exe; do
+  [ -f "$tools32/$tool" ] || { echo "missing $tools32/$tool (build the windows-x86 preset)" >&2; exit 2; }
+done
+py() { python3 "$root/tests/wine/packages.py" "$@"; }
+
+# ---- The packages: 1.0.0 signed, 1.0.1 for the upgrade ----------------------------------
+
+echo "building the packages..."
+openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 2 -subj "/CN=CompanyMain test signing" \
+  -addext "extendedKeyUsage=codeSigning" -keyout "$work/sign.key" -out "$work/sign.crt" \
+  >/dev/null 2>&1 || { echo "openssl could not make a certificate" >&2; exit 2; }
+dist=$work/dist
+version=$(sed -n 's/^set(COMPANYMAIN_VERSION \([0-9.]*\) .*/\1/p' "$root/CMakeLists.txt")
+SIGN_CERT=$work/sign.crt SIGN_KEY=$work/sign.key bash "$root/scripts/package-windows.sh" \
+  --dist "$dist" >"$work/package.log" 2>&1 || { cat "$work/package.log"; exit 1; }
+bash "$root/scripts/package-windows.sh" --version 1.0.1 --dist "$dist" >"$work/package2.log" 2>&1 ||
+  { cat "$work/package2.log"; exit 1; }
+setup=CompanyMain-Setup-$version.exe
+setup2=CompanyMain-Setup-1.0.1.exe
+
+echo "preparing a 32-bit Wine prefix..."
+template32=$work/template32
+make_template "$template32" win32 "$tools32"
+
+# ---- Signatures ---------------------------------------------------------------------------
+
+verify() {  # file
+  osslsigncode verify -CAfile "$work/sign.crt" -in "$1" >"$case_dir/verify.out" 2>&1
+}
+
+new_case "signatures: every program, the setup and the MSIs verify against the certificate"
+for arch in win64 win32; do
+  python3 -m zipfile -e "$dist/CompanyMain-$version-$arch.zip" "$work/zip/$arch"
+done
+signed=("$dist/$setup" "$dist/CompanyMain-$version-x64.msi" "$dist/CompanyMain-$version-x86.msi")
+for arch in win64 win32; do
+  signed+=("$work/zip/$arch/CompanyMain/CompanyMain.exe" "$work/zip/$arch/CompanyMain/CompanyMainConfig.exe")
+done
+for file in "${signed[@]}"; do
+  verify "$file" || problems+=("$(basename "$file"): $(grep -i -m1 -E 'fail|error|mismatch' "$case_dir/verify.out")")
+  grep -q -i 'sha256' "$case_dir/verify.out" || problems+=("$(basename "$file") not signed with SHA-256")
+done
+for file in "$dist/CompanyMain-Setup-1.0.1.exe" "$dist/CompanyMain-1.0.1-x64.msi"; do
+  verify "$file" && problems+=("$(basename "$file") built without a certificate is signed")
+done
+end_case
+
+new_case "signatures: one byte changed in a signed program, setup or MSI fails verification"
+for file in "$dist/CompanyMain-$version-x64.msi" "$dist/$setup" \
+  "$work/zip/win64/CompanyMain/CompanyMain.exe"; do
+  cp "$file" "$case_dir/flipped"
+  size=$(stat -c %s "$case_dir/flipped")
+  offset=$((size / 3))
+  byte=$(od -An -tu1 -j "$offset" -N1 "$case_dir/flipped" | tr -d ' ')
+  printf "$(printf '\\%03o' $(((byte + 1) % 256)))" |
+    dd of="$case_dir/flipped" bs=1 seek="$offset" conv=notrunc status=none
+  cmp -s "$file" "$case_dir/flipped" && problems+=("$(basename "$file"): no byte changed")
+  verify "$case_dir/flipped" && problems+=("$(basename "$file") with byte $offset changed still verifies")
+done
+end_case
+
+# ---- Helpers for an installed copy -------------------------------------------------------
+
+# The address the launcher must hand the fake browser for the configuration written below.
+name_sent='%E6%9F%90%E6%9F%90+%E9%85%92%E5%BA%97'
+address="http://example.com/company/info.aspx?x=1?Id=$(b64 1234567890)&Name=$name_sent&Type=UjAx&DeviceId=$(b64 D-01)&other=$(printf 'a%%7Eb')&Version=$V"
+options=(/URL=http://example.com/company/info.aspx?x=1 /COMPANYNUM=1234567890 /COMPANYTYPE=R01
+  "/COMPANYNAME=某某 酒店" /DEVICEID=D-01 /UPLOADUSER= /OTHERINFO=a~b)
+properties=()
+# msiexec takes an empty value as PROPERTY="" (which Wine's command line cannot pass): left out.
+for option in "${options[@]}"; do [ "${option#*=}" ] && properties+=("${option#/}"); done
+
+# package_case NAME ARCH(win64|win32): a fresh prefix of that architecture, without the program.
+package_case() {
+  new_case "$1"
+  case_arch=$2
+  export WINEARCH=$2
+  if [ "$2" = win32 ]; then
+    rm -rf "$prefix"
+    cp -a "$template32" "$prefix"
+  fi
+  wine_user=$(cd "$prefix/drive_c/users" && ls | grep -v -x Public | head -1)
+  rm -rf "$app"
+  install_dir=$prefix/drive_c/Program\ Files/CompanyMain
+  cp "$dist"/*.exe "$dist"/*.msi "$prefix/drive_c/"
+}
+
+# run_wine PROGRAM ARG...: runs a Windows program in the case's prefix, waits for every process
+# it started, and returns its exit code.
+run_wine() {
+  wine_run wine "$@" >>"$case_dir/wine.out" 2>&1
+  local status=$?
+  WINEPREFIX=$prefix wineserver -w
+  return $status
+}
+
+expect_files() {  # name...: exactly these entries in the installation folder (Config: its files)
+  local want got
+  want=$(printf '%s\n' "$@" | sort)
+  got=$( (cd "$install_dir" 2>/dev/null && find . -mindepth 1 | sed 's|^\./||' | sort))
+  [ "$got" = "$want" ] || problems+=("installation folder holds [$(echo $got)], expected [$(echo $want)]")
+}
+
+expect_machine() {  # x64|x86
+  local file
+  for file in CompanyMain.exe CompanyMainConfig.exe; do
+    [ "$(py machine "$install_dir/$file" 2>/dev/null)" = "$1" ] || problems+=("$file is not $1")
+  done
+}
+
+# The shortcuts: 企业信息管理.lnk in the Start menu and on the desktop, each pointing at the
+# program. Per machine where Wine puts them so; the MSI's land in the user's folders under Wine.
+shortcut_dirs() {
+  local c=$prefix/drive_c
+  printf '%s\n' "$c/ProgramData/Microsoft/Windows/Start Menu/Programs" "$c/users/Public/Desktop" \
+    "$c/users/$wine_user/AppData/Roaming/Microsoft/Windows/Start Menu/Programs" "$c/users/$wine_user/Desktop"
+}
+start_menu_link() {
+  local dir
+  for dir in "$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs" \
+    "$prefix/drive_c/users/$wine_user/AppData/Roaming/Microsoft/Windows/Start Menu/Programs"; do
+    [ -f "$dir/企业信息管理.lnk" ] && { echo "$dir/企业信息管理.lnk"; return; }
+  done
+}
+expect_shortcuts() {  # count expected (2, or 0 after the uninstallation)
+  local links=() dir
+  while IFS= read -r dir; do
+    [ -d "$dir" ] || continue
+    while IFS= read -r -d '' link; do links+=("$link"); done < <(find "$dir" -maxdepth 1 -iname '*.lnk' -print0)
+  done < <(shortcut_dirs)
+  [ ${#links[@]} -eq "$1" ] || problems+=("${#links[@]} shortcuts, expected $1: ${links[*]##*/}")
+  for link in "${links[@]}"; do
+    [ "$(basename "$link")" = 企业信息管理.lnk ] || problems+=("shortcut named $(basename "$link")")
+    target=$(py lnk "$link" 2>&1)
+    [ "$target" = 'C:\Program Files\CompanyMain\CompanyMain.exe' ] ||
+      problems+=("$(basename "$link") points at $target")
+  done
+}
+
+# The Uninstall entry: uninstall_value KEY NAME (KEY "CompanyMain" or "name=企业信息管理").
+uninstall_value() {
+  WINEPREFIX=$prefix wineserver -w
+  local view=64
+  [ "$case_arch" = win32 ] && view=32
+  py uninstall "$prefix" "$view" "$1" | sed -n "s/^$2=//p"
+}
+expect_value() {  # key name value
+  local got
+  got=$(uninstall_value "$1" "$2")
+  [ "$got" = "$3" ] || problems+=("Uninstall $2 is \"$got\", expected \"$3\"")
+}
+
+# start_from_shortcut: starts the program the way the user does, from the Start-menu shortcut,
+# and expects the exact address at the fake browser.
+start_from_shortcut() {
+  local link
+  link=$(start_menu_link)
+  [ -n "$link" ] || { problems+=("no Start-menu shortcut to start from"); return; }
+  rm -f "$prefix/drive_c/browser.log"
+  wine_run timeout 60 wine start /unix "$link" >>"$case_dir/wine.out" 2>&1
+  expect_address "$address"
+  WINEPREFIX=$prefix wineserver -w
+}
+
+save_config() { cp -a "$install_dir/Config" "$case_dir/config.saved"; }
+expect_config_kept() {
+  diff -r "$case_dir/config.saved" "$install_dir/Config" >/dev/null 2>&1 ||
+    problems+=("the configuration changed")
+}
+
+# ---- The setup ----------------------------------------------------------------------------
+
+for arch in win64 win32; do
+  machine=x64
+  [ $arch = win32 ] && machine=x86
+  package_case "setup on $arch: silent install with a configuration, shortcuts, Uninstall entry, start" $arch
+  run_wine "C:\\$setup" /S "${options[@]}" || problems+=("setup exit code $?")
+  expect_files CompanyMain.exe CompanyMainConfig.exe Uninstall.exe Config Config/Config.ini Config/Company.ini
+  expect_machine $machine
+  expect_shortcuts 2
+  k=CompanyMain
+  expect_value $k DisplayName 企业信息管理
+  expect_value $k DisplayVersion "$version"
+  expect_value $k Publisher CompanyMain
+  expect_value $k UninstallString '"C:\Program Files\CompanyMain\Uninstall.exe"'
+  expect_value $k QuietUninstallString '"C:\Program Files\CompanyMain\Uninstall.exe" /S'
+  expect_value $k DisplayIcon 'C:\Program Files\CompanyMain\CompanyMain.exe,0'
+  expect_value $k NoModify 1
+  expect_value $k NoRepair 1
+  [ "$(uninstall_value $k EstimatedSize)" -gt 100 ] 2>/dev/null || problems+=("EstimatedSize missing")
+  verify "$install_dir/Uninstall.exe" || problems+=("the uninstaller is not signed")
+  start_from_shortcut
+  save_config
+
+  # A refused address: the setup ends with the tool's code, and nothing of the configuration
+  # changes. A write that fails gives its own code.
+  run_wine "C:\\$setup" /S /URL=ftp://example.com/p
+  status=$?
+  [ $status -eq 2 ] || problems+=("refused address: setup exit code $status, expected 2: $(iconv -f UTF-16 -t UTF-8 "$prefix/drive_c/users/$wine_user/Temp/CompanyMain-Setup.log" 2>&1 | tr '\r\n' '  ')")
+  expect_config_kept
+
+  # The newer version over it without values: the configuration stays as it was.
+  run_wine "C:\\$setup2" /S || problems+=("upgrade exit code $?")
+  expect_config_kept
+  expect_value CompanyMain DisplayVersion 1.0.1
+  wine_run wine "C:\\Program Files\\CompanyMain\\CompanyMainConfig.exe" --version >"$case_dir/version" 2>&1
+  grep -q 'companymain-config 1.0.1' "$case_dir/version" || problems+=("after the upgrade: $(head -1 "$case_dir/version")")
+  start_from_shortcut
+
+  # The uninstallation: only the configuration stays.
+  run_wine "C:\\Program Files\\CompanyMain\\Uninstall.exe" /S || problems+=("uninstaller exit code $?")
+  expect_files Config Config/Config.ini Config/Company.ini
+  expect_config_kept
+  expect_shortcuts 0
+  [ -z "$(uninstall_value CompanyMain DisplayName)" ] || problems+=("the Uninstall entry stayed")
+  end_case
+done
+
+# ---- The MSIs -----------------------------------------------------------------------------
+
+for arch in win64 win32; do
+  machine=x64
+  [ $arch = win32 ] && machine=x86
+  msi=CompanyMain-$version-$machine.msi
+  msi2=CompanyMain-1.0.1-$machine.msi
+  package_case "msi $machine: a refused address rolls the whole installation back" $arch
+  run_wine msiexec /i "C:\\$msi" /qn URL=ftp://example.com/p COMPANYNUM=1 && problems+=("msiexec succeeded")
+  [ -e "$install_dir" ] && problems+=("left behind: $(cd "$install_dir" && find . | tr '\n' ' ')")
+  expect_shortcuts 0
+  [ -z "$(uninstall_value name=企业信息管理 DisplayName)" ] || problems+=("an Uninstall entry stayed")
+  end_case
+
+  package_case "msi $machine: silent install with properties, upgrade keeps the configuration, uninstall" $arch
+  run_wine msiexec /i "C:\\$msi" /qn "${properties[@]}" || problems+=("msiexec exit code $?")
+  expect_files CompanyMain.exe CompanyMainConfig.exe Config Config/Config.ini Config/Company.ini
+  expect_machine $machine
+  expect_shortcuts 2
+  k=name=企业信息管理
+  expect_value $k DisplayVersion "$version"
+  expect_value $k Publisher CompanyMain
+  expect_value $k NoModify 1
+  expect_value $k NoRepair 1
+  uninstall_value $k UninstallString | grep -q -i '^MsiExec.exe /X{' || problems+=("no MsiExec uninstall string")
+  start_from_shortcut
+  save_config
+
+  # The newer version without properties replaces the older one and keeps the configuration.
+  run_wine msiexec /i "C:\\$msi2" /qn || problems+=("upgrade exit code $?")
+  expect_value $k DisplayVersion 1.0.1
+  expect_config_kept
+  wine_run wine "C:\\Program Files\\CompanyMain\\CompanyMainConfig.exe" --version >"$case_dir/version" 2>&1
+  grep -q 'companymain-config 1.0.1' "$case_dir/version" || problems+=("after the upgrade: $(head -1 "$case_dir/version")")
+  expect_shortcuts 2
+  start_from_shortcut
+
+  run_wine msiexec /x "C:\\$msi2" /qn || problems+=("msiexec /x exit code $?")
+  expect_files Config Config/Config.ini Config/Company.ini
+  expect_config_kept
+  expect_shortcuts 0
+  [ -z "$(uninstall_value $k DisplayName)" ] || problems+=("the Uninstall entry stayed")
+  end_case
+done
+
+# ---- The portable zips --------------------------------------------------------------------
+
+for arch in win64 win32; do
+  package_case "zip $arch: the programs and an empty Config folder, configured and run by hand" $arch
+  listing=$(python3 -m zipfile -l "$dist/CompanyMain-$version-$arch.zip" | awk 'NR > 1 {print $1}' | sort | tr '\n' ' ')
+  [ "$listing" = "CompanyMain/ CompanyMain/CompanyMain.exe CompanyMain/CompanyMainConfig.exe CompanyMain/Config/ " ] ||
+    problems+=("zip holds: $listing")
+  python3 -m zipfile -e "$dist/CompanyMain-$version-$arch.zip" "$prefix/drive_c/"
+  tool_run() { run_wine 'C:\CompanyMain\CompanyMainConfig.exe' "$@" || problems+=("tool $1: exit code $?"); }
+  tool_run set-address http://example.com/company/info.aspx?x=1
+  tool_run set-company --number 1234567890 --type R01 --name '某某 酒店' --device-id D-01 --other a~b
+  rm -f "$prefix/drive_c/browser.log"
+  wine_run timeout 60 wine 'C:\CompanyMain\CompanyMain.exe' >>"$case_dir/wine.out" 2>&1
+  expect_address "$address"
+  end_case
+done
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
