@@ -7,9 +7,16 @@ what=${1:-all}
 linux=(build-essential cmake git python3 qt6-base-dev qt6-qpa-plugins libgl-dev fonts-noto-cjk xdg-utils xvfb xauth)
 tests=(googletest libgtest-dev xdotool x11-utils imagemagick locales clang libclang-rt-14-dev
        at-spi2-core python3-pyatspi dbus xxd
-       g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686)
+       g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
+       nsis wixl msitools osslsigncode openssl wine32:i386)
 packages=("${linux[@]}")
 [ "$what" = all ] && packages+=("${tests[@]}")
+
+# 32-bit Wine (the setup is a 32-bit program; the 32-bit packages get a prefix of their own)
+# comes from Debian's i386 architecture.
+if [ "$what" = all ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
 
 missing=()
 for p in "${packages[@]}"; do

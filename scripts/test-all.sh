@@ -37,6 +37,7 @@ step "Windows DLL imports" bash scripts/check-imports.sh build-win64/CompanyMain
   build-win32/CompanyMain.exe build-win64/CompanyMainConfig.exe build-win32/CompanyMainConfig.exe
 step "Wine suite" bash tests/wine/run.sh build-win64/CompanyMain.exe build/CompanyMain
 step "Configuration tool under Wine" bash tests/wine/tool.sh build-win64/CompanyMain.exe
+step "Windows packages under Wine" bash tests/wine/packages.sh build-win64/CompanyMain.exe
 step "Fault and concurrency report" bash tests/faults/run.sh build/CompanyMain build-win64/CompanyMain.exe
 step "Fuzzing" bash tests/fuzz/run.sh "${FUZZ_SECONDS:-60}"
 
