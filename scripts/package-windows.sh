@@ -9,7 +9,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-default_version=$(sed -n 's/^set(COMPANYMAIN_VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
+default_version=$(sed -n 's/^ *set(COMPANYMAIN_VERSION \([0-9.][0-9.]*\))$/\1/p' CMakeLists.txt)
 version=$default_version
 dist=$root/dist
 while [ $# -gt 0 ]; do

@@ -26,7 +26,7 @@ openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 2 -subj "/CN=CompanyMain
   -addext "extendedKeyUsage=codeSigning" -keyout "$work/sign.key" -out "$work/sign.crt" \
   >/dev/null 2>&1 || { echo "openssl could not make a certificate" >&2; exit 2; }
 dist=$work/dist
-version=$(sed -n 's/^set(COMPANYMAIN_VERSION \([0-9.]*\) .*/\1/p' "$root/CMakeLists.txt")
+version=$(sed -n 's/^ *set(COMPANYMAIN_VERSION \([0-9.][0-9.]*\))$/\1/p' "$root/CMakeLists.txt")
 SIGN_CERT=$work/sign.crt SIGN_KEY=$work/sign.key bash "$root/scripts/package-windows.sh" \
   --dist "$dist" >"$work/package.log" 2>&1 || { cat "$work/package.log"; exit 1; }
 bash "$root/scripts/package-windows.sh" --version 1.0.1 --dist "$dist" >"$work/package2.log" 2>&1 ||
