@@ -221,14 +221,46 @@ FunctionEnd
 !macroend
 
 ; Runs CompanyMainConfig.exe with the arguments in $R9 against the folder in $R8; $R7 gets its
-; exit code, $R6 what it printed.
+; exit code, $R6 what it printed. Its output (UTF-8, as it writes to anything but a console) goes
+; to a file read back as UTF-8: nsExec would read it in the ANSI code page.
 Function RunConfigTool
   !insertmacro QUOTE $0 $R8
-  nsExec::ExecToStack '"$INSTDIR\CompanyMainConfig.exe" --dir $0 $R9'
-  Pop $R7
-  Pop $R6
+  StrCpy $1 '"$INSTDIR\CompanyMainConfig.exe" --dir $0 $R9'
+  StrCpy $R6 ""
+  StrCpy $R7 "error"
+  ; An inheritable handle (SECURITY_ATTRIBUTES with bInheritHandle) for standard output and error.
+  System::Call '*(i 12, p 0, i 1) p .r2'
+  System::Call 'kernel32::CreateFileW(w "$PLUGINSDIR\tool.txt", i 0x40000000, i 3, p r2, i 2, i 0x80, p 0) p .r3'
+  ; STARTUPINFOW with STARTF_USESTDHANDLES, and PROCESS_INFORMATION.
+  System::Call '*(i 68, p 0, p 0, p 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0x100, &i2 0, &i2 0, p 0, p 0, p r3, p r3) p .r4'
+  System::Call '*(p 0, p 0, i 0, i 0) p .r5'
+  ${If} $3 P<> -1
+    ; CREATE_NO_WINDOW: no console flashes up.
+    System::Call 'kernel32::CreateProcessW(p 0, w r1, p 0, p 0, i 1, i 0x08000000, p 0, p 0, p r4, p r5) i .r6'
+    ${If} $6 <> 0
+      System::Call '*$5(p .r7, p .r8)'
+      System::Call 'kernel32::WaitForSingleObject(p r7, i -1)'
+      System::Call 'kernel32::GetExitCodeProcess(p r7, *i .r9)'
+      StrCpy $R7 $9
+      System::Call 'kernel32::CloseHandle(p r7)'
+      System::Call 'kernel32::CloseHandle(p r8)'
+    ${EndIf}
+    System::Call 'kernel32::CloseHandle(p r3)'
+  ${EndIf}
+  System::Free $2
+  System::Free $4
+  System::Free $5
+  ; The output, at most 1000 bytes (a string holds ${NSIS_MAX_STRLEN} characters).
+  System::Call 'kernel32::CreateFileW(w "$PLUGINSDIR\tool.txt", i 0x80000000, i 3, p 0, i 3, i 0x80, p 0) p .r3'
+  ${If} $3 P<> -1
+    System::Alloc 1004
+    Pop $4
+    System::Call 'kernel32::ReadFile(p r3, p r4, i 1000, *i .r5, p 0)'
+    System::Call 'kernel32::MultiByteToWideChar(i 65001, i 0, p r4, i -1, w .R6, i ${NSIS_MAX_STRLEN})'
+    System::Free $4
+    System::Call 'kernel32::CloseHandle(p r3)'
+  ${EndIf}
   ${If} $R7 == "error"
-  ${OrIf} $R7 == "timeout"
     StrCpy $R6 "CompanyMainConfig.exe 无法运行。"
     StrCpy $R7 3
   ${EndIf}
