@@ -35,8 +35,10 @@ ASAN_OPTIONS=detect_leaks=0 step "Linux build and tests under ASan and UBSan" li
 step "Debian package: build, lint, install, upgrade, remove, purge" bash tests/package/run.sh
 step "Windows build, 64-bit" windows_build windows-x64
 step "Windows build, 32-bit" windows_build windows-x86
-step "Windows DLL imports" bash scripts/check-imports.sh build-win64/CompanyMain.exe build-win32/CompanyMain.exe
+step "Windows DLL imports" bash scripts/check-imports.sh build-win64/CompanyMain.exe \
+  build-win32/CompanyMain.exe build-win64/CompanyMainConfig.exe build-win32/CompanyMainConfig.exe
 step "Wine suite" bash tests/wine/run.sh build-win64/CompanyMain.exe build/CompanyMain
+step "Configuration tool under Wine" bash tests/wine/tool.sh build-win64/CompanyMain.exe
 step "Fault and concurrency report" bash tests/faults/run.sh build/CompanyMain build-win64/CompanyMain.exe
 step "Fuzzing" bash tests/fuzz/run.sh "${FUZZ_SECONDS:-60}"
 

@@ -146,7 +146,8 @@ bool Transfer(int fd, char* data, std::size_t size, bool send, int milliseconds)
   while (done < size) {
     pollfd wait{fd, static_cast<short>(send ? POLLOUT : POLLIN), 0};
     if (poll(&wait, 1, milliseconds) <= 0) return false;
-    const ssize_t n = send ? write(fd, data + done, size - done) : read(fd, data + done, size - done);
+    const ssize_t n =
+        send ? write(fd, data + done, size - done) : read(fd, data + done, size - done);
     if (n <= 0) return false;
     done += static_cast<std::size_t>(n);
   }
@@ -161,7 +162,7 @@ std::string X11Problem() {
   if (!IsSet("DISPLAY")) return "DISPLAY is not set";
   const std::string_view text = Environment("DISPLAY");
   if (text.empty()) return "DISPLAY is empty";
-  const std::string cannot = "cannot connect to X display " + Quoted(text);
+  std::string cannot = "cannot connect to X display " + Quoted(text);
   TXDisplay display;
   if (!ParseXDisplay(text, display)) return cannot;
 

@@ -8,11 +8,16 @@
 #include "app/Desktop_posix.h"
 #include "app/Display_posix.h"
 #include "app/InstanceLock_posix.h"
+#include "app/Version.h"
 #include "app/WindowModule_posix.h"
 #include "common/CodePage_posix.h"
 #include "common/PublicFunction.h"
 #include "inputs/CompanyIdentity.h"
 #include "inputs/ConfigFolder.h"
+
+// The version, findable in the file itself (companymain-config --version reads it there).
+[[gnu::used, gnu::retain]] static const char kVersionMark[] =
+    "CompanyMain version " COMPANYMAIN_VERSION;
 
 int main(int argc, char** argv) {
   // Before anything else: started from ssh or cron there is nothing to show a window on.

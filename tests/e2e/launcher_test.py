@@ -14,7 +14,9 @@ directory in a particular state run the program in a mount namespace of their ow
 """
 
 import base64
+import json
 import os
+import random
 import shutil
 import signal
 import socket
@@ -32,10 +34,15 @@ PROGRAM = os.environ.get("COMPANYMAIN", "")
 MODULE = "CompanyMainWindow.so"
 
 
+TOOL = "companymain-config"
+
+
 def install_program(folder_fd: int):
-    """Copies the program and its window module into the folder open as folder_fd."""
+    """Copies the program, its window module and the configuration tool into the folder open
+    as folder_fd."""
     for source, name, mode in ((PROGRAM, "CompanyMain", 0o755),
-                               (os.path.join(os.path.dirname(PROGRAM), MODULE), MODULE, 0o644)):
+                               (os.path.join(os.path.dirname(PROGRAM), MODULE), MODULE, 0o644),
+                               (os.path.join(os.path.dirname(PROGRAM), TOOL), TOOL, 0o755)):
         with open(source, "rb") as f:
             data = f.read()
         out = os.open(name, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, mode, dir_fd=folder_fd)
@@ -90,10 +97,10 @@ def address(url: bytes, num=b"", name=b"", kind=b"", device=b"", other=b"", uplo
         kind = b"R01"
         if len(upload) >= 13:
             num = upload[3:13]
-    if not trim(name):
-        name = "无".encode(codec)
     utf8 = lambda b: trim(b).decode(codec).encode("utf-8")
-    return trim(url + b"?Id=" + b64(trim(num)) + b"&Name=" + form(utf8(name)) + b"&Type=" +
+    # A blank name is sent as 无, in UTF-8 whatever the code page.
+    name = "无".encode("utf-8") if not trim(name) else utf8(name)
+    return trim(url + b"?Id=" + b64(trim(num)) + b"&Name=" + form(name) + b"&Type=" +
                 b64(trim(kind)) + b"&DeviceId=" + b64(trim(device)) + b"&other=" +
                 form(utf8(other)) + b"&Version=" + b64(b"5.0.0.0"))
 
@@ -502,16 +509,17 @@ class AddressTest(E2ETest):
                 [address(PAGE, num=b"42", name="中文 酒店".encode(), other=b"x")])
 
 
-class CodePageTest(E2ETest):
-    """ANSI text in the GB family of code pages, through locales built for the test."""
+class LocalesTest(E2ETest):
+    """Tests in locales built for them (LOCPATH): GBK, GB18030, Big5 and Latin-1."""
+
+    LOCALES = (("zh_CN", "GBK"), ("zh_CN", "GB18030"), ("zh_TW", "BIG5"), ("en_US", "ISO-8859-1"))
 
     @classmethod
     def setUpClass(cls):
         if shutil.which("localedef") is None:
             raise unittest.SkipTest("localedef (package locales) is not installed")
         cls.locales = tempfile.mkdtemp(prefix="companymain-locales-")
-        for name, charmap in (("zh_CN", "GBK"), ("zh_CN", "GB18030"), ("zh_TW", "BIG5"),
-                              ("en_US", "ISO-8859-1")):
+        for name, charmap in cls.LOCALES:
             subprocess.run(["localedef", "-i", name, "-f", charmap,
                             os.path.join(cls.locales, name + "." + charmap)],
                            check=True, capture_output=True, timeout=120)
@@ -519,6 +527,10 @@ class CodePageTest(E2ETest):
     @classmethod
     def tearDownClass(cls):
         shutil.rmtree(cls.locales, True)
+
+
+class CodePageTest(LocalesTest):
+    """ANSI text in the GB family of code pages, through locales built for the test."""
 
     def launch_in(self, locale: str, config_text: bytes, company_text: bytes) -> bytes:
         sandbox = self.fresh()
@@ -646,6 +658,95 @@ class MessageTest(E2ETest):
                         sandbox.write(file, content)
                 env = dict(sandbox.env, PATH=path) if path else None
                 self.assert_message_path(sandbox, env, text)
+
+
+class ConfigToolTest(LocalesTest):
+    """companymain-config writes what the launcher reads, and its check shows exactly what the
+    launcher does: for random identities and addresses in several code pages, the address the
+    check prints is byte for byte the one the launcher hands to xdg-open."""
+
+    # Characters each code page holds (and that its converters agree on).
+    CODECS = {"C.UTF-8": ("utf-8", "无锡湖畔大酒店中文名称宾館旅社前台é€"),
+              "zh_CN.GBK": ("gbk", "无锡湖畔大酒店中文名称宾馆旅社前台"),
+              "zh_CN.GB18030": ("gb18030", "无锡湖畔大酒店中文名称宾馆旅社前台"),
+              "zh_TW.BIG5": ("big5", "無錫湖畔大酒店中文名稱賓館旅社前台"),
+              "en_US.ISO-8859-1": ("latin-1", "éàüößñçÉÀÜ")}
+
+    def tool(self, sandbox, env, *args):
+        codec = self.codec_of(env)
+        return subprocess.run([os.path.join(sandbox.app, TOOL),
+                               *[a.encode(codec) if isinstance(a, str) else a for a in args]],
+                              env=env, capture_output=True, timeout=WAIT)
+
+    def codec_of(self, env):
+        return self.CODECS[env["LANG"]][0]
+
+    def random_case(self, rng, locale):
+        codec, extra = self.CODECS[locale]
+        ascii_pool = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_.~!*'() "
+        def text(low, high, pool=ascii_pool + extra):
+            return "".join(rng.choice(pool) for _ in range(rng.randint(low, high)))
+        return {
+            "url": "http://%s.example/%s?q=%s" % (text(1, 8, "abcxyz" + extra), text(0, 12),
+                                                  text(0, 5, "abc123")),
+            "number": text(1, 70, "0123456789 "),
+            "type": rng.choice(["R01", "R02", " R02 ", "r02", "X9"]),
+            "name": rng.choice([text(0, 20), "   ", ""]),
+            "device": text(1, 12, "ABCDEF0123456789-"),
+            "upload": rng.choice(["", "ABC1234567890XYZ", "ABC12345678", text(0, 20)]),
+            "other": text(0, 30),
+        }
+
+    def test_check_and_the_launcher_agree_byte_for_byte(self):
+        rng = random.Random(20261208)
+        for locale in self.CODECS:
+            for number in range(6):
+                case = self.random_case(rng, locale)
+                with self.subTest(locale=locale, case=number):
+                    sandbox = self.fresh()
+                    env = dict(sandbox.env, LOCPATH=self.locales, LANG=locale)
+                    done = self.tool(sandbox, env, "set-address", case["url"])
+                    self.assertEqual(done.returncode, 0, done.stderr.decode(errors="replace"))
+                    done = self.tool(sandbox, env, "set-company", "--number", case["number"],
+                                     "--type", case["type"], "--name", case["name"],
+                                     "--device-id", case["device"], "--upload-user",
+                                     case["upload"], "--other", case["other"])
+                    self.assertEqual(done.returncode, 0, done.stderr.decode(errors="replace"))
+                    checked = self.tool(sandbox, env, "check", "--json")
+                    self.assertEqual(checked.returncode, 0, checked.stdout)
+                    report = json.loads(checked.stdout)
+                    from_check = bytes.fromhex(report["addressBytes"])
+                    [launched] = self.launch_ok(sandbox, env=env)
+                    self.assertEqual(from_check, launched)
+                    # And both are what the web system expects, computed here on our own.
+                    codec = self.codec_of(env)
+                    self.assertEqual(launched, address(
+                        case["url"].encode(codec), num=case["number"].encode(codec),
+                        name=case["name"].encode(codec), kind=case["type"].encode(codec),
+                        device=case["device"].encode(codec), other=case["other"].encode(codec),
+                        upload=case["upload"].encode(codec), codec=codec))
+                    # The plain report ends with the same bytes, as a terminal shows them.
+                    plain = self.tool(sandbox, env, "check")
+                    self.assertTrue(plain.stdout.endswith(b"\n" + launched + b"\n"))
+
+    def test_check_says_the_launchers_message(self):
+        if not ACCESSIBILITY:
+            self.skipTest("message texts are read through AT-SPI")
+        cases = [("no configuration", None, ini("Company", {"CompanyNum": "1"}), NO_CONFIG),
+                 ("blank address", ini("SysInfo", {"CompanyURL": "ICAg"}),
+                  ini("Company", {"CompanyNum": "1"}), NO_ADDRESS),
+                 ("no identity section", config(PAGE), ini("Compnay", {"CompanyNum": "1"}),
+                  NO_IDENTITY)]
+        for name, config_text, company_text, text in cases:
+            with self.subTest(name):
+                sandbox = self.fresh()
+                for file, content in (("Config.ini", config_text), ("Company.ini", company_text)):
+                    if content is not None:
+                        sandbox.write(file, content)
+                checked = self.tool(sandbox, dict(sandbox.env, LANG="C.UTF-8"), "check", "--json")
+                self.assertEqual(checked.returncode, 1, checked.stdout)
+                self.assertEqual(json.loads(checked.stdout)["message"], text)
+                self.assert_message_path(sandbox, text=text)
 
 
 class LongFolderTest(E2ETest):

@@ -14,7 +14,7 @@ trap 'rm -rf "$stage"' EXIT
 mkdir -p "$stage/tests"
 cp -r "$here/../e2e" "$here/../faults" "$stage/tests/"
 cp "$program" "$stage/CompanyMain"
-cp "$(dirname "$program")/CompanyMainWindow.so" "$stage/"
+cp "$(dirname "$program")/CompanyMainWindow.so" "$(dirname "$program")/companymain-config" "$stage/"
 chmod -R a+rX "$stage"
 script="$stage/tests/faults/run.py"
 base_env=(PATH=/usr/local/bin:/usr/bin:/bin LANG=C.UTF-8 ASAN_OPTIONS=detect_leaks=0)

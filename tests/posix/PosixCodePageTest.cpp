@@ -87,8 +87,8 @@ TEST(PosixCodePageTest, UserCodesetComesFromTheEnvironmentNotTheProcessLocale) {
       {nullptr, "C.utf8", "xx_NO.SUCH-LOCALE", TPosixCodePage::Kind::Utf8},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.lcAll ? c.lcAll : "-") + " " + (c.lcCtype ? c.lcCtype : "-") +
-                 " " + (c.lang ? c.lang : "-"));
+    SCOPED_TRACE(std::string(c.lcAll ? c.lcAll : "-") + " " + (c.lcCtype ? c.lcCtype : "-") + " " +
+                 (c.lang ? c.lang : "-"));
     for (const auto& [name, value] :
          {std::pair{"LC_ALL", c.lcAll}, {"LC_CTYPE", c.lcCtype}, {"LANG", c.lang}}) {
       if (value != nullptr) {
