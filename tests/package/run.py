@@ -5,7 +5,7 @@ Each step prints one line; the run ends with "N passed, N failed". A failed step
 (the later ones would only fail after it), and the package is purged whatever happened.
 """
 
-import base64
+import json
 import os
 import re
 import shlex
@@ -34,9 +34,9 @@ IDENTITY = {"CompanyNum": "1234567890", "CompanyType": "R02", "CompanyName": "�
 EXPECTED = address(PAGE, num=b"1234567890", kind=b"R02", name="某某酒店 北楼".encode(),
                    device=b"PC-7", upload=b"ABC9876543210XYZ", other="前台 1".encode())
 # What the package installs besides its programs and configuration; none may outlive a purge.
-INSTALLED = ["/usr/bin/companymain", DESKTOP_FILE,
+INSTALLED = ["/usr/bin/companymain", "/usr/bin/companymain-config", DESKTOP_FILE,
              "/usr/share/metainfo/io.github.companymain.CompanyMain.metainfo.xml",
-             "/usr/share/man/man1/companymain.1.gz",
+             "/usr/share/man/man1/companymain.1.gz", "/usr/share/man/man1/companymain-config.1.gz",
              *["/usr/share/icons/hicolor/%dx%d/apps/companymain.png" % (s, s)
                for s in (16, 24, 32, 48, 64, 128, 256)]]
 
@@ -121,12 +121,14 @@ class Lifecycle:
         deb = os.path.join(out, "%s_%s-1_amd64.deb" % (PACKAGE, version))
         check(os.path.exists(deb), "no %s" % deb)
         # Debian's hardening flags reached every compiler and linker line of our code.
-        compiles = [l for l in log.splitlines() if " -c " in l and "/src/" in l]
-        links = [l for l in log.splitlines() if re.search(r" -o (CompanyMain|\.\./\.\./CompanyMain)", l)]
+        compiles = [l for l in log.splitlines() if re.search(r" -o \S+\.o -c \S+/src/", l)]
+        links = [l for l in log.splitlines()
+                 if re.search(r" -o (\.\./\.\./)?(CompanyMain|CompanyMainWindow\.so|companymain-config) ", l)]
         check(compiles, "no compiler lines in the build log")
         for flag in ("-D_FORTIFY_SOURCE=2", "-fstack-protector-strong", "-Werror"):
             check(all(flag in l for l in compiles), "a compiler line lacks %s" % flag)
-        check(links and all("-z,now" in l and "-z,relro" in l for l in links),
+        check(len(links) == 3, "%d link lines for the three programs" % len(links))
+        check(all("-z,now" in l and "-z,relro" in l for l in links),
               "a link line lacks -z,relro -z,now")
         self.debs[version] = (out, os.path.basename(deb))
 
@@ -158,11 +160,17 @@ class Lifecycle:
               "dpkg says: %r" % installed_version())
 
     def check_layout(self):
-        for name in ("CompanyMain", "CompanyMainWindow.so"):
+        for name in ("CompanyMain", "CompanyMainWindow.so", "companymain-config"):
             check(os.path.isfile(os.path.join(PROGRAMS, name)), "no %s in %s" % (name, PROGRAMS))
         check(os.readlink(PROGRAMS + "/Config") == CONFIG, "Config does not lead to " + CONFIG)
-        check(os.path.realpath("/usr/bin/companymain") == PROGRAMS + "/CompanyMain",
-              "/usr/bin/companymain does not lead to the launcher")
+        for command, program in (("companymain", "CompanyMain"),
+                                 ("companymain-config", "companymain-config")):
+            check(os.path.realpath("/usr/bin/" + command) == os.path.join(PROGRAMS, program),
+                  "/usr/bin/%s does not lead to %s" % (command, program))
+        # The tool reads the launcher's version from the installed (stripped) file.
+        version = self.tool("--version").stdout.decode().splitlines()
+        check(version[:2] == ["companymain-config 1.0.0", "CompanyMain 1.0.0"],
+              "--version says %r" % version)
         conffiles = sh("dpkg-query", "-W", "-f=${Conffiles}", PACKAGE).stdout.decode()
         check(CONFIG + "/Config.ini" in conffiles, "Config.ini is not a conffile: " + conffiles)
         with open(CONFIG + "/Config.ini", "rb") as f:
@@ -170,18 +178,32 @@ class Lifecycle:
                   "the shipped Config.ini is not the blank address")
         check(not os.path.exists(CONFIG + "/Company.ini"), "Company.ini is shipped")
 
+    @staticmethod
+    def tool(*args, expect=0) -> subprocess.CompletedProcess:
+        """The configuration tool as an installer types it: the command on PATH, no --dir."""
+        done = subprocess.run(["companymain-config", *args], capture_output=True, timeout=WAIT,
+                              env={"PATH": "/usr/bin:/bin", "LANG": "C.UTF-8"}, cwd="/")
+        check(done.returncode == expect, "companymain-config %s: exit code %d, expected %d: %s"
+              % (" ".join(args), done.returncode, expect, (done.stdout + done.stderr).decode()))
+        return done
+
     def configure_identity(self):
-        # Until the configuration tool is packaged: the file as it writes it.
-        # companymain-config set-company --number ... (UTF-16 LE with its byte order mark)
-        text = "[Company]\r\n" + "".join("%s=%s\r\n" % kv for kv in IDENTITY.items())
-        with open(CONFIG + "/Company.ini", "wb") as f:
-            f.write(b"\xff\xfe" + text.encode("utf-16-le"))
+        self.tool("set-company", "--number", IDENTITY["CompanyNum"],
+                  "--type", IDENTITY["CompanyType"], "--name", IDENTITY["CompanyName"],
+                  "--device-id", IDENTITY["DeviceId"], "--upload-user", IDENTITY["UploadUser"],
+                  "--other", IDENTITY["OtherInfo"])
+        check(os.path.isfile(CONFIG + "/Company.ini"), "no Company.ini in " + CONFIG)
+        found = json.loads(self.tool("check", "--json", expect=1).stdout)
+        check(found["ok"] is False and found["message"] == NO_ADDRESS,
+              "check with the shipped address: %r" % found)
 
     def configure_address(self):
-        # Until the configuration tool is packaged: the file as it writes it.
-        # companymain-config set-address URL
-        with open(CONFIG + "/Config.ini", "wb") as f:
-            f.write(b"[SysInfo]\r\nCompanyURL=" + base64.b64encode(PAGE) + b"\r\n")
+        self.tool("set-address", PAGE.decode())
+        found = json.loads(self.tool("check", "--json").stdout)
+        check(found["ok"] is True, "check: %r" % found)
+        told = bytes.fromhex(found["addressBytes"]) if "addressBytes" in found \
+            else found["address"].encode()
+        check(told == EXPECTED, "check tells %r,\n expected %r" % (told, EXPECTED))
 
     def configuration(self) -> dict:
         found = {}
@@ -305,10 +327,11 @@ class Lifecycle:
             ("install 1.0.0 with apt-get", lambda: self.install("1.0.0")),
             ("layout: programs, Config link, command link, conffile with a blank address",
              self.check_layout),
-            ("configure the identity", self.configure_identity),
+            ("companymain-config set-company; check says the address is empty",
+             self.configure_identity),
             ("the menu entry's command says the shipped address is empty",
              self.launch_says_the_address_is_empty),
-            ("configure the address", self.configure_address),
+            ("companymain-config set-address; check tells the exact page", self.configure_address),
             ("the menu entry's command opens the exact page", lambda: self.launch_opens_the_page("1.0.0")),
             ("build 1.0.1", lambda: self.build("1.0.1")),
             ("upgrade to 1.0.1 without a prompt; configuration kept", upgrade_keeps_configuration),
