@@ -5,7 +5,7 @@
 set -euo pipefail
 what=${1:-all}
 linux=(build-essential cmake git python3 qt6-base-dev qt6-qpa-plugins qt6-translations-l10n libgl-dev
-       libxcb1-dev fonts-noto-cjk xdg-utils xvfb xauth)
+       fonts-noto-cjk xdg-utils xvfb xauth)
 tests=(googletest libgtest-dev xdotool x11-utils imagemagick locales clang libclang-rt-14-dev
        at-spi2-core python3-pyatspi dbus xxd
        debhelper dpkg-dev fakeroot lintian desktop-file-utils appstream
