@@ -55,8 +55,6 @@ class FakeCodePage final : public TCodePage {
   }
 };
 
-using FakeLatin1CodePage = Latin1CodePage;
-
 // A desktop and a Config folder whose files are strings; every action is written to a log.
 class FakeDesktop final : public TDesktop, public TConfigFolder {
  public:
