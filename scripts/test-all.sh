@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the Linux build (unit, Qt and end-to-end tests), the
-# same suite under AddressSanitizer and UndefinedBehaviorSanitizer, both Windows builds with
-# the Wine suite, the fault and concurrency report, and the fuzz targets.
+# same suite under AddressSanitizer and UndefinedBehaviorSanitizer, the Debian package's life
+# (build, lint, install, upgrade, purge), both Windows builds with the Wine suite, the fault
+# and concurrency report, and the fuzz targets.
 # FUZZ_SECONDS sets the time per fuzz target (default 60).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -31,6 +32,7 @@ windows_build() {
 step "Linux build and tests" linux_build default
 # Qt and fontconfig keep caches for the life of the process; leak reports would be theirs.
 ASAN_OPTIONS=detect_leaks=0 step "Linux build and tests under ASan and UBSan" linux_build sanitize
+step "Debian package: build, lint, install, upgrade, remove, purge" bash tests/package/run.sh
 step "Windows build, 64-bit" windows_build windows-x64
 step "Windows build, 32-bit" windows_build windows-x86
 step "Windows DLL imports" bash scripts/check-imports.sh build-win64/CompanyMain.exe \

@@ -166,8 +166,11 @@ void TPosixInstanceLock::TFiles::Listen() {
   unlinkat(directory.Get(), name.c_str(), 0);  // left behind by a copy that was killed
   if (bind(socketFd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
     return;
-  fchmodat(directory.Get(), name.c_str(), 0600, 0);
-  if (listen(socketFd.Get(), 16) != 0) return;
+  // The socket is made with the umask's rights; one we could not narrow is not offered.
+  if (fchmodat(directory.Get(), name.c_str(), 0600, 0) != 0 || listen(socketFd.Get(), 16) != 0) {
+    unlinkat(directory.Get(), name.c_str(), 0);
+    return;
+  }
   listener = std::move(socketFd);
 }
 

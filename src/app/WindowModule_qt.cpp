@@ -2,7 +2,11 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QIcon>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QSocketNotifier>
+#include <QTranslator>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -20,6 +24,7 @@ struct TState {
   int argc = 1;
   char* argv[2] = {nullptr, nullptr};
   std::unique_ptr<QApplication> application;
+  std::unique_ptr<QTranslator> qtTexts;
   std::unique_ptr<TFrm_CompanyMainQt> window;
   std::unique_ptr<QSocketNotifier> activation;
 };
@@ -42,6 +47,32 @@ void StartupMessages(QtMsgType type, const QMessageLogContext& context, const QS
   _exit(1);
 }
 
+// Qt's own texts (the OK button, above all) in the user's language. One file, from Qt's
+// translations folder; none is looked for where the user's language is English or C, whose
+// texts Qt carries itself.
+std::unique_ptr<QTranslator> LoadQtTexts() {
+  const QLocale locale;
+  if (locale.language() == QLocale::English || locale.language() == QLocale::C) return nullptr;
+  auto translator = std::make_unique<QTranslator>();
+  if (!translator->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+      !QCoreApplication::installTranslator(translator.get())) {
+    return nullptr;
+  }
+  return translator;
+}
+
+// The desktop knows the program by its menu entry and its icon; the icon's sizes are those a
+// title bar or a task list draws (a dock takes the theme's icon through the menu entry).
+void PresentToDesktop() {
+  QGuiApplication::setDesktopFileName(QStringLiteral("companymain"));
+  QIcon icon;
+  for (const int size : {16, 24, 32, 48, 64})
+    icon.addFile(QStringLiteral(":/CompanyMain/icons/companymain-%1.png").arg(size),
+                 QSize(size, size));
+  QApplication::setWindowIcon(icon);
+}
+
 void Open(const CompanyMainWindowHost* host, int withMainWindow) {
   if (state == nullptr) {
     state = new TState;
@@ -52,6 +83,8 @@ void Open(const CompanyMainWindowHost* host, int withMainWindow) {
     qtMessages = qInstallMessageHandler(StartupMessages);
     state->application = std::make_unique<QApplication>(state->argc, state->argv);
     qInstallMessageHandler(qtMessages);
+    state->qtTexts = LoadQtTexts();
+    PresentToDesktop();
     // Should the display go away later, Qt's xcb plugin notices the broken connection and
     // ends the process with exit code 1; the lock dies with it.
   }
@@ -78,6 +111,7 @@ void Close() {
   if (state == nullptr) return;
   state->activation.reset();
   state->window.reset();
+  state->qtTexts.reset();
   state->application.reset();
   delete state;
   state = nullptr;

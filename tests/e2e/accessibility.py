@@ -49,9 +49,24 @@ def start_bus() -> subprocess.Popen:
                 ["dbus-send", "--bus=" + address, "--print-reply", "--dest=org.freedesktop.DBus",
                  "/org/freedesktop/DBus", "org.freedesktop.DBus.ListNames"],
                 capture_output=True).returncode == 0:
-            return launcher
+            break
         time.sleep(0.1)
-    raise RuntimeError("the AT-SPI bus did not come up")
+    else:
+        raise RuntimeError("the AT-SPI bus did not come up")
+    # The registry daemon starts at the first call that names it. A client's own first call
+    # waits for it with a short timeout of its own and aborts the client when that passes (a
+    # loaded machine starts the daemon slowly): start it here, with all the patience it needs.
+    deadline = time.monotonic() + 120
+    while True:
+        pinged = subprocess.run(
+            ["dbus-send", "--bus=" + address, "--print-reply", "--reply-timeout=120000",
+             "--dest=org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root",
+             "org.freedesktop.DBus.Peer.Ping"], capture_output=True, text=True)
+        if pinged.returncode == 0:
+            return launcher
+        if time.monotonic() > deadline:
+            raise RuntimeError("the AT-SPI registry did not start: " + pinged.stderr.strip())
+        time.sleep(0.1)  # its bus may still be handing out its first names
 
 
 def _walk(node, depth=0):

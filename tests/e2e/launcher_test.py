@@ -869,6 +869,142 @@ class WindowTest(E2ETest):
         self.assertEqual(self.box.opened(), [])
 
 
+SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+ICONS = os.path.join(SOURCE, "src", "app", "res", "icons")
+
+
+def desktop_entry(key: str) -> str:
+    """A key of the menu entry the package installs."""
+    with open(os.path.join(SOURCE, "data", "companymain.desktop"), encoding="utf-8") as f:
+        for line in f:
+            if line.startswith(key + "="):
+                return line.rstrip("\n").split("=", 1)[1]
+    raise KeyError(key)
+
+
+def png_pixels(path: str) -> list:
+    """A PNG file's pixels as (alpha, red, green, blue), row by row."""
+    rgba = run(["convert", path, "-depth", "8", "rgba:-"], {"PATH": "/usr/bin:/bin"}).stdout
+    return [(rgba[i + 3], rgba[i], rgba[i + 1], rgba[i + 2]) for i in range(0, len(rgba), 4)]
+
+
+def premultiplied(argb) -> tuple:
+    """A pixel as it is seen, its colour weighted by its alpha (which Qt's round trip through
+    premultiplied pixels may round differently)."""
+    a = argb[0]
+    return (a, *(c * a // 255 for c in argb[1:]))
+
+
+class DesktopTest(E2ETest):
+    """What the desktop shows of the program besides its own texts: Qt's texts in the user's
+    language, the program's icon on every window, the class its menu entry names."""
+
+    @classmethod
+    def setUpClass(cls):
+        if shutil.which("localedef") is None:
+            raise unittest.SkipTest("localedef (package locales) is not installed")
+        cls.locales = tempfile.mkdtemp(prefix="companymain-locales-")
+        for name in ("zh_CN", "en_US"):
+            subprocess.run(["localedef", "-i", name, "-f", "UTF-8",
+                            os.path.join(cls.locales, name + ".UTF-8")],
+                           check=True, capture_output=True, timeout=120)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.locales, True)
+
+    def creation_message(self, env_changes=None):
+        """A copy that shows the missing configuration's message: its process and box."""
+        sandbox = self.fresh()
+        sandbox.write("Company.ini", ini("Company", {"CompanyNum": "1"}))
+        process = sandbox.start(env=dict(sandbox.env, LOCPATH=self.locales, **(env_changes or {})))
+        return sandbox, process, sandbox.wait_box(process)
+
+    def screenshot(self, sandbox, name: str) -> str:
+        """The whole screen as a PNG; kept in COMPANYMAIN_SCREENSHOTS when that names a folder."""
+        folder = os.environ.get("COMPANYMAIN_SCREENSHOTS") or sandbox.root
+        path = os.path.join(folder, name)
+        run(["import", "-window", "root", path], sandbox.xenv())
+        return path
+
+    def test_the_ok_button_speaks_the_users_language(self):
+        if not ACCESSIBILITY:
+            self.fail("button texts are read through AT-SPI: run inside dbus-run-session, "
+                      "with at-spi2-core and python3-pyatspi installed")
+        cases = [("zh_CN.UTF-8", {"LANG": "zh_CN.UTF-8"}, "确定"),
+                 ("zh_CN.UTF-8 for messages alone", {"LANG": "C.UTF-8", "LC_MESSAGES": "zh_CN.UTF-8"}, "确定"),
+                 ("en_US.UTF-8", {"LANG": "en_US.UTF-8"}, "OK"),
+                 ("C.UTF-8", {"LANG": "C.UTF-8"}, "OK")]
+        for name, env_changes, label in cases:
+            with self.subTest(name):
+                sandbox, process, box = self.creation_message(env_changes)
+                try:
+                    found = accessibility.wait_message(process.pid, WAIT)
+                    self.assertIsNotNone(found, "the message has no accessible text")
+                    self.assertEqual((found[0], found[1], found[2].name),
+                                     (NO_CONFIG, CAPTION, label))
+                    if label == "确定":
+                        self.assert_box_on_screen(sandbox, box, "message-zh_CN.png")
+                    sandbox.dismiss(box)
+                    self.assertEqual(sandbox.finish(process), 0)
+                finally:
+                    Sandbox._reap(process)  # left on screen, it would refuse the next cases
+
+    def assert_box_on_screen(self, sandbox, box: str, name: str):
+        """The box is mapped, and the screenshot shows something drawn where it is: its
+        picture, text and button, not a blank rectangle."""
+        info = run(["xwininfo", "-id", box], sandbox.xenv()).stdout.decode()
+        self.assertIn("IsViewable", info)
+        field = lambda label: int(info.split(label + ":")[1].split()[0])
+        x, y = field("Absolute upper-left X"), field("Absolute upper-left Y")
+        width, height = field("Width"), field("Height")
+        shot = self.screenshot(sandbox, name)
+        colours = run(["convert", shot, "-crop", "%dx%d+%d+%d" % (width, height, x, y),
+                       "-format", "%k", "info:"], sandbox.xenv()).stdout
+        self.assertGreater(int(colours), 16, "the box on %s looks blank" % shot)
+
+    def test_every_window_carries_the_program_icon(self):
+        sandbox, process, box = self.creation_message()
+        main = [w for w in sandbox.windows("--class", "^TFrm_CompanyMain$")
+                if sandbox.pid_of(w) == process.pid and w != box]
+        self.assertEqual(len(main), 1)
+        smallest = [premultiplied(p) for p in png_pixels(os.path.join(ICONS, "companymain-16.png"))]
+        for name, window in (("main window", main[0]), ("message box", box)):
+            with self.subTest(name):
+                text = run(["xprop", "-id", window, "-notype", "-f", "_NET_WM_ICON", "32c",
+                            "_NET_WM_ICON"], sandbox.xenv()).stdout.decode()
+                self.assertIn(" = ", text, "no _NET_WM_ICON: " + text)
+                values = [int(v) for v in text.split(" = ", 1)[1].split(",")]
+                sizes, at = [], 0
+                while at < len(values):
+                    width, height = values[at], values[at + 1]
+                    sizes.append((width, height))
+                    if width == 16:
+                        shown = [premultiplied((v >> 24, (v >> 16) & 255, (v >> 8) & 255, v & 255))
+                                 for v in values[at + 2:at + 2 + 16 * 16]]
+                        self.assertEqual(len(shown), len(smallest))
+                        differences = [max(abs(x - y) for x, y in zip(p, q))
+                                       for p, q in zip(shown, smallest)]
+                        self.assertLessEqual(max(differences), 2, "not the program's icon")
+                    at += 2 + width * height
+                self.assertEqual(sizes, [(s, s) for s in (16, 24, 32, 48, 64)])
+        sandbox.dismiss(box)
+        self.assertEqual(sandbox.finish(process), 0)
+
+    def test_windows_are_of_the_class_the_menu_entry_names(self):
+        # On X11 a dock ties a window to its menu entry by StartupWMClass. (The desktop file
+        # name the module sets reaches Wayland compositors as the application id; Qt's X11
+        # plugin publishes no property for it.)
+        sandbox, process, box = self.creation_message()
+        wm_class = '"%s"' % desktop_entry("StartupWMClass")
+        windows = [w for w in sandbox.windows("--class", ".") if sandbox.pid_of(w) == process.pid]
+        self.assertEqual(len(windows), 2)  # the main window, hidden, and the box
+        for window in windows:
+            self.assertTrue(sandbox.prop(window, "WM_CLASS").rstrip().endswith(", " + wm_class))
+        sandbox.dismiss(box)
+        self.assertEqual(sandbox.finish(process), 0)
+
+
 class SingleInstanceTest(E2ETest):
 
     def first_copy_waiting(self, sandbox=None):

@@ -5,23 +5,14 @@
 #include <vector>
 
 #include "FuzzCheck.h"
+#include "Latin1CodePage.h"
 #include "common/IniText.h"
 
 namespace {
 
 // Latin-1 with one double-byte pair (0xCE 0xDE) so that cuts can fall inside a character.
-class SmallCodePage final : public TCodePage {
+class SmallCodePage final : public Latin1CodePage {
  public:
-  [[nodiscard]] std::u16string ToUtf16(std::string_view ansi) const override {
-    std::u16string out;
-    for (char c : ansi) out += static_cast<char16_t>(static_cast<unsigned char>(c));
-    return out;
-  }
-  [[nodiscard]] std::string FromUtf16(std::u16string_view units) const override {
-    std::string out;
-    for (char16_t u : units) out += u < 0x100 ? static_cast<char>(u) : '?';
-    return out;
-  }
   [[nodiscard]] std::size_t CompleteCharacters(std::string_view text) const override {
     std::size_t end = 0;
     while (end < text.size()) {

@@ -5,30 +5,12 @@
 #include <vector>
 
 #include "FuzzCheck.h"
+#include "Latin1CodePage.h"
 #include "address/Encoding.h"
 #include "address/PageAddress.h"
 #include "common/Base64.h"
 #include "common/Text.h"
 #include "inputs/CompanyIdentity.h"
-
-namespace {
-
-// Latin-1 maps every byte, so the fuzzer reaches every path of the address building.
-class Latin1 final : public TCodePage {
- public:
-  [[nodiscard]] std::u16string ToUtf16(std::string_view ansi) const override {
-    std::u16string out;
-    for (char c : ansi) out += static_cast<char16_t>(static_cast<unsigned char>(c));
-    return out;
-  }
-  [[nodiscard]] std::string FromUtf16(std::u16string_view units) const override {
-    std::string out;
-    for (char16_t u : units) out += u < 0x100 ? static_cast<char>(u) : '?';
-    return out;
-  }
-};
-
-}  // namespace
 
 // Input: the page address and the six identity fields, separated by 0x01 bytes.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -41,7 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   parts.resize(7);
-  const Latin1 codePage;
+  // Latin-1 maps every byte, so the fuzzer reaches every path of the address building.
+  const Latin1CodePage codePage;
   const TCompanyIdentity delivered{parts[1], parts[2], parts[3], parts[4], parts[5], parts[6]};
   const TCompanyIdentity kept = NormaliseIdentity(delivered, codePage);
   const std::string address = BuildPageAddress(parts[0], kept, codePage);

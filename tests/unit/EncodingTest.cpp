@@ -88,7 +88,7 @@ TEST(TrimView, RemovesBytesUpTo0x20Only) {
 // "无" reaches the page in UTF-8 whatever the code page, also where it has no "无".
 TEST(BuildPageAddress, BlankNameIsSentAsTheUtf8Placeholder) {
   const FakeCodePage gbk;
-  const FakeLatin1CodePage latin1;
+  const Latin1CodePage latin1;
   const struct {
     const char* what;
     const TCodePage& codePage;

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "Latin1CodePage.h"
 #include "app/Desktop.h"
 #include "common/CodePage.h"
 #include "common/IniText.h"
@@ -51,21 +52,6 @@ class FakeCodePage final : public TCodePage {
       end = next;
     }
     return end;
-  }
-};
-
-// Latin-1: every byte is a character, and there is no "无".
-class FakeLatin1CodePage final : public TCodePage {
- public:
-  [[nodiscard]] std::u16string ToUtf16(std::string_view ansi) const override {
-    std::u16string out;
-    for (char c : ansi) out += static_cast<char16_t>(static_cast<unsigned char>(c));
-    return out;
-  }
-  [[nodiscard]] std::string FromUtf16(std::u16string_view units) const override {
-    std::string out;
-    for (char16_t u : units) out += u < 0x100 ? static_cast<char>(u) : '?';
-    return out;
   }
 };
 

@@ -63,7 +63,7 @@ TEST(NormaliseIdentity, PlaceholderNeverBecomesAQuestionMark) {
   const TCompanyIdentity blank{"1", "R01", "  ", "D", "", ""};
   EXPECT_EQ(NormaliseIdentity(blank, FakeCodePage()).CompanyName, "\xCE\xDE");
   // Without "无" in the code page the name stays blank; the address sends "无" itself.
-  EXPECT_EQ(NormaliseIdentity(blank, FakeLatin1CodePage()).CompanyName, "");
+  EXPECT_EQ(NormaliseIdentity(blank, Latin1CodePage()).CompanyName, "");
 }
 
 TEST(IniCompanyIdentitySource, ReadsTheCompanySection) {

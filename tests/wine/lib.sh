@@ -26,6 +26,17 @@ export WINEDEBUG=-all
 # The fake browser stands in for Internet Explorer; no Mono or Gecko installers, no menus.
 export WINEDLLOVERRIDES="iexplore.exe=n;mscoree,mshtml=;winemenubuilder.exe=d"
 export WINEARCH=win64
+# The 64-bit loader itself: where wine32 is installed too, the "wine" command starts the 32-bit
+# one, which hands a 64-bit program on through the shell and fails for long Unix paths.
+# Wine also starts the programs' own children through WINELOADER; a "wine" of ours first on
+# PATH reaches commands run through timeout too.
+if [ -x /usr/lib/wine/wine64 ]; then
+  export WINELOADER=/usr/lib/wine/wine64
+  mkdir -p "$work/bin"
+  printf '#!/bin/sh\nexec %s "$@"\n' "$WINELOADER" >"$work/bin/wine"
+  chmod +x "$work/bin/wine"
+  export PATH="$work/bin:$PATH"
+fi
 
 # Wine takes its ANSI code page from the Unix locale: zh_CN.UTF-8 gives 936, zh_TW.UTF-8 950,
 # en_US.UTF-8 (and C) 1252. The Linux program reads its code page from a GBK locale.
@@ -73,7 +84,7 @@ repeat() { python3 -c 'import sys; sys.stdout.write(sys.argv[1] * int(sys.argv[2
 # handler of web addresses.
 make_template() {
   local dir=$1 arch=$2 from=$3
-  DISPLAY=:$display WINEARCH=$arch WINEPREFIX=$dir wineboot -i >/dev/null 2>&1
+  DISPLAY=:$display WINEARCH=$arch WINEPREFIX=$dir wine wineboot -i >/dev/null 2>&1
   WINEPREFIX=$dir wineserver -w
   local c=$dir/drive_c
   mkdir -p "$c/tools" "$c/fake"

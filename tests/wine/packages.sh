@@ -19,6 +19,25 @@ for tool in companymain-driver.exe fake-browser.exe; do
 done
 py() { python3 "$root/tests/wine/packages.py" "$@"; }
 
+# use_arch win64|win32: the Wine loader for prefixes of that architecture. lib.sh takes the
+# 64-bit one for everything; a 32-bit prefix needs the 32-bit one.
+loader64=${WINELOADER:-}
+path64=$PATH
+if [ -x /usr/lib/wine/wine ]; then
+  mkdir -p "$work/bin32"
+  printf '#!/bin/sh\nexec /usr/lib/wine/wine "$@"\n' >"$work/bin32/wine"
+  chmod +x "$work/bin32/wine"
+fi
+use_arch() {
+  export WINEARCH=$1
+  if [ "$1" = win32 ] && [ -x /usr/lib/wine/wine ]; then
+    export WINELOADER=/usr/lib/wine/wine PATH="$work/bin32:$path64"
+  else
+    PATH=$path64
+    if [ -n "$loader64" ]; then export WINELOADER=$loader64; else unset WINELOADER; fi
+  fi
+}
+
 # ---- The packages: 1.0.0 signed, 1.0.1 for the upgrade ----------------------------------
 
 echo "building the packages..."
@@ -36,7 +55,9 @@ setup2=CompanyMain-Setup-1.0.1.exe
 
 echo "preparing a 32-bit Wine prefix..."
 template32=$work/template32
+use_arch win32
 make_template "$template32" win32 "$tools32"
+use_arch win64
 
 # ---- Signatures ---------------------------------------------------------------------------
 
@@ -90,7 +111,7 @@ for option in "${options[@]}"; do [ "${option#*=}" ] && properties+=("${option#/
 package_case() {
   new_case "$1"
   case_arch=$2
-  export WINEARCH=$2
+  use_arch "$2"
   if [ "$2" = win32 ]; then
     rm -rf "$prefix"
     cp -a "$template32" "$prefix"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Draws CompanyMain.ico: a blue tile with a white page and the spinner's dots, at 16, 24, 32,
-# 48 and 256 pixels. The icon is committed; run this again (ImageMagick's convert) only to
-# change it.
+# 48 and 256 pixels, and the same picture as PNG files in icons/ at the sizes of the desktop's
+# icon theme (which the Linux window module shows as well). All are committed; run this again
+# (ImageMagick's convert) only to change them.
 set -euo pipefail
 cd "$(dirname "$0")"
 tmp=$(mktemp -d)
@@ -21,3 +22,9 @@ for s in 16 24 32 48 256; do
   sizes+=("$tmp/icon$s.png")
 done
 convert "${sizes[@]}" CompanyMain.ico
+mkdir -p icons
+for s in 16 24 32 48 64 128 256; do
+  # No time stamps: the same picture gives the same bytes.
+  convert "$tmp/master.png" -resize "${s}x${s}" -depth 8 -define png:exclude-chunks=date,time \
+    "PNG32:icons/companymain-$s.png"
+done

@@ -1,0 +1,375 @@
+"""The Debian package's life on this machine: build, lint, install, configure, start from the
+menu entry, upgrade, remove, purge. Run by run.sh, as root, inside a D-Bus session.
+
+Each step prints one line; the run ends with "N passed, N failed". A failed step ends the run
+(the later ones would only fail after it), and the package is purged whatever happened.
+"""
+
+import json
+import os
+import re
+import shlex
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
+
+import accessibility  # noqa: E402
+from launcher_test import (FAKE_XDG_OPEN, NO_ADDRESS, CAPTION, Display, address,  # noqa: E402
+                           forget_lock)
+
+PACKAGE = "companymain"
+PROGRAMS = "/usr/libexec/companymain"
+CONFIG = "/etc/companymain"
+DESKTOP_FILE = "/usr/share/applications/companymain.desktop"
+WAIT = 30
+PAGE = b"https://hotel.example.cn/Company/Info.aspx?from=desk"
+IDENTITY = {"CompanyNum": "1234567890", "CompanyType": "R02", "CompanyName": "某某酒店 北楼",
+            "DeviceId": "PC-7", "UploadUser": "ABC9876543210XYZ", "OtherInfo": "前台 1"}
+EXPECTED = address(PAGE, num=b"1234567890", kind=b"R02", name="某某酒店 北楼".encode(),
+                   device=b"PC-7", upload=b"ABC9876543210XYZ", other="前台 1".encode())
+# What the package installs besides its programs and configuration; none may outlive a purge.
+INSTALLED = ["/usr/bin/companymain", "/usr/bin/companymain-config", DESKTOP_FILE,
+             "/usr/share/metainfo/io.github.companymain.CompanyMain.metainfo.xml",
+             "/usr/share/man/man1/companymain.1.gz", "/usr/share/man/man1/companymain-config.1.gz",
+             *["/usr/share/icons/hicolor/%dx%d/apps/companymain.png" % (s, s)
+               for s in (16, 24, 32, 48, 64, 128, 256)]]
+
+
+class StepFailed(Exception):
+    pass
+
+
+def check(condition, what):
+    if not condition:
+        raise StepFailed(what)
+
+
+def sh(*args, cwd=None, env=None, timeout=600) -> subprocess.CompletedProcess:
+    """Runs a command; a non-zero exit fails the step with the end of its output."""
+    done = subprocess.run(args, cwd=cwd, env=env, timeout=timeout, capture_output=True)
+    if done.returncode != 0:
+        tail = (done.stdout + done.stderr).decode(errors="replace")[-3000:]
+        raise StepFailed("%s exited with %d:\n%s" % (" ".join(args), done.returncode, tail))
+    return done
+
+
+def installed_version():
+    done = subprocess.run(["dpkg-query", "-W", "-f=${Status} ${Version}", PACKAGE],
+                          capture_output=True, text=True)
+    return done.stdout if done.returncode == 0 else ""
+
+
+class Lifecycle:
+    def __init__(self, work: str):
+        self.work = work
+        self.passed = 0
+        self.failed = 0
+        self.debs = {}
+        self.display = None
+
+    def step(self, name, action) -> bool:
+        started = time.monotonic()
+        try:
+            action()
+        except (StepFailed, subprocess.TimeoutExpired, OSError) as error:
+            self.failed += 1
+            print("FAIL  %s (%.1f s)\n      %s" % (name, time.monotonic() - started,
+                                                 str(error).replace("\n", "\n      ")))
+            return False
+        self.passed += 1
+        print("ok    %s (%.1f s)" % (name, time.monotonic() - started))
+        return True
+
+    # --- building ---------------------------------------------------------------------
+
+    def source_copy(self, version: str) -> str:
+        """The source tree as the repository has it (untracked files that are not ignored
+        included), in a folder of its own; the working tree is never built in."""
+        tree = os.path.join(self.work, "src-" + version, PACKAGE)
+        os.makedirs(tree)
+        listed = sh("git", "ls-files", "-z", "--cached", "--others", "--exclude-standard",
+                    cwd=SOURCE).stdout.split(b"\0")
+        for name in filter(None, listed):
+            source = os.path.join(SOURCE.encode(), name)
+            if not os.path.lexists(source):
+                continue  # deleted in the working tree, not yet in the index
+            target = os.path.join(tree.encode(), name)
+            os.makedirs(os.path.dirname(target), exist_ok=True)
+            shutil.copy2(source, target, follow_symlinks=False)
+        return tree
+
+    def build(self, version: str):
+        tree = self.source_copy(version)
+        if version != "1.0.0":
+            changelog = os.path.join(tree, "debian", "changelog")
+            with open(changelog, encoding="utf-8") as f:
+                old = f.read()
+            maintainer = re.search(r"^ -- (.*?>)", old, re.M).group(1)
+            with open(changelog, "w", encoding="utf-8") as f:
+                f.write("%s (%s-1) unstable; urgency=medium\n\n  * Rebuild.\n\n -- %s  %s\n\n%s"
+                        % (PACKAGE, version, maintainer,
+                           time.strftime("%a, %d %b %Y %H:%M:%S +0000", time.gmtime()), old))
+        env = dict(os.environ, DEB_BUILD_OPTIONS="parallel=%d" % (os.cpu_count() or 1))
+        log = sh("dpkg-buildpackage", "-b", "-us", "-uc", cwd=tree, env=env).stdout.decode()
+        out = os.path.dirname(tree)
+        deb = os.path.join(out, "%s_%s-1_amd64.deb" % (PACKAGE, version))
+        check(os.path.exists(deb), "no %s" % deb)
+        # Debian's hardening flags reached every compiler and linker line of our code.
+        compiles = [l for l in log.splitlines() if re.search(r" -o \S+\.o -c \S+/src/", l)]
+        links = [l for l in log.splitlines()
+                 if re.search(r" -o (\.\./\.\./)?(CompanyMain|CompanyMainWindow\.so|companymain-config) ", l)]
+        check(compiles, "no compiler lines in the build log")
+        for flag in ("-D_FORTIFY_SOURCE=2", "-fstack-protector-strong", "-Werror"):
+            check(all(flag in l for l in compiles), "a compiler line lacks %s" % flag)
+        check(len(links) == 3, "%d link lines for the three programs" % len(links))
+        check(all("-z,now" in l and "-z,relro" in l for l in links),
+              "a link line lacks -z,relro -z,now")
+        self.debs[version] = (out, os.path.basename(deb))
+
+    def lint(self):
+        out, deb = self.debs["1.0.0"]
+        changes = os.path.join(out, deb.replace(".deb", ".changes"))
+        sh("lintian", "--fail-on", "error,warning", changes, timeout=900)
+        files = os.path.join(out, "contents")
+        sh("dpkg-deb", "-x", os.path.join(out, deb), files)
+        sh("desktop-file-validate", files + DESKTOP_FILE)
+        sh("appstreamcli", "validate", "--no-net",
+           files + "/usr/share/metainfo/io.github.companymain.CompanyMain.metainfo.xml")
+        # The window module is loaded, not linked: its toolkit must still be a dependency.
+        depends = sh("dpkg-deb", "-f", os.path.join(out, deb), "Depends").stdout.decode()
+        for name in ("libqt6widgets6", "libqt6gui6", "xdg-utils"):
+            check(re.search(r"\b%s\b" % name, depends), "Depends lacks %s: %s" % (name, depends))
+
+    # --- installing -------------------------------------------------------------------
+
+    @staticmethod
+    def apt(*args, cwd=None):
+        env = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
+        sh("apt-get", *args, cwd=cwd, env=env, timeout=900)
+
+    def install(self, version: str):
+        out, deb = self.debs[version]
+        self.apt("install", "-y", "./" + deb, cwd=out)
+        check(installed_version() == "install ok installed %s-1" % version,
+              "dpkg says: %r" % installed_version())
+
+    def check_layout(self):
+        for name in ("CompanyMain", "CompanyMainWindow.so", "companymain-config"):
+            check(os.path.isfile(os.path.join(PROGRAMS, name)), "no %s in %s" % (name, PROGRAMS))
+        check(os.readlink(PROGRAMS + "/Config") == CONFIG, "Config does not lead to " + CONFIG)
+        for command, program in (("companymain", "CompanyMain"),
+                                 ("companymain-config", "companymain-config")):
+            check(os.path.realpath("/usr/bin/" + command) == os.path.join(PROGRAMS, program),
+                  "/usr/bin/%s does not lead to %s" % (command, program))
+        # The tool reads the launcher's version from the installed (stripped) file.
+        version = self.tool("--version").stdout.decode().splitlines()
+        check(version[:2] == ["companymain-config 1.0.0", "CompanyMain 1.0.0"],
+              "--version says %r" % version)
+        conffiles = sh("dpkg-query", "-W", "-f=${Conffiles}", PACKAGE).stdout.decode()
+        check(CONFIG + "/Config.ini" in conffiles, "Config.ini is not a conffile: " + conffiles)
+        with open(CONFIG + "/Config.ini", "rb") as f:
+            check(re.fullmatch(rb"\[SysInfo\]\r?\nCompanyURL=\r?\n", f.read()),
+                  "the shipped Config.ini is not the blank address")
+        check(not os.path.exists(CONFIG + "/Company.ini"), "Company.ini is shipped")
+
+    @staticmethod
+    def tool(*args, expect=0) -> subprocess.CompletedProcess:
+        """The configuration tool as an installer types it: the command on PATH, no --dir."""
+        done = subprocess.run(["companymain-config", *args], capture_output=True, timeout=WAIT,
+                              env={"PATH": "/usr/bin:/bin", "LANG": "C.UTF-8"}, cwd="/")
+        check(done.returncode == expect, "companymain-config %s: exit code %d, expected %d: %s"
+              % (" ".join(args), done.returncode, expect, (done.stdout + done.stderr).decode()))
+        return done
+
+    def configure_identity(self):
+        self.tool("set-company", "--number", IDENTITY["CompanyNum"],
+                  "--type", IDENTITY["CompanyType"], "--name", IDENTITY["CompanyName"],
+                  "--device-id", IDENTITY["DeviceId"], "--upload-user", IDENTITY["UploadUser"],
+                  "--other", IDENTITY["OtherInfo"])
+        check(os.path.isfile(CONFIG + "/Company.ini"), "no Company.ini in " + CONFIG)
+        found = json.loads(self.tool("check", "--json", expect=1).stdout)
+        check(found["ok"] is False and found["message"] == NO_ADDRESS,
+              "check with the shipped address: %r" % found)
+
+    def configure_address(self):
+        self.tool("set-address", PAGE.decode())
+        found = json.loads(self.tool("check", "--json").stdout)
+        check(found["ok"] is True, "check: %r" % found)
+        told = bytes.fromhex(found["addressBytes"]) if "addressBytes" in found \
+            else found["address"].encode()
+        check(told == EXPECTED, "check tells %r,\n expected %r" % (told, EXPECTED))
+
+    def configuration(self) -> dict:
+        found = {}
+        for name in ("Config.ini", "Company.ini"):
+            with open(os.path.join(CONFIG, name), "rb") as f:
+                found[name] = f.read()
+        return found
+
+    # --- starting it as the desktop does ----------------------------------------------
+
+    def menu_command(self) -> list:
+        with open(DESKTOP_FILE, encoding="utf-8") as f:
+            exec_line = [l.split("=", 1)[1].strip() for l in f if l.startswith("Exec=")]
+        check(len(exec_line) == 1, "the menu entry has %d Exec lines" % len(exec_line))
+        # Field codes (%f, %U, ...) stand for files and addresses the menu has none of.
+        return [a for a in shlex.split(exec_line[0]) if not re.fullmatch(r"%[a-zA-Z]", a)]
+
+    def start_from_menu(self, name: str):
+        """Starts the menu entry's command in a home of its own, with a recording xdg-open
+        first on PATH; returns the process and the folder its browser calls land in."""
+        root = os.path.join(self.work, name)
+        calls, bin_dir, runtime = (os.path.join(root, d) for d in ("calls", "bin", "run"))
+        for folder in (calls, bin_dir):
+            os.makedirs(folder)
+        os.makedirs(runtime, 0o700)
+        with open(os.path.join(bin_dir, "xdg-open"), "w") as f:
+            f.write(FAKE_XDG_OPEN.format(dir=calls, sleep=0))
+        os.chmod(os.path.join(bin_dir, "xdg-open"), 0o755)
+        env = {"PATH": bin_dir + ":/usr/local/bin:/usr/bin:/bin", "HOME": root,
+               "DISPLAY": self.display.name, "XDG_RUNTIME_DIR": runtime, "LANG": "C.UTF-8",
+               "DBUS_SESSION_BUS_ADDRESS": os.environ.get("DBUS_SESSION_BUS_ADDRESS", ""),
+               **accessibility.ENV}
+        process = subprocess.Popen(self.menu_command(), env=env, cwd="/",
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        return process, calls
+
+    @staticmethod
+    def opened(calls: str) -> list:
+        result = []
+        for name in sorted(os.listdir(calls)):
+            if name.startswith("call."):
+                with open(os.path.join(calls, name)) as f:
+                    result.append([bytes.fromhex(l) for l in f.read().split("\n")[:-1]])
+        return result
+
+    def launch_opens_the_page(self, name: str):
+        process, calls = self.start_from_menu(name)
+        try:
+            _, err = process.communicate(timeout=WAIT)
+        finally:
+            if process.poll() is None:
+                process.kill()
+                process.wait()
+        check(process.returncode == 0, "exit code %d: %s" % (process.returncode, err.decode()))
+        deadline = time.monotonic() + WAIT
+        while not self.opened(calls) and time.monotonic() < deadline:
+            time.sleep(0.05)
+        check(self.opened(calls) == [[EXPECTED]],
+              "the browser got %r,\n expected %r" % (self.opened(calls), [[EXPECTED]]))
+
+    def launch_says_the_address_is_empty(self):
+        process, calls = self.start_from_menu("blank-address")
+        try:
+            found = accessibility.wait_message(process.pid, WAIT)
+            check(found is not None, "no message box")
+            check((found[0], found[1]) == (NO_ADDRESS, CAPTION), "the message is %r" % (found,))
+            check(accessibility.press(found[2]), "the OK button cannot be pressed")
+            check(process.wait(timeout=WAIT) == 0, "exit code %s" % process.returncode)
+            check(self.opened(calls) == [], "the browser was started")
+        finally:
+            if process.poll() is None:
+                process.kill()
+                process.wait()
+
+    # --- leaving ----------------------------------------------------------------------
+
+    def check_removed(self, kept: dict):
+        check(installed_version().startswith("deinstall ok config-files"),
+              "dpkg says: %r" % installed_version())
+        check(self.configuration() == kept, "the configuration changed on removal")
+        for path in (PROGRAMS, *INSTALLED):
+            check(not os.path.lexists(path), path + " is still there")
+
+    def check_purged(self):
+        check(installed_version() == "" or installed_version().startswith("unknown ok not-installed"),
+              "dpkg says: %r" % installed_version())
+        listed = subprocess.run(["dpkg", "-L", PACKAGE], capture_output=True)
+        check(listed.returncode != 0, "dpkg -L still lists files")
+        for path in (CONFIG, PROGRAMS, *INSTALLED):
+            check(not os.path.lexists(path), path + " is still there")
+
+    # --- the whole run ----------------------------------------------------------------
+
+    def run(self) -> int:
+        if installed_version():
+            print("note: %s was on this machine (%s); purging it first"
+                  % (PACKAGE, installed_version()))
+            self.apt("purge", "-y", PACKAGE)
+        if os.path.lexists(CONFIG):
+            # Left by a package whose purge failed: the fresh installation starts without it.
+            print("note: %s was left behind by an earlier package; removing it" % CONFIG)
+            shutil.rmtree(CONFIG)
+        accessibility.start_bus()
+        self.display = Display()
+        kept = {}
+
+        def upgrade_keeps_configuration():
+            before = self.configuration()
+            self.install("1.0.1")
+            check(self.configuration() == before, "the configuration changed on upgrade")
+
+        def remove():
+            kept.update(self.configuration())
+            self.apt("remove", "-y", PACKAGE)
+            self.check_removed(kept)
+
+        steps = [
+            ("build 1.0.0 with Debian's hardening flags", lambda: self.build("1.0.0")),
+            ("lintian, desktop-file-validate, appstreamcli; Depends has the window module's Qt",
+             self.lint),
+            ("install 1.0.0 with apt-get", lambda: self.install("1.0.0")),
+            ("layout: programs, Config link, command link, conffile with a blank address",
+             self.check_layout),
+            ("companymain-config set-company; check says the address is empty",
+             self.configure_identity),
+            ("the menu entry's command says the shipped address is empty",
+             self.launch_says_the_address_is_empty),
+            ("companymain-config set-address; check tells the exact page", self.configure_address),
+            ("the menu entry's command opens the exact page", lambda: self.launch_opens_the_page("1.0.0")),
+            ("build 1.0.1", lambda: self.build("1.0.1")),
+            ("upgrade to 1.0.1 without a prompt; configuration kept", upgrade_keeps_configuration),
+            ("after the upgrade the same page opens", lambda: self.launch_opens_the_page("1.0.1")),
+            ("remove: programs gone, configuration kept", remove),
+            ("purge: nothing of the package left", lambda: (self.apt("purge", "-y", PACKAGE),
+                                                            self.check_purged())),
+        ]
+        try:
+            for name, action in steps:
+                if not self.step(name, action):
+                    break
+        finally:
+            if installed_version():
+                subprocess.run(["apt-get", "purge", "-y", PACKAGE], capture_output=True,
+                               env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"))
+            self.display.close()
+            forget_lock(self.display.name)
+        skipped = len(steps) - self.passed - self.failed
+        print("\n%d passed, %d failed%s" % (self.passed, self.failed,
+                                            ", %d skipped" % skipped if skipped else ""))
+        return 0 if self.failed == 0 and skipped == 0 else 1
+
+
+def main() -> int:
+    if os.geteuid() != 0:
+        print("the package test installs and removes a package: run it as root")
+        return 1
+    if not accessibility.available():
+        print("message texts are read through AT-SPI: run inside dbus-run-session, with "
+              "at-spi2-core and python3-pyatspi installed")
+        return 1
+    work = tempfile.mkdtemp(prefix="companymain-package-")
+    try:
+        return Lifecycle(work).run()
+    finally:
+        shutil.rmtree(work, True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
