@@ -204,6 +204,16 @@ expect_config_kept() {
   diff -r "$case_dir/config.saved" "$install_dir/Config" >/dev/null 2>&1 ||
     problems+=("the configuration changed")
 }
+expect_tool_version() {  # version: the installed configuration tool reports it
+  wine_run wine "C:\\Program Files\\CompanyMain\\CompanyMainConfig.exe" --version >"$case_dir/version" 2>&1
+  grep -q "companymain-config $1" "$case_dir/version" || problems+=("after the upgrade: $(head -1 "$case_dir/version")")
+}
+expect_uninstalled() {  # Uninstall key: only the configuration stays
+  expect_files Config Config/Config.ini Config/Company.ini
+  expect_config_kept
+  expect_shortcuts 0
+  [ -z "$(uninstall_value "$1" DisplayName)" ] || problems+=("the Uninstall entry stayed")
+}
 
 # ---- The setup ----------------------------------------------------------------------------
 
@@ -240,16 +250,12 @@ for arch in win64 win32; do
   run_wine "C:\\$setup2" /S || problems+=("upgrade exit code $?")
   expect_config_kept
   expect_value CompanyMain DisplayVersion 1.0.1
-  wine_run wine "C:\\Program Files\\CompanyMain\\CompanyMainConfig.exe" --version >"$case_dir/version" 2>&1
-  grep -q 'companymain-config 1.0.1' "$case_dir/version" || problems+=("after the upgrade: $(head -1 "$case_dir/version")")
+  expect_tool_version 1.0.1
   start_from_shortcut
 
   # The uninstallation: only the configuration stays.
   run_wine "C:\\Program Files\\CompanyMain\\Uninstall.exe" /S || problems+=("uninstaller exit code $?")
-  expect_files Config Config/Config.ini Config/Company.ini
-  expect_config_kept
-  expect_shortcuts 0
-  [ -z "$(uninstall_value CompanyMain DisplayName)" ] || problems+=("the Uninstall entry stayed")
+  expect_uninstalled CompanyMain
   end_case
 done
 
@@ -285,16 +291,12 @@ for arch in win64 win32; do
   run_wine msiexec /i "C:\\$msi2" /qn || problems+=("upgrade exit code $?")
   expect_value $k DisplayVersion 1.0.1
   expect_config_kept
-  wine_run wine "C:\\Program Files\\CompanyMain\\CompanyMainConfig.exe" --version >"$case_dir/version" 2>&1
-  grep -q 'companymain-config 1.0.1' "$case_dir/version" || problems+=("after the upgrade: $(head -1 "$case_dir/version")")
+  expect_tool_version 1.0.1
   expect_shortcuts 2
   start_from_shortcut
 
   run_wine msiexec /x "C:\\$msi2" /qn || problems+=("msiexec /x exit code $?")
-  expect_files Config Config/Config.ini Config/Company.ini
-  expect_config_kept
-  expect_shortcuts 0
-  [ -z "$(uninstall_value $k DisplayName)" ] || problems+=("the Uninstall entry stayed")
+  expect_uninstalled $k
   end_case
 done
 
