@@ -85,9 +85,10 @@ bool TWinApplication::TImpl::Create() {
   windowClass.lpfnWndProc = &TImpl::WindowProc;
   windowClass.hInstance = instance_;
   windowClass.hIcon = LoadIconW(instance_, MAKEINTRESOURCEW(IDI_COMPANYMAIN));
+  // Shared: the system frees it with the module, as it does the large one.
   windowClass.hIconSm = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_COMPANYMAIN),
                                                       IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                                                      GetSystemMetrics(SM_CYSMICON), 0));
+                                                      GetSystemMetrics(SM_CYSMICON), LR_SHARED));
   windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   windowClass.lpszClassName = className.c_str();
   class_ = RegisterClassExW(&windowClass);

@@ -48,16 +48,6 @@ std::string Utf8(std::string_view ansi, const TCodePage& codePage) {
   return Utf16ToUtf8(codePage.ToUtf16(ansi));
 }
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    const char c = text[i];
-    const char lower = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-    if (lower != prefix[i]) return false;
-  }
-  return true;
-}
-
 std::string JsonString(std::string_view utf8) {
   static constexpr char kHex[] = "0123456789abcdef";
   std::string out = "\"";
@@ -182,7 +172,8 @@ class TTool {
   }
   // The installation folder, ending with the separator; "" when it cannot be told.
   std::string Folder() {
-    return line_.folder.empty() ? system_.ToolFolder() : system_.FullFolder(line_.folder);
+    // By default the folder of the tool itself, which is the launcher's.
+    return line_.folder.empty() ? TSysOper::GetAppPath() : system_.FullFolder(line_.folder);
   }
   std::string ConfigFolder(const std::string& folder) { return folder + "Config"; }
   int Write(const std::string& name, std::string_view bytes);
@@ -207,7 +198,7 @@ int TTool::Write(const std::string& name, std::string_view bytes) {
     system_.Err("错误: 无法创建文件夹 " + config + "\n");
     return kToolWriteFailed;
   }
-  const std::string path = config + system_.PathSeparator() + name;
+  const std::string path = config + TSysOper::PathSeparator() + name;
   std::string error;
   if (!system_.ReplaceFile(path, bytes, error)) {
     system_.Err("错误: 无法写入 " + path + ": " + error + " (原文件未改动)\n");
@@ -278,12 +269,7 @@ int TTool::SetCompany() {
     text += Utf8ToUtf16(line);
   }
   // UTF-16 LE with its mark reads the same in every code page.
-  std::string bytes;
-  for (const char16_t unit : text) {
-    bytes += static_cast<char>(unit & 0xFF);
-    bytes += static_cast<char>(unit >> 8);
-  }
-  return Write("Company.ini", bytes);
+  return Write("Company.ini", Utf16ToBytes(text, false));
 }
 
 int TTool::Version() {
@@ -358,9 +344,16 @@ class TRecordingConfigFolder final : public TConfigFolder {
 
 std::string EncodingOf(const std::optional<std::string>& start) {
   if (!start) return "";
-  if (start->starts_with("\xEF\xBB\xBF")) return "UTF-8 BOM";
-  if (start->starts_with("\xFF\xFE")) return "UTF-16 LE";
-  if (start->starts_with("\xFE\xFF")) return "UTF-16 BE";
+  switch (IniEncodingOf(*start)) {
+    case TIniEncoding::Utf8:
+      return "UTF-8 BOM";
+    case TIniEncoding::Utf16Le:
+      return "UTF-16 LE";
+    case TIniEncoding::Utf16Be:
+      return "UTF-16 BE";
+    case TIniEncoding::Ansi:
+      break;
+  }
   return "ANSI";
 }
 

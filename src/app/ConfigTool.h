@@ -14,11 +14,8 @@ class TConfigToolSystem {
 
   // The ANSI code page the launcher reads its files in, on this machine and for this user.
   [[nodiscard]] virtual const TCodePage& AnsiCodePage() const = 0;
-  // The folder of the tool itself, ending with the path separator; "" when it cannot be told.
-  virtual std::string ToolFolder() = 0;
   // A folder given on the command line as a full path ending with the path separator.
   virtual std::string FullFolder(const std::string& folder) = 0;
-  [[nodiscard]] virtual char PathSeparator() const = 0;
   // Makes the folder when it is missing; false when there is no folder there afterwards.
   virtual bool MakeFolder(const std::string& path) = 0;
   // Puts the bytes at the path in one step: whoever reads it sees the old file or the whole

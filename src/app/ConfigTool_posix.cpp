@@ -8,8 +8,8 @@
 #include <cstring>
 #include <string>
 
+#include "app/Version.h"
 #include "common/File_posix.h"
-#include "common/PublicFunction.h"
 #include "common/Utf.h"
 
 namespace {
@@ -31,10 +31,6 @@ TPosixConfigToolSystem::TPosixConfigToolSystem()
 
 TPosixConfigToolSystem::TPosixConfigToolSystem(TPosixCodePage codePage)
     : codePage_(std::move(codePage)) {}
-
-std::string TPosixConfigToolSystem::ToolFolder() {
-  return TSysOper::GetAppPath();
-}
 
 std::string TPosixConfigToolSystem::FullFolder(const std::string& folder) {
   // Paths are the bytes the system knows them by, in the locale's encoding.
@@ -96,7 +92,7 @@ std::string TPosixConfigToolSystem::LauncherVersion(const std::string& folder) {
   // The launcher carries its version as text after a marker (see main_posix.cpp).
   const UniqueFd fd = OpenRegularFile(folder + "CompanyMain");
   if (!fd.Valid()) return {};
-  constexpr std::string_view kMarker = "CompanyMain version ";
+  constexpr std::string_view kMarker = COMPANYMAIN_VERSION_MARK;
   std::string content;
   char buffer[65536];
   for (ssize_t n; (n = read(fd.Get(), buffer, sizeof buffer)) > 0;) {

@@ -15,9 +15,7 @@ class TPosixConfigToolSystem : public TConfigToolSystem {
   explicit TPosixConfigToolSystem(TPosixCodePage codePage);
 
   [[nodiscard]] const TCodePage& AnsiCodePage() const override { return codePage_; }
-  std::string ToolFolder() override;
   std::string FullFolder(const std::string& folder) override;
-  [[nodiscard]] char PathSeparator() const override { return '/'; }
   bool MakeFolder(const std::string& path) override;
   bool ReplaceFile(const std::string& path, std::string_view bytes, std::string& error) override;
   std::optional<std::string> FileStart(const std::string& path) override;

@@ -7,7 +7,6 @@
 #include "app/ConfigTool.h"
 #include "common/CodePage_win.h"
 #include "common/Handles_win.h"
-#include "common/PublicFunction.h"
 
 namespace {
 
@@ -46,7 +45,6 @@ void Write(DWORD which, const std::wstring& text) {
 class TWinConfigToolSystem final : public TConfigToolSystem {
  public:
   [[nodiscard]] const TCodePage& AnsiCodePage() const override { return codePage_; }
-  std::string ToolFolder() override { return TSysOper::GetAppPath(); }
   std::string FullFolder(const std::string& folder) override {
     const std::wstring given = WideFromUtf8(folder);
     const DWORD size = GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
@@ -58,7 +56,6 @@ class TWinConfigToolSystem final : public TConfigToolSystem {
     if (full.back() != L'\\') full += L'\\';
     return Utf8FromWide(full);
   }
-  [[nodiscard]] char PathSeparator() const override { return '\\'; }
 
   bool MakeFolder(const std::string& path) override {
     const std::wstring wide = ExtendedLengthPath(WideFromUtf8(path));

@@ -11,10 +11,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
+#include "app/XDisplay_posix.h"
 #include "common/File_posix.h"
+#include "common/Text.h"
 
 namespace {
 
@@ -34,14 +38,6 @@ std::string Quoted(std::string_view text) {
   return result + "\"";
 }
 
-std::string Lower(std::string_view text) {
-  std::string result(text);
-  for (char& c : result) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return result;
-}
-
 // The platforms Qt 6 tries, in its order.
 std::vector<std::string> PlatformOrder() {
   std::vector<std::string> names;
@@ -50,7 +46,7 @@ std::vector<std::string> PlatformOrder() {
     while (!chosen.empty()) {
       const std::size_t end = chosen.find(';');
       const std::string_view entry = chosen.substr(0, end);
-      const std::string name = Lower(entry.substr(0, entry.find(':')));  // "xcb:arguments"
+      const std::string name = LowerAscii(entry.substr(0, entry.find(':')));  // "xcb:arguments"
       if (!name.empty()) names.push_back(name);
       if (end == chosen.npos) break;
       chosen.remove_prefix(end + 1);
@@ -61,54 +57,6 @@ std::vector<std::string> PlatformOrder() {
     names.emplace_back("wayland");
   names.emplace_back("xcb");
   return names;
-}
-
-// DISPLAY as X libraries read it: [protocol/]host:number[.screen], or the path of a socket.
-struct TXDisplay {
-  std::string socketPath;  // a local socket given by its path
-  std::string host;        // "" or "unix": this machine's own socket
-  std::string protocol;    // "unix", "tcp", "inet", "inet6" or ""
-  int number = -1;
-  int screen = 0;
-};
-
-bool ParseNumber(std::string_view text, int& value) {
-  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != text.npos)
-    return false;
-  value = 0;
-  for (const char c : text) value = value * 10 + (c - '0');
-  return true;
-}
-
-bool ParseXDisplay(std::string_view text, TXDisplay& display) {
-  if (text.front() == '/' || text.substr(0, 6) == "unix:/") {
-    std::string_view path = text.front() == '/' ? text : text.substr(5);
-    // launchd's "/…/org.xquartz:0", with a screen after a dot.
-    const std::size_t colon = path.rfind(':');
-    if (colon != path.npos && colon > 0) {
-      std::string_view tail = path.substr(colon + 1);
-      const std::size_t dot = tail.find('.');
-      if (dot != tail.npos && !ParseNumber(tail.substr(dot + 1), display.screen)) return false;
-      if (ParseNumber(tail.substr(0, dot), display.number)) path = path.substr(0, colon);
-    }
-    display.socketPath = std::string(path);
-    return true;
-  }
-  if (const std::size_t slash = text.rfind('/'); slash != text.npos) {
-    display.protocol = Lower(text.substr(0, slash));
-    text.remove_prefix(slash + 1);
-  }
-  const std::size_t colon = text.rfind(':');
-  if (colon == text.npos) return false;
-  std::string_view host = text.substr(0, colon);
-  if (!host.empty() && host.back() == ':') host.remove_suffix(1);  // DECnet's "::"
-  if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
-    host = host.substr(1, host.size() - 2);
-  display.host = std::string(host);
-  std::string_view number = text.substr(colon + 1);
-  const std::size_t dot = number.find('.');
-  if (dot != number.npos && !ParseNumber(number.substr(dot + 1), display.screen)) return false;
-  return ParseNumber(number.substr(0, dot), display.number);
 }
 
 UniqueFd ConnectUnix(const std::string& path, bool abstract) {
@@ -163,18 +111,20 @@ std::string X11Problem() {
   const std::string_view text = Environment("DISPLAY");
   if (text.empty()) return "DISPLAY is empty";
   std::string cannot = "cannot connect to X display " + Quoted(text);
-  TXDisplay display;
-  if (!ParseXDisplay(text, display)) return cannot;
+  const std::optional<TXDisplayName> display = ParseXDisplay(text);
+  if (!display) return cannot;
 
   UniqueFd fd;
-  if (!display.socketPath.empty()) {
-    fd = ConnectUnix(display.socketPath, false);
-  } else if (display.protocol == "unix" || display.host.empty() || display.host == "unix") {
-    const std::string path = "/tmp/.X11-unix/X" + std::to_string(display.number);
+  const std::string protocol = LowerAscii(display->protocol);
+  const int number = display->number.empty() ? 0 : std::stoi(std::string(display->number));
+  if (!display->socketPath.empty()) {
+    fd = ConnectUnix(std::string(display->socketPath), false);
+  } else if (protocol == "unix" || display->host.empty() || display->host == "unix") {
+    const std::string path = "/tmp/.X11-unix/X" + std::to_string(number);
     fd = ConnectUnix(path, true);
     if (!fd.Valid()) fd = ConnectUnix(path, false);
   } else {
-    fd = ConnectTcp(display.host, display.number);
+    fd = ConnectTcp(std::string(display->host), number);
   }
   if (!fd.Valid()) return cannot;
 
@@ -189,7 +139,7 @@ std::string X11Problem() {
   if (reply[0] != 1) return {};  // refused for want of authorization: a server is there
   if (!Transfer(fd.Get(), reply + 8, sizeof reply - 8, false, kPatience)) return cannot;
   const int screens = static_cast<unsigned char>(reply[28]);
-  if (display.screen >= screens) return cannot;
+  if (std::stoi(std::string(display->screen)) >= screens) return cannot;
   return {};
 }
 
@@ -220,9 +170,9 @@ bool QtHasWaylandPlugin() {
 // WAYLAND_DISPLAY ("wayland-0" when unset) inside XDG_RUNTIME_DIR unless it is absolute.
 std::string WaylandProblem() {
   if (!QtHasWaylandPlugin()) return "Qt has no Wayland platform plugin here";
-  if (IsSet("WAYLAND_SOCKET")) {
+  if (const char* handedOver = std::getenv("WAYLAND_SOCKET"); handedOver != nullptr) {
     struct stat st {};
-    const int fd = std::atoi(std::getenv("WAYLAND_SOCKET"));
+    const int fd = std::atoi(handedOver);
     if (fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode)) return {};
   }
   const std::string name(IsSet("WAYLAND_DISPLAY") ? Environment("WAYLAND_DISPLAY") : "wayland-0");
@@ -233,14 +183,7 @@ std::string WaylandProblem() {
       return "no XDG_RUNTIME_DIR for Wayland display " + Quoted(name);
     path = std::string(runtime) + "/" + name;
   }
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  const UniqueFd socketFd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (path.size() >= sizeof address.sun_path || !socketFd.Valid())
-    return "cannot connect to Wayland display " + Quoted(path);
-  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  if (connect(socketFd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-    return "cannot connect to Wayland display " + Quoted(path);
+  if (!ConnectUnix(path, false).Valid()) return "cannot connect to Wayland display " + Quoted(path);
   return {};
 }
 

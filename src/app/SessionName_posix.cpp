@@ -1,29 +1,20 @@
 #include "app/SessionName_posix.h"
 
 #include <cstdint>
+#include <optional>
+
+#include "app/XDisplay_posix.h"
+#include "common/Text.h"
 
 namespace {
 
 constexpr std::size_t kMaxLength = 64;  // the socket path beside the lock must stay short
-constexpr std::string_view kDigits = "0123456789";
 constexpr std::string_view kLocalSocketPrefix = "/tmp/.X11-unix/X";
-
-bool IsNumber(std::string_view text) {
-  return !text.empty() && text.size() <= 9 && text.find_first_not_of(kDigits) == text.npos;
-}
 
 // ":00" and ":0" are one display.
 std::string_view WithoutLeadingZeros(std::string_view digits) {
   const std::size_t first = digits.find_first_not_of('0');
   return first == digits.npos ? "0" : digits.substr(first);
-}
-
-std::string Lower(std::string_view text) {
-  std::string result(text);
-  for (char& c : result) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return result;
 }
 
 // Anything outside [A-Za-z0-9.-] becomes "_hh", so that different texts stay different.
@@ -64,7 +55,9 @@ bool IsLoopbackV4(std::string_view host) {
   int parts = 0;
   while (!host.empty()) {
     const std::size_t dot = host.find('.');
-    if (!IsNumber(host.substr(0, dot)) || host.substr(0, dot).size() > 3) return false;
+    const std::string_view part = host.substr(0, dot);
+    if (part.empty() || part.size() > 3 || part.find_first_not_of("0123456789") != part.npos)
+      return false;
     ++parts;
     if (dot == host.npos) break;
     host.remove_prefix(dot + 1);
@@ -79,7 +72,7 @@ bool IsThisHost(std::string_view host, std::string_view hostName) {
     return true;
   }
   if (host.substr(0, 7) == "::ffff:" && IsLoopbackV4(host.substr(7))) return true;
-  const std::string name = Lower(hostName);
+  const std::string name = LowerAscii(hostName);
   if (name.empty()) return false;
   // "pc1" names the machine whose full name is "pc1.example.com" too.
   return host == name || host == std::string_view(name).substr(0, name.find('.'));
@@ -89,48 +82,21 @@ std::string LocalDisplay(std::string_view number) {
   return "x11-" + std::string(WithoutLeadingZeros(number));
 }
 
-// A display given as the path of its socket, as libxcb accepts it: "/tmp/.X11-unix/X0",
-// "unix:/…", with launchd's ":N" at the end of the name and a screen number after a dot.
-std::string SocketDisplay(std::string_view path) {
-  const std::size_t dot = path.rfind('.');
-  if (dot != path.npos && dot > 0 && IsNumber(path.substr(dot + 1))) path = path.substr(0, dot);
-  const std::size_t colon = path.rfind(':');
-  if (colon != path.npos && colon > 0 && IsNumber(path.substr(colon + 1)))
-    path = path.substr(0, colon);
-  if (path.substr(0, kLocalSocketPrefix.size()) == kLocalSocketPrefix &&
-      IsNumber(path.substr(kLocalSocketPrefix.size()))) {
-    return LocalDisplay(path.substr(kLocalSocketPrefix.size()));
-  }
-  return "xsocket-" + Escape(path);
-}
-
-// [protocol/]host:display[.screen], as libxcb reads it.
+// [protocol/]host:display[.screen], or the path of its socket, as libxcb reads it.
 std::string XDisplay(std::string_view text, std::string_view hostName) {
-  if (text.substr(0, 6) == "unix:/") return SocketDisplay(text.substr(5));
-  if (text.front() == '/') return SocketDisplay(text);
-
-  const std::string_view whole = text;
-  std::string_view protocol;
-  if (const std::size_t slash = text.rfind('/'); slash != text.npos) {
-    protocol = text.substr(0, slash);
-    text.remove_prefix(slash + 1);
+  const std::optional<TXDisplayName> display = ParseXDisplay(text);
+  if (!display) return "xinvalid-" + Escape(text);
+  if (const std::string_view path = display->socketPath; !path.empty()) {
+    if (path.starts_with(kLocalSocketPrefix) &&
+        IsDisplayNumber(path.substr(kLocalSocketPrefix.size()))) {
+      return LocalDisplay(path.substr(kLocalSocketPrefix.size()));
+    }
+    return "xsocket-" + Escape(path);
   }
-  const std::size_t colon = text.rfind(':');
-  if (colon == text.npos) return "xinvalid-" + Escape(whole);
-  std::string_view host = text.substr(0, colon);
-  std::string_view number = text.substr(colon + 1);
-  std::string_view screen = "0";
-  if (const std::size_t dot = number.find('.'); dot != number.npos) {
-    screen = number.substr(dot + 1);
-    number = number.substr(0, dot);
-  }
-  if (!IsNumber(number) || !IsNumber(screen)) return "xinvalid-" + Escape(whole);
-
-  if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
-    host = host.substr(1, host.size() - 2);
-  const std::string lowerHost = Lower(host);
-  if (protocol == "unix" || IsThisHost(lowerHost, hostName)) return LocalDisplay(number);
-  return "x11-" + Escape(lowerHost) + "-" + std::string(WithoutLeadingZeros(number));
+  const std::string host = LowerAscii(display->host);
+  if (display->protocol == "unix" || IsThisHost(host, hostName))
+    return LocalDisplay(display->number);
+  return "x11-" + Escape(host) + "-" + std::string(WithoutLeadingZeros(display->number));
 }
 
 std::string WaylandDisplay(std::string_view name, std::string_view runtimeDirectory) {

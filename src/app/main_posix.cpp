@@ -17,7 +17,7 @@
 
 // The version, findable in the file itself (companymain-config --version reads it there).
 [[gnu::used, gnu::retain]] static const char kVersionMark[] =
-    "CompanyMain version " COMPANYMAIN_VERSION;
+    COMPANYMAIN_VERSION_MARK COMPANYMAIN_VERSION;
 
 int main(int argc, char** argv) {
   // Before anything else: started from ssh or cron there is nothing to show a window on.

@@ -5,8 +5,8 @@
 #include <locale.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstdint>
+#include <cstdlib>
 
 #include "common/Utf.h"
 
@@ -212,12 +212,7 @@ std::string TPosixCodePage::FromUtf16(std::u16string_view units) const {
     }
     return out;
   }
-  std::string utf16le;
-  utf16le.reserve(units.size() * 2);
-  for (char16_t u : units) {
-    utf16le += static_cast<char>(u & 0xFF);
-    utf16le += static_cast<char>(u >> 8);
-  }
+  const std::string utf16le = Utf16ToBytes(units, false);
   std::string out;
   Iconv cd(iconvName_.c_str(), "UTF-16LE");
   if (!cd.Ok()) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/Text.h"
 #include "common/Utf.h"
 
 namespace {
@@ -11,18 +12,13 @@ bool IsIniBlank(char c) {
   return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1a';
 }
 
-char LowerAscii(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                    [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
-}
-
-constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
-constexpr std::string_view kUtf16LeMark = "\xFF\xFE";
-constexpr std::string_view kUtf16BeMark = "\xFE\xFF";
+struct TMark {
+  std::string_view bytes;
+  TIniEncoding encoding;
+};
+constexpr TMark kMarks[] = {{"\xEF\xBB\xBF", TIniEncoding::Utf8},
+                            {"\xFF\xFE", TIniEncoding::Utf16Le},
+                            {"\xFE\xFF", TIniEncoding::Utf16Be}};
 
 }  // namespace
 
@@ -247,27 +243,29 @@ void TIniScanner::EndValue() {
 
 // ---- TIniTextDecoder -----------------------------------------------------------------------
 
+TIniEncoding IniEncodingOf(std::string_view start) {
+  for (const TMark& mark : kMarks)
+    if (start.starts_with(mark.bytes)) return mark.encoding;
+  return TIniEncoding::Ansi;
+}
+
 void TIniTextDecoder::Feed(std::string_view bytes, std::string& out) {
-  if (form_ == Form::Unknown) {
+  if (!encoding_) {
     pending_.append(bytes);
     const std::string_view start = pending_;
-    const auto couldBe = [&](std::string_view mark) {
-      return mark.substr(0, std::min(mark.size(), start.size())) ==
-             start.substr(0, std::min(mark.size(), start.size()));
-    };
-    if (start.starts_with(kUtf8Mark)) {
-      form_ = Form::Utf8;
-      pending_.erase(0, kUtf8Mark.size());
-    } else if (start.starts_with(kUtf16LeMark)) {
-      form_ = Form::Utf16Le;
-      pending_.erase(0, kUtf16LeMark.size());
-    } else if (start.starts_with(kUtf16BeMark)) {
-      form_ = Form::Utf16Be;
-      pending_.erase(0, kUtf16BeMark.size());
-    } else if (couldBe(kUtf8Mark) || couldBe(kUtf16LeMark) || couldBe(kUtf16BeMark)) {
-      return;  // too few bytes yet to tell
+    const TMark* found = nullptr;
+    bool couldBeMark = false;  // too few bytes yet to tell
+    for (const TMark& mark : kMarks) {
+      if (start.starts_with(mark.bytes)) found = &mark;
+      if (mark.bytes.starts_with(start)) couldBeMark = true;
+    }
+    if (found != nullptr) {
+      encoding_ = found->encoding;
+      pending_.erase(0, found->bytes.size());
+    } else if (couldBeMark) {
+      return;
     } else {
-      form_ = Form::Ansi;
+      encoding_ = TIniEncoding::Ansi;
     }
     std::string held;
     held.swap(pending_);
@@ -278,30 +276,28 @@ void TIniTextDecoder::Feed(std::string_view bytes, std::string& out) {
 }
 
 void TIniTextDecoder::Finish(std::string& out) {
-  if (form_ == Form::Unknown) form_ = Form::Ansi;  // the start of a mark, and nothing more
+  if (!encoding_) encoding_ = TIniEncoding::Ansi;  // the start of a mark, and nothing more
   std::string held;
   held.swap(pending_);
   Convert(held, true, out);
 }
 
 std::optional<std::uint64_t> TIniTextDecoder::NulsOfZeroBytes(std::uint64_t zeroBytes) const {
-  if (!pending_.empty()) return std::nullopt;
-  switch (form_) {
-    case Form::Ansi:
-    case Form::Utf8:
+  if (!pending_.empty() || !encoding_) return std::nullopt;
+  switch (*encoding_) {
+    case TIniEncoding::Ansi:
+    case TIniEncoding::Utf8:
       return zeroBytes;
-    case Form::Utf16Le:
-    case Form::Utf16Be:
+    case TIniEncoding::Utf16Le:
+    case TIniEncoding::Utf16Be:
       if (zeroBytes % 2 == 0) return zeroBytes / 2;
-      return std::nullopt;
-    case Form::Unknown:
       return std::nullopt;
   }
   return std::nullopt;
 }
 
 void TIniTextDecoder::Convert(std::string_view bytes, bool last, std::string& out) {
-  if (form_ == Form::Ansi) {
+  if (encoding_ == TIniEncoding::Ansi) {
     out.append(bytes);
     return;
   }
@@ -309,13 +305,13 @@ void TIniTextDecoder::Convert(std::string_view bytes, bool last, std::string& ou
   pending_.clear();
   text.append(bytes);
   std::u16string units;
-  if (form_ == Form::Utf8) {
+  if (encoding_ == TIniEncoding::Utf8) {
     const std::size_t tail = last ? 0 : Utf8IncompleteTail(text);
     pending_.assign(text, text.size() - tail, tail);
     text.resize(text.size() - tail);
     units = Utf8ToUtf16(text);
   } else {
-    const bool bigEndian = form_ == Form::Utf16Be;
+    const bool bigEndian = encoding_ == TIniEncoding::Utf16Be;
     std::size_t whole = text.size() - text.size() % 2;
     units = Utf16FromBytes(std::string_view(text).substr(0, whole), bigEndian);
     // A high surrogate waits for the low one that may come with the next bytes.

@@ -88,6 +88,11 @@ class TIniScanner {
   char valueLast_ = '\0';           // that last non-blank byte
 };
 
+// The encodings an INI file may declare with a byte order mark at its start.
+enum class TIniEncoding { Ansi, Utf8, Utf16Le, Utf16Be };
+// What a file's first bytes declare; Ansi when they hold no mark.
+TIniEncoding IniEncodingOf(std::string_view start);
+
 // Turns the bytes of an INI file into text in the ANSI code page, as the profile reader sees
 // them: a file that starts with a byte order mark (UTF-8, UTF-16 LE, UTF-16 BE) is converted
 // through UTF-16; any other file already is ANSI text. Bytes come in pieces of any size.
@@ -104,11 +109,10 @@ class TIniTextDecoder {
   [[nodiscard]] std::optional<std::uint64_t> NulsOfZeroBytes(std::uint64_t zeroBytes) const;
 
  private:
-  enum class Form { Unknown, Ansi, Utf8, Utf16Le, Utf16Be };
   void Convert(std::string_view bytes, bool last, std::string& out);
 
   const TCodePage& codePage_;
-  Form form_ = Form::Unknown;
+  std::optional<TIniEncoding> encoding_;  // unknown until the start has been seen
   std::string pending_;  // bytes held back: a mark not yet whole, or an unfinished character
 };
 

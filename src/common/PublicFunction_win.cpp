@@ -12,11 +12,6 @@ namespace {
 // The profile reader's buffer: at most kIniValueMax characters and the closing NUL.
 constexpr DWORD kIniBufferSize = kIniValueMax + 1;
 
-bool HasByteOrderMark(std::string_view start) {
-  return start.starts_with("\xEF\xBB\xBF") || start.starts_with("\xFF\xFE") ||
-         start.starts_with("\xFE\xFF");
-}
-
 // One key through the platform's private-profile reader.
 std::string ProfileString(const std::wstring& widePath, const std::string& section,
                           const std::string& key) {
@@ -114,7 +109,8 @@ std::optional<TIniValues> TFileOper::ReadIniValues(const std::string& fileName,
   // An ANSI file at a path the profile reader can open is read by it, as it always was.
   // Files marked with a byte order mark (which it would take for ANSI text when the mark is
   // UTF-8's) and paths beyond MAX_PATH (which it cannot open) keep the values read above.
-  if (found.sectionFound && !HasByteOrderMark(start) && widePath.size() < MAX_PATH) {
+  if (found.sectionFound && IniEncodingOf(start) == TIniEncoding::Ansi &&
+      widePath.size() < MAX_PATH) {
     const std::string sectionA(section);
     for (std::size_t i = 0; i < keys.size(); ++i)
       found.values[i] = ProfileString(widePath, sectionA, keys[i]);

@@ -9,3 +9,8 @@ std::string_view TrimView(std::string_view text);
 inline std::string Trim(std::string_view text) {
   return std::string(TrimView(text));
 }
+
+// ASCII letters only: names, schemes and hosts; the bytes of other characters stay as they are.
+std::string LowerAscii(std::string_view text);
+bool EqualsNoCase(std::string_view a, std::string_view b);
+bool StartsWithNoCase(std::string_view text, std::string_view prefix);

@@ -127,3 +127,15 @@ std::u16string Utf16FromBytes(std::string_view bytes, bool bigEndian) {
   }
   return units;
 }
+
+std::string Utf16ToBytes(std::u16string_view units, bool bigEndian) {
+  std::string bytes;
+  bytes.reserve(units.size() * 2);
+  for (const char16_t unit : units) {
+    const auto low = static_cast<char>(unit & 0xFF);
+    const auto high = static_cast<char>(unit >> 8);
+    bytes += bigEndian ? high : low;
+    bytes += bigEndian ? low : high;
+  }
+  return bytes;
+}

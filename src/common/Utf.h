@@ -19,3 +19,5 @@ std::size_t Utf8IncompleteTail(std::string_view utf8);
 
 // UTF-16 code units of little- or big-endian bytes; a stray last byte is no unit.
 std::u16string Utf16FromBytes(std::string_view bytes, bool bigEndian);
+// And back: the units as little- or big-endian bytes.
+std::string Utf16ToBytes(std::u16string_view units, bool bigEndian);
