@@ -194,13 +194,30 @@ def resolves(host: str) -> bool:
     return True
 
 
+def listening_tcp_ports() -> set:
+    ports = set()
+    for table in ("/proc/net/tcp", "/proc/net/tcp6"):
+        try:
+            with open(table) as f:
+                next(f)
+                for line in f:
+                    fields = line.split()
+                    if fields[3] == "0A":  # LISTEN
+                        ports.add(int(fields[1].rsplit(":", 1)[1], 16))
+        except OSError:
+            pass
+    return ports
+
+
 def free_display_number() -> int:
-    """A display number no X server listens on, far above those Xvfb -displayfd hands out."""
+    """A display number nothing listens on, by socket or by TCP ("localhost:N" is port
+    6000 + N), far above those Xvfb -displayfd hands out."""
     with open("/proc/net/unix") as f:
         taken = f.read()
+    ports = listening_tcp_ports()
     for number in range(5731, 5831):
         path = "/tmp/.X11-unix/X%d" % number
-        if path not in taken and not os.path.exists(path):
+        if path not in taken and not os.path.exists(path) and 6000 + number not in ports:
             return number
     raise RuntimeError("no free display number")
 
