@@ -37,6 +37,18 @@ HWND EnabledPopupOf(HWND owner) {
   return search.found;
 }
 
+// Set on the thread while a box is up: a window of ours that is being activated (the box,
+// by its taskbar button, Alt+Tab or another program) is raised as well. Activation alone
+// leaves the stacking to the window system, which may keep another program's window over
+// the box.
+LRESULT CALLBACK RaiseOnActivate(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HCBT_ACTIVATE) {
+    SetWindowPos(reinterpret_cast<HWND>(wParam), HWND_TOP, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 }  // namespace
 
 class TWinApplication::TImpl {
@@ -118,7 +130,11 @@ void TWinApplication::TImpl::ShowMessage(HWND owner, std::string_view utf8Text) 
     boxOwner_ = owner;
     ShowWindow(window_.Get(), SW_SHOWNA);
   }
-  MessageBoxW(owner, text.c_str(), caption.c_str(), MB_OK | MB_ICONEXCLAMATION);
+  {
+    const TUniqueHook raise(
+        SetWindowsHookExW(WH_CBT, RaiseOnActivate, nullptr, GetCurrentThreadId()));
+    MessageBoxW(owner, text.c_str(), caption.c_str(), MB_OK | MB_ICONEXCLAMATION);
+  }
   if (standIn) {
     boxOwner_ = nullptr;
     ShowWindow(window_.Get(), SW_HIDE);

@@ -37,6 +37,7 @@ using TUniqueWindow = TUnique<HWND, DestroyWindow>;
 using TUniqueFont = TUnique<HFONT, DeleteObject>;
 using TUniqueBitmap = TUnique<HBITMAP, DeleteObject>;
 using TUniqueDc = TUnique<HDC, DeleteDC>;
+using TUniqueHook = TUnique<HHOOK, UnhookWindowsHookEx>;
 
 // Selects an object into a device context for one scope.
 class TSelectObject {
