@@ -567,9 +567,12 @@ int wmain(int argc, wchar_t** wargv) {
           order += Utf8(ClassOf(w)) + b;
         }
         std::printf("order: %s\n", order.c_str());
+        char frontHandle[32];
+        std::snprintf(frontHandle, sizeof frontHandle, " %p", static_cast<void*>(front));
         Fail(step, "the box did not come back to the front (foreground: " +
-                       (front != nullptr ? Utf8(ClassOf(front)) : "none") + ", at its centre: " +
-                       (seen != nullptr ? Utf8(ClassOf(seen)) : "none") + ")");
+                       (front != nullptr ? Utf8(ClassOf(front)) + frontHandle : "none") +
+                       ", at its centre: " + (seen != nullptr ? Utf8(ClassOf(seen)) : "none") +
+                       ")");
       }
       std::printf("ok the box of %s is in front\n", argv[i + 1]);
       i += 2;
