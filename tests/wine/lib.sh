@@ -206,7 +206,9 @@ drive() {
   local status=$?
   local out
   out=$(tr -d '\r' <"$case_dir/driver.out")
-  if ! printf '%s\n' "$out" | grep -q '^ok' || printf '%s\n' "$out" | grep -q '^FAIL'; then
+  if ! printf '%s\n' "$out" | grep -q '^ok'; then
+    problems+=("the driver did no step (status $status): $(printf '%s' "$out" | head -c 300 | tr '\n' ' ')")
+  elif printf '%s\n' "$out" | grep -q '^FAIL'; then
     problems+=("$(printf '%s\n' "$out" | grep -E '^FAIL|err' | head -3 | tr '\n' ' ')")
   elif [ $status -ne 0 ]; then
     problems+=("driver ended with status $status")
