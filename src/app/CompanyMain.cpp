@@ -57,7 +57,8 @@ bool TFrm_CompanyMain::ReadCompanyURL() {
 
 void TFrm_CompanyMain::OpenCompanyPage() {
   try {
-    const std::string address = BuildPageAddress(FCompanyURL, identity_, desktop_.AnsiCodePage());
+    sentQuery_ = PageQuery(identity_, desktop_.AnsiCodePage());
+    const std::string address = BuildPageAddress(FCompanyURL, sentQuery_);
     if (!desktop_.OpenBrowser(address)) desktop_.ShowMessage(kMsgBrowserFailed);
   } catch (...) {
     // Only memory exhaustion gets here; the program still ends as it should.

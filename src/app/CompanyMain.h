@@ -1,7 +1,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
+#include "address/PageAddress.h"
 #include "app/Desktop.h"
 #include "inputs/CompanyIdentity.h"
 #include "inputs/ConfigFolder.h"
@@ -18,6 +20,8 @@ class TFrm_CompanyMain {
   void FormShow();
 
   [[nodiscard]] bool CreationFailed() const { return creationFailed_; }
+  // The query values of the address handed to the browser; empty until then.
+  [[nodiscard]] const std::vector<TQueryValue>& SentQuery() const { return sentQuery_; }
 
  private:
   bool ReadCompanyIdentity();
@@ -29,6 +33,7 @@ class TFrm_CompanyMain {
   CompanyIdentitySource& identitySource_;
   TCompanyIdentity identity_;  // normalised; UploadUser stays empty
   std::string FCompanyURL;     // decoded, untrimmed
+  std::vector<TQueryValue> sentQuery_;
   bool creationFailed_ = false;
   bool shown_ = false;
 };

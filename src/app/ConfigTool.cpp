@@ -1,10 +1,11 @@
 #include "app/ConfigTool.h"
 
 #include <algorithm>
+#include <initializer_list>
 #include <map>
 #include <string_view>
 
-#include "address/Encoding.h"
+#include "address/PageAddress.h"
 #include "app/CompanyMain.h"
 #include "app/Version.h"
 #include "common/Base64.h"
@@ -16,22 +17,6 @@
 #include "inputs/ConfigFolder.h"
 
 namespace {
-
-constexpr std::string_view kToolName = "companymain-config";
-
-constexpr std::string_view kUsage =
-    "用法:\n"
-    "  companymain-config [--dir 文件夹] set-address 网址\n"
-    "      写入页面地址 (Config/Config.ini)。网址须以 http:// 或 https:// 开头。\n"
-    "  companymain-config [--dir 文件夹] set-company --number 编号 --type 类型 --name 名称\n"
-    "      --device-id 设备编号 [--upload-user 上传账号] [--other 其他信息]\n"
-    "      写入企业身份 (Config/Company.ini)。\n"
-    "  companymain-config [--dir 文件夹] check [--json]\n"
-    "      按启动程序的步骤读取配置, 显示它将打开的地址或将显示的消息。\n"
-    "  companymain-config --help | --version\n"
-    "\n"
-    "--dir 指定安装文件夹 (其中有 Config 文件夹); 默认是本工具所在的文件夹。\n"
-    "退出码: 0 成功; 1 启动程序将显示消息 (check); 2 命令或内容有误; 3 无法写入。\n";
 
 // ---- Small text helpers ---------------------------------------------------------------------
 
@@ -46,6 +31,28 @@ bool Representable(std::string_view utf8, const TCodePage& codePage) {
 
 std::string Utf8(std::string_view ansi, const TCodePage& codePage) {
   return Utf16ToUtf8(codePage.ToUtf16(ansi));
+}
+
+// The ANSI bytes as UTF-8 when they are text in the code page (they come back as themselves).
+std::optional<std::string> Utf8Exactly(std::string_view ansi, const TCodePage& codePage) {
+  std::string utf8 = Utf8(ansi, codePage);
+  if (Ansi(utf8, codePage) != ansi) return std::nullopt;
+  return utf8;
+}
+
+// The message with %1, %2, ... replaced by the values (in one pass: a value's own "%" stays).
+std::string Fill(std::string_view text, std::initializer_list<std::string_view> values) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const std::size_t index = i + 1 < text.size() ? static_cast<std::size_t>(text[i + 1] - '1') : 9;
+    if (text[i] == '%' && index < values.size()) {
+      out += values.begin()[index];
+      ++i;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
 }
 
 std::string JsonString(std::string_view utf8) {
@@ -82,6 +89,10 @@ std::string JsonString(std::string_view utf8) {
   return out + "\"";
 }
 
+std::string JsonOptional(const std::optional<std::string>& utf8) {
+  return utf8 ? JsonString(*utf8) : "null";
+}
+
 std::string Hex(std::string_view bytes) {
   static constexpr char kHex[] = "0123456789abcdef";
   std::string out;
@@ -93,194 +104,109 @@ std::string Hex(std::string_view bytes) {
   return out;
 }
 
-std::string FormDecode(std::string_view value) {
+std::string Joined(const std::vector<std::string>& items, std::string_view separator) {
   std::string out;
-  for (std::size_t i = 0; i < value.size(); ++i) {
-    if (value[i] == '+') {
-      out += ' ';
-    } else if (value[i] == '%' && i + 2 < value.size()) {
-      out += static_cast<char>(std::stoi(std::string(value.substr(i + 1, 2)), nullptr, 16));
-      i += 2;
-    } else {
-      out += value[i];
-    }
-  }
+  for (const std::string& item : items) out += (out.empty() ? "" : std::string(separator)) + item;
   return out;
 }
+
+// ---- The identity's fields ------------------------------------------------------------------
+
+struct TField {
+  const char* option;  // set-company's option
+  const char* key;     // the key in Company.ini
+  const char* show;    // the name show prints
+  bool required;       // the web system cannot tell the company without it
+};
+constexpr TField kFields[] = {
+    {"--number", "CompanyNum", "number", true},
+    {"--type", "CompanyType", "type", true},
+    {"--name", "CompanyName", "name", false},
+    {"--device-id", "DeviceId", "device-id", true},
+    {"--upload-user", "UploadUser", "upload-user", false},
+    {"--other", "OtherInfo", "other", false},
+};
+
+std::vector<std::string> IdentityKeys() {
+  std::vector<std::string> keys;
+  for (const TField& field : kFields) keys.emplace_back(field.key);
+  return keys;
+}
+
+constexpr std::string_view kIdentitySection = "Company";
+constexpr std::string_view kAddressSection = "SysInfo";
+constexpr std::string_view kAddressKey = "CompanyURL";
 
 // ---- The command line -----------------------------------------------------------------------
 
 struct TCommandLine {
-  std::string folder;  // --dir
+  bool folderGiven = false;
+  std::string folder;  // --dir, as the system gave it
   std::string command;
-  std::vector<std::string> operands;
-  std::map<std::string, std::string> options;  // set-company's --name value, ...
+  std::vector<std::string> operands;           // text
+  std::map<std::string, std::string> options;  // set-company's, as text
   bool json = false;
+  bool dryRun = false;
   bool help = false;
   bool version = false;
   std::string error;
 };
 
-TCommandLine Parse(const std::vector<std::string>& args) {
-  static const std::vector<std::string> kValueOptions = {"--number",    "--type",        "--name",
-                                                         "--device-id", "--upload-user", "--other"};
-  TCommandLine line;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    const auto value = [&]() -> const std::string* {
-      if (i + 1 >= args.size()) {
-        line.error = "选项 " + arg + " 后面缺少值。";
-        return nullptr;
-      }
-      return &args[++i];
-    };
-    if (arg == "--help" || arg == "-h") {
-      line.help = true;
-    } else if (arg == "--version") {
-      line.version = true;
-    } else if (arg == "--json") {
-      line.json = true;
-    } else if (arg == "--dir") {
-      if (const std::string* v = value()) line.folder = *v;
-    } else if (std::find(kValueOptions.begin(), kValueOptions.end(), arg) != kValueOptions.end()) {
-      if (line.options.contains(arg)) line.error = "选项 " + arg + " 给了两次。";
-      if (const std::string* v = value()) line.options[arg] = *v;
-    } else if (arg.starts_with("--") && arg.size() > 2) {
-      line.error = "不认识的选项: " + arg;
-    } else if (line.command.empty()) {
-      line.command = arg;
-    } else {
-      line.operands.push_back(arg);
-    }
-    if (!line.error.empty()) break;
-  }
-  return line;
-}
+// ---- The launcher's view of the installation, through the tool's system -------------------
 
-// ---- Writing --------------------------------------------------------------------------------
-
-class TTool {
+// The Config folder as the launcher reads it, with a note of every file it looked at. For the
+// other users of the machine, files closed to them cannot be read, and behind a folder closed to
+// them there is nothing at all.
+class TToolConfigFolder final : public TConfigFolder {
  public:
-  TTool(TConfigToolSystem& system, const TCommandLine& line) : system_(system), line_(line) {}
+  struct TFile {
+    std::string path;
+    std::string section;
+    std::vector<std::string> keys;
+    std::optional<TIniValues> read;
+  };
 
-  int Run();
+  TToolConfigFolder(TConfigToolSystem& system, std::string folder, bool asOthers)
+      : system_(system), folder_(std::move(folder)), asOthers_(asOthers) {}
+
+  std::string PathOf(std::string_view fileName) override {
+    if (folder_.empty()) return {};
+    return folder_ + "Config" + system_.PathSeparator() + std::string(fileName);
+  }
+  bool FileExists(const std::string& path) override {
+    Note(path);
+    if (asOthers_) {
+      const auto closed = system_.ClosedToOthers(path);
+      if (closed && closed->folder) return false;
+    }
+    return system_.FileExists(path);
+  }
+  std::optional<TIniValues> ReadIniValues(const std::string& path, std::string_view section,
+                                          const std::vector<std::string>& keys) override {
+    TFile& file = Note(path);
+    file.section = std::string(section);
+    file.keys = keys;
+    file.read.reset();
+    if (asOthers_ && system_.ClosedToOthers(path)) return std::nullopt;
+    TConfigToolSystem::TRead read = system_.ReadIniValues(path, section, keys);
+    if (read.state == TConfigToolSystem::TRead::State::Read) file.read = read.values;
+    return file.read;
+  }
+
+  std::vector<TFile> files;
 
  private:
-  int Refuse(const std::string& why) {
-    system_.Err("错误: " + why + "\n");
-    return kToolRefused;
+  TFile& Note(const std::string& path) {
+    for (TFile& file : files)
+      if (file.path == path) return file;
+    files.push_back({path, {}, {}, std::nullopt});
+    return files.back();
   }
-  // The installation folder, ending with the separator; "" when it cannot be told.
-  std::string Folder() {
-    // By default the folder of the tool itself, which is the launcher's.
-    return line_.folder.empty() ? TSysOper::GetAppPath() : system_.FullFolder(line_.folder);
-  }
-  std::string ConfigFolder(const std::string& folder) { return folder + "Config"; }
-  int Write(const std::string& name, std::string_view bytes);
-
-  int SetAddress();
-  int SetCompany();
-  int Check();
-  int Version();
 
   TConfigToolSystem& system_;
-  const TCommandLine& line_;
+  std::string folder_;
+  bool asOthers_;
 };
-
-int TTool::Write(const std::string& name, std::string_view bytes) {
-  const std::string folder = Folder();
-  if (folder.empty()) {
-    system_.Err("错误: 无法确定安装文件夹, 请用 --dir 指定。\n");
-    return kToolWriteFailed;
-  }
-  const std::string config = ConfigFolder(folder);
-  if (!system_.MakeFolder(config)) {
-    system_.Err("错误: 无法创建文件夹 " + config + "\n");
-    return kToolWriteFailed;
-  }
-  const std::string path = config + TSysOper::PathSeparator() + name;
-  std::string error;
-  if (!system_.ReplaceFile(path, bytes, error)) {
-    system_.Err("错误: 无法写入 " + path + ": " + error + " (原文件未改动)\n");
-    return kToolWriteFailed;
-  }
-  system_.Out("已写入 " + path + "\n");
-  return kToolOk;
-}
-
-int TTool::SetAddress() {
-  if (line_.operands.size() != 1) return Refuse("set-address 需要一个网址。");
-  const std::string& url = line_.operands[0];
-  const TCodePage& codePage = system_.AnsiCodePage();
-  if (TrimView(url).empty()) return Refuse("页面地址为空。");
-  // The launcher on Windows hands only web addresses to the default browser: anything else
-  // would open a file or run a program named in the configuration.
-  if (!StartsWithNoCase(url, "http://") && !StartsWithNoCase(url, "https://")) {
-    return Refuse("页面地址须以 http:// 或 https:// 开头 (启动程序只把网页地址交给默认浏览器)。");
-  }
-  if (url.find_first_of("\r\n") != std::string::npos) return Refuse("页面地址不能包含换行。");
-  if (!Representable(url, codePage)) return Refuse("页面地址含有本机代码页无法表示的字符。");
-  std::string encoded = Base64Encode(Ansi(url, codePage));
-  std::erase(encoded, '\r');
-  std::erase(encoded, '\n');
-  if (encoded.size() > kIniValueMax) {
-    return Refuse("页面地址过长: 编码后 " + std::to_string(encoded.size()) + " 个字符, 最多 " +
-                  std::to_string(kIniValueMax) + " 个。");
-  }
-  // Base64 is ASCII: the file reads the same in every code page.
-  return Write("Config.ini", "[SysInfo]\r\nCompanyURL=" + encoded + "\r\n");
-}
-
-int TTool::SetCompany() {
-  if (!line_.operands.empty()) return Refuse("set-company 不接受 " + line_.operands[0]);
-  struct TField {
-    const char* option;
-    const char* key;
-    bool required;
-  };
-  static const TField kFields[] = {
-      {"--number", "CompanyNum", true},       {"--type", "CompanyType", true},
-      {"--name", "CompanyName", true},        {"--device-id", "DeviceId", true},
-      {"--upload-user", "UploadUser", false}, {"--other", "OtherInfo", false},
-  };
-  const TCodePage& codePage = system_.AnsiCodePage();
-  std::u16string text = u"\uFEFF[Company]\r\n";
-  for (const TField& field : kFields) {
-    const auto found = line_.options.find(field.option);
-    if (found == line_.options.end() && field.required)
-      return Refuse(std::string("缺少 ") + field.option + "。");
-    const std::string value = found == line_.options.end() ? "" : found->second;
-    if (value.find_first_of("\r\n") != std::string::npos)
-      return Refuse(std::string(field.option) + " 不能包含换行。");
-    // The launcher reads the file in its code page: what that cannot hold would reach the web
-    // system as "?", and what it cuts would be lost.
-    if (!Representable(value, codePage))
-      return Refuse(std::string(field.option) + " 含有本机代码页无法表示的字符: " + value);
-    if (Ansi(value, codePage).size() > kIniValueMax)
-      return Refuse(std::string(field.option) + " 过长 (最多 " + std::to_string(kIniValueMax) +
-                    " 字节)。");
-    // The reader trims blanks and takes off one pair of outer quotes: quoted, a value reads
-    // back exactly as given.
-    const bool quote =
-        TrimView(value) != value || (value.size() >= 2 && value.front() == value.back() &&
-                                     (value.front() == '"' || value.front() == '\''));
-    const std::string line =
-        std::string(field.key) + "=" + (quote ? "\"" + value + "\"" : value) + "\r\n";
-    text += Utf8ToUtf16(line);
-  }
-  // UTF-16 LE with its mark reads the same in every code page.
-  return Write("Company.ini", Utf16ToBytes(text, false));
-}
-
-int TTool::Version() {
-  system_.Out(std::string(kToolName) + " " + kProgramVersion + "\n");
-  const std::string folder = Folder();
-  const std::string launcher = folder.empty() ? "" : system_.LauncherVersion(folder);
-  if (!launcher.empty()) system_.Out("CompanyMain " + launcher + "\n");
-  return kToolOk;
-}
-
-// ---- check ----------------------------------------------------------------------------------
 
 // What the launcher asks of the desktop, noted instead of done.
 class TReportingDesktop final : public TDesktop {
@@ -303,44 +229,26 @@ class TReportingDesktop final : public TDesktop {
   const TCodePage& codePage_;
 };
 
-// The real Config folder, with a note of every file the launcher looked at.
-class TRecordingConfigFolder final : public TConfigFolder {
- public:
-  struct TFile {
-    std::string path;
-    std::string section;
-    std::vector<std::string> keys;
-    std::optional<TIniValues> read;
-  };
-
-  TRecordingConfigFolder(const TCodePage& codePage, std::string folder)
-      : real_(codePage, std::move(folder)) {}
-
-  std::string PathOf(std::string_view fileName) override { return real_.PathOf(fileName); }
-  bool FileExists(const std::string& path) override {
-    Note(path);
-    return real_.FileExists(path);
-  }
-  std::optional<TIniValues> ReadIniValues(const std::string& path, std::string_view section,
-                                          const std::vector<std::string>& keys) override {
-    TFile& file = Note(path);
-    file.section = std::string(section);
-    file.keys = keys;
-    file.read = real_.ReadIniValues(path, section, keys);
-    return file.read;
-  }
-
-  std::vector<TFile> files;
-
- private:
-  TFile& Note(const std::string& path) {
-    for (TFile& file : files)
-      if (file.path == path) return file;
-    files.push_back({path, {}, {}, std::nullopt});
-    return files.back();
-  }
-  TProgramConfigFolder real_;
+// One start of the launcher, against the folder.
+struct TLaunch {
+  std::optional<std::string> message;
+  std::optional<std::string> address;
+  std::vector<TQueryValue> sent;
+  std::vector<TToolConfigFolder::TFile> files;
 };
+
+TLaunch Launch(TConfigToolSystem& system, const std::string& folder, bool asOthers) {
+  const TCodePage& codePage = system.AnsiCodePage();
+  TReportingDesktop desktop(codePage);
+  TToolConfigFolder config(system, folder, asOthers);
+  TIniCompanyIdentitySource identitySource(config);
+  TFrm_CompanyMain form(desktop, config, identitySource);
+  form.FormCreate();
+  form.FormShow();
+  TLaunch launch{desktop.message, desktop.address, {}, config.files};
+  if (!launch.message && launch.address) launch.sent = form.SentQuery();
+  return launch;
+}
 
 std::string EncodingOf(const std::optional<std::string>& start) {
   if (!start) return "";
@@ -357,32 +265,467 @@ std::string EncodingOf(const std::optional<std::string>& start) {
   return "ANSI";
 }
 
-int TTool::Check() {
-  const std::string folder = Folder();
-  const TCodePage& codePage = system_.AnsiCodePage();
-  TReportingDesktop desktop(codePage);
-  TRecordingConfigFolder config(codePage, folder);
-  TIniCompanyIdentitySource identitySource(config);
-  TFrm_CompanyMain form(desktop, config, identitySource);
-  form.FormCreate();
-  form.FormShow();
-  const bool ok = !desktop.message && desktop.address;
+// ---- The tool -------------------------------------------------------------------------------
 
-  // The values as the web system receives them, read back out of the address.
-  std::vector<std::pair<std::string, std::string>> sent;
-  if (ok) {
-    const std::string& address = *desktop.address;
-    std::string_view query = std::string_view(address).substr(address.rfind("?Id=") + 1);
-    while (!query.empty()) {
-      const std::size_t amp = query.find('&');
-      const std::string_view pair = query.substr(0, amp);
-      const std::string key(pair.substr(0, pair.find('=')));
-      const std::string_view value = pair.substr(pair.find('=') + 1);
-      const bool form = key == "Name" || key == "other";
-      sent.emplace_back(key, form ? FormDecode(value) : Utf8(Base64Decode(value), codePage));
-      query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
+class TTool {
+ public:
+  TTool(TConfigToolSystem& system, const std::vector<std::string>& args)
+      : system_(system), codePage_(system.AnsiCodePage()) {
+    Parse(args);
+  }
+
+  int Run();
+
+ private:
+  // The text in the user's language; the English text is the catalog's key.
+  std::string _(const char* english) { return system_.Translate(english); }
+
+  void Parse(const std::vector<std::string>& args);
+  [[nodiscard]] std::string Usage();
+
+  // A refusal (exit code 2) or a failure (3), as text or as the JSON object.
+  int Fail(int code, const std::string& why);
+  int Refuse(const std::string& why) { return Fail(kToolRefused, why); }
+  // What to do about the failure, when more rights would help (with a blank before it).
+  std::string Remedy(const TConfigToolSystem::TFailure& failure);
+  // The installation folder, ending with the separator; "" when it cannot be told.
+  std::string Folder() {
+    // By default the folder of the tool itself, which is the launcher's.
+    return line_.folderGiven ? system_.FullFolder(line_.folder) : system_.ProgramFolder();
+  }
+  std::string ConfigFolder(const std::string& folder) { return folder + "Config"; }
+  // A file of the Config folder as messages name it: the folder behind the link.
+  std::string Shown(const std::string& config, std::string_view name) {
+    return system_.PathText(system_.RealPath(config)) + system_.PathSeparator() + std::string(name);
+  }
+  // Reads a file the command needs; false (after saying why) when it is there but unreadable.
+  bool ReadForChange(const std::string& path, std::string_view section,
+                     const std::vector<std::string>& keys, TConfigToolSystem::TRead& read);
+  // Writes the file, or says what it would write; says what changed.
+  int Change(std::string_view name, std::string_view bytes, const std::vector<std::string>& fields);
+  int Unchanged(std::string_view name);
+
+  int SetAddress();
+  int SetCompany();
+  int Show();
+  int Check();
+  int Version();
+
+  TConfigToolSystem& system_;
+  const TCodePage& codePage_;
+  TCommandLine line_;
+};
+
+void TTool::Parse(const std::vector<std::string>& args) {
+  TCommandLine& line = line_;
+  for (std::size_t i = 0; i < args.size() && line.error.empty(); ++i) {
+    const std::string& arg = args[i];
+    const auto value = [&]() -> std::optional<std::string> {
+      if (i + 1 >= args.size()) {
+        line.error = Fill(_("Option %1 needs a value."), {arg});
+        return std::nullopt;
+      }
+      return args[++i];
+    };
+    if (arg == "--help" || arg == "-h") {
+      line.help = true;
+    } else if (arg == "--version") {
+      line.version = true;
+    } else if (arg == "--json") {
+      line.json = true;
+    } else if (arg == "--dry-run") {
+      line.dryRun = true;
+    } else if (arg == "--dir") {
+      // A path stays the system's bytes: converted to text and back it could name another
+      // folder.
+      if (auto v = value()) {
+        line.folderGiven = true;
+        line.folder = *v;
+      }
+    } else if (std::any_of(std::begin(kFields), std::end(kFields),
+                           [&](const TField& f) { return arg == f.option; })) {
+      if (line.options.contains(arg)) line.error = Fill(_("Option %1 is given twice."), {arg});
+      if (auto v = value(); v && line.error.empty()) {
+        const auto text = system_.ArgumentText(*v);
+        if (!text) {
+          line.error = Fill(_("The value of %1 is not text in this system's encoding: %2"),
+                            {arg, system_.PathText(*v)});
+        } else {
+          line.options[arg] = *text;
+        }
+      }
+    } else if (arg.starts_with("--") && arg.size() > 2) {
+      line.error = Fill(_("Unknown option: %1"), {system_.PathText(arg)});
+    } else {
+      const auto text = system_.ArgumentText(arg);
+      if (!text) {
+        line.error = Fill(_("The argument %1 is not text in this system's encoding."),
+                          {system_.PathText(arg)});
+      } else if (line.command.empty()) {
+        line.command = *text;
+      } else {
+        line.operands.push_back(*text);
+      }
     }
   }
+  if (!line.error.empty()) return;
+  // Options of one command given to another are mistakes, not wishes.
+  const bool setting = line.command == "set-address" || line.command == "set-company";
+  if (!line.options.empty() && line.command != "set-company") {
+    line.error = Fill(_("Option %1 is only for set-company."), {line.options.begin()->first});
+  } else if (line.dryRun && !setting) {
+    line.error = _("--dry-run is only for set-address and set-company.");
+  } else if (line.json && !setting && line.command != "check" && line.command != "show") {
+    line.error = _("--json is only for set-address, set-company, show and check.");
+  }
+}
+
+std::string TTool::Usage() {
+  const std::string name = system_.ProgramName();
+  return Fill(_("Usage:\n"
+                "  %1 [--dir FOLDER] [--dry-run] [--json] set-address URL\n"
+                "  %1 [--dir FOLDER] [--dry-run] [--json] set-company [--number NUMBER]\n"
+                "      [--type TYPE] [--name NAME] [--device-id ID] [--upload-user ACCOUNT]\n"
+                "      [--other TEXT]\n"
+                "  %1 [--dir FOLDER] [--json] show\n"
+                "  %1 [--dir FOLDER] [--json] check\n"
+                "  %1 --help | --version\n"),
+              {name}) +
+         "\n" +
+         _("Commands:\n"
+           "  set-address URL  writes the address of the company page (Config/Config.ini).\n"
+           "                   It must start with http:// or https://, e.g.\n"
+           "                   http://example.com/company/info.aspx\n"
+           "  set-company      writes the company's identity (Config/Company.ini). Values not\n"
+           "                   given keep what is stored; the first time --number, --type and\n"
+           "                   --device-id are needed. --name '', --upload-user '' and\n"
+           "                   --other '' clear those values.\n"
+           "  show             prints the stored values, one field=value line each: url,\n"
+           "                   number, type, name, device-id, upload-user, other.\n"
+           "  check            runs the launcher's start-up without opening anything: shows\n"
+           "                   the exact address it would open, or the message it would show.\n") +
+         "\n" +
+         Fill(_("The identity (what the web system receives in the page address):\n"
+                "  --number NUMBER       the company's number, e.g. 1234567890 (sent as Id).\n"
+                "  --type TYPE           the company's type code, e.g. R01 (sent as Type). A\n"
+                "                        company of type R02 is sent as R01, with the number\n"
+                "                        taken from characters 4 to 13 of the upload account\n"
+                "                        when that has at least 13 characters.\n"
+                "  --name NAME           the company's name, e.g. 某某酒店 (sent as Name); when\n"
+                "                        it is empty, 无 is sent.\n"
+                "  --device-id ID        this computer's identifier, e.g. D1 (sent as DeviceId).\n"
+                "  --upload-user ACCOUNT the company's upload account, e.g. ABC1234567890 (only\n"
+                "                        read for type R02, never sent).\n"
+                "  --other TEXT          further information, free text (sent as other).\n"
+                "The page also receives Version=%1: the version of the web system's interface,\n"
+                "not the version of this program (%2).\n"),
+              {kPageVersion, kProgramVersion}) +
+         "\n" +
+         _("Options:\n"
+           "  --dir FOLDER  the installation folder, the one holding Config; by default the\n"
+           "                folder of this tool.\n"
+           "  --dry-run     checks everything and says what would change, writes nothing.\n"
+           "  --json        prints one JSON object, for scripts (\"changed\": true or false).\n"
+           "\n"
+           "Exit codes: 0 done (also when nothing needed changing); 1 check: the launcher\n"
+           "would show a message; 2 a value or the command line was refused, nothing was\n"
+           "written; 3 a file could not be read or written, nothing was changed.\n");
+}
+
+int TTool::Fail(int code, const std::string& why) {
+  if (line_.json) {
+    system_.OutUtf8(
+        "{\"command\":" + JsonString(line_.command) +
+        (line_.command == "check" ? std::string(",\"ok\":false") : ",\"changed\":false") +
+        ",\"dryRun\":" + (line_.dryRun ? "true" : "false") + ",\"error\":" + JsonString(why) +
+        "}\n");
+  }
+  system_.Err(Fill(_("Error: %1"), {why}) + "\n");
+  return code;
+}
+
+std::string TTool::Remedy(const TConfigToolSystem::TFailure& failure) {
+  return failure.denied ? " " + system_.ElevationRemedy() : "";
+}
+
+bool TTool::ReadForChange(const std::string& path, std::string_view section,
+                          const std::vector<std::string>& keys, TConfigToolSystem::TRead& read) {
+  read = system_.ReadIniValues(path, section, keys);
+  return read.state != TConfigToolSystem::TRead::State::Unreadable;
+}
+
+int TTool::Change(std::string_view name, std::string_view bytes,
+                  const std::vector<std::string>& fields) {
+  const std::string folder = Folder();
+  const std::string config = ConfigFolder(folder);
+  const std::string path = config + system_.PathSeparator() + std::string(name);
+  if (!line_.dryRun) {
+    TConfigToolSystem::TFailure failure;
+    if (!system_.MakeFolder(config, failure)) {
+      return Fail(kToolWriteFailed, Fill(_("Cannot create the folder %1: %2. Nothing was changed."),
+                                         {system_.PathText(config), failure.reason}) +
+                                        Remedy(failure));
+    }
+    if (!system_.ReplaceFile(path, bytes, failure)) {
+      return Fail(kToolWriteFailed, Fill(_("Cannot write %1: %2. Nothing was changed."),
+                                         {Shown(config, name), failure.reason}) +
+                                        Remedy(failure));
+    }
+  }
+  const std::string shown = Shown(config, name);
+  if (line_.json) {
+    std::string list;
+    for (const std::string& field : fields) list += (list.empty() ? "" : ",") + JsonString(field);
+    system_.OutUtf8("{\"command\":" + JsonString(line_.command) +
+                    ",\"changed\":true,\"dryRun\":" + (line_.dryRun ? "true" : "false") +
+                    ",\"file\":" + JsonString(shown) + ",\"fields\":[" + list + "]}\n");
+  } else if (line_.dryRun) {
+    system_.Out(Fill(_("Would write %1: %2 would change (dry run, nothing written)."),
+                     {shown, Joined(fields, ", ")}) +
+                "\n");
+  } else {
+    system_.Out(Fill(_("Wrote %1: %2 changed."), {shown, Joined(fields, ", ")}) + "\n");
+  }
+  return kToolOk;
+}
+
+int TTool::Unchanged(std::string_view name) {
+  const std::string shown = Shown(ConfigFolder(Folder()), name);
+  if (line_.json) {
+    system_.OutUtf8("{\"command\":" + JsonString(line_.command) +
+                    ",\"changed\":false,\"dryRun\":" + (line_.dryRun ? "true" : "false") +
+                    ",\"file\":" + JsonString(shown) + ",\"fields\":[]}\n");
+  } else {
+    system_.Out(Fill(line_.dryRun ? _("%1 already holds these values: nothing would change.")
+                                  : _("%1 already holds these values: nothing changed."),
+                     {shown}) +
+                "\n");
+  }
+  return kToolOk;
+}
+
+int TTool::SetAddress() {
+  if (line_.operands.size() != 1) return Refuse(_("set-address needs one address."));
+  const std::string& url = line_.operands[0];
+  if (TrimView(url).empty()) return Refuse(_("The page address is empty."));
+  // The launcher on Windows hands only web addresses to the default browser: anything else
+  // would open a file or run a program named in the configuration.
+  if (!StartsWithNoCase(url, "http://") && !StartsWithNoCase(url, "https://")) {
+    return Refuse(
+        _("The page address must start with http:// or https:// (the launcher hands only web "
+          "addresses to the browser)."));
+  }
+  if (url.find_first_of("\r\n") != std::string::npos)
+    return Refuse(_("The page address must not hold a line break."));
+  if (!Representable(url, codePage_))
+    return Refuse(_("The page address holds characters this computer's code page cannot hold."));
+  const std::string ansi = Ansi(url, codePage_);
+  std::string encoded = Base64Encode(ansi);
+  std::erase(encoded, '\r');
+  std::erase(encoded, '\n');
+  if (encoded.size() > kIniValueMax) {
+    return Refuse(Fill(_("The page address is too long: %1 characters encoded, at most %2."),
+                       {std::to_string(encoded.size()), std::to_string(kIniValueMax)}));
+  }
+  const std::string folder = Folder();
+  if (folder.empty())
+    return Fail(kToolWriteFailed, _("Cannot tell the installation folder: give it with --dir."));
+  const std::string config = ConfigFolder(folder);
+  const std::string path = config + system_.PathSeparator() + "Config.ini";
+  TConfigToolSystem::TRead read;
+  if (!ReadForChange(path, kAddressSection, {std::string(kAddressKey)}, read)) {
+    return Fail(kToolWriteFailed, Fill(_("Cannot read %1: %2. Nothing was changed."),
+                                       {Shown(config, "Config.ini"), read.failure.reason}) +
+                                      Remedy(read.failure));
+  }
+  // The same address as the launcher decodes it is the same address, however it is written.
+  if (read.state == TConfigToolSystem::TRead::State::Read &&
+      TStrOper::DecodeStr(read.values.values[0]) == ansi) {
+    return Unchanged("Config.ini");
+  }
+  // Base64 is ASCII: the file reads the same in every code page.
+  return Change("Config.ini", "[SysInfo]\r\nCompanyURL=" + encoded + "\r\n",
+                {std::string(kAddressKey)});
+}
+
+int TTool::SetCompany() {
+  if (!line_.operands.empty())
+    return Refuse(Fill(_("set-company does not take %1."), {line_.operands[0]}));
+  for (const TField& field : kFields) {
+    const auto given = line_.options.find(field.option);
+    if (given == line_.options.end()) continue;
+    const std::string& value = given->second;
+    if (field.required && TrimView(value).empty()) {
+      return Refuse(Fill(_("%1 must not be blank: the web system cannot tell the company "
+                           "without it."),
+                         {field.option}));
+    }
+    if (value.find_first_of("\r\n") != std::string::npos)
+      return Refuse(Fill(_("%1 must not hold a line break."), {field.option}));
+    // The launcher reads the file in its code page: what that cannot hold would reach the web
+    // system as "?", and what it cuts would be lost.
+    if (!Representable(value, codePage_)) {
+      return Refuse(Fill(_("%1 holds characters this computer's code page cannot hold: %2"),
+                         {field.option, value}));
+    }
+    if (Ansi(value, codePage_).size() > kIniValueMax) {
+      return Refuse(Fill(_("%1 is too long (at most %2 bytes in this computer's code page)."),
+                         {field.option, std::to_string(kIniValueMax)}));
+    }
+  }
+
+  const std::string folder = Folder();
+  if (folder.empty())
+    return Fail(kToolWriteFailed, _("Cannot tell the installation folder: give it with --dir."));
+  const std::string config = ConfigFolder(folder);
+  const std::string path = config + system_.PathSeparator() + "Company.ini";
+  TConfigToolSystem::TRead read;
+  if (!ReadForChange(path, kIdentitySection, IdentityKeys(), read)) {
+    return Fail(kToolWriteFailed, Fill(_("Cannot read %1: %2. Nothing was changed."),
+                                       {Shown(config, "Company.ini"), read.failure.reason}) +
+                                      Remedy(read.failure));
+  }
+  // A file without the section holds no identity, as the launcher sees it.
+  const bool stored =
+      read.state == TConfigToolSystem::TRead::State::Read && read.values.sectionFound;
+  if (!stored) {
+    std::vector<std::string> missing;
+    for (const TField& field : kFields)
+      if (field.required && !line_.options.contains(field.option))
+        missing.emplace_back(field.option);
+    if (!missing.empty()) {
+      return Refuse(Fill(_("%1 holds no company identity yet: give %2."),
+                         {Shown(config, "Company.ini"), Joined(missing, " ")}));
+    }
+  }
+
+  std::u16string text = u"\uFEFF[Company]\r\n";
+  std::vector<std::string> changed;
+  for (std::size_t i = 0; i < std::size(kFields); ++i) {
+    const TField& field = kFields[i];
+    const std::string old = stored ? read.values.values[i] : "";
+    std::string value;
+    if (const auto given = line_.options.find(field.option); given != line_.options.end()) {
+      value = given->second;
+    } else {
+      // Kept as the launcher reads it; bytes that are no text could not be written back.
+      const auto kept = Utf8Exactly(old, codePage_);
+      if (!kept) {
+        return Refuse(Fill(_("The stored %1 is not text in this computer's code page and cannot "
+                             "be kept as it is: give %2."),
+                           {field.key, field.option}));
+      }
+      if (field.required && TrimView(*kept).empty()) {
+        return Refuse(Fill(_("The stored %1 is blank: give %2 (the web system cannot tell the "
+                             "company without it)."),
+                           {field.key, field.option}));
+      }
+      value = *kept;
+    }
+    if (!stored || Ansi(value, codePage_) != old) changed.emplace_back(field.key);
+    // The reader trims blanks and takes off one pair of outer quotes: quoted, a value reads
+    // back exactly as given.
+    const bool quote =
+        TrimView(value) != value || (value.size() >= 2 && value.front() == value.back() &&
+                                     (value.front() == '"' || value.front() == '\''));
+    text +=
+        Utf8ToUtf16(std::string(field.key) + "=" + (quote ? "\"" + value + "\"" : value) + "\r\n");
+  }
+  if (changed.empty()) return Unchanged("Company.ini");
+  // UTF-16 LE with its mark reads the same in every code page.
+  return Change("Company.ini", Utf16ToBytes(text, false), changed);
+}
+
+int TTool::Show() {
+  if (!line_.operands.empty())
+    return Refuse(Fill(_("show does not take %1."), {line_.operands[0]}));
+  const std::string folder = Folder();
+  if (folder.empty())
+    return Fail(kToolWriteFailed, _("Cannot tell the installation folder: give it with --dir."));
+  const std::string config = ConfigFolder(folder);
+  const std::string sep(1, system_.PathSeparator());
+
+  std::vector<std::pair<std::string, std::optional<std::string>>> shown;
+  TConfigToolSystem::TRead address;
+  if (!ReadForChange(config + sep + "Config.ini", kAddressSection, {std::string(kAddressKey)},
+                     address)) {
+    return Fail(kToolWriteFailed, Fill(_("Cannot read %1: %2."),
+                                       {Shown(config, "Config.ini"), address.failure.reason}) +
+                                      Remedy(address.failure));
+  }
+  std::optional<std::string> url;
+  if (address.state == TConfigToolSystem::TRead::State::Read && address.values.sectionFound)
+    url = Utf8(TStrOper::DecodeStr(address.values.values[0]), codePage_);
+  shown.emplace_back("url", url);
+
+  TConfigToolSystem::TRead identity;
+  if (!ReadForChange(config + sep + "Company.ini", kIdentitySection, IdentityKeys(), identity)) {
+    return Fail(kToolWriteFailed, Fill(_("Cannot read %1: %2."),
+                                       {Shown(config, "Company.ini"), identity.failure.reason}) +
+                                      Remedy(identity.failure));
+  }
+  const bool stored =
+      identity.state == TConfigToolSystem::TRead::State::Read && identity.values.sectionFound;
+  for (std::size_t i = 0; i < std::size(kFields); ++i) {
+    shown.emplace_back(
+        kFields[i].show,
+        stored ? std::optional(Utf8(identity.values.values[i], codePage_)) : std::nullopt);
+  }
+
+  std::string out;
+  if (line_.json) {
+    out = "{\"command\":\"show\"";
+    for (const auto& [name, value] : shown)
+      out += "," + JsonString(name) + ":" + JsonOptional(value);
+    out += "}\n";
+  } else {
+    for (const auto& [name, value] : shown) {
+      // One line per field, whatever a hand-written value holds.
+      std::string line = value.value_or("");
+      std::replace_if(
+          line.begin(), line.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+      out += name + "=" + line + "\n";
+    }
+  }
+  system_.OutUtf8(out);
+  return kToolOk;
+}
+
+int TTool::Version() {
+  // The same first line on every platform: scripts look for it.
+  system_.Out(std::string("companymain-config ") + kProgramVersion + "\n");
+  const std::string folder = Folder();
+  const std::string launcher = folder.empty() ? "" : system_.LauncherVersion(folder);
+  if (!launcher.empty()) system_.Out("CompanyMain " + launcher + "\n");
+  return kToolOk;
+}
+
+// ---- check ----------------------------------------------------------------------------------
+
+int TTool::Check() {
+  if (!line_.operands.empty())
+    return Refuse(Fill(_("check does not take %1."), {line_.operands[0]}));
+  const std::string folder = Folder();
+  const TLaunch mine = Launch(system_, folder, false);
+
+  // What keeps the other users of the machine from the files their launcher reads.
+  std::vector<TConfigToolSystem::TClosed> closed;
+  std::optional<TLaunch> others;
+  if (!folder.empty()) {
+    for (const auto& file : mine.files) {
+      if (auto found = system_.ClosedToOthers(file.path)) {
+        const bool known = std::any_of(closed.begin(), closed.end(),
+                                       [&](const auto& c) { return c.path == found->path; });
+        if (!known) closed.push_back(*found);
+      }
+    }
+    if (!closed.empty()) others = Launch(system_, folder, true);
+  }
+  const std::optional<std::string> othersMessage =
+      others && !others->address ? others->message : std::nullopt;
+  const bool opens = !mine.message && mine.address;
+  const bool ok = opens && !othersMessage;
+  const std::optional<std::string> message = mine.message ? mine.message : othersMessage;
 
   struct TFileReport {
     std::string name, path, state, encoding;
@@ -391,34 +734,46 @@ int TTool::Check() {
     std::vector<std::pair<std::string, std::string>> values;
   };
   std::vector<TFileReport> reports;
-  for (const auto& file : config.files) {
+  for (const auto& file : mine.files) {
     TFileReport report;
-    report.path = file.path;
-    report.name = file.path.substr(file.path.find_last_of("/\\") + 1);
-    const bool exists = TFileOper::FileExists(file.path);
+    report.name = file.path.substr(file.path.find_last_of(system_.PathSeparator()) + 1);
+    report.path = Shown(ConfigFolder(folder), report.name);
+    const bool exists = system_.FileExists(file.path);
     report.state = !exists ? "missing" : file.read ? "read" : "unreadable";
     if (exists) report.encoding = EncodingOf(system_.FileStart(file.path));
     report.section = file.section;
     if (file.read) {
       report.sectionFound = file.read->sectionFound;
       for (std::size_t i = 0; i < file.keys.size(); ++i)
-        report.values.emplace_back(file.keys[i], Utf8(file.read->values[i], codePage));
+        report.values.emplace_back(file.keys[i], Utf8(file.read->values[i], codePage_));
     }
     reports.push_back(report);
   }
+  // The values as the web system receives them, from the code that put them in the address.
+  std::vector<std::pair<std::string, std::string>> sent;
+  for (const TQueryValue& value : mine.sent)
+    sent.emplace_back(value.key, value.utf8 ? value.value : Utf8(value.value, codePage_));
 
   if (line_.json) {
-    std::string json = "{\"ok\":" + std::string(ok ? "true" : "false");
-    json += ",\"folder\":" + JsonString(folder);
-    if (ok) {
-      json += ",\"address\":" + JsonString(Utf8(*desktop.address, codePage));
-      json += ",\"addressBytes\":" + JsonString(Hex(*desktop.address));
+    std::string json = "{\"command\":\"check\",\"ok\":" + std::string(ok ? "true" : "false");
+    json += ",\"folder\":" + JsonString(system_.PathText(folder));
+    if (opens) {
+      json += ",\"address\":" + JsonString(Utf8(*mine.address, codePage_));
+      json += ",\"addressBytes\":" + JsonString(Hex(*mine.address));
       json += ",\"sent\":{";
       for (std::size_t i = 0; i < sent.size(); ++i)
         json += (i ? "," : "") + JsonString(sent[i].first) + ":" + JsonString(sent[i].second);
       json += "}";
-    } else {
-      json += ",\"message\":" + JsonString(desktop.message.value_or(""));
+    }
+    if (message) json += ",\"message\":" + JsonString(*message);
+    if (!closed.empty()) {
+      json += ",\"closedToOthers\":[";
+      for (std::size_t i = 0; i < closed.size(); ++i) {
+        json += std::string(i ? "," : "") +
+                "{\"path\":" + JsonString(system_.PathText(closed[i].path)) +
+                ",\"mode\":" + JsonString(closed[i].mode) + "}";
+      }
+      json += "]";
     }
     json += ",\"files\":[";
     for (std::size_t i = 0; i < reports.size(); ++i) {
@@ -442,64 +797,67 @@ int TTool::Check() {
     return ok ? kToolOk : kToolLauncherWouldRefuse;
   }
 
-  static const std::map<std::string, std::string> kStates = {
-      {"missing", "不存在"}, {"unreadable", "无法读取"}, {"read", "已读取"}};
-  static const std::map<std::string, std::string> kEncodings = {
-      {"ANSI", "本机代码页"},
-      {"UTF-8 BOM", "UTF-8 (带 BOM)"},
-      {"UTF-16 LE", "UTF-16 LE (带 BOM)"},
-      {"UTF-16 BE", "UTF-16 BE (带 BOM)"}};
-  system_.Out("安装文件夹: " + (folder.empty() ? std::string("(无法确定)") : folder) + "\n");
+  const std::map<std::string, std::string> states = {
+      {"missing", _("missing")}, {"unreadable", _("unreadable")}, {"read", _("read")}};
+  const std::map<std::string, std::string> encodings = {
+      {"ANSI", _("this computer's code page")},
+      {"UTF-8 BOM", _("UTF-8 with byte order mark")},
+      {"UTF-16 LE", _("UTF-16 LE with byte order mark")},
+      {"UTF-16 BE", _("UTF-16 BE with byte order mark")}};
+  system_.Out(Fill(_("Installation folder: %1"),
+                   {folder.empty() ? _("(cannot be told)") : system_.PathText(folder)}) +
+              "\n");
   for (const TFileReport& r : reports) {
-    std::string line = r.name + ": " + kStates.at(r.state);
-    if (!r.encoding.empty()) line += ", 编码 " + kEncodings.at(r.encoding);
-    if (r.state == "read")
-      line += ", [" + r.section + "] 节" + (r.sectionFound ? "存在" : "不存在");
+    std::string line = r.name + ": " + states.at(r.state);
+    if (!r.encoding.empty()) line += ", " + Fill(_("encoding: %1"), {encodings.at(r.encoding)});
+    if (r.state == "read") {
+      line += ", " + Fill(r.sectionFound ? _("section [%1] present") : _("section [%1] missing"),
+                          {r.section});
+    }
     system_.Out(line + "  (" + r.path + ")\n");
   }
-  if (!ok) {
-    system_.Out("启动程序将显示: " + desktop.message.value_or("") + "\n");
+  for (const auto& c : closed) {
+    system_.Out(Fill(c.folder ? _("Other users of this computer cannot open the folder %1 (%2): "
+                                  "chmod o+x opens it to them.")
+                              : _("Other users of this computer cannot read %1 (%2): chmod o+r "
+                                  "opens it to them."),
+                     {system_.PathText(c.path), c.mode}) +
+                "\n");
+  }
+  if (mine.message) {
+    system_.Out(Fill(_("The launcher would show: %1"), {*mine.message}) + "\n");
     return kToolLauncherWouldRefuse;
   }
-  system_.Out("发送的企业身份:\n");
+  if (othersMessage) {
+    system_.Out(Fill(_("The launcher of other users would show: %1"), {*othersMessage}) + "\n");
+  }
+  system_.Out(_("Identity sent:") + "\n");
   for (const auto& [key, value] : sent) system_.Out("  " + key + " = " + value + "\n");
-  system_.Out("启动程序将打开:\n");
-  system_.OutAddress(*desktop.address);
+  system_.Out((othersMessage ? _("Your launcher would open:") : _("The launcher will open:")) +
+              "\n");
+  system_.OutAddress(*mine.address);
   system_.Out("\n");
-  return kToolOk;
+  return ok ? kToolOk : kToolLauncherWouldRefuse;
 }
 
 int TTool::Run() {
-  if (!line_.error.empty()) return Refuse(line_.error + "\n" + std::string(kUsage));
+  if (!line_.error.empty())
+    return Refuse(line_.error + "\n" + Fill(_("See %1 --help."), {system_.ProgramName()}));
   if (line_.help) {
-    system_.Out(kUsage);
+    system_.Out(Usage());
     return kToolOk;
   }
   if (line_.version) return Version();
   if (line_.command == "set-address") return SetAddress();
   if (line_.command == "set-company") return SetCompany();
-  if (line_.command == "check") {
-    if (!line_.operands.empty()) return Refuse("check 不接受 " + line_.operands[0]);
-    return Check();
-  }
-  if (line_.command.empty()) return Refuse("缺少命令。\n" + std::string(kUsage));
-  return Refuse("不认识的命令: " + line_.command + "\n" + std::string(kUsage));
+  if (line_.command == "show") return Show();
+  if (line_.command == "check") return Check();
+  if (line_.command.empty()) return Refuse(_("No command given.") + "\n" + Usage());
+  return Refuse(Fill(_("Unknown command: %1"), {line_.command}) + "\n" + Usage());
 }
 
 }  // namespace
 
 int RunConfigTool(const std::vector<std::string>& args, TConfigToolSystem& system) {
-  const TCommandLine line = Parse(args);
-  // Options of one command given to another are mistakes, not wishes.
-  if (line.error.empty() && !line.options.empty() && line.command != "set-company") {
-    TCommandLine wrong = line;
-    wrong.error = "选项 " + line.options.begin()->first + " 只用于 set-company。";
-    return TTool(system, wrong).Run();
-  }
-  if (line.error.empty() && line.json && line.command != "check") {
-    TCommandLine wrong = line;
-    wrong.error = "--json 只用于 check。";
-    return TTool(system, wrong).Run();
-  }
-  return TTool(system, line).Run();
+  return TTool(system, args).Run();
 }

@@ -6,32 +6,87 @@
 #include <vector>
 
 #include "common/CodePage.h"
+#include "common/IniText.h"
 
-// What the configuration tool needs of the platform. Texts are UTF-8; paths too.
+// What the configuration tool needs of the platform, and all it uses of it. Texts are UTF-8.
+// Paths are the system's own: bytes as the file system knows them on Linux (not text in any
+// encoding), UTF-8 of the wide names on Windows; they are never converted, only shown.
 class TConfigToolSystem {
  public:
   virtual ~TConfigToolSystem() = default;
 
+  // ---- Language and text
+  // The text in the user's language (english is the source text of the message catalog).
+  virtual std::string Translate(const char* english) = 0;
+  // The tool's name as the user types it.
+  [[nodiscard]] virtual std::string ProgramName() const = 0;
+  // What to do when the system refused access: run the tool as root, or as an administrator.
+  virtual std::string ElevationRemedy() = 0;
   // The ANSI code page the launcher reads its files in, on this machine and for this user.
   [[nodiscard]] virtual const TCodePage& AnsiCodePage() const = 0;
-  // A folder given on the command line as a full path ending with the path separator.
+  // The text of a command-line argument as UTF-8; nullopt when it is no text in the system's
+  // encoding. Arguments come as the system gave them (see RunConfigTool).
+  virtual std::optional<std::string> ArgumentText(const std::string& argument) = 0;
+  // A path as a user reads it (UTF-8): bytes that are no text are shown escaped.
+  virtual std::string PathText(const std::string& path) = 0;
+
+  // ---- Paths
+  [[nodiscard]] virtual char PathSeparator() const = 0;
+  // The folder of the tool itself, ending with the separator; "" when it cannot be told.
+  virtual std::string ProgramFolder() = 0;
+  // A folder given on the command line, as a full path ending with the separator; "" when it
+  // cannot be made one.
   virtual std::string FullFolder(const std::string& folder) = 0;
-  // Makes the folder when it is missing; false when there is no folder there afterwards.
-  virtual bool MakeFolder(const std::string& path) = 0;
-  // Puts the bytes at the path in one step: whoever reads it sees the old file or the whole
-  // new one. On failure nothing has changed and error says why.
-  virtual bool ReplaceFile(const std::string& path, std::string_view bytes, std::string& error) = 0;
+  // The path with every link resolved (the folder behind the installation's Config link), for
+  // messages; the path as given when it cannot be resolved.
+  virtual std::string RealPath(const std::string& path) = 0;
+
+  // ---- Reading, as the launcher reads
+  struct TFailure {
+    std::string reason;   // the system's reason, in the user's language
+    bool denied = false;  // the system refused access: the remedy is more rights
+  };
+  struct TRead {
+    enum class State { Missing, Read, Unreadable } state = State::Missing;
+    TIniValues values;  // when Read
+    TFailure failure;   // when Unreadable
+  };
+  // A file, not a folder, exists at the path.
+  virtual bool FileExists(const std::string& path) = 0;
+  // One section of an INI file as the launcher reads it (values in the ANSI code page).
+  virtual TRead ReadIniValues(const std::string& path, std::string_view section,
+                              const std::vector<std::string>& keys) = 0;
   // The first bytes of a file, to tell its encoding; nullopt when it cannot be read.
   virtual std::optional<std::string> FileStart(const std::string& path) = 0;
+  // What keeps the users of the machine other than the owner (and the group) from reading the
+  // file at the path: a folder on the way they cannot pass or the file itself, with its mode.
+  // nullopt when nothing does, or where the system cannot tell.
+  struct TClosed {
+    std::string path;
+    std::string mode;  // as ls shows it, e.g. "drwx------"
+    bool folder = false;
+  };
+  virtual std::optional<TClosed> ClosedToOthers(const std::string& path) = 0;
   // The version the launcher in the folder carries; "" when there is none to be found.
   virtual std::string LauncherVersion(const std::string& folder) = 0;
 
+  // ---- Writing
+  // Makes the folder, readable and searchable by all whatever the process's file mode mask,
+  // when it is missing; a link to a folder will do. false (and why) when there is no folder
+  // there afterwards.
+  virtual bool MakeFolder(const std::string& path, TFailure& failure) = 0;
+  // Puts the bytes at the path in one step: whoever reads it sees the old file or the whole new
+  // one. A new file is readable by all; a replaced one keeps its rights. On failure nothing has
+  // changed (no temporary file is left) and failure says why.
+  virtual bool ReplaceFile(const std::string& path, std::string_view bytes, TFailure& failure) = 0;
+
+  // ---- Output
   // Standard output and standard error, in whatever the console takes.
   virtual void Out(std::string_view utf8) = 0;
   virtual void Err(std::string_view utf8) = 0;
   // The address exactly as the launcher hands it over (bytes in the ANSI code page).
   virtual void OutAddress(std::string_view ansi) = 0;
-  // Output for programs (JSON): UTF-8 whatever the console's encoding.
+  // Output for programs (JSON, show): UTF-8 whatever the console's encoding.
   virtual void OutUtf8(std::string_view utf8) = 0;
 };
 
@@ -39,9 +94,10 @@ class TConfigToolSystem {
 inline constexpr int kToolOk = 0;
 inline constexpr int kToolLauncherWouldRefuse = 1;  // check: the launcher would show a message
 inline constexpr int kToolRefused = 2;              // bad command line or a value refused
-inline constexpr int kToolWriteFailed = 3;
+inline constexpr int kToolWriteFailed = 3;          // a file could not be read or written
 
 // companymain-config: writes an installation's configuration with the launcher's own rules,
 // and shows what the launcher will do with it. args are the command line without the
-// program's name, as UTF-8.
+// program's name, as the system gave them: option values are read through ArgumentText, a
+// folder (--dir) is taken as it is.
 int RunConfigTool(const std::vector<std::string>& args, TConfigToolSystem& system);

@@ -1,15 +1,20 @@
 #include "app/ConfigTool_posix.h"
 
 #include <fcntl.h>
+#include <libintl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <memory>
 #include <string>
 
 #include "app/Version.h"
 #include "common/File_posix.h"
+#include "common/PublicFunction.h"
 #include "common/Utf.h"
 
 namespace {
@@ -18,10 +23,25 @@ bool WriteAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t n = write(fd, bytes.data(), bytes.size());
     if (n < 0 && errno == EINTR) continue;
+    if (n == 0) errno = EIO;
     if (n <= 0) return false;
     bytes.remove_prefix(static_cast<std::size_t>(n));
   }
   return true;
+}
+
+// The mode as ls shows it: drwxr-x---.
+std::string ModeText(mode_t mode) {
+  std::string text = S_ISDIR(mode) ? "d" : S_ISLNK(mode) ? "l" : S_ISREG(mode) ? "-" : "?";
+  constexpr const char* kLetters = "rwxrwxrwx";
+  for (int bit = 0; bit < 9; ++bit) text += (mode & (0400u >> bit)) != 0 ? kLetters[bit] : '-';
+  return text;
+}
+
+std::string Parent(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 }  // namespace
@@ -32,50 +52,109 @@ TPosixConfigToolSystem::TPosixConfigToolSystem()
 TPosixConfigToolSystem::TPosixConfigToolSystem(TPosixCodePage codePage)
     : codePage_(std::move(codePage)) {}
 
+std::string TPosixConfigToolSystem::Translate(const char* english) {
+  // The catalog is bound with UTF-8 as its output (see main_config_posix.cpp).
+  return dgettext(kConfigToolDomain, english);
+}
+
+std::string TPosixConfigToolSystem::ElevationRemedy() {
+  return Translate("Run companymain-config as root, for example with sudo.");
+}
+
+std::optional<std::string> TPosixConfigToolSystem::ArgumentText(const std::string& argument) {
+  // Arguments come in the locale's encoding; bytes that are no text in it would come back as
+  // other bytes.
+  std::string utf8 = Utf16ToUtf8(codePage_.ToUtf16(argument));
+  if (codePage_.FromUtf16(Utf8ToUtf16(utf8)) != argument) return std::nullopt;
+  return utf8;
+}
+
+std::string TPosixConfigToolSystem::PathText(const std::string& path) {
+  if (auto text = ArgumentText(path)) return *text;
+  // Not text in the locale: every byte that is not ASCII is shown as \xNN.
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string shown;
+  for (const char c : path) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7F) {
+      shown += c;
+    } else {
+      shown += "\\x";
+      shown += kHex[byte >> 4];
+      shown += kHex[byte & 0x0F];
+    }
+  }
+  return shown;
+}
+
+std::string TPosixConfigToolSystem::ProgramFolder() {
+  return TSysOper::GetAppPath();
+}
+
 std::string TPosixConfigToolSystem::FullFolder(const std::string& folder) {
-  // Paths are the bytes the system knows them by, in the locale's encoding.
-  std::string path = Ansi(folder);
+  // The bytes as given: a name need not be text in the locale.
+  std::string path = folder;
   if (path.empty() || path.front() != '/') {
-    std::string here(4096, '\0');
-    if (getcwd(here.data(), here.size()) == nullptr) return {};
-    here.resize(std::strlen(here.c_str()));
-    path = here + "/" + path;
+    const std::unique_ptr<char, decltype(&std::free)> here(getcwd(nullptr, 0), &std::free);
+    if (!here) return {};
+    path = std::string(here.get()) + "/" + path;
   }
   if (path.back() != '/') path += '/';
   return path;
 }
 
-bool TPosixConfigToolSystem::MakeFolder(const std::string& path) {
-  if (mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) return false;
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);  // a link to a folder will do
+std::string TPosixConfigToolSystem::RealPath(const std::string& path) {
+  // A file not there yet: the folder it would be in, resolved.
+  for (const auto& [resolve, rest] : {std::pair{path, std::string()},
+                                      std::pair{Parent(path), path.substr(path.rfind('/') + 1)}}) {
+    const std::unique_ptr<char, decltype(&std::free)> real(realpath(resolve.c_str(), nullptr),
+                                                           &std::free);
+    if (real) {
+      const std::string resolved(real.get());
+      return rest.empty() ? resolved : (resolved == "/" ? "" : resolved) + "/" + rest;
+    }
+  }
+  return path;
 }
 
-bool TPosixConfigToolSystem::ReplaceFile(const std::string& path, std::string_view bytes,
-                                         std::string& error) {
-  const std::size_t slash = path.rfind('/');
-  const std::string folder = path.substr(0, slash + 1);
-  std::string temporary = folder + "." + path.substr(slash + 1) + ".XXXXXX";
-  const UniqueFd fd(mkostemp(temporary.data(), O_CLOEXEC));
-  if (!fd.Valid()) {
-    error = std::strerror(errno);
-    return false;
+bool TPosixConfigToolSystem::FileExists(const std::string& path) {
+  return TFileOper::FileExists(path);
+}
+
+TConfigToolSystem::TRead TPosixConfigToolSystem::ReadIniValues(
+    const std::string& path, std::string_view section, const std::vector<std::string>& keys) {
+  TRead read;
+  struct stat st {};
+  if (!StatPath(path, st)) {
+    // Nothing there, a dangling link, or a file where a folder on the way should be.
+    if (errno == ENOENT || errno == ENOTDIR) return read;
+    read.state = TRead::State::Unreadable;
+    read.failure = Failure(errno);
+    return read;
   }
-  // The file keeps the rights it had; a new one is readable by all, as the launcher of any
-  // user of the machine must read it.
-  struct stat old {};
-  const mode_t mode = stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
-  const bool written = WriteAll(fd.Get(), bytes) && fchmod(fd.Get(), mode) == 0 &&
-                       fsync(fd.Get()) == 0 && rename(temporary.c_str(), path.c_str()) == 0;
-  if (!written) {
-    error = std::strerror(errno);
-    unlink(temporary.c_str());
-    return false;
+  read.state = TRead::State::Unreadable;
+  if (S_ISDIR(st.st_mode)) {
+    read.failure = Failure(EISDIR);
+    return read;
   }
-  // The rename itself must outlive a power cut.
-  const UniqueFd directory(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (directory.Valid()) fsync(directory.Get());
-  return true;
+  if (!S_ISREG(st.st_mode)) {
+    read.failure.reason = Translate("not a regular file");
+    return read;
+  }
+  try {
+    if (auto values = TFileOper::ReadIniValues(path, section, keys, codePage_)) {
+      read.state = TRead::State::Read;
+      read.values = std::move(*values);
+      return read;
+    }
+  } catch (const std::exception& error) {
+    read.failure.reason = error.what();
+    return read;
+  }
+  // Why it could not be read: ask the system once more.
+  const UniqueFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  read.failure = Failure(fd.Valid() ? EIO : errno);
+  return read;
 }
 
 std::optional<std::string> TPosixConfigToolSystem::FileStart(const std::string& path) {
@@ -86,6 +165,26 @@ std::optional<std::string> TPosixConfigToolSystem::FileStart(const std::string& 
   if (n < 0) return std::nullopt;
   start.resize(static_cast<std::size_t>(n));
   return start;
+}
+
+std::optional<TConfigToolSystem::TClosed> TPosixConfigToolSystem::ClosedToOthers(
+    const std::string& path) {
+  // Others pass a folder with its x bit for others and read a file with its r bit. The folders
+  // on the way as the path names them and those behind its links must all let them through.
+  for (const std::string& candidate : {path, RealPath(path)}) {
+    if (candidate.empty() || candidate.front() != '/') continue;
+    struct stat st {};
+    for (std::size_t slash = 0; slash != std::string::npos;
+         slash = candidate.find('/', slash + 1)) {
+      const std::string folder = slash == 0 ? "/" : candidate.substr(0, slash);
+      if (stat(folder.c_str(), &st) != 0) break;
+      if (S_ISDIR(st.st_mode) && (st.st_mode & S_IXOTH) == 0)
+        return TClosed{RealPath(folder), ModeText(st.st_mode), true};
+    }
+    if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IROTH) == 0)
+      return TClosed{RealPath(candidate), ModeText(st.st_mode), false};
+  }
+  return std::nullopt;
 }
 
 std::string TPosixConfigToolSystem::LauncherVersion(const std::string& folder) {
@@ -104,6 +203,50 @@ std::string TPosixConfigToolSystem::LauncherVersion(const std::string& folder) {
   const std::size_t start = at + kMarker.size();
   const std::size_t end = content.find_first_not_of("0123456789.", start);
   return content.substr(start, end - start);
+}
+
+bool TPosixConfigToolSystem::MakeFolder(const std::string& path, TFailure& failure) {
+  if (mkdir(path.c_str(), 0755) == 0) {
+    // The mode mask of the process (umask 077, say) must not close the folder to the users
+    // whose launcher reads it.
+    if (chmod(path.c_str(), 0755) == 0) return true;
+    failure = Failure(errno);
+    rmdir(path.c_str());
+    return false;
+  }
+  const int error = errno;
+  struct stat st {};
+  if (error == EEXIST && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+    return true;  // a link to a folder will do
+  failure = Failure(error == EEXIST ? ENOTDIR : error);
+  return false;
+}
+
+bool TPosixConfigToolSystem::ReplaceFile(const std::string& path, std::string_view bytes,
+                                         TFailure& failure) {
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = path.substr(0, slash + 1);
+  std::string temporary = folder + "." + path.substr(slash + 1) + ".XXXXXX";
+  const UniqueFd fd(mkostemp(temporary.data(), O_CLOEXEC));
+  if (!fd.Valid()) {
+    failure = Failure(errno);
+    return false;
+  }
+  // The file keeps the rights it had; a new one is readable by all, as the launcher of any
+  // user of the machine must read it.
+  struct stat old {};
+  const mode_t mode = stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
+  const bool written = WriteAll(fd.Get(), bytes) && fchmod(fd.Get(), mode) == 0 &&
+                       fsync(fd.Get()) == 0 && rename(temporary.c_str(), path.c_str()) == 0;
+  if (!written) {
+    failure = Failure(errno);
+    unlink(temporary.c_str());
+    return false;
+  }
+  // The rename itself must outlive a power cut.
+  const UniqueFd directory(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (directory.Valid()) fsync(directory.Get());
+  return true;
 }
 
 void TPosixConfigToolSystem::Out(std::string_view utf8) {
@@ -126,4 +269,9 @@ std::string TPosixConfigToolSystem::Ansi(std::string_view utf8) const {
   // The terminal shows the locale's encoding.
   if (codePage_.GetKind() == TPosixCodePage::Kind::Utf8) return std::string(utf8);
   return codePage_.FromUtf16(Utf8ToUtf16(utf8));
+}
+
+TConfigToolSystem::TFailure TPosixConfigToolSystem::Failure(int error) const {
+  // strerror speaks the locale's language in its encoding.
+  return {Utf16ToUtf8(codePage_.ToUtf16(std::strerror(error))), error == EACCES || error == EPERM};
 }

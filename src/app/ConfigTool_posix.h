@@ -3,23 +3,44 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/ConfigTool.h"
 #include "common/CodePage_posix.h"
 
-// companymain-config's contact with a POSIX system: the locale's code page, files written by
-// rename, the terminal in the locale's encoding.
+// The message catalog of companymain-config (share/locale/<language>/LC_MESSAGES/).
+inline constexpr const char* kConfigToolDomain = "companymain-config";
+
+// companymain-config's contact with a POSIX system: the locale's code page and messages
+// (gettext, strerror), paths as bytes, files written by rename, the terminal in the locale's
+// encoding.
 class TPosixConfigToolSystem : public TConfigToolSystem {
  public:
   TPosixConfigToolSystem();
   explicit TPosixConfigToolSystem(TPosixCodePage codePage);
 
+  std::string Translate(const char* english) override;
+  [[nodiscard]] std::string ProgramName() const override { return "companymain-config"; }
+  std::string ElevationRemedy() override;
   [[nodiscard]] const TCodePage& AnsiCodePage() const override { return codePage_; }
+  std::optional<std::string> ArgumentText(const std::string& argument) override;
+  std::string PathText(const std::string& path) override;
+
+  [[nodiscard]] char PathSeparator() const override { return '/'; }
+  std::string ProgramFolder() override;
   std::string FullFolder(const std::string& folder) override;
-  bool MakeFolder(const std::string& path) override;
-  bool ReplaceFile(const std::string& path, std::string_view bytes, std::string& error) override;
+  std::string RealPath(const std::string& path) override;
+
+  bool FileExists(const std::string& path) override;
+  TRead ReadIniValues(const std::string& path, std::string_view section,
+                      const std::vector<std::string>& keys) override;
   std::optional<std::string> FileStart(const std::string& path) override;
+  std::optional<TClosed> ClosedToOthers(const std::string& path) override;
   std::string LauncherVersion(const std::string& folder) override;
+
+  bool MakeFolder(const std::string& path, TFailure& failure) override;
+  bool ReplaceFile(const std::string& path, std::string_view bytes, TFailure& failure) override;
+
   void Out(std::string_view utf8) override;
   void Err(std::string_view utf8) override;
   void OutAddress(std::string_view ansi) override;
@@ -27,6 +48,8 @@ class TPosixConfigToolSystem : public TConfigToolSystem {
 
  private:
   [[nodiscard]] std::string Ansi(std::string_view utf8) const;
+  // The system's reason for the error number, in the user's language, as UTF-8.
+  TFailure Failure(int error) const;
 
   TPosixCodePage codePage_;
 };

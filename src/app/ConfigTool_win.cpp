@@ -1,25 +1,46 @@
 // CompanyMainConfig.exe: the tool's contact with Windows.
 #include <windows.h>
 
+#include <cstddef>
+#include <exception>
 #include <string>
 #include <vector>
 
 #include "app/ConfigTool.h"
+#include "app/MessageCatalog.h"
 #include "common/CodePage_win.h"
 #include "common/Handles_win.h"
+#include "common/PublicFunction.h"
+
+// po/zh_CN.po compiled by msgfmt, made part of the program at build time.
+extern const char kChineseCatalog[];
+extern const std::size_t kChineseCatalog_SIZE;
 
 namespace {
 
-std::string LastError() {
-  wchar_t* text = nullptr;
-  const DWORD code = GetLastError();
-  FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::string message = text != nullptr ? Utf8FromWide(text) : "";
-  if (text != nullptr) LocalFree(text);
-  while (!message.empty() && (message.back() == '\r' || message.back() == '\n')) message.pop_back();
-  return message + " (" + std::to_string(code) + ")";
+// Chinese for a user whose Windows speaks Chinese, English for everyone else.
+bool UserSpeaksChinese() {
+  return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_CHINESE;
+}
+
+// The system's text for an error, in the tool's language where Windows has it.
+std::string ErrorText(DWORD code, bool chinese) {
+  const DWORD languages[] = {chinese ? 0u : MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), 0u};
+  for (const DWORD language : languages) {
+    wchar_t* text = nullptr;
+    FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, language, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    if (text == nullptr) continue;
+    std::string message = Utf8FromWide(text);
+    LocalFree(text);
+    while (!message.empty() && (message.back() == '\r' || message.back() == '\n' ||
+                                message.back() == '.' || message.back() == ' ')) {
+      message.pop_back();
+    }
+    return message + " (" + std::to_string(code) + ")";
+  }
+  return "(" + std::to_string(code) + ")";
 }
 
 HANDLE OpenFile(const std::string& path, DWORD access, DWORD disposition) {
@@ -44,7 +65,27 @@ void Write(DWORD which, const std::wstring& text) {
 
 class TWinConfigToolSystem final : public TConfigToolSystem {
  public:
+  TWinConfigToolSystem()
+      : chinese_(UserSpeaksChinese()),
+        catalog_(chinese_ ? std::string_view(kChineseCatalog, kChineseCatalog_SIZE)
+                          : std::string_view()) {}
+
+  std::string Translate(const char* english) override {
+    return std::string(catalog_.Translate(english));
+  }
+  [[nodiscard]] std::string ProgramName() const override { return "CompanyMainConfig.exe"; }
+  std::string ElevationRemedy() override {
+    return Translate(
+        "Run CompanyMainConfig.exe as an administrator (from a command prompt "
+        "started with \"Run as administrator\").");
+  }
   [[nodiscard]] const TCodePage& AnsiCodePage() const override { return codePage_; }
+  // The arguments come as UTF-8 of the wide command line: text already.
+  std::optional<std::string> ArgumentText(const std::string& argument) override { return argument; }
+  std::string PathText(const std::string& path) override { return path; }
+
+  [[nodiscard]] char PathSeparator() const override { return '\\'; }
+  std::string ProgramFolder() override { return TSysOper::GetAppPath(); }
   std::string FullFolder(const std::string& folder) override {
     const std::wstring given = WideFromUtf8(folder);
     const DWORD size = GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
@@ -56,41 +97,41 @@ class TWinConfigToolSystem final : public TConfigToolSystem {
     if (full.back() != L'\\') full += L'\\';
     return Utf8FromWide(full);
   }
+  // The Config folder is a folder of its own on Windows.
+  std::string RealPath(const std::string& path) override { return path; }
 
-  bool MakeFolder(const std::string& path) override {
-    const std::wstring wide = ExtendedLengthPath(WideFromUtf8(path));
-    CreateDirectoryW(wide.c_str(), nullptr);
-    const DWORD attributes = GetFileAttributesW(wide.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  }
-
-  bool ReplaceFile(const std::string& path, std::string_view bytes, std::string& error) override {
-    // Beside the file, so that the move is a rename on the same volume.
-    const std::string temporary = path + ".new-" + std::to_string(GetCurrentProcessId());
-    {
-      HANDLE raw = OpenFile(temporary, GENERIC_WRITE, CREATE_ALWAYS);
-      if (raw == INVALID_HANDLE_VALUE) {
-        error = LastError();
-        return false;
-      }
-      const TUniqueHandle file(raw);
-      DWORD written = 0;
-      if (!WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                     nullptr) ||
-          written != bytes.size() || !FlushFileBuffers(file.Get())) {
-        error = LastError();
-        DeleteFileW(ExtendedLengthPath(WideFromUtf8(temporary)).c_str());
-        return false;
-      }
+  bool FileExists(const std::string& path) override { return TFileOper::FileExists(path); }
+  TRead ReadIniValues(const std::string& path, std::string_view section,
+                      const std::vector<std::string>& keys) override {
+    TRead read;
+    const DWORD attributes = GetFileAttributesW(ExtendedLengthPath(WideFromUtf8(path)).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+      const DWORD error = GetLastError();
+      if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return read;
+      read.state = TRead::State::Unreadable;
+      read.failure = Failure(error);
+      return read;
     }
-    if (!MoveFileExW(ExtendedLengthPath(WideFromUtf8(temporary)).c_str(),
-                     ExtendedLengthPath(WideFromUtf8(path)).c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      error = LastError();
-      DeleteFileW(ExtendedLengthPath(WideFromUtf8(temporary)).c_str());
-      return false;
+    read.state = TRead::State::Unreadable;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      read.failure = Failure(ERROR_DIRECTORY);
+      return read;
     }
-    return true;
+    try {
+      if (auto values = TFileOper::ReadIniValues(path, section, keys, codePage_)) {
+        read.state = TRead::State::Read;
+        read.values = std::move(*values);
+        return read;
+      }
+    } catch (const std::exception& error) {
+      read.failure.reason = error.what();
+      return read;
+    }
+    HANDLE raw = OpenFile(path, GENERIC_READ, OPEN_EXISTING);
+    const DWORD error = raw == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_READ_FAULT;
+    if (raw != INVALID_HANDLE_VALUE) CloseHandle(raw);
+    read.failure = Failure(error);
+    return read;
   }
 
   std::optional<std::string> FileStart(const std::string& path) override {
@@ -104,6 +145,10 @@ class TWinConfigToolSystem final : public TConfigToolSystem {
     start.resize(n);
     return start;
   }
+
+  // The folder's access list is the installer's (Program Files lets every user read); the
+  // tool does not judge it.
+  std::optional<TClosed> ClosedToOthers(const std::string&) override { return std::nullopt; }
 
   std::string LauncherVersion(const std::string& folder) override {
     // The version resource of CompanyMain.exe beside the tool.
@@ -124,6 +169,46 @@ class TWinConfigToolSystem final : public TConfigToolSystem {
            std::to_string(HIWORD(info->dwFileVersionLS));
   }
 
+  bool MakeFolder(const std::string& path, TFailure& failure) override {
+    // A new folder inherits the access list of the one it is made in.
+    const std::wstring wide = ExtendedLengthPath(WideFromUtf8(path));
+    const DWORD error = CreateDirectoryW(wide.c_str(), nullptr) ? ERROR_SUCCESS : GetLastError();
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+      return true;
+    failure = Failure(error == ERROR_ALREADY_EXISTS ? ERROR_DIRECTORY : error);
+    return false;
+  }
+
+  bool ReplaceFile(const std::string& path, std::string_view bytes, TFailure& failure) override {
+    // Beside the file, so that the move is a rename on the same volume.
+    const std::string temporary = path + ".new-" + std::to_string(GetCurrentProcessId());
+    const std::wstring wideTemporary = ExtendedLengthPath(WideFromUtf8(temporary));
+    {
+      HANDLE raw = OpenFile(temporary, GENERIC_WRITE, CREATE_ALWAYS);
+      if (raw == INVALID_HANDLE_VALUE) {
+        failure = Failure(GetLastError());
+        return false;
+      }
+      const TUniqueHandle file(raw);
+      DWORD written = 0;
+      if (!WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                     nullptr) ||
+          written != bytes.size() || !FlushFileBuffers(file.Get())) {
+        failure = Failure(GetLastError());
+        DeleteFileW(wideTemporary.c_str());
+        return false;
+      }
+    }
+    if (!MoveFileExW(wideTemporary.c_str(), ExtendedLengthPath(WideFromUtf8(path)).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      failure = Failure(GetLastError());
+      DeleteFileW(wideTemporary.c_str());
+      return false;
+    }
+    return true;
+  }
+
   void Out(std::string_view utf8) override { Write(STD_OUTPUT_HANDLE, WideFromUtf8(utf8)); }
   void Err(std::string_view utf8) override { Write(STD_ERROR_HANDLE, WideFromUtf8(utf8)); }
   // The launcher widens the address with the ANSI code page before handing it over.
@@ -134,6 +219,13 @@ class TWinConfigToolSystem final : public TConfigToolSystem {
   void OutUtf8(std::string_view utf8) override { Out(utf8); }
 
  private:
+  TFailure Failure(DWORD error) const {
+    return {ErrorText(error, chinese_),
+            error == ERROR_ACCESS_DENIED || error == ERROR_PRIVILEGE_NOT_HELD};
+  }
+
+  bool chinese_;
+  TMessageCatalog catalog_;
   TWinCodePage codePage_;
 };
 

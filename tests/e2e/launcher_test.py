@@ -689,6 +689,12 @@ class ConfigToolTest(LocalesTest):
               "zh_TW.BIG5": ("big5", "無錫湖畔大酒店中文名稱賓館旅社前台"),
               "en_US.ISO-8859-1": ("latin-1", "éàüößñçÉÀÜ")}
 
+    def fresh(self, browser_sleep=0) -> Sandbox:
+        # Open to other users, as an installation is: check reports a folder closed to them.
+        sandbox = super().fresh(browser_sleep)
+        os.chmod(sandbox.root, 0o755)
+        return sandbox
+
     def tool(self, sandbox, env, *args):
         codec = self.codec_of(env)
         return subprocess.run([os.path.join(sandbox.app, TOOL),

@@ -1,18 +1,22 @@
-// The configuration tool in process, on the files of a temporary installation folder.
+// The configuration tool's POSIX system in process, on the files of a temporary folder: modes
+// whatever the umask, writes that fail, what other users can read, paths as bytes.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
+#include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/ConfigTool_posix.h"
-#include "common/Base64.h"
 #include "common/IniText.h"
 
 namespace {
@@ -28,31 +32,35 @@ class CapturedSystem final : public TPosixConfigToolSystem {
   std::string out, err;
 };
 
+mode_t ModeOf(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
 class ConfigToolTest : public ::testing::Test {
  public:
   void SetUp() override {
     char name[] = "/tmp/companymain-tool-XXXXXX";
     ASSERT_NE(mkdtemp(name), nullptr);
     folder_ = name;
+    chmod(folder_.c_str(), 0755);  // as an installation folder is
   }
-  void TearDown() override {
-    chmod((folder_ + "/Config").c_str(), 0755);
-    std::filesystem::remove_all(folder_);
-  }
-  int Run(std::vector<std::string> args, const char* codeset = "UTF-8") {
-    args.insert(args.begin(), {"--dir", folder_});
+  void TearDown() override { std::filesystem::remove_all(folder_); }
+  int Run(std::vector<std::string> args, const std::string& folder = "",
+          const char* codeset = "UTF-8") {
+    args.insert(args.begin(), {"--dir", folder.empty() ? folder_ : folder});
     system_ = std::make_unique<CapturedSystem>(TPosixCodePage(codeset));
     return RunConfigTool(args, *system_);
   }
-  [[nodiscard]] std::string Read(const std::string& name) const {
-    std::ifstream file(folder_ + "/Config/" + name, std::ios::binary);
+  [[nodiscard]] std::string Read(const std::string& path) const {
+    std::ifstream file(path, std::ios::binary);
     std::stringstream content;
     content << file.rdbuf();
     return content.str();
   }
-  [[nodiscard]] std::vector<std::string> Listing() const {
+  [[nodiscard]] std::vector<std::string> Listing(const std::string& folder) const {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder_ + "/Config"))
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
       names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
@@ -62,165 +70,213 @@ class ConfigToolTest : public ::testing::Test {
   std::unique_ptr<CapturedSystem> system_;
 };
 
-TEST_F(ConfigToolTest, SetAddressWritesWhatTheLauncherReads) {
-  const struct {
-    const char* codeset;
-    std::string url;
-    std::string bytes;  // what the launcher must decode, in the code page
-  } cases[] = {
-      {"UTF-8", "http://example.com/company/info.aspx", "http://example.com/company/info.aspx"},
-      {"UTF-8", "HTTPS://h.example/p?x=1&y=2 ", "HTTPS://h.example/p?x=1&y=2 "},
-      {"GBK", "http://酒店.example/信息", "http://\xBE\xC6\xB5\xEA.example/\xD0\xC5\xCF\xA2"},
-      // Long enough for the encoder's line breaks: the value stays on one line.
-      {"UTF-8", "http://x/" + std::string(600, 'p'), "http://x/" + std::string(600, 'p')},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.url);
-    ASSERT_EQ(Run({"set-address", c.url}, c.codeset), 0) << system_->err;
-    const std::string text = Read("Config.ini");
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2);  // the section and the one value
-    const std::string value =
-        IniReadString(text, "SysInfo", "CompanyURL", TPosixCodePage(c.codeset));
-    EXPECT_EQ(Base64Decode(value), c.bytes);
+const std::vector<std::string> kIdentity = {
+    "set-company", "--number", "1", "--type", "R01", "--name", "n", "--device-id", "D1"};
+
+TEST_F(ConfigToolTest, WhatTheToolMakesIsOpenToAllWhateverTheUmask) {
+  for (const mode_t mask : {022, 027, 077}) {
+    SCOPED_TRACE(mask);
+    const mode_t before = umask(mask);
+    std::filesystem::remove_all(folder_ + "/Config");
+    const int address = Run({"set-address", "http://example.com/"});
+    const int identity = Run(kIdentity);
+    umask(before);
+    ASSERT_EQ(address, 0);
+    ASSERT_EQ(identity, 0) << system_->err;
+    EXPECT_EQ(ModeOf(folder_ + "/Config"), 0755u);
+    EXPECT_EQ(ModeOf(folder_ + "/Config/Config.ini"), 0644u);
+    EXPECT_EQ(ModeOf(folder_ + "/Config/Company.ini"), 0644u);
   }
+  // A replaced file keeps the rights it was given.
+  chmod((folder_ + "/Config/Config.ini").c_str(), 0640);
+  ASSERT_EQ(Run({"set-address", "http://other.example/"}), 0);
+  EXPECT_EQ(ModeOf(folder_ + "/Config/Config.ini"), 0640u);
 }
 
-TEST_F(ConfigToolTest, SetAddressRefusesWhatTheLauncherCannotUse) {
+TEST_F(ConfigToolTest, FailuresLeaveNoTemporaryFile) {
   ASSERT_EQ(Run({"set-address", "http://kept.example/"}), 0);
-  const std::string kept = Read("Config.ini");
-  const struct {
-    const char* codeset;
-    std::string url;
-    std::string says;
-  } cases[] = {
-      {"UTF-8", "", "为空"},
-      {"UTF-8", " \t ", "为空"},
-      {"UTF-8", "ftp://example.com/", "http://"},
-      {"UTF-8", "javascript:alert(1)", "http://"},
-      {"UTF-8", "C:\\Windows\\system32\\calc.exe", "http://"},
-      {"UTF-8", "http://x/\r\nother", "换行"},
-      {"UTF-8", "http://x/" + std::string(1525, 'p'), "过长"},  // 2048 characters encoded
-      {"ISO-8859-1", "http://酒店.example/", "代码页"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.url);
-    EXPECT_EQ(Run({"set-address", c.url}, c.codeset), 2);
-    EXPECT_NE(system_->err.find(c.says), std::string::npos) << system_->err;
-    EXPECT_EQ(Read("Config.ini"), kept);
-  }
-  // The longest address that fits is taken: 1533 bytes, 2044 characters encoded.
-  EXPECT_EQ(Run({"set-address", "http://x/" + std::string(1524, 'p')}), 0) << system_->err;
-}
-
-TEST_F(ConfigToolTest, SetCompanyValuesReadBackExactlyAsTyped) {
-  const std::vector<std::pair<std::string, std::string>> values = {
-      {"--number", " 007 "},
-      {"--type", "R02"},
-      {"--name", "\"无锡\" 湖畔 '酒店'"},
-      {"--device-id", "'D-1'"},
-      {"--upload-user", "ABC1234567890"},
-      {"--other", "a = b ; c"},
-  };
-  std::vector<std::string> args = {"set-company"};
-  for (const auto& [option, value] : values) args.insert(args.end(), {option, value});
-  for (const char* codeset : {"UTF-8", "GBK"}) {
-    SCOPED_TRACE(codeset);
-    ASSERT_EQ(Run(args, codeset), 0) << system_->err;
-    const std::string file = Read("Company.ini");
-    ASSERT_TRUE(file.starts_with("\xFF\xFE"));  // UTF-16 LE with its mark
-    const TPosixCodePage codePage(codeset);
-    const TIniValues read = IniReadValues(
-        file, "Company",
-        {"CompanyNum", "CompanyType", "CompanyName", "DeviceId", "UploadUser", "OtherInfo"},
-        codePage);
-    ASSERT_TRUE(read.sectionFound);
-    for (std::size_t i = 0; i < values.size(); ++i)
-      EXPECT_EQ(read.values[i],
-                codePage.FromUtf16(TPosixCodePage("UTF-8").ToUtf16(values[i].second)))
-          << values[i].first;
-  }
-}
-
-TEST_F(ConfigToolTest, SetCompanyRefusals) {
-  const struct {
-    const char* codeset;
-    std::vector<std::string> args;
-    std::string says;
-  } cases[] = {
-      {"UTF-8", {"set-company", "--type", "R01", "--name", "n", "--device-id", "d"}, "--number"},
-      {"UTF-8",
-       {"set-company", "--number", "1", "--type", "R01", "--name", "a\nb", "--device-id", "d"},
-       "换行"},
-      {"ISO-8859-1",
-       {"set-company", "--number", "1", "--type", "R01", "--name", "酒店", "--device-id", "d"},
-       "代码页"},
-      {"UTF-8",
-       {"set-company", "--number", std::string(2048, '7'), "--type", "R01", "--name", "n",
-        "--device-id", "d"},
-       "过长"},
-      {"UTF-8", {"set-company", "--number", "1", "--number", "2"}, "两次"},
-      {"UTF-8", {"set-address", "--name", "n", "http://x/"}, "set-company"},
-      {"UTF-8", {"check", "--json", "extra"}, "extra"},
-      {"UTF-8", {"frobnicate"}, "frobnicate"},
-      {"UTF-8", {}, "缺少命令"},
-      {"UTF-8", {"set-company", "--other"}, "缺少值"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.says);
-    EXPECT_EQ(Run(c.args, c.codeset), 2);
-    EXPECT_NE(system_->err.find(c.says), std::string::npos) << system_->err;
-    EXPECT_FALSE(std::filesystem::exists(folder_ + "/Config/Company.ini"));
-  }
-}
-
-TEST_F(ConfigToolTest, AFailedWriteChangesNothing) {
-  ASSERT_EQ(Run({"set-address", "http://kept.example/"}), 0);
-  const std::string kept = Read("Config.ini");
-  // The rename that would put the new file in place fails: the old one stays, and the
-  // temporary file goes.
-  std::filesystem::create_directory(folder_ + "/Config/Company.ini");
-  EXPECT_EQ(
-      Run({"set-company", "--number", "1", "--type", "R01", "--name", "n", "--device-id", "d"}), 3);
-  EXPECT_NE(system_->err.find("无法写入"), std::string::npos) << system_->err;
-  EXPECT_TRUE(std::filesystem::is_directory(folder_ + "/Config/Company.ini"));
-  EXPECT_EQ(Listing(), (std::vector<std::string>{"Company.ini", "Config.ini"}));
+  const std::string config = folder_ + "/Config";
+  CapturedSystem system(TPosixCodePage("UTF-8"));
+  TConfigToolSystem::TFailure failure;
+  // The rename that would put the new file in place fails.
+  std::filesystem::create_directories(config + "/Company.ini/inside");
+  EXPECT_FALSE(system.ReplaceFile(config + "/Company.ini", "[Company]\r\n", failure));
+  EXPECT_FALSE(failure.reason.empty());
+  EXPECT_EQ(Listing(config), (std::vector<std::string>{"Company.ini", "Config.ini"}));
+  // The tool does not get that far: what stands there cannot be read as the old identity.
+  EXPECT_EQ(Run(kIdentity), 3);
+  EXPECT_NE(system_->err.find("Cannot read " + config + "/Company.ini: "), std::string::npos)
+      << system_->err;
+  EXPECT_EQ(Listing(config), (std::vector<std::string>{"Company.ini", "Config.ini"}));
 
   // A folder closed to writing (not to root, who may write anyway).
   if (geteuid() != 0) {
-    chmod((folder_ + "/Config").c_str(), 0555);
-    EXPECT_EQ(Run({"set-address", "http://new.example/"}), 3);
-    chmod((folder_ + "/Config").c_str(), 0755);
-    EXPECT_EQ(Read("Config.ini"), kept);
+    chmod(config.c_str(), 0555);
+    EXPECT_FALSE(system.ReplaceFile(config + "/Config.ini", "x", failure));
+    EXPECT_TRUE(failure.denied);
+    chmod(config.c_str(), 0755);
   }
 
   // No folder can be made where a file stands.
-  std::filesystem::remove_all(folder_ + "/Config");
-  std::ofstream(folder_ + "/Config") << "a file";
+  std::filesystem::remove_all(config);
+  std::ofstream(config) << "a file";
   EXPECT_EQ(Run({"set-address", "http://new.example/"}), 3);
-  EXPECT_NE(system_->err.find("无法创建"), std::string::npos) << system_->err;
-  std::filesystem::remove(folder_ + "/Config");
-  std::filesystem::create_directory(folder_ + "/Config");
+  EXPECT_NE(system_->err.find("Cannot create the folder " + config + ": "), std::string::npos)
+      << system_->err;
+  EXPECT_EQ(Read(config), "a file");
 }
 
-TEST_F(ConfigToolTest, CheckTellsWhatTheLauncherWouldDo) {
-  EXPECT_EQ(Run({"check"}), 1);
-  EXPECT_NE(system_->out.find("读取企业身份信息失败,无法启动软件"), std::string::npos);
-  ASSERT_EQ(Run({"set-company", "--number", "1234567890", "--type", "R01", "--name", "",
-                 "--device-id", "D1"}),
-            0);
-  EXPECT_EQ(Run({"check", "--json"}), 1);
-  EXPECT_NE(system_->out.find("\"message\":\"配置文件不存在,无法启动软件\""), std::string::npos)
-      << system_->out;
-  ASSERT_EQ(Run({"set-address", "http://example.com/p"}), 0);
-  EXPECT_EQ(Run({"check"}), 0);
-  const std::string address =
-      "http://example.com/p?Id=MTIzNDU2Nzg5MA==&Name=%E6%97%A0&Type=UjAx&DeviceId=RDE=&other="
-      "&Version=NS4wLjAuMA==";
-  EXPECT_TRUE(system_->out.ends_with("\n" + address + "\n")) << system_->out;
-  EXPECT_NE(system_->out.find("Name = 无"), std::string::npos) << system_->out;
-  EXPECT_EQ(Run({"check", "--json"}), 0);
-  EXPECT_NE(system_->out.find("\"address\":\"" + address + "\""), std::string::npos);
-  EXPECT_NE(system_->out.find("\"encoding\":\"UTF-16 LE\""), std::string::npos);
+TEST_F(ConfigToolTest, ReplaceFileFailingAfterTheOpenChangesNothing) {
+  // A write that the system refuses half-way: the file size limit, for this process alone
+  // (the signal it would send is ignored, as the tool's main does).
+  ASSERT_EQ(Run(kIdentity), 0);
+  const std::string path = folder_ + "/Config/Company.ini";
+  const std::string kept = Read(path);
+  CapturedSystem system(TPosixCodePage("UTF-8"));
+  TConfigToolSystem::TFailure failure;
+  struct rlimit old {};
+  getrlimit(RLIMIT_FSIZE, &old);
+  const auto handler = signal(SIGXFSZ, SIG_IGN);
+  struct rlimit limit = old;
+  limit.rlim_cur = 16;
+  setrlimit(RLIMIT_FSIZE, &limit);
+  const bool replaced = system.ReplaceFile(path, std::string(100, 'x'), failure);
+  setrlimit(RLIMIT_FSIZE, &old);
+  signal(SIGXFSZ, handler);
+  EXPECT_FALSE(replaced);
+  EXPECT_EQ(failure.reason, std::strerror(EFBIG));
+  EXPECT_FALSE(failure.denied);
+  EXPECT_EQ(Read(path), kept);
+  EXPECT_EQ(Listing(folder_ + "/Config"), (std::vector<std::string>{"Company.ini"}));
+}
+
+TEST_F(ConfigToolTest, WhatOtherUsersCannotRead) {
+  const std::string config = folder_ + "/Config";
+  const std::string file = config + "/Company.ini";
+  const std::string elsewhere = folder_ + "/etc";
+  const struct {
+    const char* name;
+    std::function<void()> arrange;
+    std::optional<TConfigToolSystem::TClosed> closed;
+  } cases[] = {
+      {"open", [] {}, std::nullopt},
+      {"a file others cannot read", [&] { chmod(file.c_str(), 0640); },
+       TConfigToolSystem::TClosed{file, "-rw-r-----", false}},
+      {"the folder closed", [&] { chmod(config.c_str(), 0750); },
+       TConfigToolSystem::TClosed{config, "drwxr-x---", true}},
+      {"a folder that can be passed but not listed", [&] { chmod(config.c_str(), 0711); },
+       std::nullopt},
+      {"the installation folder closed", [&] { chmod(folder_.c_str(), 0700); },
+       TConfigToolSystem::TClosed{folder_, "drwx------", true}},
+      // The package's Config is a link to the configuration folder: the folder behind it counts.
+      {"the folder behind the link closed",
+       [&] {
+         std::filesystem::create_directory(elsewhere);
+         std::filesystem::rename(file, elsewhere + "/Company.ini");
+         std::filesystem::remove_all(config);
+         std::filesystem::create_directory_symlink(elsewhere, config);
+         chmod(elsewhere.c_str(), 0700);
+       },
+       TConfigToolSystem::TClosed{elsewhere, "drwx------", true}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(config);
+    std::filesystem::remove_all(elsewhere);
+    chmod(folder_.c_str(), 0755);
+    ASSERT_EQ(Run(kIdentity), 0) << system_->err;
+    c.arrange();
+    const auto closed = system_->ClosedToOthers(file);
+    chmod(folder_.c_str(), 0755);
+    ASSERT_EQ(closed.has_value(), c.closed.has_value());
+    if (closed) {
+      EXPECT_EQ(closed->path, c.closed->path);
+      EXPECT_EQ(closed->mode, c.closed->mode);
+      EXPECT_EQ(closed->folder, c.closed->folder);
+    }
+  }
+}
+
+TEST_F(ConfigToolTest, ReadingTellsMissingFromUnreadable) {
+  using State = TConfigToolSystem::TRead::State;
+  const std::string path = folder_ + "/Config/Company.ini";
+  const struct {
+    const char* name;
+    std::function<void()> arrange;
+    State state;
+  } cases[] = {
+      {"missing", [] {}, State::Missing},
+      {"a dangling link", [&] { std::filesystem::create_symlink(folder_ + "/none", path); },
+       State::Missing},
+      {"a file", [&] { std::ofstream(path) << "[Company]\nCompanyNum=1\n"; }, State::Read},
+      {"a folder", [&] { std::filesystem::create_directory(path); }, State::Unreadable},
+      // Never waited on.
+      {"a FIFO", [&] { mkfifo(path.c_str(), 0644); }, State::Unreadable},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(folder_ + "/Config");
+    std::filesystem::create_directory(folder_ + "/Config");
+    c.arrange();
+    CapturedSystem system(TPosixCodePage("UTF-8"));
+    const auto read = system.ReadIniValues(path, "Company", {"CompanyNum"});
+    EXPECT_EQ(read.state, c.state);
+    EXPECT_EQ(read.failure.reason.empty(), c.state != State::Unreadable) << read.failure.reason;
+    if (c.state == State::Read) {
+      EXPECT_EQ(read.values.values[0], "1");
+    }
+  }
+}
+
+TEST_F(ConfigToolTest, FoldersAreTheirBytesNotText) {
+  // Names made in another locale: bytes that are no text in this one, beside a folder with
+  // the name that a conversion to text and back would give.
+  const struct {
+    const char* codeset;
+    std::string name;
+    std::string decoy;
+  } cases[] = {
+      {"UTF-8", "inst\xC4\xE3", "inst\xEF\xBF\xBD\xEF\xBF\xBD"},
+      {"GBK", "inst\xFF", "inst?"},
+      {"GBK", "inst\xE4\xBD\xA0", "inst\xE4\xBD\xA0"},  // UTF-8 bytes that are GBK text too
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.codeset);
+    const std::string folder = folder_ + "/" + c.name;
+    const std::string decoy = folder_ + "/" + c.decoy + "-";
+    std::filesystem::create_directories(folder);
+    std::filesystem::create_directories(decoy);
+    ASSERT_EQ(Run({"set-address", "http://x/"}, folder, c.codeset), 0) << system_->err;
+    EXPECT_TRUE(std::filesystem::is_regular_file(folder + "/Config/Config.ini"));
+    EXPECT_EQ(Listing(decoy), std::vector<std::string>{});
+    // Relative to the working directory, too.
+    const std::string here = std::filesystem::current_path();
+    std::filesystem::current_path(folder_);
+    const int relative = Run({"set-address", "http://y/"}, c.name, c.codeset);
+    std::filesystem::current_path(here);
+    EXPECT_EQ(relative, 0) << system_->err;
+    EXPECT_NE(Read(folder + "/Config/Config.ini").find("aHR0cDovL3kv"), std::string::npos);
+  }
+  // Shown, such a name has its bytes escaped.
+  CapturedSystem utf8(TPosixCodePage("UTF-8"));
+  EXPECT_EQ(utf8.PathText("/srv/inst\xC4\xE3/酒店"),
+            "/srv/inst\\xc4\\xe3/\\xe9\\x85\\x92\\xe5\\xba\\x97");
+  EXPECT_EQ(utf8.PathText("/srv/酒店"), "/srv/酒店");
+  EXPECT_EQ(utf8.ArgumentText("inst\xC4\xE3"), std::nullopt);
+  CapturedSystem gbk(TPosixCodePage("GBK"));
+  EXPECT_EQ(gbk.ArgumentText("\xBE\xC6\xB5\xEA"), "酒店");
+  EXPECT_EQ(gbk.ArgumentText("inst\xFF"), std::nullopt);
+}
+
+TEST_F(ConfigToolTest, MessagesNameTheFolderBehindTheConfigLink) {
+  const std::string real = folder_ + "/etc/companymain";
+  std::filesystem::create_directories(real);
+  std::filesystem::create_directory_symlink(real, folder_ + "/Config");
+  ASSERT_EQ(Run({"set-address", "http://x/"}), 0);
+  EXPECT_EQ(system_->out, "Wrote " + real + "/Config.ini: CompanyURL changed.\n");
+  EXPECT_TRUE(std::filesystem::is_symlink(folder_ + "/Config"));
+  ASSERT_EQ(Run({"set-address", "http://x/"}), 0);
+  EXPECT_EQ(system_->out, real + "/Config.ini already holds these values: nothing changed.\n");
 }
 
 }  // namespace

@@ -1,0 +1,8 @@
+# Sourced: the files that hold the tool's messages, and how they are found in them (the
+# English source texts in _("...") and Translate("...")).
+catalog_sources=(src/app/ConfigTool.cpp src/app/ConfigTool_posix.cpp src/app/ConfigTool_win.cpp)
+
+extract_messages() {  # source-root: the template on standard output
+  (cd "$1" && xgettext --language=C++ --from-code=UTF-8 --keyword=_ --keyword=Translate \
+    --no-location --no-wrap --package-name=companymain-config -o - "${catalog_sources[@]}")
+}

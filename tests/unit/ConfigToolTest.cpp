@@ -1,0 +1,695 @@
+// The configuration tool's rules against a system of strings: what it writes, keeps, refuses
+// and reports, and what it asks of the system.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "FakeDesktop.h"
+#include "Latin1CodePage.h"
+#include "app/ConfigTool.h"
+#include "app/Messages.h"
+#include "common/Base64.h"
+#include "common/IniText.h"
+#include "common/Utf.h"
+
+namespace {
+
+// UTF-8 as the ANSI code page, as on a Linux desktop in a UTF-8 locale.
+class Utf8CodePage final : public TCodePage {
+ public:
+  [[nodiscard]] std::u16string ToUtf16(std::string_view ansi) const override {
+    return Utf8ToUtf16(ansi);
+  }
+  [[nodiscard]] std::string FromUtf16(std::u16string_view units) const override {
+    return Utf16ToUtf8(units);
+  }
+};
+
+const std::string kProgram = "/opt/app/";
+const std::string kConfig = "/opt/app/Config";
+const std::string kConfigIni = "/opt/app/Config/Config.ini";
+const std::string kCompanyIni = "/opt/app/Config/Company.ini";
+// Where the Config link leads, as the package has it.
+const std::string kReal = "/etc/companymain";
+
+// Files are strings; every change is written to a log.
+class FakeSystem final : public TConfigToolSystem {
+ public:
+  explicit FakeSystem(std::unique_ptr<TCodePage> codePage = std::make_unique<Utf8CodePage>())
+      : codePage_(std::move(codePage)) {
+    folders.insert(kConfig);
+  }
+
+  std::string Translate(const char* english) override { return english; }
+  [[nodiscard]] std::string ProgramName() const override { return "companymain-config"; }
+  std::string ElevationRemedy() override { return "Run it as root."; }
+  [[nodiscard]] const TCodePage& AnsiCodePage() const override { return *codePage_; }
+  std::optional<std::string> ArgumentText(const std::string& argument) override {
+    // Bytes that are no UTF-8 are no text here.
+    if (Utf16ToUtf8(Utf8ToUtf16(argument)) != argument) return std::nullopt;
+    return argument;
+  }
+  std::string PathText(const std::string& path) override { return "<" + path + ">"; }
+
+  [[nodiscard]] char PathSeparator() const override { return '/'; }
+  std::string ProgramFolder() override { return kProgram; }
+  std::string FullFolder(const std::string& folder) override { return folder + "/"; }
+  std::string RealPath(const std::string& path) override {
+    return path.starts_with(kConfig) && folders.contains(kConfig) && linked
+               ? kReal + path.substr(kConfig.size())
+               : path;
+  }
+
+  bool FileExists(const std::string& path) override { return files.contains(path); }
+  TRead ReadIniValues(const std::string& path, std::string_view section,
+                      const std::vector<std::string>& keys) override {
+    TRead read;
+    if (unreadable.contains(path)) {
+      read.state = TRead::State::Unreadable;
+      read.failure = {"Permission denied", true};
+    } else if (files.contains(path)) {
+      read.state = TRead::State::Read;
+      read.values = IniReadValues(files[path], section, keys, *codePage_);
+    }
+    return read;
+  }
+  std::optional<std::string> FileStart(const std::string& path) override {
+    if (!files.contains(path)) return std::nullopt;
+    return files[path].substr(0, 4);
+  }
+  std::optional<TClosed> ClosedToOthers(const std::string& path) override {
+    for (const auto& [prefix, closed] : closedToOthers)
+      if (path.starts_with(prefix)) return closed;
+    return std::nullopt;
+  }
+  std::string LauncherVersion(const std::string&) override { return "1.0.0"; }
+
+  bool MakeFolder(const std::string& path, TFailure& failure) override {
+    if (folders.contains(path)) return true;
+    if (folderFailure) {
+      failure = *folderFailure;
+      return false;
+    }
+    log.push_back("mkdir " + path);
+    folders.insert(path);
+    return true;
+  }
+  bool ReplaceFile(const std::string& path, std::string_view bytes, TFailure& failure) override {
+    if (writeFailure) {
+      failure = *writeFailure;
+      return false;
+    }
+    log.push_back("write " + path);
+    files[path] = std::string(bytes);
+    return true;
+  }
+
+  void Out(std::string_view utf8) override { out += utf8; }
+  void Err(std::string_view utf8) override { err += utf8; }
+  void OutAddress(std::string_view ansi) override { out += ansi; }
+  void OutUtf8(std::string_view utf8) override { out += utf8; }
+
+  std::map<std::string, std::string> files;
+  std::set<std::string> folders;
+  std::set<std::string> unreadable;
+  std::map<std::string, TClosed> closedToOthers;
+  std::optional<TFailure> folderFailure, writeFailure;
+  bool linked = true;
+  std::vector<std::string> log;
+  std::string out, err;
+
+ private:
+  std::unique_ptr<TCodePage> codePage_;
+};
+
+const std::vector<std::string> kKeys = {"CompanyNum", "CompanyType", "CompanyName",
+                                        "DeviceId",   "UploadUser",  "OtherInfo"};
+
+// The identity as the launcher reads it from the system's Company.ini.
+std::vector<std::string> Stored(FakeSystem& system) {
+  const TIniValues read =
+      IniReadValues(system.files[kCompanyIni], "Company", kKeys, system.AnsiCodePage());
+  return read.sectionFound ? read.values : std::vector<std::string>{};
+}
+
+std::string AddressFile(std::string_view url) {
+  std::string encoded = Base64Encode(url);
+  std::erase(encoded, '\r');
+  std::erase(encoded, '\n');
+  return "[SysInfo]\r\nCompanyURL=" + encoded + "\r\n";
+}
+
+const std::string kIdentity =
+    "[Company]\r\nCompanyNum=1234567890\r\nCompanyType=R01\r\nCompanyName=Hotel\r\n"
+    "DeviceId=D1\r\nUploadUser=up\r\nOtherInfo=note\r\n";
+
+TEST(ConfigTool, SetCompanyChangesWhatItIsGivenAndKeepsTheRest) {
+  const struct {
+    const char* name;
+    std::optional<std::string> before;  // Company.ini, or none
+    std::vector<std::string> args;
+    int code;
+    std::vector<std::string> after;  // the identity read back; {} when there is none
+    std::string says;                // in the one line of output or the error
+  } cases[] = {
+      {"a first identity",
+       std::nullopt,
+       {"--number", "1", "--type", "R01", "--device-id", "D1"},
+       0,
+       {"1", "R01", "", "D1", "", ""},
+       "CompanyNum, CompanyType, CompanyName, DeviceId, UploadUser, OtherInfo changed"},
+      {"a first identity needs number, type and device id",
+       std::nullopt,
+       {"--name", "Hotel", "--type", "R01"},
+       2,
+       {},
+       "holds no company identity yet: give --number --device-id"},
+      {"a file without the section holds no identity",
+       "[Compnay]\r\nCompanyNum=1\r\n",
+       {"--device-id", "D2"},
+       2,
+       {},
+       "give --number --type"},
+      {"one value alone",
+       kIdentity,
+       {"--device-id", "D2"},
+       0,
+       {"1234567890", "R01", "Hotel", "D2", "up", "note"},
+       "DeviceId changed"},
+      {"the name cleared",
+       kIdentity,
+       {"--name", ""},
+       0,
+       {"1234567890", "R01", "", "D1", "up", "note"},
+       "CompanyName changed"},
+      {"upload user and other cleared",
+       kIdentity,
+       {"--upload-user", "", "--other", ""},
+       0,
+       {"1234567890", "R01", "Hotel", "D1", "", ""},
+       "UploadUser, OtherInfo changed"},
+      {"the same values",
+       kIdentity,
+       {"--number", "1234567890", "--name", "Hotel"},
+       0,
+       {"1234567890", "R01", "Hotel", "D1", "up", "note"},
+       "nothing changed"},
+      {"no option at all changes nothing",
+       kIdentity,
+       {},
+       0,
+       {"1234567890", "R01", "Hotel", "D1", "up", "note"},
+       "nothing changed"},
+      {"a blank number",
+       kIdentity,
+       {"--number", ""},
+       2,
+       {"1234567890", "R01", "Hotel", "D1", "up", "note"},
+       "--number must not be blank"},
+      {"a number of blanks",
+       kIdentity,
+       {"--number", " \t "},
+       2,
+       {"1234567890", "R01", "Hotel", "D1", "up", "note"},
+       "--number must not be blank"},
+      {"a blank type",
+       kIdentity,
+       {"--type", "", "--device-id", "D2"},
+       2,
+       {"1234567890", "R01", "Hotel", "D1", "up", "note"},
+       "--type must not be blank"},
+      {"a blank device id",
+       kIdentity,
+       {"--device-id", " "},
+       2,
+       {"1234567890", "R01", "Hotel", "D1", "up", "note"},
+       "--device-id must not be blank"},
+      {"a hand-written file with a blank number is read, but not kept blank",
+       "[Company]\r\nCompanyNum=\r\nCompanyType=R01\r\nDeviceId=D1\r\n",
+       {"--name", "New"},
+       2,
+       {"", "R01", "", "D1", "", ""},
+       "The stored CompanyNum is blank: give --number"},
+      {"the stored number given with the change",
+       "[Company]\r\nCompanyNum=\r\nCompanyType=R01\r\nDeviceId=D1\r\n",
+       {"--number", "7"},
+       0,
+       {"7", "R01", "", "D1", "", ""},
+       "CompanyNum changed"},
+      {"kept values keep their blanks and quotes",
+       "[Company]\r\nCompanyNum=\" 007 \"\r\nCompanyType=R02\r\nCompanyName='\"q\"'\r\n"
+       "DeviceId=D1\r\nOtherInfo=a\\\r\n",
+       {"--upload-user", "ABC1234567890"},
+       0,
+       {" 007 ", "R02", "\"q\"", "D1", "ABC1234567890", "a\\"},
+       "UploadUser changed"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeSystem system;
+    if (c.before) system.files[kCompanyIni] = *c.before;
+    const std::string before = system.files[kCompanyIni];
+    std::vector<std::string> args = {"set-company"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    EXPECT_EQ(RunConfigTool(args, system), c.code) << system.err;
+    EXPECT_EQ(Stored(system), c.after);
+    const bool wrote = !system.log.empty();
+    EXPECT_EQ(wrote, c.code == 0 && c.says.find("nothing") == std::string::npos);
+    if (!wrote) {
+      EXPECT_EQ(system.files[kCompanyIni], before);
+    }
+    EXPECT_NE((system.out + system.err).find(c.says), std::string::npos)
+        << system.out << system.err;
+  }
+}
+
+TEST(ConfigTool, EveryValueIsWrittenExactlyOrRefused) {
+  const std::string longest(kIniValueMax, '7');
+  const struct {
+    std::string value;
+    bool latin1 = false;  // in a code page without Chinese
+    int code = 0;
+    std::string says = "";
+  } cases[] = {
+      {"dom\\"},
+      {"\\\\server\\share\\"},
+      {"\"quoted\""},
+      {"'single'"},
+      {"\"unbalanced"},
+      {"mixed\" and '"},
+      {"100% = 50%+50%"},
+      {"%E6%97%A0"},
+      {"  blanks around  "},
+      {"\ttab\t"},
+      {"a;b#c=d[e]"},
+      {"无锡 湖畔 \"酒店\" \\"},
+      {"\xF0\x9F\x8F\xA8 outside the basic plane"},
+      {longest},
+      {" " + longest.substr(2) + " "},
+      {longest + "7", false, 2, "too long"},
+      {std::string(kIniValueMax - 1, 'x') + "无", false, 2, "too long"},
+      {"line\nbreak", false, 2, "line break"},
+      {"carriage\rreturn", false, 2, "line break"},
+      {"酒店", true, 2, "code page cannot hold"},
+      {"caf\xC3\xA9 \\", true},
+  };
+  for (const auto& c : cases) {
+    for (const char* option : {"--name", "--other", "--upload-user", "--number"}) {
+      SCOPED_TRACE(c.value.substr(0, 40) + " as " + option);
+      FakeSystem system(c.latin1 ? std::unique_ptr<TCodePage>(std::make_unique<Latin1CodePage>())
+                                 : std::make_unique<Utf8CodePage>());
+      system.files[kCompanyIni] = kIdentity;
+      const std::vector<std::string> args = {"set-company", option, c.value};
+      ASSERT_EQ(RunConfigTool(args, system), c.code) << system.err;
+      const std::size_t index = std::string_view(option) == "--name"          ? 2
+                                : std::string_view(option) == "--other"       ? 5
+                                : std::string_view(option) == "--upload-user" ? 4
+                                                                              : 0;
+      const std::vector<std::string> read = Stored(system);
+      if (c.code == 0) {
+        EXPECT_EQ(read[index], system.AnsiCodePage().FromUtf16(Utf8ToUtf16(c.value)));
+        EXPECT_EQ(Utf16ToUtf8(system.AnsiCodePage().ToUtf16(read[index])), c.value);
+      } else {
+        EXPECT_EQ(system.files[kCompanyIni], kIdentity);
+        EXPECT_NE(system.err.find(c.says), std::string::npos) << system.err;
+      }
+    }
+  }
+}
+
+TEST(ConfigTool, SetAddressWritesWhatTheLauncherDecodesOnlyWhenItDiffers) {
+  const std::string url = "https://h.example/p?a=1&b=%20 \"x\"\\";
+  const struct {
+    const char* name;
+    std::optional<std::string> before;
+    bool writes;
+  } cases[] = {
+      {"no file", std::nullopt, true},
+      {"a blank address", "[SysInfo]\r\nCompanyURL=\r\n", true},
+      {"another address", AddressFile("https://h.example/other"), true},
+      {"a file without the section", "[Other]\r\nCompanyURL=" + Base64Encode(url) + "\r\n", true},
+      {"the same address", AddressFile(url), false},
+      // The launcher decodes the same address from these: the same values, left as they are.
+      {"the same address with blanks around it",
+       "[SysInfo]\r\nCompanyURL=  " + AddressFile(url).substr(22, 48) + "  \r\n", false},
+      {"the same address in UTF-16 with other keys",
+       Utf16ToBytes(
+           Utf8ToUtf16("\uFEFF[SysInfo]\r\nOther=1\r\ncompanyurl = " + AddressFile(url).substr(22)),
+           false),
+       false},
+      {"the same address after an extra key",
+       "; made by hand\r\n[sysinfo]\r\nX=y\r\nCompanyURL=" + AddressFile(url).substr(22), false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeSystem system;
+    if (c.before) system.files[kConfigIni] = *c.before;
+    const std::string before = system.files[kConfigIni];
+    EXPECT_EQ(RunConfigTool({"set-address", url}, system), 0) << system.err;
+    EXPECT_EQ(system.log.size(), c.writes ? 1u : 0u);
+    if (c.writes) {
+      EXPECT_EQ(system.files[kConfigIni], AddressFile(url));
+      EXPECT_EQ(system.out, "Wrote <" + kReal + ">/Config.ini: CompanyURL changed.\n");
+    } else {
+      EXPECT_EQ(system.files[kConfigIni], before);
+      EXPECT_EQ(system.out,
+                "<" + kReal + ">/Config.ini already holds these values: nothing changed.\n");
+    }
+  }
+}
+
+TEST(ConfigTool, SetAddressRefusesWhatTheLauncherCannotUse) {
+  const struct {
+    std::vector<std::string> args;
+    bool latin1;
+    std::string says;
+  } cases[] = {
+      {{"set-address", ""}, false, "is empty"},
+      {{"set-address", " \t "}, false, "is empty"},
+      {{"set-address", "ftp://example.com/"}, false, "http://"},
+      {{"set-address", "javascript:alert(1)"}, false, "http://"},
+      {{"set-address", "C:\\Windows\\system32\\calc.exe"}, false, "http://"},
+      {{"set-address", "http://x/\r\nother"}, false, "line break"},
+      {{"set-address", "http://x/" + std::string(1525, 'p')}, false, "2048 characters"},
+      {{"set-address", "http://酒店.example/"}, true, "code page"},
+      {{"set-address"}, false, "needs one address"},
+      {{"set-address", "http://a/", "http://b/"}, false, "needs one address"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.says);
+    FakeSystem system(c.latin1 ? std::unique_ptr<TCodePage>(std::make_unique<Latin1CodePage>())
+                               : std::make_unique<Utf8CodePage>());
+    system.files[kConfigIni] = AddressFile("http://kept.example/");
+    EXPECT_EQ(RunConfigTool(c.args, system), 2);
+    EXPECT_NE(system.err.find(c.says), std::string::npos) << system.err;
+    EXPECT_TRUE(system.log.empty());
+  }
+  // The longest address that fits is taken: 1533 bytes, 2044 characters encoded.
+  FakeSystem system;
+  EXPECT_EQ(RunConfigTool({"set-address", "http://x/" + std::string(1524, 'p')}, system), 0);
+}
+
+TEST(ConfigTool, DryRunChecksAllAndWritesNothing) {
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    bool folder;  // the Config folder is there
+    int code;
+    bool changes;
+  } cases[] = {
+      {"a new address", {"set-address", "http://new/"}, true, 0, true},
+      {"the same address", {"set-address", "http://kept/"}, true, 0, false},
+      {"a refused address", {"set-address", "ftp://new/"}, true, 2, false},
+      {"one value", {"set-company", "--other", "x"}, true, 0, true},
+      {"the same value", {"set-company", "--other", "note"}, true, 0, false},
+      {"a blank number", {"set-company", "--number", ""}, true, 2, false},
+      {"no Config folder yet", {"set-address", "http://new/"}, false, 0, true},
+  };
+  for (const auto& c : cases) {
+    for (const bool json : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (json ? ", JSON" : ""));
+      // The same case run for real, and as a dry run.
+      std::vector<std::string> args = c.args;
+      if (json) args.insert(args.begin(), "--json");
+      const auto prepare = [&](FakeSystem& system) {
+        system.files[kConfigIni] = AddressFile("http://kept/");
+        system.files[kCompanyIni] = kIdentity;
+        if (!c.folder) {
+          system.files.clear();
+          system.folders.clear();
+        }
+      };
+      FakeSystem real;
+      prepare(real);
+      const int realCode = RunConfigTool(args, real);
+      FakeSystem dry;
+      prepare(dry);
+      const auto files = dry.files;
+      args.insert(args.begin(), "--dry-run");
+      EXPECT_EQ(RunConfigTool(args, dry), c.code) << dry.err;
+      EXPECT_EQ(realCode, c.code) << real.err;
+      EXPECT_TRUE(dry.log.empty());
+      EXPECT_EQ(dry.files, files);
+      EXPECT_EQ(real.log.empty(), !c.changes);
+      if (json) {
+        // One object on one line, whose "changed" is what the real run did.
+        EXPECT_TRUE(dry.out.starts_with("{") && dry.out.ends_with("}\n")) << dry.out;
+        EXPECT_EQ(std::count(dry.out.begin(), dry.out.end(), '\n'), 1);
+        const std::string changed = c.changes ? "\"changed\":true" : "\"changed\":false";
+        EXPECT_NE(dry.out.find(changed), std::string::npos) << dry.out;
+        EXPECT_NE(real.out.find(changed), std::string::npos) << real.out;
+        EXPECT_NE(dry.out.find("\"dryRun\":true"), std::string::npos) << dry.out;
+        EXPECT_NE(dry.out.find("\"command\":\"" + c.args[0] + "\""), std::string::npos);
+        EXPECT_EQ(dry.out.find("\"error\":") != std::string::npos, c.code != 0) << dry.out;
+      } else {
+        // One line, that says it is a dry run when it would change something.
+        EXPECT_EQ(std::count(dry.out.begin(), dry.out.end(), '\n'), c.code == 0 ? 1 : 0);
+        if (c.changes) {
+          EXPECT_NE(dry.out.find("dry run"), std::string::npos) << dry.out;
+        }
+      }
+    }
+  }
+}
+
+TEST(ConfigTool, FailuresChangeNothingAndSayWhy) {
+  const TConfigToolSystem::TFailure denied{"Permission denied", true};
+  const TConfigToolSystem::TFailure tooLarge{"File too large", false};
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    std::function<void(FakeSystem&)> arrange;
+    std::string says;
+  } cases[] = {
+      {"a write refused",
+       {"set-address", "http://new/"},
+       [&](FakeSystem& s) { s.writeFailure = denied; },
+       "Error: Cannot write <" + kReal +
+           ">/Config.ini: Permission denied. Nothing was changed. "
+           "Run it as root.\n"},
+      {"a write failing",
+       {"set-company", "--other", "x"},
+       [&](FakeSystem& s) { s.writeFailure = tooLarge; },
+       "Error: Cannot write <" + kReal + ">/Company.ini: File too large. Nothing was changed.\n"},
+      {"no folder can be made",
+       {"set-address", "http://new/"},
+       [&](FakeSystem& s) {
+         s.folders.clear();
+         s.folderFailure = denied;
+       },
+       "Error: Cannot create the folder <" + kConfig +
+           ">: Permission denied. Nothing was changed. Run it as root.\n"},
+      {"the old identity cannot be read",
+       {"set-company", "--other", "x"},
+       [&](FakeSystem& s) { s.unreadable.insert(kCompanyIni); },
+       "Error: Cannot read <" + kReal +
+           ">/Company.ini: Permission denied. Nothing was changed. "
+           "Run it as root.\n"},
+      {"the old address cannot be read",
+       {"set-address", "http://new/"},
+       [&](FakeSystem& s) { s.unreadable.insert(kConfigIni); },
+       "Error: Cannot read <" + kReal +
+           ">/Config.ini: Permission denied. Nothing was changed. "
+           "Run it as root.\n"},
+  };
+  for (const auto& c : cases) {
+    for (const bool dryRun : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (dryRun ? ", dry run" : ""));
+      FakeSystem system;
+      system.files[kConfigIni] = AddressFile("http://kept/");
+      system.files[kCompanyIni] = kIdentity;
+      c.arrange(system);
+      const auto files = system.files;
+      std::vector<std::string> args = c.args;
+      if (dryRun) args.insert(args.begin(), "--dry-run");
+      const bool reads = c.says.find("Cannot read") != std::string::npos;
+      // A dry run reads what the real run reads, and writes nothing that could fail.
+      EXPECT_EQ(RunConfigTool(args, system), dryRun && !reads ? 0 : 3);
+      if (!dryRun || reads) {
+        EXPECT_EQ(system.err, c.says);
+      }
+      EXPECT_EQ(system.files, files);
+      EXPECT_TRUE(system.log.empty());
+    }
+  }
+}
+
+TEST(ConfigTool, ShowPrintsTheValuesAsStored) {
+  const std::string hand =
+      "[Company]\r\nCompanyNum=0\r\nCompanyType= R02 \r\nCompanyName=\r\nDeviceId=D1\r\n"
+      "UploadUser=ABC1234567890XYZ\r\n";
+  const struct {
+    const char* name;
+    std::optional<std::string> config, company;
+    std::string text, json;
+  } cases[] = {
+      {"nothing stored", std::nullopt, std::nullopt,
+       "url=\nnumber=\ntype=\nname=\ndevice-id=\nupload-user=\nother=\n",
+       "{\"command\":\"show\",\"url\":null,\"number\":null,\"type\":null,\"name\":null,"
+       "\"device-id\":null,\"upload-user\":null,\"other\":null}\n"},
+      // Not as the page receives them: R02 stays, the blank name stays blank.
+      {"as stored", AddressFile("http://h/无?a=\"1\""), hand,
+       "url=http://h/无?a=\"1\"\nnumber=0\ntype=R02\nname=\ndevice-id=D1\n"
+       "upload-user=ABC1234567890XYZ\nother=\n",
+       "{\"command\":\"show\",\"url\":\"http://h/无?a=\\\"1\\\"\",\"number\":\"0\",\"type\":"
+       "\"R02\",\"name\":\"\",\"device-id\":\"D1\",\"upload-user\":\"ABC1234567890XYZ\","
+       "\"other\":\"\"}\n"},
+      {"sections missing", "[SysInfo2]\r\nCompanyURL=eA==\r\n", "[Compnay]\r\nCompanyNum=1\r\n",
+       "url=\nnumber=\ntype=\nname=\ndevice-id=\nupload-user=\nother=\n",
+       "{\"command\":\"show\",\"url\":null,\"number\":null,\"type\":null,\"name\":null,"
+       "\"device-id\":null,\"upload-user\":null,\"other\":null}\n"},
+      {"a line break in a hand-written address", AddressFile("http://h/\r\nx"), std::nullopt,
+       "url=http://h/  x\nnumber=\ntype=\nname=\ndevice-id=\nupload-user=\nother=\n",
+       "{\"command\":\"show\",\"url\":\"http://h/\\r\\nx\",\"number\":null,\"type\":null,"
+       "\"name\":null,\"device-id\":null,\"upload-user\":null,\"other\":null}\n"},
+  };
+  for (const auto& c : cases) {
+    for (const bool json : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (json ? ", JSON" : ""));
+      FakeSystem system;
+      if (c.config) system.files[kConfigIni] = *c.config;
+      if (c.company) system.files[kCompanyIni] = *c.company;
+      EXPECT_EQ(RunConfigTool(json ? std::vector<std::string>{"--json", "show"}
+                                   : std::vector<std::string>{"show"},
+                              system),
+                0);
+      EXPECT_EQ(system.out, json ? c.json : c.text);
+    }
+  }
+  FakeSystem system;
+  system.unreadable.insert(kCompanyIni);
+  EXPECT_EQ(RunConfigTool({"show"}, system), 3);
+  EXPECT_NE(system.err.find("Cannot read"), std::string::npos) << system.err;
+}
+
+TEST(ConfigTool, CheckTellsWhatTheLaunchersWouldDo) {
+  const std::string identity =
+      "[Company]\r\nCompanyNum=0\r\nCompanyType=R02\r\nCompanyName= \r\nDeviceId=D1\r\n"
+      "UploadUser=ABC1234567890XYZ\r\nOtherInfo=a b\r\n";
+  const std::string address =
+      "http://example.com/p?Id=MTIzNDU2Nzg5MA==&Name=%E6%97%A0&Type=UjAx&DeviceId=RDE=&other=a+b"
+      "&Version=NS4wLjAuMA==";
+  const TConfigToolSystem::TClosed closedFolder{"/etc/companymain", "drwx------", true};
+  const TConfigToolSystem::TClosed closedFile{"/etc/companymain/Company.ini", "-rw-------", false};
+  const struct {
+    const char* name;
+    std::optional<std::string> config, company;
+    std::map<std::string, TConfigToolSystem::TClosed> closed;
+    int code;
+    std::vector<std::string> says;
+  } cases[] = {
+      {"no identity",
+       AddressFile("http://example.com/p"),
+       std::nullopt,
+       {},
+       1,
+       {"The launcher would show: " + std::string(kMsgIdentityMissing)}},
+      {"no address file",
+       std::nullopt,
+       identity,
+       {},
+       1,
+       {"The launcher would show: " + std::string(kMsgConfigMissing)}},
+      {"the page",
+       AddressFile("http://example.com/p"),
+       identity,
+       {},
+       0,
+       // The values the address was built from: the R02 rule and the blank name applied.
+       {"  Id = 1234567890\n  Name = 无\n  Type = R01\n  DeviceId = D1\n  other = a b\n"
+        "  Version = 5.0.0.0\nThe launcher will open:\n" +
+        address + "\n"}},
+      {"the folder closed to other users",
+       AddressFile("http://example.com/p"),
+       identity,
+       {{kConfig, closedFolder}},
+       1,
+       {"Other users of this computer cannot open the folder </etc/companymain> (drwx------)",
+        "The launcher of other users would show: " + std::string(kMsgIdentityMissing),
+        "Your launcher would open:\n" + address + "\n"}},
+      {"the identity closed to other users",
+       AddressFile("http://example.com/p"),
+       identity,
+       {{kCompanyIni, closedFile}},
+       1,
+       {"cannot read </etc/companymain/Company.ini> (-rw-------)",
+        "The launcher of other users would show: " + std::string(kMsgIdentityMissing)}},
+      {"the address closed to other users",
+       AddressFile("http://example.com/p"),
+       identity,
+       {{kConfigIni, closedFile}},
+       1,
+       {"The launcher of other users would show: " + std::string(kMsgAddressEmpty)}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeSystem system;
+    if (c.config) system.files[kConfigIni] = *c.config;
+    if (c.company) system.files[kCompanyIni] = *c.company;
+    system.closedToOthers = c.closed;
+    EXPECT_EQ(RunConfigTool({"check"}, system), c.code);
+    for (const std::string& said : c.says)
+      EXPECT_NE(system.out.find(said), std::string::npos) << system.out;
+    EXPECT_TRUE(system.log.empty());
+
+    FakeSystem json;
+    json.files = system.files;
+    json.closedToOthers = c.closed;
+    EXPECT_EQ(RunConfigTool({"check", "--json"}, json), c.code);
+    EXPECT_NE(json.out.find(c.code == 0 ? "\"ok\":true" : "\"ok\":false"), std::string::npos);
+    EXPECT_EQ(json.out.find("\"closedToOthers\":[{") != std::string::npos, !c.closed.empty());
+    if (c.code == 0) {
+      EXPECT_NE(json.out.find("\"sent\":{\"Id\":\"1234567890\",\"Name\":\"无\",\"Type\":\"R01\","
+                              "\"DeviceId\":\"D1\",\"other\":\"a b\",\"Version\":\"5.0.0.0\"}"),
+                std::string::npos)
+          << json.out;
+    }
+  }
+}
+
+TEST(ConfigTool, CommandLineRefusals) {
+  const struct {
+    std::vector<std::string> args;
+    std::string says;
+  } cases[] = {
+      {{"set-company", "--number", "1", "--number", "2"}, "given twice"},
+      {{"set-address", "--name", "n", "http://x/"}, "only for set-company"},
+      {{"check", "extra"}, "check does not take extra"},
+      {{"show", "extra"}, "show does not take extra"},
+      {{"set-company", "extra"}, "set-company does not take extra"},
+      {{"--dry-run", "check"}, "--dry-run is only for set-address and set-company"},
+      {{"--json", "--version"}, "--json is only for"},
+      {{"frobnicate"}, "Unknown command: frobnicate"},
+      {{"--frobnicate", "check"}, "Unknown option: <--frobnicate>"},
+      {{}, "No command given"},
+      {{"set-company", "--other"}, "needs a value"},
+      {{"--dir"}, "needs a value"},
+      {{"set-company", "--name", "\xFF\xFE"}, "not text in this system's encoding: <\xFF\xFE>"},
+      {{"set-address", "http://x/\xFF"}, "not text in this system's encoding"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.says);
+    FakeSystem system;
+    EXPECT_EQ(RunConfigTool(c.args, system), 2);
+    EXPECT_NE(system.err.find(c.says), std::string::npos) << system.err;
+    EXPECT_TRUE(system.log.empty());
+  }
+}
+
+TEST(ConfigTool, TheFolderIsTakenAsGiven) {
+  // --dir reaches the system as it was given, and the Config folder is made where it says.
+  FakeSystem system;
+  const std::string folder = "/srv/inst\xC4\xE3";
+  EXPECT_EQ(RunConfigTool({"--dir", folder, "set-address", "http://x/"}, system), 0) << system.err;
+  EXPECT_EQ(system.log, (std::vector<std::string>{"mkdir " + folder + "/Config",
+                                                  "write " + folder + "/Config/Config.ini"}));
+  EXPECT_EQ(system.out, "Wrote <" + folder + "/Config>/Config.ini: CompanyURL changed.\n");
+}
+
+}  // namespace
