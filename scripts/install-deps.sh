@@ -5,9 +5,9 @@
 set -euo pipefail
 what=${1:-all}
 linux=(build-essential cmake git python3 qt6-base-dev qt6-qpa-plugins qt6-translations-l10n libgl-dev
-       fonts-noto-cjk xdg-utils xvfb xauth)
+       fonts-noto-cjk xdg-utils xvfb xauth gettext)
 tests=(googletest libgtest-dev xdotool x11-utils imagemagick locales clang libclang-rt-14-dev
-       at-spi2-core python3-pyatspi dbus xxd
+       at-spi2-core python3-pyatspi dbus xxd libc-l10n man-db
        debhelper dpkg-dev fakeroot lintian desktop-file-utils appstream
        g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
        nsis wixl msitools osslsigncode openssl wine32:i386)

@@ -20,8 +20,8 @@ SOURCE = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
 
 import accessibility  # noqa: E402
-from launcher_test import (FAKE_XDG_OPEN, NO_ADDRESS, CAPTION, Display, address,  # noqa: E402
-                           forget_lock)
+from launcher_test import (FAKE_XDG_OPEN, NO_ADDRESS, NO_IDENTITY, CAPTION, Display,  # noqa: E402
+                           address, forget_lock)
 
 PACKAGE = "companymain"
 PROGRAMS = "/usr/libexec/companymain"
@@ -37,6 +37,8 @@ EXPECTED = address(PAGE, num=b"1234567890", kind=b"R02", name="某某酒店 北�
 INSTALLED = ["/usr/bin/companymain", "/usr/bin/companymain-config", DESKTOP_FILE,
              "/usr/share/metainfo/io.github.companymain.CompanyMain.metainfo.xml",
              "/usr/share/man/man1/companymain.1.gz", "/usr/share/man/man1/companymain-config.1.gz",
+             "/usr/share/man/zh_CN/man1/companymain-config.1.gz",
+             "/usr/share/locale/zh_CN/LC_MESSAGES/companymain-config.mo",
              *["/usr/share/icons/hicolor/%dx%d/apps/companymain.png" % (s, s)
                for s in (16, 24, 32, 48, 64, 128, 256)]]
 
@@ -187,6 +189,45 @@ class Lifecycle:
               % (" ".join(args), done.returncode, expect, (done.stdout + done.stderr).decode()))
         return done
 
+    def fresh_installation(self):
+        """What the README says of a fresh installation: no identity yet, and its message."""
+        found = json.loads(self.tool("--json", "check", expect=1).stdout)
+        check(found["ok"] is False and found["message"] == NO_IDENTITY,
+              "check of a fresh installation: %r" % found)
+        shown = json.loads(self.tool("--json", "show").stdout)
+        check(shown == {"command": "show", "url": "", "number": None, "type": None, "name": None,
+                        "device-id": None, "upload-user": None, "other": None},
+              "show of a fresh installation: %r" % shown)
+
+    def users_without_rights(self):
+        """Run by another user, the tool says why it cannot write, in the user's language, names
+        the configuration folder as this package has it and says to run it as root."""
+        locales = os.path.join(self.work, "locales")
+        os.makedirs(locales, 0o755)
+        sh("localedef", "-i", "zh_CN", "-f", "UTF-8", os.path.join(locales, "zh_CN.UTF-8"))
+        before = os.listdir(CONFIG)
+        for lang, message in (
+                ("C.UTF-8", "Error: Cannot write /etc/companymain/Config.ini: Permission denied. "
+                 "Nothing was changed. Run companymain-config as root, for example with sudo.\n"),
+                ("zh_CN.UTF-8", "错误: 无法写入 /etc/companymain/Config.ini: 权限不够。原文件未改动。 "
+                 "请以 root 身份运行 companymain-config, 例如用 sudo。\n")):
+            done = subprocess.run(
+                ["companymain-config", "set-address", "http://example.com/"], capture_output=True,
+                timeout=WAIT, cwd="/", user="nobody", group="nogroup", extra_groups=[],
+                env={"PATH": "/usr/bin:/bin", "LANG": lang, "LOCPATH": locales})
+            check(done.returncode == 3 and done.stderr.decode() == message,
+                  "as nobody in %s: exit code %d, %r" % (lang, done.returncode, done.stderr.decode()))
+        check(os.listdir(CONFIG) == before, "a user without rights changed %s" % CONFIG)
+
+    def manual_pages(self):
+        """The tool's manual in English and in Chinese, as man finds them."""
+        for args, says in ((["companymain-config"], "set up and check a CompanyMain installation"),
+                           (["-L", "zh_CN", "companymain-config"], "设置并检查 CompanyMain 的安装")):
+            done = sh("man", "-P", "cat", *args,
+                      env={"PATH": "/usr/bin:/bin", "LANG": "C.UTF-8", "MANWIDTH": "100"})
+            check(says in done.stdout.decode(), "man %s says: %r" % (" ".join(args),
+                                                                    done.stdout.decode()[:300]))
+
     def configure_identity(self):
         self.tool("set-company", "--number", IDENTITY["CompanyNum"],
                   "--type", IDENTITY["CompanyType"], "--name", IDENTITY["CompanyName"],
@@ -327,6 +368,11 @@ class Lifecycle:
             ("install 1.0.0 with apt-get", lambda: self.install("1.0.0")),
             ("layout: programs, Config link, command link, conffile with a blank address",
              self.check_layout),
+            ("a fresh installation: check says the identity is missing, show gives no values",
+             self.fresh_installation),
+            ("another user is told the reason, the remedy and /etc/companymain, in English and "
+             "Chinese", self.users_without_rights),
+            ("man companymain-config in English and man -L zh_CN in Chinese", self.manual_pages),
             ("companymain-config set-company; check says the address is empty",
              self.configure_identity),
             ("the menu entry's command says the shipped address is empty",

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # CompanyMainConfig.exe under Wine: for random identities and addresses in several code pages,
 # the tool writes the configuration, its check prints an address, and the real launcher hands
-# the fake browser exactly that address; refused input and the launcher's messages too.
+# the fake browser exactly that address; refused input and the launcher's messages; one value
+# changed alone, files written over existing ones or left untouched, the user's language.
 #   tests/wine/tool.sh build-win64/CompanyMain.exe
 # The tool is taken from beside the exe. Prints one line per case and "N passed, N failed".
 usage="$0 path/to/CompanyMain.exe"
@@ -35,6 +36,13 @@ for _ in range(count):
               rng.choice(["-", "ABC1234567890XYZ", "ABC12345678"]), text(1, 30).strip() or "o"]
     print("\t".join(fields))
 PY
+}
+
+# tool_split ARG...: the same, with standard output alone in $case_dir/tool.out and standard
+# error in $case_dir/tool.err.
+tool_split() {
+  wine_run timeout 60 wine 'C:\app\CompanyMainConfig.exe' "$@" >"$case_dir/tool.out" \
+    2>"$case_dir/tool.err"
 }
 
 json_field() {  # field: from $case_dir/tool.out
@@ -110,6 +118,81 @@ cp "$tool_exe" "$app/CompanyMainConfig.exe"
 config_url "$(b64 'http://example.com/p')"
 printf '[Compnay]\r\nCompanyNum=1\r\n' >"$app/Config/Company.ini"
 message_case "no identity" "$msg_no_identity"
+
+# ---- Changing an installation --------------------------------------------------------------
+
+# expect_status WHAT CODE ARG...: runs the tool (output apart) and notes a different exit code.
+expect_status() {
+  local what=$1 code=$2
+  shift 2
+  tool_split "$@"
+  local status=$?
+  [ "$status" -eq "$code" ] ||
+    problems+=("$what: exit code $status, expected $code: $(head -c 300 "$case_dir/tool.out" "$case_dir/tool.err")")
+}
+# shown: the stored values as show --json prints them, one "name=value" per line, sorted.
+shown() {
+  tool_split --json show
+  python3 -c 'import json, sys; d = json.load(open(sys.argv[1], encoding="utf-8"))
+print("\n".join(sorted("%s=%s" % (k, v) for k, v in d.items() if k != "command")))' \
+    "$case_dir/tool.out"
+}
+stamp() { stat -c '%i %y' "$app/Config/Config.ini" "$app/Config/Company.ini"; }
+
+new_case "tool: one value changed alone, every other kept; blank required values refused"
+cp "$tool_exe" "$app/CompanyMainConfig.exe"
+expect_status "set-address" 0 set-address 'http://example.com/p'
+expect_status "set-company" 0 set-company --number 1234567890 --type R02 --name '无锡 "湖畔" 酒店' \
+  --device-id D1 --upload-user 'dom\' --other '备注 100% \'
+before=$(shown)
+expect_status "set-company --device-id" 0 set-company --device-id D2
+[ "$(shown)" = "${before/device-id=D1/device-id=D2}" ] || problems+=("after --device-id D2: $(shown | tr '\n' ' ')")
+printf '%s\n' "$before" | grep -qx 'upload-user=dom\\' || problems+=("stored: $(printf '%s' "$before" | tr '\n' ' ')")
+printf '%s\n' "$before" | grep -qx 'other=备注 100% \\' || problems+=("stored: $(printf '%s' "$before" | tr '\n' ' ')")
+cp "$app/Config/Company.ini" "$case_dir/kept"
+for option in --number --type --device-id; do
+  expect_status "$option ''" 2 set-company "$option" ''
+  grep -q -- "$option" "$case_dir/tool.err" || problems+=("$option '': $(head -c 200 "$case_dir/tool.err")")
+done
+cmp -s "$case_dir/kept" "$app/Config/Company.ini" || problems+=("a refused value changed Company.ini")
+expect_status "--name ''" 0 set-company --name '' --other ''
+shown | grep -qx 'name=' || problems+=("the name was not cleared")
+end_case
+
+new_case "tool: files written over existing ones; the same values leave them untouched"
+cp "$tool_exe" "$app/CompanyMainConfig.exe"
+for url in 'http://first.example/' 'http://second.example/'; do
+  expect_status "set-address $url" 0 set-address "$url"
+done
+expect_status "set-company" 0 set-company --number 1 --type R01 --device-id D1
+expect_status "set-company again" 0 set-company --number 2 --type R01 --device-id D1
+shown | grep -qx 'url=http://second.example/' || problems+=("Config.ini was not replaced: $(shown | head -1)")
+shown | grep -qx 'number=2' || problems+=("Company.ini was not replaced")
+before=$(stamp)
+expect_status "the same address" 0 --json set-address 'http://second.example/'
+[ "$(json_field changed)" = False ] || problems+=("the same address: $(cat "$case_dir/tool.out")")
+expect_status "the same identity" 0 --json set-company --number 2
+[ "$(json_field changed)" = False ] || problems+=("the same identity: $(cat "$case_dir/tool.out")")
+[ "$(stamp)" = "$before" ] || problems+=("files rewritten: $before / $(stamp)")
+expect_status "a dry run" 0 --json --dry-run set-company --number 3
+[ "$(json_field changed)" = True ] || problems+=("dry run: $(cat "$case_dir/tool.out")")
+[ "$(stamp)" = "$before" ] || problems+=("the dry run wrote")
+leftovers=$(ls "$app/Config" | grep -v -x -e Config.ini -e Company.ini)
+[ -z "$leftovers" ] || problems+=("left in Config: $leftovers")
+end_case
+
+# The user's language: Chinese where Windows speaks it, English elsewhere.
+for entry in "zh_CN.UTF-8|错误: 页面地址为空。|用法:" "en_US.UTF-8|Error: The page address is empty.|Usage:"; do
+  IFS='|' read -r lang refused usage <<<"$entry"
+  new_case "tool: speaks the language of $lang" "$lang"
+  cp "$tool_exe" "$app/CompanyMainConfig.exe"
+  expect_status "a blank address" 2 set-address ' '
+  [ "$(tr -d '\r' <"$case_dir/tool.err")" = "$refused" ] || problems+=("said $(head -c 200 "$case_dir/tool.err")")
+  expect_status "--help" 0 --help
+  head -1 "$case_dir/tool.out" | grep -q "^$usage" || problems+=("--help: $(head -1 "$case_dir/tool.out")")
+  grep -q 'Version=5.0.0.0' "$case_dir/tool.out" || problems+=("--help does not name Version=5.0.0.0")
+  end_case
+done
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

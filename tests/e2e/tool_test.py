@@ -1,0 +1,189 @@
+"""End-to-end tests of companymain-config: the real program, run from the build folder (where it
+finds its message catalog) on installation folders of its own.
+
+    COMPANYMAIN=/path/to/build/CompanyMain python3 tool_test.py [TestClass]
+
+The tool is taken from beside the launcher. Cases that need another user run only as root.
+"""
+
+import atexit
+import json
+import os
+import resource
+import shutil
+import stat
+import subprocess
+import tempfile
+import unittest
+
+PROGRAM = os.environ.get("COMPANYMAIN", "")
+TOOL = os.path.join(os.path.dirname(PROGRAM), "companymain-config")
+WAIT = 30  # seconds; the machines running CI are slow and shared
+NOBODY = 65534
+IDENTITY = ["--number", "1234567890", "--type", "R01", "--name", "某某酒店", "--device-id", "D1"]
+
+
+def locales() -> str:
+    """A folder of the locales the tests speak (LOCPATH), made once."""
+    if not hasattr(locales, "folder"):
+        locales.folder = tempfile.mkdtemp(prefix="companymain-tool-locales-")
+        os.chmod(locales.folder, 0o755)  # another user reads them too
+        atexit.register(shutil.rmtree, locales.folder, True)
+        for name, charmap in (("zh_CN", "UTF-8"), ("zh_CN", "GBK")):
+            subprocess.run(["localedef", "-i", name, "-f", charmap,
+                            os.path.join(locales.folder, name + "." + charmap)],
+                           check=True, capture_output=True, timeout=120)
+    return locales.folder
+
+
+class ToolTest(unittest.TestCase):
+    def setUp(self):
+        if not PROGRAM:
+            self.skipTest("COMPANYMAIN is not set")
+        self.root = tempfile.mkdtemp(prefix="companymain-tool-e2e-")
+        self.addCleanup(shutil.rmtree, self.root, True)
+        os.chmod(self.root, 0o755)  # as an installation folder is
+        self.config = os.path.join(self.root, "Config")
+
+    def tool(self, *args, lang="C.UTF-8", folder=None, tool=TOOL, preexec=None,
+             expect=None) -> subprocess.CompletedProcess:
+        encoding = "gbk" if lang.endswith("GBK") else "utf-8"
+        argv = [tool, "--dir", folder or self.root]
+        argv += [a.encode(encoding) if isinstance(a, str) else a for a in args]
+        env = {"PATH": "/usr/bin:/bin", "LANG": lang, "LOCPATH": locales(), "HOME": self.root}
+        for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
+            if name in os.environ:
+                env[name] = os.environ[name]
+        done = subprocess.run(argv, env=env, capture_output=True, timeout=WAIT, cwd="/",
+                              preexec_fn=preexec)
+        if expect is not None:
+            self.assertEqual(done.returncode, expect, (done.stdout + done.stderr).decode(encoding))
+        return done
+
+    def read(self, name: str) -> bytes:
+        with open(os.path.join(self.config, name), "rb") as f:
+            return f.read()
+
+    def shown(self) -> dict:
+        return json.loads(self.tool("--json", "show", expect=0).stdout)
+
+
+class WritingTest(ToolTest):
+    def test_new_folders_and_files_are_open_to_all_whatever_the_umask(self):
+        self.tool("set-address", "http://example.com/", preexec=lambda: os.umask(0o077), expect=0)
+        self.tool("set-company", *IDENTITY, preexec=lambda: os.umask(0o077), expect=0)
+        self.assertEqual(stat.S_IMODE(os.stat(self.config).st_mode), 0o755)
+        for name in ("Config.ini", "Company.ini"):
+            self.assertEqual(stat.S_IMODE(os.stat(os.path.join(self.config, name)).st_mode),
+                             0o644, name)
+        done = self.tool("--json", "check", expect=0)
+        self.assertTrue(json.loads(done.stdout)["ok"])
+
+    def test_a_write_failing_after_the_open_leaves_the_old_file(self):
+        self.tool("set-company", *IDENTITY, expect=0)
+        kept = self.read("Company.ini")
+        # RLIMIT_FSIZE makes write() fail with EFBIG, for root too.
+        limit = lambda: resource.setrlimit(resource.RLIMIT_FSIZE,
+                                           (0, resource.getrlimit(resource.RLIMIT_FSIZE)[1]))
+        done = self.tool("set-company", *IDENTITY[:-1], "D2", preexec=limit, expect=3)
+        self.assertIn(b"File too large. Nothing was changed.", done.stderr)
+        self.assertEqual(self.read("Company.ini"), kept)
+        self.assertEqual(sorted(os.listdir(self.config)), ["Company.ini"])
+
+    def test_a_value_changes_alone_and_the_same_values_are_not_written_again(self):
+        self.tool("set-address", "http://example.com/p", expect=0)
+        self.tool("set-company", *IDENTITY, "--upload-user", "ABC1234567890", "--other", "x",
+                  expect=0)
+        files = {name: os.stat(os.path.join(self.config, name)) for name in os.listdir(self.config)}
+        for args in (["set-address", "http://example.com/p"], ["set-company", *IDENTITY],
+                     ["set-company", "--other", "x"]):
+            with self.subTest(args[0]):
+                done = self.tool("--json", *args, expect=0)
+                self.assertFalse(json.loads(done.stdout)["changed"])
+                done = self.tool(*args, expect=0)
+                self.assertTrue(done.stdout.endswith(b"already holds these values: nothing "
+                                                     b"changed.\n"), done.stdout)
+        for name, before in files.items():
+            after = os.stat(os.path.join(self.config, name))
+            self.assertEqual((after.st_ino, after.st_mtime_ns), (before.st_ino, before.st_mtime_ns))
+
+        done = json.loads(self.tool("--json", "set-company", "--device-id", "D2", expect=0).stdout)
+        self.assertEqual((done["changed"], done["fields"]), (True, ["DeviceId"]))
+        self.assertEqual(self.shown(), {
+            "command": "show", "url": "http://example.com/p", "number": "1234567890",
+            "type": "R01", "name": "某某酒店", "device-id": "D2", "upload-user": "ABC1234567890",
+            "other": "x"})
+        self.tool("set-company", "--number", " ", expect=2)
+        self.assertEqual(self.shown()["number"], "1234567890")
+
+    def test_folders_named_in_bytes_of_another_locale(self):
+        # Each locale with a name that is no text in it, beside the folder that a conversion to
+        # text and back would name.
+        for lang, name, decoy in (("C.UTF-8", b"inst\xc4\xe3", "inst\ufffd\ufffd".encode()),
+                                  ("zh_CN.GBK", b"inst\xff", b"inst?")):
+            with self.subTest(lang):
+                folder = os.path.join(self.root.encode(), name)
+                os.mkdir(folder)
+                os.mkdir(os.path.join(self.root.encode(), decoy))
+                self.tool("set-address", "http://example.com/", folder=folder, lang=lang, expect=0)
+                self.assertTrue(os.path.isfile(os.path.join(folder, b"Config", b"Config.ini")))
+                self.assertEqual(os.listdir(os.path.join(self.root.encode(), decoy)), [])
+                # And shown as its bytes, where it is no text.
+                done = self.tool("check", folder=folder, lang=lang, expect=1)
+                self.assertIn(b"inst\\x", done.stdout)
+
+
+class LanguageTest(ToolTest):
+    def test_the_tool_speaks_the_users_language(self):
+        cases = [("C.UTF-8", "utf-8", "Wrote ", "Error: The page address is empty.", "Usage:"),
+                 ("zh_CN.UTF-8", "utf-8", "已写入 ", "错误: 页面地址为空。", "用法:"),
+                 ("zh_CN.GBK", "gbk", "已写入 ", "错误: 页面地址为空。", "用法:")]
+        for lang, encoding, wrote, refused, usage in cases:
+            with self.subTest(lang):
+                shutil.rmtree(self.config, True)
+                done = self.tool("set-address", "http://example.com/", lang=lang, expect=0)
+                self.assertTrue(done.stdout.decode(encoding).startswith(wrote), done.stdout)
+                done = self.tool("set-address", " ", lang=lang, expect=2)
+                self.assertEqual(done.stderr.decode(encoding), refused + "\n")
+                text = self.tool("--help", lang=lang, expect=0).stdout.decode(encoding)
+                self.assertTrue(text.startswith(usage), text)
+                # Example values, the type codes and what the page receives as Version.
+                for said in ("http://example.com/company/info.aspx", "1234567890", "R01", "R02",
+                             "Version=5.0.0.0", "1.0.0"):
+                    self.assertIn(said, text)
+
+    def test_a_user_without_rights_is_told_why_and_what_to_do(self):
+        if os.geteuid() != 0:
+            self.skipTest("runs the tool as another user")
+        # An installation as the package makes it: Config is a link to a folder only root may
+        # write; the tool and its catalog are where everyone may run them.
+        programs = os.path.join(self.root, "libexec")
+        os.makedirs(os.path.join(programs, "locale"))
+        shutil.copy(TOOL, programs)
+        catalogs = os.path.join(os.path.dirname(TOOL), "locale")
+        if os.path.isdir(catalogs):  # a missing catalog fails below, on the Chinese message
+            shutil.copytree(catalogs, os.path.join(programs, "locale"), dirs_exist_ok=True)
+        etc = os.path.join(self.root, "etc", "companymain")
+        os.makedirs(etc)
+        os.symlink(etc, os.path.join(programs, "Config"))
+        tool = os.path.join(programs, "companymain-config")
+
+        def nobody():
+            os.setgroups([])
+            os.setgid(NOBODY)
+            os.setuid(NOBODY)
+
+        cases = [("C.UTF-8", "Error: Cannot write %s/Config.ini: Permission denied. Nothing was "
+                  "changed. Run companymain-config as root, for example with sudo.\n"),
+                 ("zh_CN.UTF-8", "错误: 无法写入 %s/Config.ini: 权限不够。原文件未改动。 请以 root "
+                  "身份运行 companymain-config, 例如用 sudo。\n")]
+        for lang, message in cases:
+            with self.subTest(lang):
+                done = self.tool("set-address", "http://example.com/", lang=lang, folder=programs,
+                                 tool=tool, preexec=nobody, expect=3)
+                self.assertEqual(done.stderr.decode(), message % etc)
+                self.assertEqual(os.listdir(etc), [])
+
+
+if __name__ == "__main__":
+    unittest.main()
