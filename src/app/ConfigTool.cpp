@@ -368,7 +368,7 @@ void TTool::Parse(const std::vector<std::string>& args) {
       }
     }
   }
-  if (!line.error.empty()) return;
+  if (!line.error.empty() || line.help) return;
   // Options of one command given to another are mistakes, not wishes.
   const bool setting = line.command == "set-address" || line.command == "set-company";
   if (!line.options.empty() && line.command != "set-company") {
@@ -398,8 +398,8 @@ std::string TTool::Usage() {
            "                   http://example.com/company/info.aspx\n"
            "  set-company      writes the company's identity (Config/Company.ini). Values not\n"
            "                   given keep what is stored; the first time --number, --type and\n"
-           "                   --device-id are needed. --name '', --upload-user '' and\n"
-           "                   --other '' clear those values.\n"
+           "                   --device-id are needed. --name \"\", --upload-user \"\" and\n"
+           "                   --other \"\" clear those values.\n"
            "  show             prints the stored values, one field=value line each: url,\n"
            "                   number, type, name, device-id, upload-user, other.\n"
            "  check            runs the launcher's start-up without opening anything: shows\n"

@@ -147,8 +147,8 @@ expect_status "set-company" 0 set-company --number 1234567890 --type R02 --name 
 before=$(shown)
 expect_status "set-company --device-id" 0 set-company --device-id D2
 [ "$(shown)" = "${before/device-id=D1/device-id=D2}" ] || problems+=("after --device-id D2: $(shown | tr '\n' ' ')")
-printf '%s\n' "$before" | grep -qx 'upload-user=dom\\' || problems+=("stored: $(printf '%s' "$before" | tr '\n' ' ')")
-printf '%s\n' "$before" | grep -qx 'other=备注 100% \\' || problems+=("stored: $(printf '%s' "$before" | tr '\n' ' ')")
+grep -qx 'upload-user=dom\\' <<<"$before" || problems+=("stored: $(tr '\n' ' ' <<<"$before")")
+grep -qx 'other=备注 100% \\' <<<"$before" || problems+=("stored: $(tr '\n' ' ' <<<"$before")")
 cp "$app/Config/Company.ini" "$case_dir/kept"
 for option in --number --type --device-id; do
   expect_status "$option ''" 2 set-company "$option" ''
@@ -156,7 +156,7 @@ for option in --number --type --device-id; do
 done
 cmp -s "$case_dir/kept" "$app/Config/Company.ini" || problems+=("a refused value changed Company.ini")
 expect_status "--name ''" 0 set-company --name '' --other ''
-shown | grep -qx 'name=' || problems+=("the name was not cleared")
+grep -qx 'name=' <<<"$(shown)" || problems+=("the name was not cleared")
 end_case
 
 new_case "tool: files written over existing ones; the same values leave them untouched"
@@ -166,8 +166,9 @@ for url in 'http://first.example/' 'http://second.example/'; do
 done
 expect_status "set-company" 0 set-company --number 1 --type R01 --device-id D1
 expect_status "set-company again" 0 set-company --number 2 --type R01 --device-id D1
-shown | grep -qx 'url=http://second.example/' || problems+=("Config.ini was not replaced: $(shown | head -1)")
-shown | grep -qx 'number=2' || problems+=("Company.ini was not replaced")
+now=$(shown)
+grep -qx 'url=http://second.example/' <<<"$now" || problems+=("Config.ini was not replaced: $now")
+grep -qx 'number=2' <<<"$now" || problems+=("Company.ini was not replaced: $now")
 before=$(stamp)
 expect_status "the same address" 0 --json set-address 'http://second.example/'
 [ "$(json_field changed)" = False ] || problems+=("the same address: $(cat "$case_dir/tool.out")")
@@ -189,7 +190,7 @@ for entry in "zh_CN.UTF-8|错误: 页面地址为空。|用法:" "en_US.UTF-8|Er
   expect_status "a blank address" 2 set-address ' '
   [ "$(tr -d '\r' <"$case_dir/tool.err")" = "$refused" ] || problems+=("said $(head -c 200 "$case_dir/tool.err")")
   expect_status "--help" 0 --help
-  head -1 "$case_dir/tool.out" | grep -q "^$usage" || problems+=("--help: $(head -1 "$case_dir/tool.out")")
+  grep -q "^$usage" <<<"$(head -1 "$case_dir/tool.out")" || problems+=("--help: $(head -1 "$case_dir/tool.out")")
   grep -q 'Version=5.0.0.0' "$case_dir/tool.out" || problems+=("--help does not name Version=5.0.0.0")
   end_case
 done
