@@ -298,12 +298,14 @@ class TTool {
   std::string Shown(const std::string& config, std::string_view name) {
     return system_.PathText(system_.RealPath(config)) + system_.PathSeparator() + std::string(name);
   }
-  // Reads a file the command needs; false (after saying why) when it is there but unreadable.
+  // Reads a file the command needs; false when it is there but cannot be read.
   bool ReadForChange(const std::string& path, std::string_view section,
                      const std::vector<std::string>& keys, TConfigToolSystem::TRead& read);
-  // Writes the file, or says what it would write; says what changed.
-  int Change(std::string_view name, std::string_view bytes, const std::vector<std::string>& fields);
-  int Unchanged(std::string_view name);
+  // Writes the file into the Config folder (or, in a dry run, only says it would); says what
+  // changed.
+  int Change(const std::string& config, std::string_view name, std::string_view bytes,
+             const std::vector<std::string>& fields);
+  int Unchanged(const std::string& config, std::string_view name);
 
   int SetAddress();
   int SetCompany();
@@ -454,10 +456,8 @@ bool TTool::ReadForChange(const std::string& path, std::string_view section,
   return read.state != TConfigToolSystem::TRead::State::Unreadable;
 }
 
-int TTool::Change(std::string_view name, std::string_view bytes,
+int TTool::Change(const std::string& config, std::string_view name, std::string_view bytes,
                   const std::vector<std::string>& fields) {
-  const std::string folder = Folder();
-  const std::string config = ConfigFolder(folder);
   const std::string path = config + system_.PathSeparator() + std::string(name);
   if (!line_.dryRun) {
     TConfigToolSystem::TFailure failure;
@@ -489,8 +489,8 @@ int TTool::Change(std::string_view name, std::string_view bytes,
   return kToolOk;
 }
 
-int TTool::Unchanged(std::string_view name) {
-  const std::string shown = Shown(ConfigFolder(Folder()), name);
+int TTool::Unchanged(const std::string& config, std::string_view name) {
+  const std::string shown = Shown(config, name);
   if (line_.json) {
     system_.OutUtf8("{\"command\":" + JsonString(line_.command) +
                     ",\"changed\":false,\"dryRun\":" + (line_.dryRun ? "true" : "false") +
@@ -541,10 +541,10 @@ int TTool::SetAddress() {
   // The same address as the launcher decodes it is the same address, however it is written.
   if (read.state == TConfigToolSystem::TRead::State::Read &&
       TStrOper::DecodeStr(read.values.values[0]) == ansi) {
-    return Unchanged("Config.ini");
+    return Unchanged(config, "Config.ini");
   }
   // Base64 is ASCII: the file reads the same in every code page.
-  return Change("Config.ini", "[SysInfo]\r\nCompanyURL=" + encoded + "\r\n",
+  return Change(config, "Config.ini", "[SysInfo]\r\nCompanyURL=" + encoded + "\r\n",
                 {std::string(kAddressKey)});
 }
 
@@ -631,9 +631,9 @@ int TTool::SetCompany() {
     text +=
         Utf8ToUtf16(std::string(field.key) + "=" + (quote ? "\"" + value + "\"" : value) + "\r\n");
   }
-  if (changed.empty()) return Unchanged("Company.ini");
+  if (changed.empty()) return Unchanged(config, "Company.ini");
   // UTF-16 LE with its mark reads the same in every code page.
-  return Change("Company.ini", Utf16ToBytes(text, false), changed);
+  return Change(config, "Company.ini", Utf16ToBytes(text, false), changed);
 }
 
 int TTool::Show() {

@@ -202,9 +202,16 @@ class Lifecycle:
     def users_without_rights(self):
         """Run by another user, the tool says why it cannot write, in the user's language, names
         the configuration folder as this package has it and says to run it as root."""
-        locales = os.path.join(self.work, "locales")
-        os.makedirs(locales, 0o755)
-        sh("localedef", "-i", "zh_CN", "-f", "UTF-8", os.path.join(locales, "zh_CN.UTF-8"))
+        locales = tempfile.mkdtemp(prefix="companymain-locales-")
+        try:
+            os.chmod(locales, 0o755)  # read by the other user
+            sh("localedef", "-i", "zh_CN", "-f", "UTF-8", os.path.join(locales, "zh_CN.UTF-8"))
+            self.run_without_rights(locales)
+        finally:
+            shutil.rmtree(locales, True)
+
+    @staticmethod
+    def run_without_rights(locales: str):
         before = os.listdir(CONFIG)
         for lang, message in (
                 ("C.UTF-8", "Error: Cannot write /etc/companymain/Config.ini: Permission denied. "

@@ -135,7 +135,7 @@ shown() {
   tool_split --json show
   python3 -c 'import json, sys; d = json.load(open(sys.argv[1], encoding="utf-8"))
 print("\n".join(sorted("%s=%s" % (k, v) for k, v in d.items() if k != "command")))' \
-    "$case_dir/tool.out"
+    "$case_dir/tool.out" 2>/dev/null || echo "(no JSON)"
 }
 stamp() { stat -c '%i %y' "$app/Config/Config.ini" "$app/Config/Company.ini"; }
 
