@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <exception>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/ConfigTool.h"
@@ -34,9 +35,15 @@ std::string ErrorText(DWORD code, bool chinese) {
     if (text == nullptr) continue;
     std::string message = Utf8FromWide(text);
     LocalFree(text);
-    while (!message.empty() && (message.back() == '\r' || message.back() == '\n' ||
-                                message.back() == '.' || message.back() == ' ')) {
-      message.pop_back();
+    // The tool's sentence goes on after the reason: no line end or full stop of its own.
+    for (bool trimmed = true; trimmed;) {
+      trimmed = false;
+      for (const std::string_view end : {"\r", "\n", " ", ".", "\u3002"}) {
+        if (message.ends_with(end)) {
+          message.resize(message.size() - end.size());
+          trimmed = true;
+        }
+      }
     }
     return message + " (" + std::to_string(code) + ")";
   }
