@@ -6,17 +6,21 @@
 # The version is the CMake project's, or --version X.Y.Z (then both programs are built with it
 # in build folders of their own). With SIGN_CERT and SIGN_KEY (PEM) every program, the setup,
 # its uninstaller and the MSIs are signed (scripts/sign-windows.sh).
+# --amd64-setup also builds the same setup as a 64-bit program, CompanyMain-Setup-<version>-amd64.exe,
+# for the tests on machines that cannot run 32-bit programs; it is not shipped.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 default_version=$(sed -n 's/^ *set(COMPANYMAIN_VERSION \([0-9.][0-9.]*\))$/\1/p' CMakeLists.txt)
 version=$default_version
 dist=$root/dist
+amd64_setup=no
 while [ $# -gt 0 ]; do
   case $1 in
     --version) version=$2; shift 2 ;;
     --dist) dist=$2; shift 2 ;;
-    *) echo "usage: $0 [--version X.Y.Z] [--dist DIR]" >&2; exit 2 ;;
+    --amd64-setup) amd64_setup=yes; shift ;;
+    *) echo "usage: $0 [--version X.Y.Z] [--dist DIR] [--amd64-setup]" >&2; exit 2 ;;
   esac
 done
 [[ $version =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]] || { echo "version must be X.Y.Z" >&2; exit 2; }
@@ -59,9 +63,13 @@ done
 # The setup; the uninstaller it writes is signed as NSIS makes it.
 signer=()
 [ -n "${SIGN_CERT:-}" ] && signer=("-DSIGNER=bash \"$root/scripts/sign-windows.sh\"")
-makensis -V2 -INPUTCHARSET UTF8 "-DVERSION=$version" "-DBUILD64=$stage/win64" "-DBUILD32=$stage/win32" \
-  "-DICON=$stage/CompanyMain.ico" "-DOUTFILE=$dist/CompanyMain-Setup-$version.exe" "${signer[@]}" \
-  packaging/windows/CompanyMain.nsi
+setup() {  # target file
+  makensis -V2 -INPUTCHARSET UTF8 "-DTARGET=$1" "-DVERSION=$version" "-DBUILD64=$stage/win64" \
+    "-DBUILD32=$stage/win32" "-DICON=$stage/CompanyMain.ico" "-DOUTFILE=$2" "${signer[@]}" \
+    packaging/windows/CompanyMain.nsi
+}
+setup x86-unicode "$dist/CompanyMain-Setup-$version.exe"
+[ $amd64_setup = no ] || setup amd64-unicode "$dist/CompanyMain-Setup-$version-amd64.exe"
 
 # The MSIs. wixl leaves the database in code page 0 and drops the Chinese texts (see the .wxs):
 # the database gets code page 936 and the texts are written again.

@@ -1,9 +1,14 @@
 ; CompanyMain-Setup-<version>.exe: one setup for 64-bit and 32-bit Windows, per machine.
 ; makensis -DVERSION=1.0.0 -DBUILD64=<folder> -DBUILD32=<folder> -DOUTFILE=<exe>
 ;          [-DSIGNER=<command>]   (signs the uninstaller as it is written, and the setup)
+;          [-DTARGET=amd64-unicode]  (the same setup as a 64-bit program; x86-unicode otherwise)
 ; Command line of the setup (all optional):
 ;   /S /URL=... /COMPANYNUM=... /COMPANYTYPE=... /COMPANYNAME=... /DEVICEID=... /UPLOADUSER=...
 ;   /OTHERINFO=... /D=<folder>
+!ifndef TARGET
+  !define TARGET x86-unicode
+!endif
+Target ${TARGET}
 Unicode true
 ManifestDPIAware true
 RequestExecutionLevel admin
@@ -17,6 +22,17 @@ SetCompressor /SOLID lzma
 
 !ifndef VERSION | BUILD64 | BUILD32 | OUTFILE
   !error "VERSION, BUILD64, BUILD32 and OUTFILE must be defined"
+!endif
+
+; The sizes of the structures CreateProcessW takes, as the target's compiler lays them out. In
+; them a 32-bit member that a pointer follows is written as &i${NSIS_PTR_SIZE}: the member and
+; the padding that aligns the pointer (the System plug-in packs members without padding).
+!if ${NSIS_PTR_SIZE} == 8
+  !define SIZEOF_SECURITY_ATTRIBUTES 24
+  !define SIZEOF_STARTUPINFOW 104
+!else
+  !define SIZEOF_SECURITY_ATTRIBUTES 12
+  !define SIZEOF_STARTUPINFOW 68
 !endif
 
 !define APP_TITLE "企业信息管理"
@@ -90,7 +106,7 @@ Function GetOption
       ${If} $6 == $2
         ${Break}
       ${EndIf}
-      IntOp $7 $6 * 4
+      IntOp $7 $6 * ${NSIS_PTR_SIZE}
       IntPtrOp $7 $3 + $7
       System::Call '*$7(p .r1)'
       System::Call '*$1(&w${NSIS_MAX_STRLEN} .r1)'
@@ -229,10 +245,11 @@ Function RunConfigTool
   StrCpy $R6 ""
   StrCpy $R7 "error"
   ; An inheritable handle (SECURITY_ATTRIBUTES with bInheritHandle) for standard output and error.
-  System::Call '*(i 12, p 0, i 1) p .r2'
+  System::Call '*(&i${NSIS_PTR_SIZE} ${SIZEOF_SECURITY_ATTRIBUTES}, p 0, &i${NSIS_PTR_SIZE} 1) p .r2'
   System::Call 'kernel32::CreateFileW(w "$PLUGINSDIR\tool.txt", i 0x40000000, i 3, p r2, i 2, i 0x80, p 0) p .r3'
-  ; STARTUPINFOW with STARTF_USESTDHANDLES, and PROCESS_INFORMATION.
-  System::Call '*(i 68, p 0, p 0, p 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0x100, &i2 0, &i2 0, p 0, p 0, p r3, p r3) p .r4'
+  ; STARTUPINFOW with STARTF_USESTDHANDLES (wShowWindow and cbReserved2, both 0, as one member
+  ; before lpReserved2), and PROCESS_INFORMATION.
+  System::Call '*(&i${NSIS_PTR_SIZE} ${SIZEOF_STARTUPINFOW}, p 0, p 0, p 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0x100, &i${NSIS_PTR_SIZE} 0, p 0, p 0, p r3, p r3) p .r4'
   System::Call '*(p 0, p 0, i 0, i 0) p .r5'
   ${If} $3 P<> -1
     ; CREATE_NO_WINDOW: no console flashes up.

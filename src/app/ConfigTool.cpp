@@ -785,8 +785,12 @@ int TTool::Check() {
         json += ",\"section\":" + JsonString(r.section) +
                 ",\"sectionFound\":" + (r.sectionFound ? "true" : "false") + ",\"values\":{";
         for (std::size_t k = 0; k < r.values.size(); ++k) {
-          json +=
-              (k ? "," : "") + JsonString(r.values[k].first) + ":" + JsonString(r.values[k].second);
+          // Appended piece by piece: GCC 12 takes "," + std::string for an overlapping copy
+          // (-Wrestrict) in optimized builds.
+          if (k > 0) json += ',';
+          json += JsonString(r.values[k].first);
+          json += ':';
+          json += JsonString(r.values[k].second);
         }
         json += "}";
       }

@@ -7,7 +7,7 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 seconds=${1:-60}
 build="$root/build-fuzz"
 cmake -S "$root" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCOMPANYMAIN_FUZZ=ON >/dev/null
+  -DCOMPANYMAIN_FUZZ=ON -DCOMPANYMAIN_WERROR=ON >/dev/null
 cmake --build "$build" -j2 >/dev/null
 passed=0 failed=0
 for target in base64_decode ini_read page_address code_page; do
