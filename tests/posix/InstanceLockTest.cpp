@@ -33,8 +33,9 @@ class InstanceLockTest : public ::testing::Test {
     }
   }
 
-  static std::unique_ptr<TPosixInstanceLock> Copy() {
-    return std::make_unique<TPosixInstanceLock>([](std::string_view) {});
+  std::unique_ptr<TPosixInstanceLock> Copy() const {
+    return std::make_unique<TPosixInstanceLock>(SessionNameOf({.display = display_}),
+                                                [](std::string_view) {});
   }
 
   std::string display_;
