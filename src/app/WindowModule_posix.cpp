@@ -62,9 +62,13 @@ constexpr std::string_view kTimedOut = "CompanyMain: cannot show its window (it 
 constexpr std::string_view kBusError =
     "CompanyMain: cannot show its window (its module or a library changed while in use)\n";
 constexpr std::string_view kAborted = "CompanyMain: cannot show its window (the toolkit gave up)\n";
+constexpr std::string_view kCrashed = "CompanyMain: cannot show its window (the toolkit crashed)\n";
 
 extern "C" void EndFailedWindow(int signal) {
-  WriteAll(signal == SIGALRM ? kTimedOut : signal == SIGBUS ? kBusError : kAborted);
+  WriteAll(signal == SIGALRM  ? kTimedOut
+           : signal == SIGBUS ? kBusError
+           : signal == SIGABRT ? kAborted
+                               : kCrashed);
   WriteAll(pendingLine, pendingLength);
   _exit(1);
 }
@@ -77,11 +81,19 @@ void Patience(bool armed) {
   setitimer(ITIMER_REAL, &timer, nullptr);
 }
 
+// A toolkit short of memory may abort or crash: the program still ends with its one line and
+// exit code 1. A handler somebody else has set (a sanitizer's) stays in place.
 void WatchTheWindow() {
   struct sigaction action {};
   action.sa_handler = EndFailedWindow;
   sigemptyset(&action.sa_mask);
-  for (const int signal : {SIGALRM, SIGBUS, SIGABRT}) sigaction(signal, &action, nullptr);
+  for (const int signal : {SIGALRM, SIGBUS, SIGABRT, SIGSEGV, SIGILL, SIGFPE}) {
+    struct sigaction current {};
+    if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_DFL &&
+        (current.sa_flags & SA_SIGINFO) == 0) {
+      sigaction(signal, &action, nullptr);
+    }
+  }
   Patience(true);
 }
 

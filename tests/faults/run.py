@@ -441,7 +441,7 @@ def browser_holds_nothing(case, display):
         f.write(text.replace("sleep", 'sleep 30 & echo $! > "%s/child.$$"; sleep' % box.calls, 1))
     case.addCleanup(end_browsers, box)
     expect(box, ("open", OPENED))
-    holders = holders_of(os.path.join(e2e.private_directory(), e2e.lock_prefix(display.name)))
+    holders = holders_of(os.path.join(e2e.private_directory(), e2e.lock_prefix(display)))
     if holders:
         raise AssertionError("processes %r still hold the private files" % sorted(holders))
     code, texts, _ = run_once(box)
@@ -482,7 +482,7 @@ def display_lost(case):
     """The display goes away while a message is shown: the program ends by itself."""
     display = e2e.Display()
     case.addCleanup(display.close)
-    case.addCleanup(e2e.forget_lock, display.name)
+    case.addCleanup(e2e.forget_lock, display)
     box = sandbox(case, display)
     box.write("Company.ini", COMPANY)  # no configuration: it stops at its message
     process = box.start()
@@ -530,7 +530,7 @@ def matrix(program):
                     display_lost)
     finally:
         bus.terminate()
-        e2e.forget_lock(display.name)
+        e2e.forget_lock(display)
         display.close()
     return report
 
@@ -600,7 +600,7 @@ def users(program, me, other):
         case.addCleanup(lambda: (holder.kill(), holder.wait()))
         deadline = time.monotonic() + BOUND
         private = e2e.private_directory(mine.pw_uid)
-        prefix = e2e.lock_prefix(display.name)
+        prefix = e2e.lock_prefix(display)
 
         def ours():
             found = os.listdir(private) if os.path.isdir(private) else []
@@ -683,7 +683,7 @@ def users(program, me, other):
         report.case("another user's running copy does not refuse ours", separate_users)
     finally:
         for uid in (mine.pw_uid, theirs.pw_uid):
-            e2e.forget_lock(display.name, e2e.private_directory(uid))
+            e2e.forget_lock(display, e2e.private_directory(uid))
         display.close()
     return report
 

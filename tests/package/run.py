@@ -145,6 +145,10 @@ class Lifecycle:
         depends = sh("dpkg-deb", "-f", os.path.join(out, deb), "Depends").stdout.decode()
         for name in ("libqt6widgets6", "libqt6gui6", "xdg-utils"):
             check(re.search(r"\b%s\b" % name, depends), "Depends lacks %s: %s" % (name, depends))
+        # Qt's Wayland plugin comes with a default installation: without it a desktop with no
+        # X server shows neither the window nor a message.
+        recommends = sh("dpkg-deb", "-f", os.path.join(out, deb), "Recommends").stdout.decode()
+        check(re.search(r"\bqt6-wayland\b", recommends), "Recommends lacks qt6-wayland: " + recommends)
 
     # --- installing -------------------------------------------------------------------
 
