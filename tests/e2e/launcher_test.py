@@ -24,6 +24,7 @@ import shutil
 import signal
 import socket
 import stat
+import struct
 import subprocess
 import tempfile
 import termios
@@ -259,6 +260,28 @@ class Display:
         self.server.wait(timeout=WAIT)
 
 
+def wayland_answers(path: str, deadline: float) -> bool:
+    """Whether the compositor at path answers wl_display.sync with its callback's done event
+    before the deadline (time.monotonic())."""
+    try:
+        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as connection:
+            connection.settimeout(max(0.1, deadline - time.monotonic()))
+            connection.connect(path)
+            connection.sendall(struct.pack("=III", 1, 12 << 16, 2))
+            while True:
+                header = connection.recv(8, socket.MSG_WAITALL)
+                if len(header) < 8:
+                    return False
+                sender, size_opcode = struct.unpack("=II", header)
+                body = connection.recv((size_opcode >> 16) - 8, socket.MSG_WAITALL)
+                if sender == 2 and size_opcode & 0xFFFF == 0:
+                    return True
+                if sender == 1 and size_opcode & 0xFFFF == 0:
+                    return False
+    except OSError:
+        return False
+
+
 class Compositor:
     """A private Weston on its headless back end, with XWayland started by Weston on the first
     X client, its sockets in a runtime directory of its own (the Wayland one is wayland-0)."""
@@ -280,7 +303,9 @@ class Compositor:
                 log = f.read()
             listening = [line.split("display ")[1].strip() for line in log.splitlines()
                          if "xserver listening on display" in line]
-            if os.path.exists(self.socket) and (listening or not xwayland):
+            # Ready once it answers a round trip, not once its socket exists.
+            if os.path.exists(self.socket) and (listening or not xwayland) and \
+                    wayland_answers(self.socket, deadline):
                 self.x_display = listening[0] if listening else None
                 break
             time.sleep(0.05)
@@ -1612,7 +1637,9 @@ class WaylandTest(E2ETest):
             with self.subTest(name):
                 before = len(sandbox.opened())
                 process = sandbox.start(env=env)
-                self.assertEqual(sandbox.finish(process), 0)
+                code = sandbox.finish(process)
+                process.log.seek(0)
+                self.assertEqual(code, 0, process.log.read().decode(errors="replace"))
                 self.assertEqual(len(sandbox.wait_opened(before + 1)), before + 1)
         self.answer(sandbox, holder, holder_ok)
 
