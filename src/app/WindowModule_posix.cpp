@@ -22,8 +22,8 @@
 
 namespace {
 
-// From the loading of the module to the window on screen, and from there to the end, nothing
-// takes this long unless it hangs (the toolkit starting threads it cannot have, say).
+// Starting the toolkit, and then showing the window until the end, each take far less than
+// this unless they hang (the toolkit starting threads it cannot have, say).
 constexpr int kWindowPatienceSeconds = 10;
 // How long the main window watches xdg-open: long enough for it to find no browser, never as
 // long as a browser that it runs in the foreground.
@@ -65,8 +65,8 @@ constexpr std::string_view kAborted = "CompanyMain: cannot show its window (the 
 constexpr std::string_view kCrashed = "CompanyMain: cannot show its window (the toolkit crashed)\n";
 
 extern "C" void EndFailedWindow(int signal) {
-  WriteAll(signal == SIGALRM  ? kTimedOut
-           : signal == SIGBUS ? kBusError
+  WriteAll(signal == SIGALRM   ? kTimedOut
+           : signal == SIGBUS  ? kBusError
            : signal == SIGABRT ? kAborted
                                : kCrashed);
   WriteAll(pendingLine, pendingLength);
@@ -282,6 +282,7 @@ void TWindowModuleLoader::ShowMessage(std::string_view utf8Text, bool withMainWi
 
 void TWindowModuleLoader::RunMainWindow(bool endRequested) {
   if (!Open(true)) return;
+  Patience(true);  // the toolkit is up: the window's own time starts
   calls_->run(endRequested ? 1 : 0);
   opened_ = false;  // run() closed the toolkit
 }

@@ -74,7 +74,9 @@ void PresentToDesktop() {
 void Open(const CompanyMainWindowHost* host, int withMainWindow) {
   if (state == nullptr) {
     state = new TState;
-    state->host = *host;
+  }
+  state->host = *host;  // the latest: the browser started since the first call, say
+  if (state->application == nullptr) {
     state->programName = host->programName != nullptr ? host->programName : "CompanyMain";
     state->argv[0] = state->programName.data();
     // The class part of WM_CLASS, which is how the window is known to the desktop.

@@ -143,7 +143,8 @@ def run(args, env, timeout=WAIT, check=True):
 
 def private_directory(uid=None) -> str:
     """Where the program keeps its lock: /run/user/<uid>/CompanyMain when both are real,
-    private directories of the user, else /tmp/CompanyMain-<uid>."""
+    private directories of the user, else the cache folder of the user's home when it has one,
+    else /tmp/CompanyMain-<uid>."""
     uid = os.geteuid() if uid is None else uid
     runtime = "/run/user/%d" % uid
 
@@ -157,6 +158,12 @@ def private_directory(uid=None) -> str:
     mine = os.path.join(runtime, "CompanyMain")
     if private(runtime) and (not os.path.lexists(mine) or private(mine)):
         return mine
+    try:
+        cache = os.path.join(pwd.getpwuid(uid).pw_dir, ".cache", "CompanyMain")
+    except KeyError:
+        cache = None
+    if cache is not None and private(cache):
+        return cache
     return "/tmp/CompanyMain-%d" % uid
 
 
@@ -401,10 +408,10 @@ class Sandbox:
             process.kill()
         process.wait(timeout=WAIT)
 
-    def finish(self, process) -> int:
+    def finish(self, process, timeout=WAIT) -> int:
         """Waits for the program to end; fails on a hang."""
         try:
-            return process.wait(timeout=WAIT)
+            return process.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
             self.test.fail("CompanyMain did not end; message boxes on screen: %s" % self.boxes())
 
@@ -1015,7 +1022,8 @@ class WindowModuleTest(E2ETest):
                 sandbox.write("Config.ini", config(PAGE))
                 sandbox.write("Company.ini", ini("Company", {"CompanyNum": "1"}))
                 process = sandbox.start(wrapper=["prlimit", "--as=%d" % (megabytes << 20), "--"])
-                code = sandbox.finish(process)
+                # A toolkit that hangs is given up after 10 s in each of its two stages.
+                code = sandbox.finish(process, timeout=2 * WAIT)
                 process.log.seek(0)
                 err = process.log.read().decode(errors="replace")
                 self.assertIn(code, (0, 1), err)

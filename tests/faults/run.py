@@ -633,10 +633,12 @@ def users(program, me, other):
             raise AssertionError("the holder ended")
 
     def foreign_fallback(case, kind):
-        # Our /tmp fallback made in advance by somebody else, or as a link: never used.
+        # Our /tmp fallback made in advance by somebody else, or as a link: never used, and the
+        # copies still guard each other, in the cache folder of our home.
         fallback = "/tmp/CompanyMain-%d" % mine.pw_uid
-        subprocess.run(["rm", "-rf", fallback], check=True)
-        case.addCleanup(subprocess.run, ["rm", "-rf", fallback])
+        cache = os.path.join(mine.pw_dir, ".cache", "CompanyMain")
+        subprocess.run(["rm", "-rf", fallback, cache], check=True)
+        case.addCleanup(subprocess.run, ["rm", "-rf", fallback, cache])
         bait = subprocess.run(["runuser", "-u", other, "--", "mktemp", "-d"], check=True,
                               capture_output=True, text=True).stdout.strip()
         case.addCleanup(subprocess.run, ["rm", "-rf", bait])
@@ -651,12 +653,23 @@ def users(program, me, other):
         if e2e.private_directory(mine.pw_uid) != fallback:
             raise AssertionError("the user has a runtime directory: /tmp is not in play")
         root, _, app, _ = setup(case, me)
+        place(me, root, app, None)  # no configuration: it waits at its message, lock held
+        holder = as_user(me, [os.path.join(app, "CompanyMain")], env(root, None))
+        case.addCleanup(lambda: (holder.poll() is None and holder.kill(), holder.wait()))
+        deadline = time.monotonic() + BOUND
+        while not (os.path.isdir(cache) and any(n.endswith(".socket") for n in os.listdir(cache))):
+            if time.monotonic() > deadline or holder.poll() is not None:
+                raise AssertionError("the lock never appeared in %s" % cache)
+            time.sleep(0.05)
         place(me, root, app, config(PAGE))
-        process = as_user(me, [os.path.join(app, "CompanyMain")], env(root, None))
-        if wait_end(process) != 0:
-            raise AssertionError("exit code %d" % process.returncode)
-        if len(opened_by(root)) != 1:
-            raise AssertionError("the page was not opened")
+        second = as_user(me, [os.path.join(app, "CompanyMain")], env(root, None))
+        case.addCleanup(lambda: (second.poll() is None and second.kill(), second.wait()))
+        time.sleep(1.5)  # a copy that were not refused would have opened the page by now
+        if opened_by(root):
+            raise AssertionError("a second copy opened the page: the guard is off")
+        if second.poll() is not None:
+            raise AssertionError("the second copy ended (code %d) instead of saying it is refused"
+                                 % second.returncode)
         if os.listdir(watched):
             raise AssertionError("it wrote into %s: %r" % (watched, os.listdir(watched)))
 
@@ -676,10 +689,10 @@ def users(program, me, other):
     try:
         report.case("another user can neither take our lock nor reach our socket",
                     neighbour_cannot_reach)
-        report.case("a /tmp fallback owned by another user is never used", foreign_fallback,
-                    "owned by another user")
-        report.case("a /tmp fallback that is a symlink is never used", foreign_fallback,
-                    "a symlink")
+        report.case("a /tmp fallback owned by another user is never used; the guard holds",
+                    foreign_fallback, "owned by another user")
+        report.case("a /tmp fallback that is a symlink is never used; the guard holds",
+                    foreign_fallback, "a symlink")
         report.case("another user's running copy does not refuse ours", separate_users)
     finally:
         for uid in (mine.pw_uid, theirs.pw_uid):
