@@ -117,16 +117,20 @@ void ShowMessage(const char* utf8Text) {
 // failure is told, one still running when the moment is over is left to itself.
 void WatchBrowser(QTimer& poll, QElapsedTimer& elapsed) {
   const CompanyMainWindowHost host = state->host;
-  poll.setInterval(50);
-  QObject::connect(&poll, &QTimer::timeout, [&poll, &elapsed, host] {
+  const auto look = [&poll, &elapsed, host] {
+    if (!poll.isActive()) return;  // told already
     const int browser = host.browserState(host.launcher);
     if (browser == 0 && elapsed.elapsed() < host.browserPatience) return;
     poll.stop();
     if (browser == 2) ShowProgramMessageBox(kMsgBrowserFailed, WaitingForUser);
     QCoreApplication::quit();
-  });
+  };
+  poll.setInterval(50);
+  QObject::connect(&poll, &QTimer::timeout, look);
   elapsed.start();
   poll.start();
+  // At once, too: usually xdg-open has ended before the window is up.
+  QTimer::singleShot(0, &poll, look);
 }
 
 void Close() {
