@@ -564,7 +564,8 @@ def users(program, me, other):
     def place(user, root, app, config_text):
         files = {os.path.join(app, "Config", "Company.ini"): COMPANY,
                  os.path.join(root, "bin", "xdg-open"):
-                     e2e.FAKE_XDG_OPEN.format(dir=os.path.join(root, "calls"), sleep=0).encode()}
+                     e2e.FAKE_XDG_OPEN.format(dir=os.path.join(root, "calls"), sleep=0,
+                                              code=0).encode()}
         if config_text is not None:
             files[os.path.join(app, "Config", "Config.ini")] = config_text
         for path, content in files.items():
@@ -661,7 +662,8 @@ def users(program, me, other):
             if time.monotonic() > deadline or holder.poll() is not None:
                 raise AssertionError("the lock never appeared in %s" % cache)
             time.sleep(0.05)
-        place(me, root, app, config(PAGE))
+        subprocess.run(["runuser", "-u", me, "--", "tee", os.path.join(app, "Config", "Config.ini")],
+                       input=config(PAGE), check=True, stdout=subprocess.DEVNULL)
         second = as_user(me, [os.path.join(app, "CompanyMain")], env(root, None))
         case.addCleanup(lambda: (second.poll() is None and second.kill(), second.wait()))
         time.sleep(1.5)  # a copy that were not refused would have opened the page by now
