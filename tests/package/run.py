@@ -234,7 +234,7 @@ class Lifecycle:
             os.makedirs(folder)
         os.makedirs(runtime, 0o700)
         with open(os.path.join(bin_dir, "xdg-open"), "w") as f:
-            f.write(FAKE_XDG_OPEN.format(dir=calls, sleep=0))
+            f.write(FAKE_XDG_OPEN.format(dir=calls, sleep=0, code=0))
         os.chmod(os.path.join(bin_dir, "xdg-open"), 0o755)
         env = {"PATH": bin_dir + ":/usr/local/bin:/usr/bin:/bin", "HOME": root,
                "DISPLAY": self.display.name, "XDG_RUNTIME_DIR": runtime, "LANG": "C.UTF-8",
@@ -353,7 +353,7 @@ class Lifecycle:
                 subprocess.run(["apt-get", "purge", "-y", PACKAGE], capture_output=True,
                                env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"))
             self.display.close()
-            forget_lock(self.display.name)
+            forget_lock(self.display)
         skipped = len(steps) - self.passed - self.failed
         print("\n%d passed, %d failed%s" % (self.passed, self.failed,
                                             ", %d skipped" % skipped if skipped else ""))
