@@ -4,9 +4,10 @@
 #   install-deps.sh all     that, plus everything the whole test suite needs
 set -euo pipefail
 what=${1:-all}
-linux=(build-essential cmake git python3 qt6-base-dev qt6-qpa-plugins qt6-translations-l10n libgl-dev
-       fonts-noto-cjk xdg-utils xvfb xauth gettext)
+linux=(build-essential cmake git python3 qt6-base-dev qt6-qpa-plugins qt6-wayland qt6-translations-l10n
+       libgl-dev fonts-noto-cjk xdg-utils xvfb xauth gettext)
 tests=(googletest libgtest-dev xdotool x11-utils imagemagick locales clang libclang-rt-14-dev
+       weston xwayland
        at-spi2-core python3-pyatspi dbus xxd libc-l10n man-db
        debhelper dpkg-dev fakeroot lintian desktop-file-utils appstream
        g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686

@@ -147,6 +147,10 @@ class Lifecycle:
         depends = sh("dpkg-deb", "-f", os.path.join(out, deb), "Depends").stdout.decode()
         for name in ("libqt6widgets6", "libqt6gui6", "xdg-utils"):
             check(re.search(r"\b%s\b" % name, depends), "Depends lacks %s: %s" % (name, depends))
+        # Qt's Wayland plugin comes with a default installation: without it a desktop with no
+        # X server shows neither the window nor a message.
+        recommends = sh("dpkg-deb", "-f", os.path.join(out, deb), "Recommends").stdout.decode()
+        check(re.search(r"\bqt6-wayland\b", recommends), "Recommends lacks qt6-wayland: " + recommends)
 
     # --- installing -------------------------------------------------------------------
 
@@ -278,7 +282,7 @@ class Lifecycle:
             os.makedirs(folder)
         os.makedirs(runtime, 0o700)
         with open(os.path.join(bin_dir, "xdg-open"), "w") as f:
-            f.write(FAKE_XDG_OPEN.format(dir=calls, sleep=0))
+            f.write(FAKE_XDG_OPEN.format(dir=calls, sleep=0, code=0))
         os.chmod(os.path.join(bin_dir, "xdg-open"), 0o755)
         env = {"PATH": bin_dir + ":/usr/local/bin:/usr/bin:/bin", "HOME": root,
                "DISPLAY": self.display.name, "XDG_RUNTIME_DIR": runtime, "LANG": "C.UTF-8",
@@ -402,7 +406,7 @@ class Lifecycle:
                 subprocess.run(["apt-get", "purge", "-y", PACKAGE], capture_output=True,
                                env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"))
             self.display.close()
-            forget_lock(self.display.name)
+            forget_lock(self.display)
         skipped = len(steps) - self.passed - self.failed
         print("\n%d passed, %d failed%s" % (self.passed, self.failed,
                                             ", %d skipped" % skipped if skipped else ""))
