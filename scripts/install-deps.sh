@@ -29,7 +29,4 @@ if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -q
   apt-get install -y -q "${missing[@]}"
-  # The font cache can miss fonts unpacked in the same run (seen: the CJK fonts' folder cached
-  # with no fonts in it, so "宋体" fell back to a Latin font and no Chinese text was drawn).
-  fc-cache -f >/dev/null 2>&1 || true
 fi
