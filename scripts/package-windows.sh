@@ -159,12 +159,6 @@ PY
 done
 
 # SHA256SUMS: this run's packages, with the lines of other packages in the folder kept.
-(
-  cd "$dist"
-  { [ -f SHA256SUMS ] && awk 'NR == FNR { made[$0]; next } !(substr($0, 67) in made)' \
-      <(printf '%s\n' "${made[@]}") SHA256SUMS
-    sha256sum "${made[@]}"; } | sort -k 2 >SHA256SUMS.new
-  mv -f SHA256SUMS.new SHA256SUMS
-)
+bash scripts/sha256sums.sh "$dist" "${made[@]}"
 
 ls -l "$dist"/CompanyMain-*"$version"* "$dist/SHA256SUMS"
