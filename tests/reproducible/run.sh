@@ -28,6 +28,8 @@ for tool in diffoscope dpkg-buildpackage osslsigncode openssl unshare; do
 done
 python=/usr/bin/python3
 unset SOURCE_DATE_EPOCH
+# The first build's conditions, and an order for listings.
+export LC_ALL=C.UTF-8
 
 work=$(mktemp -d /tmp/companymain-reproducible.XXXXXX)
 trap 'rm -rf "$work"' EXIT
@@ -115,7 +117,7 @@ for file in "$a"/dist/* "$a"/deb/*; do artifacts+=("${file#"$a"/}"); done
 # Both sides must have made the same set of files, and each of the expected kinds.
 [ "$(cd "$a" && ls dist deb)" = "$(cd "$work/b" && ls dist deb)" ] ||
   { echo "FAIL  the builds made different files: $(cd "$a" && ls dist deb | tr '\n' ' ') / $(cd "$work/b" && ls dist deb | tr '\n' ' ')"; failed=$((failed + 1)); }
-[ "$(cd "$a/dist" && ls | sed 's/[0-9.]*[0-9]/V/' | tr '\n' ' ')" = "CompanyMain-V-win32.zip CompanyMain-V-win64.zip CompanyMain-V-x64.msi CompanyMain-V-x86.msi CompanyMain-Setup-V.exe SHA256SUMS " ] ||
+[ "$(cd "$a/dist" && ls | sed -E 's/[0-9]+\.[0-9]+\.[0-9]+/V/' | tr '\n' ' ')" = "CompanyMain-V-win32.zip CompanyMain-V-win64.zip CompanyMain-V-x64.msi CompanyMain-V-x86.msi CompanyMain-Setup-V.exe SHA256SUMS " ] ||
   { echo "FAIL  the Windows packages are not the expected five: $(ls "$a/dist" | tr '\n' ' ')"; failed=$((failed + 1)); }
 [ "$(ls "$a"/deb/*.deb | wc -l)" -eq 2 ] || { echo "FAIL  not two Debian packages"; failed=$((failed + 1)); }
 for artifact in "${artifacts[@]}"; do compare "$artifact"; done
