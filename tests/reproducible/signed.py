@@ -69,7 +69,9 @@ PROGRAMS = ("CompanyMain.exe", "CompanyMainConfig.exe")
 
 def dump_msi(path, folder):
     os.makedirs(folder)
-    subprocess.run(["msidump", "-d", folder, "-t", "-s", path], check=True, capture_output=True)
+    # msidump writes binary columns (the icon) relative to its working folder, whatever -d says.
+    subprocess.run(["msidump", "-d", ".", "-t", "-s", os.path.abspath(path)], cwd=folder,
+                   check=True, capture_output=True)
     subprocess.run(["msiextract", "-C", folder + "/files", path], check=True, capture_output=True)
     found = {}
     for top, _, files in os.walk(folder):
@@ -91,7 +93,7 @@ def compare_msi(plain_path, signed_path):
     for name in sorted(a):
         if a[name] == b[name]:
             continue
-        base = os.path.basename(name).lstrip("\x05")  # the summary stream's name begins with 5
+        base = os.path.basename(name).lstrip("\x05")  # "\x05SummaryInformation"
         if name.startswith("files/") and base in PROGRAMS:
             same_program(a[name], b[name], base)
         elif base in ("CompanyMain.cab", "SummaryInformation"):
