@@ -12,8 +12,8 @@
 # time, time zone, locale and umask. Every time they carry is SOURCE_DATE_EPOCH: given, or the
 # time of the last commit, or (a source tree without git) the date of debian/changelog's
 # latest entry. The MSIs' ProductCode is derived from the version and the architecture, their
-# PackageCode from their content. Signatures are the only bytes that differ between a signed
-# and an unsigned build.
+# PackageCode from their content. A signed build differs from an unsigned one only by the
+# signatures and what follows from their size (tests/reproducible/signed.py shows it).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -107,11 +107,11 @@ makensis -V2 -INPUTCHARSET UTF8 "-DVERSION=$version" "-DBUILD64=$stage/win64" "-
   packaging/windows/CompanyMain.nsi
 made+=("CompanyMain-Setup-$version.exe")
 
-# The MSIs. wixl leaves the database in code page 0 and drops the Chinese texts (see the .wxs):
-# the database gets code page 936 and the texts are written again.
 # The name space of the MSIs' derived GUIDs (name-based, RFC 4122 version 5). Never change it:
 # the ProductCode of a version must stay what it was.
 msi_namespace=AFD1D1C2-20DB-4B1D-A889-13CEB172CFAD
+# The MSIs. wixl leaves the database in code page 0 and drops the Chinese texts (see the .wxs):
+# the database gets code page 936 and the texts are written again.
 secure="WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;URL;COMPANYNUM;COMPANYTYPE;COMPANYNAME;DEVICEID;UPLOADUSER;OTHERINFO"
 printf '\r\n\r\n936\t_ForceCodepage\r\n' >"$stage/_ForceCodepage.idt"
 for arch in x64 x86; do
