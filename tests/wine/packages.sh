@@ -335,7 +335,7 @@ for arch in win64 win32; do
   [ -z "$(uninstall_value name=企业信息管理 DisplayName)" ] || problems+=("an Uninstall entry stayed")
   end_case
 
-  package_case "msi $machine: silent install with properties, upgrade keeps the configuration, uninstall" $arch
+  package_case "msi $machine: silent install with properties, the fleet script finds it, upgrade keeps the configuration, uninstall" $arch
   run_wine msiexec /i "C:\\$msi" /qn "${properties[@]}" || problems+=("msiexec exit code $?")
   expect_files CompanyMain.exe CompanyMainConfig.exe Config Config/Config.ini Config/Company.ini
   expect_machine $machine
@@ -347,6 +347,11 @@ for arch in win64 win32; do
   expect_value $k NoRepair 1
   uninstall_value $k UninstallString | grep -q -i '^MsiExec.exe /X{' || problems+=("no MsiExec uninstall string")
   start_from_shortcut
+  # The fleet script finds an MSI's installation in Program Files; a value it has stays.
+  cp "$root/deploy/windows/companymain-config.cmd" "$prefix/drive_c/"
+  fleet_dir=$install_dir
+  expect_fleet "the fleet script on the MSI's installation" 0 false "" \
+    set-address http://example.com/company/info.aspx?x=1
   save_config
 
   # The newer version without properties replaces the older one and keeps the configuration.
