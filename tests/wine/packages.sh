@@ -271,9 +271,9 @@ done
 # ---- The fleet script (deploy/windows) --------------------------------------------------
 
 # fleet ARG...: deploy/windows/companymain-config.cmd run by cmd, as a start-up script runs it;
-# its output in $case_dir/fleet.out, its exit code returned.
+# its output in $case_dir/fleet.out (errors in fleet.err), its exit code returned.
 fleet() {
-  wine_run wine cmd /c 'C:\companymain-config.cmd' "$@" >"$case_dir/fleet.out" 2>>"$case_dir/wine.out"
+  wine_run wine cmd /c 'C:\companymain-config.cmd' "$@" >"$case_dir/fleet.out" 2>"$case_dir/fleet.err"
   local status=$?
   WINEPREFIX=$prefix wineserver -w
   return $status
@@ -294,7 +294,8 @@ expect_fleet() {  # what: exit code, "changed", then which files changed (none, 
   config_state >"$before"
   fleet "$@"
   status=$?
-  [ "$status" -eq "$code" ] || problems+=("$what: exit code $status, expected $code: $(head -c 300 "$case_dir/fleet.out")")
+  [ "$status" -eq "$code" ] ||
+    problems+=("$what: exit code $status, expected $code: $(head -c 300 "$case_dir/fleet.out") $(tail -c 300 "$case_dir/fleet.err")")
   [ -z "$changed" ] || [ "$(fleet_changed)" = "$changed" ] || problems+=("$what: changed is $(fleet_changed), expected $changed")
   got=$(diff <(paste - - <"$before") <(config_state | paste - -) | sed -n 's/^> \([^ ]*\) .*/\1/p' | tr '\n' ' ')
   [ "$got" = "$files" ] || problems+=("$what: files written [$got], expected [$files]")
