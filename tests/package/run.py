@@ -59,6 +59,7 @@ def fleet_address(host: dict) -> bytes:
 INSTALLED = ["/usr/bin/companymain", "/usr/bin/companymain-config", DESKTOP_FILE,
              "/usr/share/metainfo/io.github.companymain.CompanyMain.metainfo.xml",
              "/usr/share/man/man1/companymain.1.gz", "/usr/share/man/man1/companymain-config.1.gz",
+             "/usr/share/man/zh_CN/man1/companymain.1.gz",
              "/usr/share/man/zh_CN/man1/companymain-config.1.gz",
              "/usr/share/locale/zh_CN/LC_MESSAGES/companymain-config.mo",
              *["/usr/share/icons/hicolor/%dx%d/apps/companymain.png" % (s, s)
@@ -266,9 +267,11 @@ class Lifecycle:
         check(os.listdir(CONFIG) == before, "a user without rights changed %s" % CONFIG)
 
     def manual_pages(self):
-        """The tool's manual in English and in Chinese, as man finds them."""
+        """The manuals in English and in Chinese, as man finds them."""
         for args, says in ((["companymain-config"], "set up and check a CompanyMain installation"),
-                           (["-L", "zh_CN", "companymain-config"], "设置并检查 CompanyMain 的安装")):
+                           (["-L", "zh_CN", "companymain-config"], "设置并检查 CompanyMain 的安装"),
+                           (["companymain"], "open the company information page"),
+                           (["-L", "zh_CN", "companymain"], "在网页浏览器中打开企业信息页面")):
             done = sh("man", "-P", "cat", *args,
                       env={"PATH": "/usr/bin:/bin", "LANG": "C.UTF-8", "MANWIDTH": "100"})
             check(says in done.stdout.decode(), "man %s says: %r" % (" ".join(args),
@@ -551,7 +554,7 @@ class Lifecycle:
              self.fresh_installation),
             ("another user is told the reason, the remedy and /etc/companymain, in English and "
              "Chinese", self.users_without_rights),
-            ("man companymain-config in English and man -L zh_CN in Chinese", self.manual_pages),
+            ("both manuals in English and, with man -L zh_CN, in Chinese", self.manual_pages),
             ("companymain-config set-company; check says the address is empty",
              self.configure_identity),
             ("the menu entry's command says the shipped address is empty",
