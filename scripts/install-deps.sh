@@ -2,6 +2,8 @@
 # Installs what a fresh Debian 12 machine lacks, as root.
 #   install-deps.sh linux   what building and running the Linux launcher needs
 #   install-deps.sh all     that, plus everything the whole test suite needs
+# COMPANYMAIN_WINE32=no leaves Wine's 32-bit side out (and does not bring it back once removed):
+# the suites then run as on a machine that cannot start 32-bit programs, skipping what needs one.
 set -euo pipefail
 what=${1:-all}
 linux=(build-essential cmake git python3 qt6-base-dev qt6-qpa-plugins qt6-wayland qt6-translations-l10n
@@ -11,7 +13,7 @@ tests=(googletest libgtest-dev xdotool x11-utils imagemagick locales clang libcl
        at-spi2-core python3-pyatspi dbus xxd libc-l10n man-db
        debhelper dpkg-dev fakeroot lintian desktop-file-utils appstream
        g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
-       nsis wixl msitools gir1.2-libmsi-1.0 python3-gi osslsigncode openssl wine32:i386 ansible-core)
+       nsis wixl msitools gir1.2-libmsi-1.0 python3-gi osslsigncode openssl ansible-core)
 # Without their recommendations: diffoscope's would bring hundreds of megabytes of tools for
 # formats this project does not make.
 lean=(diffoscope-minimal)
@@ -20,8 +22,11 @@ packages=("${linux[@]}")
 
 # 32-bit Wine (the setup is a 32-bit program; the 32-bit packages get a prefix of their own)
 # comes from Debian's i386 architecture.
-if [ "$what" = all ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
-  dpkg --add-architecture i386
+if [ "$what" = all ] && [ "${COMPANYMAIN_WINE32:-yes}" != no ]; then
+  packages+=(wine32:i386)
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+  fi
 fi
 
 missing() {  # package...: those not installed

@@ -5,7 +5,7 @@
 # With the Windows build given, its bad-input cases run under Wine as well.
 # As root it runs the cases as two ordinary users it creates (companymain-a, companymain-b),
 # so that unreadable files really are unreadable and the users really are different.
-# Prints one line per case and a closing "N passed, N failed".
+# Prints one line per case and a closing "faults: N passed, N failed, N skipped".
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 program=$(realpath "$1")
@@ -41,9 +41,9 @@ if [ -n "${2:-}" ]; then
   bash "$here/../wine/faults.sh" "$2" | tee "$stage/wine.out"
 fi
 
-passed=0 failed=0
+passed=0 failed=0 skipped=0
 for out in "$stage"/*.out; do
-  line=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$out" | tail -1)
+  line=$(grep -E '^[0-9]+ passed, [0-9]+ failed(, [0-9]+ skipped)?$' "$out" | tail -1)
   if [ -z "$line" ]; then
     echo "$(basename "$out" .out): no closing line (the runner broke)"
     failed=$((failed + 1))
@@ -51,6 +51,7 @@ for out in "$stage"/*.out; do
   fi
   passed=$((passed + $(echo "$line" | cut -d' ' -f1)))
   failed=$((failed + $(echo "$line" | cut -d' ' -f3)))
+  skipped=$((skipped + $(echo "$line" | awk '{print $5 + 0}')))
 done
-echo "faults: $passed passed, $failed failed"
+echo "faults: $passed passed, $failed failed, $skipped skipped"
 [ "$failed" -eq 0 ]

@@ -30,6 +30,9 @@
 //   watch NAME              from now on, note every window of it that has a taskbar button
 //   seen NAME N             exactly N of its windows had a taskbar button at some moment since
 //                           its watch began (by the rule of "buttons")
+//   windows                 list every visible top-level window: its program, class, caption
+//                           and the texts of its visible controls (what a case that ran out of
+//                           time left on screen); the exe argument is not used
 //   sleep MS
 // Prints one line per step; exit status 1 at the first failing step.
 #include <windows.h>
@@ -140,6 +143,16 @@ std::wstring TextOf(HWND window) {
   SendMessageTimeoutW(window, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
                       5000, &result);
   return text;
+}
+
+// A window as the steps print it: its class, then its text in quotes. Appended piece by piece:
+// GCC 12 takes "text" + std::string for an overlapping copy (-Wrestrict) where it inlines it.
+std::string Describe(HWND window) {
+  std::string described = Utf8(ClassOf(window));
+  described += " \"";
+  described += Utf8(TextOf(window));
+  described += '"';
+  return described;
 }
 
 DWORD ProcessOf(HWND window) {
@@ -362,16 +375,25 @@ bool Running(const Copy& copy) {
   return WaitForSingleObject(copy.process.hProcess, 0) == WAIT_TIMEOUT;
 }
 
-// The id of the one running process whose image has this file name, or 0.
-DWORD ProcessNamed(const std::wstring& fileName) {
+// The image file name of every running process, by process id.
+std::map<DWORD, std::wstring> ProcessNames() {
+  std::map<DWORD, std::wstring> names;
   HANDLE raw = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (raw == INVALID_HANDLE_VALUE) return 0;
+  if (raw == INVALID_HANDLE_VALUE) return names;
   const Snapshot snapshot(raw);
-  DWORD found = 0;
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof entry;
   for (BOOL more = Process32FirstW(raw, &entry); more; more = Process32NextW(raw, &entry)) {
-    if (lstrcmpiW(entry.szExeFile, fileName.c_str()) == 0) found = entry.th32ProcessID;
+    names[entry.th32ProcessID] = entry.szExeFile;
+  }
+  return names;
+}
+
+// The id of the one running process whose image has this file name, or 0.
+DWORD ProcessNamed(const std::wstring& fileName) {
+  DWORD found = 0;
+  for (const auto& [pid, name] : ProcessNames()) {
+    if (lstrcmpiW(name.c_str(), fileName.c_str()) == 0) found = pid;
   }
   return found;
 }
@@ -611,8 +633,10 @@ int wmain(int argc, wchar_t** wargv) {
       // Showing and hiding are not one step: wait for the count to settle at N.
       WaitFor([&] { return (seen = ButtonWindows(copy)).size() == expected; });
       std::string list;
-      for (HWND window : seen)
-        list += " " + Utf8(ClassOf(window)) + " \"" + Utf8(TextOf(window)) + "\"";
+      for (HWND window : seen) {
+        list += ' ';
+        list += Describe(window);
+      }
       if (seen.size() != expected) {
         Fail(step, std::to_string(seen.size()) + " windows with a taskbar button:" + list);
       }
@@ -732,6 +756,23 @@ int wmain(int argc, wchar_t** wargv) {
       std::printf("ok %s had %zu windows with a taskbar button:%s\n", argv[i + 1], seen.size(),
                   list.c_str());
       i += 3;
+    } else if (step == "windows") {
+      const std::map<DWORD, std::wstring> names = ProcessNames();
+      for (HWND window : TopWindows()) {
+        if (!IsWindowVisible(window)) continue;
+        const auto name = names.find(ProcessOf(window));
+        std::string line = name != names.end() ? Utf8(name->second) : "?";
+        line += ' ';
+        line += Describe(window);
+        for (HWND child : Children(window)) {
+          if (!IsWindowVisible(child) || TextOf(child).empty()) continue;
+          line += " | ";
+          line += Describe(child);
+        }
+        std::printf("window %s\n", line.c_str());
+      }
+      std::printf("ok windows listed\n");
+      i += 1;
     } else if (step == "sleep") {
       need(1);
       Sleep(static_cast<DWORD>(std::atol(argv[i + 1])));

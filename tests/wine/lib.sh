@@ -17,11 +17,16 @@ done
 work=$(mktemp -d /tmp/companymain-wine.XXXXXX)
 xvfb_pids=()
 cleanup() {
+  # Every process of the suite's prefixes (wineservers live on after their programs).
+  local pid
+  for pid in $(prefix_pids "$work/"); do kill -KILL "$pid" 2>/dev/null; done
   for p in "${xvfb_pids[@]}"; do kill "$p" 2>/dev/null; done
   rm -rf "$work"
 }
 trap cleanup EXIT
 
+# Every command names its prefix and display: none of the caller's are used, let alone ended.
+unset WINEPREFIX DISPLAY WAYLAND_DISPLAY
 export WINEDEBUG=-all
 # The fake browser stands in for Internet Explorer; no Mono or Gecko installers, no menus.
 export WINEDLLOVERRIDES="iexplore.exe=n;mscoree,mshtml=;winemenubuilder.exe=d"
@@ -37,6 +42,80 @@ if [ -x /usr/lib/wine/wine64 ]; then
   chmod +x "$work/bin/wine"
   export PATH="$work/bin:$PATH"
 fi
+
+# ---- Time limits ----------------------------------------------------------------------------
+# Every program a case starts runs with a limit. When it passes, the case fails with what was
+# on screen, the processes of its prefix end, and the suite goes on.
+
+# prefix_pids PREFIX: the processes started with WINEPREFIX=PREFIX (or, for PREFIX ending in
+# "/", anything under it), the wineserver among them.
+prefix_pids() {
+  local pattern
+  pattern="^WINEPREFIX=$(printf '%s' "$1" | sed 's/[][\.*^$]/\\&/g')"
+  [ "${1%/}" != "$1" ] || pattern+='$'
+  grep -l -z -e "$pattern" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3
+}
+
+# end_prefix [PREFIX]: ends every process of the prefix (the case's by default): its wineserver
+# kills them; what is left after that, or if the server does not answer, is killed by its id.
+end_prefix() {
+  local dir=${1:-$prefix} pid
+  [ -n "$dir" ] || return 0
+  WINEPREFIX=$dir timeout 30 wineserver -k >/dev/null 2>&1
+  for pid in $(prefix_pids "$dir"); do kill -KILL "$pid" 2>/dev/null; done
+}
+
+# on_screen PREFIX DISPLAY: one line of what the display shows: the windows of the prefix with
+# their texts (through the test driver, when the prefix has it), the names of the other visible
+# windows, and a screenshot kept after the suite (in $SCREENSHOTS, else
+# /tmp/companymain-screens).
+on_screen() {
+  local dir=$1 screen=$2 shots=${SCREENSHOTS:-/tmp/companymain-screens} shot windows
+  mkdir -p "$shots"
+  shot=$shots/$(date +%H%M%S)-$(printf '%s' "${case_name:-setup}" | tr -c 'A-Za-z0-9' _ | cut -c1-60).png
+  DISPLAY=$screen timeout 30 import -window root "$shot" >/dev/null 2>&1 || shot="(no screenshot)"
+  rm -f "$work/windows.out"
+  if [ -f "$dir/drive_c/tools/driver.exe" ]; then
+    # Into a file: a wineserver started now would hold a pipe open.
+    DISPLAY=$screen WINEPREFIX=$dir timeout -k 5 60 wine 'C:\tools\driver.exe' - windows \
+      >"$work/windows.out" 2>/dev/null
+    windows=$(tr -d '\r' <"$work/windows.out" | sed -n 's/^window //p' | head -c 1500 | tr '\n' ';')
+  fi
+  local x
+  x=$(DISPLAY=$screen timeout 30 xdotool search --onlyvisible --name . 2>/dev/null | head -20 |
+    while read -r id; do DISPLAY=$screen timeout 10 xdotool getwindowname "$id" 2>/dev/null; done |
+    sort -u | tr '\n' ';')
+  printf 'windows: %s X windows: %s screenshot: %s' "${windows:-(none listed)}" "${x:-(none)}" "$shot"
+}
+
+# hung LIMIT WHAT: the case fails: WHAT still ran after LIMIT seconds; the prefix's processes
+# end. The prefix and display are the command's (WINEPREFIX, DISPLAY), else the case's.
+hung() {
+  local dir=${WINEPREFIX:-$prefix} screen=${DISPLAY:-:${case_display:-$display}}
+  problems+=("$2: still running after $1 s; $(on_screen "$dir" "$screen")")
+  end_prefix "$dir"
+}
+
+# within SECONDS COMMAND...: COMMAND with a time limit; past it, see hung (status 124). Give
+# the prefix and display as the command's environment (wine_run within ..., or
+# WINEPREFIX=... within ...).
+within() {
+  local limit=$1
+  shift
+  timeout -k 10 "$limit" "$@"
+  local status=$?
+  if [ $status -eq 124 ] || [ $status -eq 137 ]; then
+    hung "$limit" "$(printf '%s' "$*" | head -c 200)"
+    return 124
+  fi
+  return $status
+}
+
+# settle [PREFIX]: waits for every program of the prefix (the case's by default) to end, as
+# wineserver -w does, within a limit.
+settle() {
+  WINEPREFIX=${1:-$prefix} within 120 wineserver -w
+}
 
 # Wine takes its ANSI code page from the Unix locale: zh_CN.UTF-8 gives 936, zh_TW.UTF-8 950,
 # en_US.UTF-8 (and C) 1252. The Linux program reads its code page from a GBK locale.
@@ -83,10 +162,10 @@ repeat() { python3 -c 'import sys; sys.stdout.write(sys.argv[1] * int(sys.argv[2
 # C:\tools and the fake browser (from TOOLS, built for ARCH) as Internet Explorer and as the
 # handler of web addresses.
 make_template() {
-  local dir=$1 arch=$2 from=$3
-  DISPLAY=:$display WINEARCH=$arch WINEPREFIX=$dir wine wineboot -i >/dev/null 2>&1
-  WINEPREFIX=$dir wineserver -w
+  local dir=$1 arch=$2 from=$3 problems=()
   local c=$dir/drive_c
+  DISPLAY=:$display WINEARCH=$arch WINEPREFIX=$dir within 300 wine wineboot -i >/dev/null 2>&1
+  settle "$dir"
   mkdir -p "$c/tools" "$c/fake"
   cp "$from/companymain-driver.exe" "$c/tools/driver.exe"
   cp "$from/fake-browser.exe" "$c/fake/browser.exe"
@@ -94,10 +173,14 @@ make_template() {
   cp "$from/fake-browser.exe" "$c/Program Files/Internet Explorer/iexplore.exe"
   # The default browser of web addresses is the fake as well.
   for scheme in http https; do
-    DISPLAY=:$display WINEARCH=$arch WINEPREFIX=$dir wine reg add "HKCR\\$scheme\\shell\\open\\command" \
+    DISPLAY=:$display WINEARCH=$arch WINEPREFIX=$dir within 60 wine reg add "HKCR\\$scheme\\shell\\open\\command" \
       /ve /d '"C:\fake\browser.exe" "%1"' /f >/dev/null 2>&1
   done
-  WINEPREFIX=$dir wineserver -w
+  settle "$dir"
+  if [ ${#problems[@]} -gt 0 ]; then
+    echo "could not prepare the $arch prefix: ${problems[*]}" >&2
+    exit 2
+  fi
   # Shell folders Wine links to the Unix home (the desktop among them) become folders of the
   # prefix: nothing a case installs lands outside it.
   local link
@@ -114,6 +197,7 @@ make_template "$template" win64 "$tools"
 
 passed=0
 failed=0
+skipped=0
 case_dir=
 prefix=
 app=
@@ -171,24 +255,29 @@ wine_run() {
   DISPLAY=:$case_display WINEPREFIX=$prefix LANG=$case_lang LC_ALL=$case_lang "$@"
 }
 
+# reg ARG...: Wine's reg in the case's prefix, within a limit.
+reg() {
+  wine_run within 60 wine reg "$@" >/dev/null 2>&1
+}
+
 # shell_desktop: the case runs on a virtual desktop of 1024 x 768 with Wine's taskbar (the
 # desktop named "shell" has one), in a font that has the program's characters.
 shell_desktop() {
-  wine_run wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d shell /f >/dev/null 2>&1
-  wine_run wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v shell /d 1024x768 /f \
-    >/dev/null 2>&1
+  reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d shell /f
+  reg add 'HKCU\Software\Wine\Explorer\Desktops' /v shell /d 1024x768 /f
   local font
   for font in Tahoma 'MS Shell Dlg' 'MS Shell Dlg 2'; do
-    wine_run wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
-      /v "$font" /d 'Noto Sans CJK SC' /f >/dev/null 2>&1
+    reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
+      /v "$font" /d 'Noto Sans CJK SC' /f
   done
 }
 
 # drive STEP...: runs the driver's steps against C:\app\CompanyMain.exe. At its step "look"
 # the screen is saved as the case's screenshot (in $SCREENSHOTS when set, else with the case).
 drive() {
-  # Into a file, not a pipe: wineserver inherits the descriptor and outlives the driver.
-  wine_run timeout 120 wine 'C:\tools\driver.exe' "$app_win\\CompanyMain.exe" "$@" \
+  # Into a file, not a pipe: wineserver inherits the descriptor and outlives the driver. Its
+  # steps wait 20 s at most each; the whole run has a limit as well.
+  wine_run timeout -k 10 "$drive_limit" wine 'C:\tools\driver.exe' "$app_win\\CompanyMain.exe" "$@" \
     >"$case_dir/driver.out" 2>&1 &
   local driver=$!
   if printf '%s\n' "$@" | grep -qx look; then
@@ -206,7 +295,9 @@ drive() {
   local status=$?
   local out
   out=$(tr -d '\r' <"$case_dir/driver.out")
-  if ! printf '%s\n' "$out" | grep -q '^ok'; then
+  if [ $status -eq 124 ] || [ $status -eq 137 ]; then
+    hung "$drive_limit" "the driver (after: $(printf '%s\n' "$out" | tail -1 | head -c 200))"
+  elif ! printf '%s\n' "$out" | grep -q '^ok'; then
     problems+=("the driver did no step (status $status): $(printf '%s' "$out" | head -c 300 | tr '\n' ' ')")
   elif printf '%s\n' "$out" | grep -q '^FAIL'; then
     problems+=("$(printf '%s\n' "$out" | grep -E '^FAIL|err' | head -3 | tr '\n' ' ')")
@@ -263,7 +354,7 @@ expect_address() {
 }
 
 end_case() {
-  WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1
+  end_prefix
   if [ ${#problems[@]} -eq 0 ]; then
     echo "PASS $case_name"
     passed=$((passed + 1))
@@ -273,6 +364,45 @@ end_case() {
   fi
 }
 
+# skip_case NAME REASON: a case this machine cannot run; counted apart, never as passed.
+skip_case() {
+  echo "SKIP $1: $2"
+  skipped=$((skipped + 1))
+}
+
+# The suite's closing line; exit status 0 when nothing failed.
+finish() {
+  echo "$passed passed, $failed failed, $skipped skipped"
+  [ "$failed" -eq 0 ]
+}
+
+# can_run_32bit DRIVER: whether Wine starts a 32-bit program here, asked once: the 32-bit test
+# driver DRIVER must print its usage and end with its exit code 2 in the 64-bit template
+# prefix. A kernel without 32-bit support refuses Wine's 32-bit loader ("Exec format error"),
+# and Wine without its 32-bit side has none; either way the program never runs (while the
+# loader's own exit code can still be 0). Sets run32 (yes or no) and why32 (why not).
+can_run_32bit() {
+  local status problems=() out=$work/probe32.out
+  # Into a file: the wineserver it starts would hold a pipe open.
+  DISPLAY=:$display WINEPREFIX=$template timeout -k 10 60 wine "$1" >"$out" 2>&1
+  status=$?
+  settle "$template"
+  if [ $status -eq 2 ] && grep -q '^usage: companymain-driver' "$out"; then
+    run32=yes
+    why32=
+  else
+    run32=no
+    why32="Wine cannot start a 32-bit program here (the 32-bit test driver did not run: exit code $status, "
+    if [ -s "$out" ]; then
+      why32+="output: $(tr -d '\r' <"$out" | tail -2 | tr '\n' ' ' | head -c 200))"
+    else
+      why32+="no output)"
+    fi
+    why32+="${problems[*]:+ ${problems[*]}}"
+  fi
+}
+
+drive_limit=120
 V=NS4wLjAuMA==
 msg_running=$(hex '企业信息管理系统已经运行...')
 msg_no_config=$(hex '配置文件不存在,无法启动软件')
