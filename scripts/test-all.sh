@@ -15,6 +15,8 @@ bash scripts/install-deps.sh all || exit 1
 
 logs=$(mktemp -d /tmp/companymain-test-all.XXXXXX)
 trap 'rm -rf "$logs"' EXIT
+# Interrupted: the running suite ends too (it cleans up after itself), then this script.
+trap 'kill -TERM "$(cat "$logs/suite.pid" 2>/dev/null)" 2>/dev/null; wait; exit 130' INT TERM
 passed=0 failed=0 with_skips=0 started=$SECONDS
 results=()
 
@@ -30,14 +32,20 @@ skips() {
   fi
 }
 
-# step NAME LIMIT COMMAND...: runs a suite, at most LIMIT seconds.
+# step NAME LIMIT COMMAND...: runs a suite, at most LIMIT seconds. timeout gives the suite a
+# process group of its own, which it ends whole; Ctrl-C reaches it through the trap above.
 step() {
   local name=$1 limit=$2
   shift 2
   local log=$logs/${#results[@]}.log begin=$SECONDS status skipped result
   echo "=== $name"
-  timeout -k 60 "$limit" "$@" 2>&1 | tee "$log"
-  status=${PIPESTATUS[0]}
+  (
+    bash -c 'echo $$ >"$0"; exec timeout -k 60 "$@"' "$logs/suite.pid" "$limit" "$@" 2>&1 |
+      tee "$log"
+    exit "${PIPESTATUS[0]}"
+  ) &
+  wait $!
+  status=$?
   skipped=$(skips "$log")
   if [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then
     failed=$((failed + 1))
