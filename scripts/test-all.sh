@@ -24,11 +24,11 @@ results=()
 # "N passed, N failed, N skipped", or the tests ctest did not run.
 skips() {
   local line
-  line=$(grep -E '^([a-z]+: )?[0-9]+ passed, [0-9]+ failed, [0-9]+ skipped$' "$1" | tail -1)
+  line=$(grep -a -E '^([a-z]+: )?[0-9]+ passed, [0-9]+ failed, [0-9]+ skipped$' "$1" | tail -1)
   if [ -n "$line" ]; then
     echo "$line" | sed -E 's/.* ([0-9]+) skipped$/\1/'
   else
-    grep -c -E '^[[:space:]]*[0-9]+ - .* \((Skipped|Disabled)\)$' "$1"
+    grep -a -c -E '^[[:space:]]*[0-9]+ - .* \((Skipped|Disabled)\)$' "$1"
   fi
 }
 
@@ -37,7 +37,7 @@ skips() {
 step() {
   local name=$1 limit=$2
   shift 2
-  local log=$logs/${#results[@]}.log begin=$SECONDS status skipped result
+  local log=$logs/${#results[@]}.log begin=$SECONDS status skipped closing result
   echo "=== $name"
   (
     bash -c 'echo $$ >"$0"; exec timeout -k 60 "$@"' "$logs/suite.pid" "$limit" "$@" 2>&1 |
@@ -47,12 +47,13 @@ step() {
   wait $!
   status=$?
   skipped=$(skips "$log")
+  closing=$(grep -a -E '^([a-z]+: )?[0-9]+ passed, [0-9]+ failed(, [0-9]+ skipped)?$' "$log" | tail -1)
   if [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then
     failed=$((failed + 1))
     result="FAILED: still running after its limit of $limit s"
   elif [ "$status" -ne 0 ]; then
     failed=$((failed + 1))
-    result=FAILED
+    result="FAILED${closing:+ (${closing#*: })}"
   elif [ "$skipped" -gt 0 ]; then
     with_skips=$((with_skips + 1))
     result="passed, $skipped skipped"
