@@ -447,7 +447,11 @@ int TTool::Fail(int code, const std::string& why) {
 }
 
 std::string TTool::Remedy(const TConfigToolSystem::TFailure& failure) {
-  return failure.denied ? " " + system_.ElevationRemedy() : "";
+  if (!failure.denied) return "";
+  // Not " " + ElevationRemedy(): GCC 12 takes that for an overlapping copy (-Wrestrict).
+  std::string remedy = " ";
+  remedy += system_.ElevationRemedy();
+  return remedy;
 }
 
 bool TTool::ReadForChange(const std::string& path, std::string_view section,

@@ -47,7 +47,11 @@ std::string ErrorText(DWORD code, bool chinese) {
     }
     return message + " (" + std::to_string(code) + ")";
   }
-  return "(" + std::to_string(code) + ")";
+  // Not "(" + std::to_string(code): GCC 12 takes that for an overlapping copy (-Wrestrict).
+  std::string text = "(";
+  text += std::to_string(code);
+  text += ')';
+  return text;
 }
 
 HANDLE OpenFile(const std::string& path, DWORD access, DWORD disposition) {
