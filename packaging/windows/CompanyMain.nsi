@@ -165,7 +165,9 @@ Function GetOption
       IntOp $7 $6 * ${NSIS_PTR_SIZE}
       IntPtrOp $7 $3 + $7
       System::Call '*$7(p .r1)'
-      System::Call '*$1(&w${NSIS_MAX_STRLEN} .r1)'
+      ; At most a string's length: a value cut here fills the tool's command line with what is
+      ; left of it, and RunConfigTool refuses that.
+      System::Call 'kernel32::lstrcpynW(w .r1, p r1, i ${NSIS_MAX_STRLEN})'
       StrCpy $7 $1 $4
       ${If} $7 == $0
         StrCpy $R0 $1 "" $4

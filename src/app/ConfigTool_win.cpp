@@ -247,6 +247,7 @@ class TWinConfigToolSystem final : public TConfigToolSystem {
       if (read == ERROR_FILE_NOT_FOUND) continue;
       if (read != ERROR_SUCCESS) {
         failure = Failure(static_cast<DWORD>(read));
+        failure.reason = name + ": " + failure.reason;
         return false;
       }
       texts[name] = Utf8FromWide(text);

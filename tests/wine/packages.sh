@@ -307,6 +307,11 @@ for arch in win64 win32; do
   status=$?
   [ $status -eq 2 ] || problems+=("refused address: setup exit code $status, expected 2: $(setup_log)")
   expect_config_kept
+  # More than a string of the setup holds: refused, not written cut.
+  run_wine "C:\\$setup" /S "/OTHERINFO=$(repeat x 1100)"
+  status=$?
+  [ $status -eq 2 ] || problems+=("a value too long: setup exit code $status, expected 2: $(setup_log)")
+  expect_config_kept
 
   # The newer version over it without values: the configuration stays as it was.
   run_wine "C:\\$setup2" /S || problems+=("upgrade exit code $?")
