@@ -4,13 +4,17 @@
 #   install-deps.sh all     that, plus everything the whole test suite needs
 set -euo pipefail
 what=${1:-all}
-linux=(build-essential cmake git python3 qt6-base-dev qt6-qpa-plugins qt6-translations-l10n libgl-dev
-       fonts-noto-cjk xdg-utils xvfb xauth gettext)
+linux=(build-essential cmake git python3 qt6-base-dev qt6-qpa-plugins qt6-wayland qt6-translations-l10n
+       libgl-dev fonts-noto-cjk xdg-utils xvfb xauth gettext)
 tests=(googletest libgtest-dev xdotool x11-utils imagemagick locales clang libclang-rt-14-dev
+       weston xwayland
        at-spi2-core python3-pyatspi dbus xxd libc-l10n man-db
        debhelper dpkg-dev fakeroot lintian desktop-file-utils appstream
        g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
-       nsis wixl msitools osslsigncode openssl wine32:i386)
+       nsis wixl msitools gir1.2-libmsi-1.0 python3-gi osslsigncode openssl wine32:i386 ansible-core)
+# Without their recommendations: diffoscope's would bring hundreds of megabytes of tools for
+# formats this project does not make.
+lean=(diffoscope-minimal)
 packages=("${linux[@]}")
 [ "$what" = all ] && packages+=("${tests[@]}")
 
@@ -20,12 +24,18 @@ if [ "$what" = all ] && ! dpkg --print-foreign-architectures | grep -qx i386; th
   dpkg --add-architecture i386
 fi
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
+missing() {  # package...: those not installed
+  local p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || echo "$p"
+  done
+}
+mapfile -t missing < <(missing "${packages[@]}")
+lean_missing=()
+[ "$what" = all ] && mapfile -t lean_missing < <(missing "${lean[@]}")
+if [ $((${#missing[@]} + ${#lean_missing[@]})) -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -q
-  apt-get install -y -q "${missing[@]}"
+  [ ${#missing[@]} -eq 0 ] || apt-get install -y -q "${missing[@]}"
+  [ ${#lean_missing[@]} -eq 0 ] || apt-get install -y -q --no-install-recommends "${lean_missing[@]}"
 fi

@@ -3,16 +3,24 @@
 #include "app/Messages.h"
 
 bool TCheckOutInfo::CheckProgramRunning(TInstanceLock& lock) noexcept {
-  bool result = false;
+  bool running = false;
   try {
-    if (lock.AlreadyExists()) {
-      result = true;
-      // Ask first, then tell: the running copy must not wait for the user's OK.
-      lock.ActivateRunningCopy();
-      lock.ShowMessage(kMsgAlreadyRunning);
-    }
+    running = lock.AlreadyExists();
   } catch (...) {
-    // Whatever went wrong, the result stands as it was at that moment.
+    try {
+      lock.ShowMessage(kMsgLockUnavailable);
+    } catch (...) {
+      // Told or not, nothing is opened without the lock.
+    }
+    return true;
   }
-  return result;
+  if (!running) return false;
+  try {
+    // Ask first, then tell: the running copy must not wait for the user's OK.
+    lock.ActivateRunningCopy();
+    lock.ShowMessage(kMsgAlreadyRunning);
+  } catch (...) {
+    // The copy ends all the same.
+  }
+  return true;
 }

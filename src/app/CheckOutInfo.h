@@ -7,8 +7,7 @@ class TInstanceLock {
  public:
   virtual ~TInstanceLock() = default;
   // Creates or opens the lock; true when another process already holds it (a running copy,
-  // or a refused copy still showing its message). May throw; the caller treats that as
-  // "not running".
+  // or a refused copy still showing its message). Throws when the lock cannot be had.
   virtual bool AlreadyExists() = 0;
   // Asks the running copy, without waiting, to show its main window maximized.
   virtual void ActivateRunningCopy() = 0;
@@ -18,7 +17,8 @@ class TInstanceLock {
 
 class TCheckOutInfo {
  public:
-  // True when another copy runs; then the running copy has been asked to show itself and the
-  // user has been told. Any error inside counts as whatever the result was at that moment.
+  // True when the program must end: another copy runs (it has been asked to show itself and
+  // the user has been told), or the lock could not be had (the user has been told that; a
+  // copy never runs unguarded). Errors after the lock was tested leave the result as it is.
   bool CheckProgramRunning(TInstanceLock& lock) noexcept;
 };

@@ -9,5 +9,6 @@ void TPosixDesktop::ShowMessage(std::string_view utf8Text) {
 }
 
 bool TPosixDesktop::OpenBrowser(const std::string& address) {
-  return StartBrowser(address);
+  browser_ = StartBrowser(address);
+  return browser_ > 0;
 }

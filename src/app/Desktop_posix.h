@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <string_view>
 
@@ -20,9 +22,12 @@ class TPosixDesktop final : public TDesktop {
   void RequestEnd() override { endRequested_ = true; }
 
   [[nodiscard]] bool EndRequested() const { return endRequested_; }
+  // The xdg-open started for the page; -1 when none was.
+  [[nodiscard]] pid_t Browser() const { return browser_; }
 
  private:
   const TCodePage& codePage_;
   TWindowModuleLoader& window_;
   bool endRequested_ = false;
+  pid_t browser_ = -1;
 };

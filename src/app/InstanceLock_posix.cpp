@@ -1,6 +1,7 @@
 #include "app/InstanceLock_posix.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -10,9 +11,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
+#include <vector>
 
 #include "app/Messages.h"
-#include "app/SessionName_posix.h"
 #include "common/File_posix.h"
 
 namespace {
@@ -50,19 +52,45 @@ UniqueFd OpenSafeDirectory(int parent, const std::string& name) {
   return fd;
 }
 
-std::string_view Environment(const char* name) {
-  const char* value = std::getenv(name);
-  return value == nullptr ? "" : value;
+// The user's home folder as the user database has it: never from the environment.
+std::string HomeFolder() {
+  long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  while (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) == ERANGE &&
+         buffer.size() < (1u << 20)) {
+    buffer.resize(buffer.size() * 2);
+  }
+  return found != nullptr && found->pw_dir != nullptr ? found->pw_dir : "";
 }
 
-// The display this copy shows its windows on, however the environment spells it.
-std::string SessionName() {
-  char host[256] = {};
-  if (gethostname(host, sizeof host - 1) != 0) host[0] = '\0';
-  return SessionNameOf({.display = Environment("DISPLAY"),
-                        .waylandDisplay = Environment("WAYLAND_DISPLAY"),
-                        .runtimeDirectory = Environment("XDG_RUNTIME_DIR"),
-                        .hostName = host});
+// Nobody but this user (and root) can change what the folder holds: owned by the user or root,
+// writable by no other user (by its group only where that is the user's own group).
+bool OnlyUserCanChange(int fd) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  if (st.st_uid != geteuid() && st.st_uid != 0) return false;
+  if ((st.st_mode & S_IWOTH) != 0) return false;
+  return (st.st_mode & S_IWGRP) == 0 || (st.st_gid == getegid() && st.st_uid == geteuid());
+}
+
+// <home>/.cache/CompanyMain: a folder only this user can own, wherever /tmp has been taken.
+// With create false, only one that is already there.
+UniqueFd OpenCacheDirectory(bool create) {
+  const std::string home = HomeFolder();
+  if (home.empty() || home.front() != '/') return {};
+  const UniqueFd homeFd(open(home.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!homeFd.Valid() || !OnlyUserCanChange(homeFd.Get())) return {};
+  constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+  UniqueFd cache(openat(homeFd.Get(), ".cache", kFlags));
+  if (!cache.Valid() && errno == ENOENT && create) {
+    if (mkdirat(homeFd.Get(), ".cache", 0700) == 0 || errno == EEXIST)
+      cache = UniqueFd(openat(homeFd.Get(), ".cache", kFlags));
+  }
+  if (!cache.Valid() || !OnlyUserCanChange(cache.Get())) return {};
+  if (!create && faccessat(cache.Get(), "CompanyMain", F_OK, AT_SYMLINK_NOFOLLOW) != 0) return {};
+  return OpenSafeDirectory(cache.Get(), "CompanyMain");
 }
 
 UniqueFd OpenLockFile(int directory, const std::string& name) {
@@ -95,8 +123,10 @@ struct TPosixInstanceLock::TFiles {
   bool listened = false;  // the socket was tried
 };
 
-TPosixInstanceLock::TPosixInstanceLock(MessageFunction showMessage)
-    : showMessage_(std::move(showMessage)), files_(std::make_unique<TFiles>()) {}
+TPosixInstanceLock::TPosixInstanceLock(std::string session, MessageFunction showMessage)
+    : session_(std::move(session)),
+      showMessage_(std::move(showMessage)),
+      files_(std::make_unique<TFiles>()) {}
 TPosixInstanceLock::~TPosixInstanceLock() = default;
 
 int TPosixInstanceLock::ActivationFd() {
@@ -118,38 +148,50 @@ bool TPosixInstanceLock::TFiles::OpenPrivateDirectory() {
       open(("/run/user/" + uid).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (runtime.Valid() && IsPrivateDirectory(runtime.Get())) {
     directory = OpenSafeDirectory(runtime.Get(), "CompanyMain");
+    if (directory.Valid()) return true;
   }
-  if (!directory.Valid()) {
-    const UniqueFd tmp(open("/tmp", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (tmp.Valid()) directory = OpenSafeDirectory(tmp.Get(), "CompanyMain-" + uid);
-  }
+  // Without a runtime directory: /tmp/CompanyMain-<uid>, unless somebody else has taken that
+  // name, in which case the user's cache folder. Once the cache folder holds the lock it keeps
+  // it, so that whoever took the name in /tmp cannot split the copies by giving it back.
+  directory = OpenCacheDirectory(false);
+  if (directory.Valid()) return true;
+  const UniqueFd tmp(open("/tmp", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (tmp.Valid()) directory = OpenSafeDirectory(tmp.Get(), "CompanyMain-" + uid);
+  if (!directory.Valid()) directory = OpenCacheDirectory(true);
   return directory.Valid();
 }
 
 bool TPosixInstanceLock::AlreadyExists() {
-  if (!files_->OpenPrivateDirectory()) return false;
-  files_->baseName = std::string(kInstanceLockName) + "-" + SessionName();
+  // Without the lock nothing is opened: the caller says so.
+  const auto unguarded = [](const char* what) { throw std::runtime_error(what); };
+  if (!files_->OpenPrivateDirectory()) unguarded("no private directory for the lock");
+  files_->baseName = std::string(kInstanceLockName) + "-" + session_;
 
   const UniqueFd guard = OpenLockFile(files_->directory.Get(), files_->baseName + ".guard");
   if (!guard.Valid() || RetryOnInterrupt([&] { return flock(guard.Get(), LOCK_EX); }) != 0)
-    return false;
+    unguarded("cannot lock the guard file");
   files_->presence = OpenLockFile(files_->directory.Get(), files_->baseName + ".presence");
-  if (!files_->presence.Valid()) return false;
+  if (!files_->presence.Valid()) unguarded("cannot open the presence file");
 
-  bool running = false;
   if (RetryOnInterrupt([&] { return flock(files_->presence.Get(), LOCK_EX | LOCK_NB); }) == 0) {
     // Nobody else holds it. Going from exclusive to shared is not atomic, but every other
     // copy waits for the guard before it looks.
-    if (flock(files_->presence.Get(), LOCK_SH) != 0) files_->presence.Reset();
+    if (RetryOnInterrupt([&] { return flock(files_->presence.Get(), LOCK_SH); }) != 0) {
+      files_->presence.Reset();
+      unguarded("cannot hold the presence file");
+    }
     files_->holder = true;
-  } else if (errno == EWOULDBLOCK) {
-    running = true;
-    // Refused copies hold the lock too, for as long as they show their message.
-    flock(files_->presence.Get(), LOCK_SH | LOCK_NB);
-  } else {
-    files_->presence.Reset();
+    return false;  // the guard is released here
   }
-  return running;  // the guard is released here
+  if (errno != EWOULDBLOCK) {
+    files_->presence.Reset();
+    unguarded("cannot test the presence file");
+  }
+  // Refused copies hold the lock too, for as long as they show their message. Nobody holds it
+  // exclusively while we hold the guard, so this is refused only for want of system
+  // resources; the copy is refused all the same, it only keeps nobody else out then.
+  if (flock(files_->presence.Get(), LOCK_SH | LOCK_NB) != 0) files_->presence.Reset();
+  return true;
 }
 
 std::string TPosixInstanceLock::TFiles::SocketPath() const {

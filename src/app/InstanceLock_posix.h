@@ -7,9 +7,10 @@
 
 #include "app/CheckOutInfo.h"
 
-// The single-instance lock of one user on one display, made of flock()s in a private
-// directory (/run/user/<uid>/CompanyMain/, else /tmp/CompanyMain-<uid>/), named after the
-// display however DISPLAY spells it:
+// The single-instance lock of one user in one graphical session, made of flock()s in a private
+// directory (/run/user/<uid>/CompanyMain/; without a runtime directory /tmp/CompanyMain-<uid>/,
+// or <home>/.cache/CompanyMain/ where somebody else has taken that name), named after the
+// session:
 //  - every copy holds a shared lock on the presence file for its whole life, refused copies
 //    included, so the lock exists while any copy holds it and dies with the last one, crash
 //    or not;
@@ -21,13 +22,14 @@
 class TPosixInstanceLock final : public TInstanceLock {
  public:
   using MessageFunction = std::function<void(std::string_view)>;
-  explicit TPosixInstanceLock(MessageFunction showMessage);
+  // session: a file-name part naming the graphical session (see CheckDisplay).
+  TPosixInstanceLock(std::string session, MessageFunction showMessage);
   ~TPosixInstanceLock() override;
   TPosixInstanceLock(const TPosixInstanceLock&) = delete;
   TPosixInstanceLock& operator=(const TPosixInstanceLock&) = delete;
 
-  // Any failure of the machinery counts as "not running"; without a safe private directory
-  // there is no check at all.
+  // Throws when the lock cannot be had (no safe private directory, a lock file that cannot be
+  // made or locked): the copy must not run unguarded.
   bool AlreadyExists() override;
   // Connects to the running copy and sends one byte; never waits, ignores every error.
   void ActivateRunningCopy() override;
@@ -42,6 +44,7 @@ class TPosixInstanceLock final : public TInstanceLock {
  private:
   struct TFiles;  // the private directory, the lock files and the socket
 
+  std::string session_;
   MessageFunction showMessage_;
   std::unique_ptr<TFiles> files_;
 };

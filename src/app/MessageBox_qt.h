@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <string_view>
 
 // The program's UTF-8 texts as Qt text.
@@ -9,5 +10,7 @@ inline QString QStringFromUtf8(std::string_view text) {
 }
 
 // The program's message box: modal to the application, caption "提示", the text, one OK
-// button and the warning icon. Returns once it is dismissed.
-void ShowProgramMessageBox(std::string_view utf8Text);
+// button and the warning icon. Returns once it is dismissed. waiting, when given, is told
+// true once the box is up and waits for the user, and false when it has been dismissed.
+void ShowProgramMessageBox(std::string_view utf8Text,
+                           const std::function<void(bool)>& waiting = {});

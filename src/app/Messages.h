@@ -15,4 +15,7 @@ inline constexpr std::string_view kMsgAlreadyRunning = "企业信息管理系统
 inline constexpr std::string_view kMsgConfigMissing = "配置文件不存在,无法启动软件";
 inline constexpr std::string_view kMsgAddressEmpty = "读取企业信息页面地址为空,无法启动软件";
 inline constexpr std::string_view kMsgIdentityMissing = "读取企业身份信息失败,无法启动软件";
+// No safe place for the single-instance lock: the program does not run unguarded.
+inline constexpr std::string_view kMsgLockUnavailable =
+    "无法确认企业信息管理系统是否已经运行,无法启动软件";
 inline constexpr std::string_view kMsgBrowserFailed = "无法启动浏览器,请检查系统的默认浏览器设置";

@@ -66,18 +66,6 @@ bool IsLoopbackV4(std::string_view host) {
   return parts == 4;
 }
 
-bool IsThisHost(std::string_view host, std::string_view hostName) {
-  if (host.empty() || host == "unix" || host == "localhost" || host == "::1" ||
-      host == "0:0:0:0:0:0:0:1" || IsLoopbackV4(host)) {
-    return true;
-  }
-  if (host.substr(0, 7) == "::ffff:" && IsLoopbackV4(host.substr(7))) return true;
-  const std::string name = LowerAscii(hostName);
-  if (name.empty()) return false;
-  // "pc1" names the machine whose full name is "pc1.example.com" too.
-  return host == name || host == std::string_view(name).substr(0, name.find('.'));
-}
-
 std::string LocalDisplay(std::string_view number) {
   return "x11-" + std::string(WithoutLeadingZeros(number));
 }
@@ -107,6 +95,18 @@ std::string WaylandDisplay(std::string_view name, std::string_view runtimeDirect
 }
 
 }  // namespace
+
+bool IsThisHost(std::string_view host, std::string_view hostName) {
+  if (host.empty() || host == "unix" || host == "localhost" || host == "::1" ||
+      host == "0:0:0:0:0:0:0:1" || IsLoopbackV4(host)) {
+    return true;
+  }
+  if (host.substr(0, 7) == "::ffff:" && IsLoopbackV4(host.substr(7))) return true;
+  const std::string name = LowerAscii(hostName);
+  if (name.empty()) return false;
+  // "pc1" names the machine whose full name is "pc1.example.com" too.
+  return host == name || host == std::string_view(name).substr(0, name.find('.'));
+}
 
 std::string SessionNameOf(const TSessionSpelling& spelling) {
   if (!spelling.display.empty()) return Bounded(XDisplay(spelling.display, spelling.hostName));

@@ -10,9 +10,20 @@ extern "C" {
 struct CompanyMainWindowHost {
   const char* programName;  // argv[0]: the desktop names the program's windows after it
   int activationFd;         // the instance lock's listening socket; -1 when there is none
-  void* lock;               // handed back to acceptActivation
+  void* launcher;           // handed back to the functions below
   // Takes one waiting request of a refused copy; non-zero when a copy of this user sent it.
-  int (*acceptActivation)(void* lock);
+  int (*acceptActivation)(void* launcher);
+  // How the xdg-open started on the way here stands: 0 still running, 1 ended well, 2 failed.
+  // Null when none was started. The main window watches it for browserPatience milliseconds
+  // at most, then the program ends whatever it does.
+  int (*browserState)(void* launcher);
+  int browserPatience;
+  // The module waits for the user (waiting non-zero) or has stopped waiting: only a message
+  // waiting for the user may keep the program from ending for longer than a few seconds.
+  void (*waitingForUser)(void* launcher, int waiting);
+  // The window cannot be shown: says so on standard error with the reason, and with any
+  // message that was to be shown, and ends the program with exit code 1. Never returns.
+  void (*fail)(void* launcher, const char* reason);
 };
 
 struct CompanyMainWindowCalls {
@@ -22,8 +33,10 @@ struct CompanyMainWindowCalls {
   void (*open)(const CompanyMainWindowHost* host, int withMainWindow);
   // The program's message box: modal, caption "提示", OK; returns once it is dismissed.
   void (*showMessage)(const char* utf8Text);
-  // Shows the main window maximized, runs the event loop (to the end at once when the end has
-  // been requested), then closes the toolkit. Returns the loop's exit code.
+  // Shows the main window maximized, runs the event loop, then closes the toolkit. With the
+  // end requested the loop ends at once, or, where a browser was started, once it has ended
+  // well or the browser's patience has run out; when it failed the user is told first.
+  // Returns the loop's exit code.
   int (*run)(int endRequested);
   // Closes the toolkit when run() was never called.
   void (*close)(void);
@@ -33,6 +46,6 @@ struct CompanyMainWindowCalls {
 const CompanyMainWindowCalls* CompanyMainWindowEntry(void);
 }
 
-inline constexpr int kCompanyMainWindowVersion = 1;
+inline constexpr int kCompanyMainWindowVersion = 2;
 inline constexpr const char* kCompanyMainWindowModule = "CompanyMainWindow.so";
 inline constexpr const char* kCompanyMainWindowEntry = "CompanyMainWindowEntry";

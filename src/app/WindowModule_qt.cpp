@@ -2,12 +2,13 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QTranslator>
-#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -20,6 +21,7 @@ namespace {
 
 // The toolkit and the window, for the one run of the program.
 struct TState {
+  CompanyMainWindowHost host{};
   std::string programName;
   int argc = 1;
   char* argv[2] = {nullptr, nullptr};
@@ -32,19 +34,15 @@ TState* state = nullptr;
 
 QtMessageHandler qtMessages = nullptr;
 
-// A display that answered the launcher's check but that Qt still cannot use (a Wayland
-// socket without Qt's Wayland plugin, say) makes Qt give up with a fatal message and abort:
-// end as without a display instead, after Qt's own lines on the plugins it tried.
+// A display that answered the launcher's check but that Qt still cannot use makes Qt give up
+// with a fatal message and abort: the launcher says why, with the message that was to be
+// shown, and ends with exit code 1.
 void StartupMessages(QtMsgType type, const QMessageLogContext& context, const QString& text) {
-  if (type != QtFatalMsg) {
+  if (type != QtFatalMsg || state == nullptr || state->host.fail == nullptr) {
     qtMessages(type, context, text);
     return;
   }
-  std::fputs(
-      "CompanyMain: no display to show the window on (no Qt platform plugin could connect to "
-      "it)\n",
-      stderr);
-  _exit(1);
+  state->host.fail(state->host.launcher, text.simplified().toUtf8().constData());
 }
 
 // Qt's own texts (the OK button, above all) in the user's language. One file, from Qt's
@@ -76,6 +74,9 @@ void PresentToDesktop() {
 void Open(const CompanyMainWindowHost* host, int withMainWindow) {
   if (state == nullptr) {
     state = new TState;
+  }
+  state->host = *host;  // the latest: the browser started since the first call, say
+  if (state->application == nullptr) {
     state->programName = host->programName != nullptr ? host->programName : "CompanyMain";
     state->argv[0] = state->programName.data();
     // The class part of WM_CLASS, which is how the window is known to the desktop.
@@ -85,8 +86,8 @@ void Open(const CompanyMainWindowHost* host, int withMainWindow) {
     qInstallMessageHandler(qtMessages);
     state->qtTexts = LoadQtTexts();
     PresentToDesktop();
-    // Should the display go away later, Qt's xcb plugin notices the broken connection and
-    // ends the process with exit code 1; the lock dies with it.
+    // Should the display go away later, Qt's platform plugin notices the broken connection
+    // and ends the process with exit code 1; the lock dies with it.
   }
   if (withMainWindow == 0 || state->window != nullptr) return;
   state->window = std::make_unique<TFrm_CompanyMainQt>();
@@ -97,14 +98,39 @@ void Open(const CompanyMainWindowHost* host, int withMainWindow) {
         std::make_unique<QSocketNotifier>(host->activationFd, QSocketNotifier::Read);
     const CompanyMainWindowHost lent = *host;
     QObject::connect(state->activation.get(), &QSocketNotifier::activated, [lent] {
-      if (lent.acceptActivation(lent.lock) != 0 && state->window != nullptr)
+      if (lent.acceptActivation(lent.launcher) != 0 && state->window != nullptr)
         state->window->ActivationRequested();
     });
   }
 }
 
+void WaitingForUser(bool waiting) {
+  if (state != nullptr && state->host.waitingForUser != nullptr)
+    state->host.waitingForUser(state->host.launcher, waiting ? 1 : 0);
+}
+
 void ShowMessage(const char* utf8Text) {
-  ShowProgramMessageBox(utf8Text);
+  ShowProgramMessageBox(utf8Text, WaitingForUser);
+}
+
+// With the window up, xdg-open is given a moment to find and start the browser: a quick
+// failure is told, one still running when the moment is over is left to itself.
+void WatchBrowser(QTimer& poll, QElapsedTimer& elapsed) {
+  const CompanyMainWindowHost host = state->host;
+  const auto look = [&poll, &elapsed, host] {
+    if (!poll.isActive()) return;  // told already
+    const int browser = host.browserState(host.launcher);
+    if (browser == 0 && elapsed.elapsed() < host.browserPatience) return;
+    poll.stop();
+    if (browser == 2) ShowProgramMessageBox(kMsgBrowserFailed, WaitingForUser);
+    QCoreApplication::quit();
+  };
+  poll.setInterval(50);
+  QObject::connect(&poll, &QTimer::timeout, look);
+  elapsed.start();
+  poll.start();
+  // At once, too: usually xdg-open has ended before the window is up.
+  QTimer::singleShot(0, &poll, look);
 }
 
 void Close() {
@@ -119,8 +145,12 @@ void Close() {
 
 int Run(int endRequested) {
   state->window->ShowAtStart();
-  // A direct quit() before exec() would be lost: it is posted.
-  if (endRequested != 0) {
+  QTimer poll;
+  QElapsedTimer elapsed;
+  if (endRequested != 0 && state->host.browserState != nullptr) {
+    WatchBrowser(poll, elapsed);
+  } else if (endRequested != 0) {
+    // A direct quit() before exec() would be lost: it is posted.
     QMetaObject::invokeMethod(state->application.get(), &QCoreApplication::quit,
                               Qt::QueuedConnection);
   }

@@ -21,9 +21,11 @@
 
 int main(int argc, char** argv) {
   // Before anything else: started from ssh or cron there is nothing to show a window on.
-  if (const std::string reason = MissingDisplayReason(); !reason.empty()) {
-    std::fputs(("CompanyMain: no display to show the window on (" + reason + ")\n").c_str(),
-               stderr);
+  const TDisplayCheck display = CheckDisplay();
+  if (!display.problem.empty()) {
+    std::fputs(
+        ("CompanyMain: no display to show the window on (" + display.problem + ")\n").c_str(),
+        stderr);
     return 1;
   }
 
@@ -31,9 +33,11 @@ int main(int argc, char** argv) {
   const std::string programFolder = TSysOper::GetAppPath();
   TWindowModuleLoader window(programFolder,
                              argc > 0 && argv[0] != nullptr ? argv[0] : "CompanyMain");
+  if (!display.windowProblem.empty()) window.SetUnusable(display.windowProblem);
 
   // The lock is held to the end, in a refused copy too.
-  TPosixInstanceLock lock([&window](std::string_view text) { window.ShowMessage(text, false); });
+  TPosixInstanceLock lock(display.session,
+                          [&window](std::string_view text) { window.ShowMessage(text, false); });
   if (TCheckOutInfo().CheckProgramRunning(lock)) return window.ExitCode();
   window.SetLock(&lock);
 
@@ -43,6 +47,7 @@ int main(int argc, char** argv) {
   TFrm_CompanyMain form(desktop, config, identitySource);
   form.FormCreate();
   form.FormShow();
+  window.SetBrowser(desktop.Browser());
   window.RunMainWindow(desktop.EndRequested());
   return window.ExitCode();
 }

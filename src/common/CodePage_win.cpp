@@ -7,6 +7,12 @@
 
 namespace {
 
+// The one code page of TWinCodePage, for its conversions and its lead bytes alike: the system's
+// ANSI code page, which the profile functions, the paths and the address the program hands on
+// are converted with as well. (The thread's code page follows the user's formats, which may
+// name another language.)
+constexpr UINT kAnsiCodePage = CP_ACP;
+
 int CheckedLength(std::size_t size) {
   // The conversion functions count in int; longer texts never occur in this program.
   if (size > static_cast<std::size_t>(INT_MAX)) throw std::length_error("text too long");
@@ -45,19 +51,19 @@ std::string FromWide(std::wstring_view wide, UINT codePage, bool* exact) {
 }  // namespace
 
 std::u16string TWinCodePage::ToUtf16(std::string_view ansi) const {
-  const std::wstring wide = ToWide(ansi, CP_THREAD_ACP);
+  const std::wstring wide = ToWide(ansi, kAnsiCodePage);
   return std::u16string(wide.begin(), wide.end());
 }
 
 std::string TWinCodePage::FromUtf16(std::u16string_view units) const {
   const std::wstring wide(units.begin(), units.end());
-  return FromWide(wide, CP_THREAD_ACP, nullptr);
+  return FromWide(wide, kAnsiCodePage, nullptr);
 }
 
 std::size_t TWinCodePage::CompleteCharacters(std::string_view text) const {
   std::size_t end = 0;
   while (end < text.size()) {
-    const bool lead = IsDBCSLeadByteEx(CP_ACP, static_cast<BYTE>(text[end])) != FALSE;
+    const bool lead = IsDBCSLeadByteEx(kAnsiCodePage, static_cast<BYTE>(text[end])) != FALSE;
     const std::size_t next = end + (lead ? 2 : 1);
     if (next > text.size()) break;
     end = next;

@@ -5,12 +5,12 @@
 
 #include "common/CodePage.h"
 
-// The ANSI code page of the current thread, as Windows converts it (CP_THREAD_ACP).
+// The system's ANSI code page (CP_ACP), as Windows converts it.
 class TWinCodePage final : public TCodePage {
  public:
   [[nodiscard]] std::u16string ToUtf16(std::string_view ansi) const override;
   [[nodiscard]] std::string FromUtf16(std::u16string_view units) const override;
-  // Lead bytes as the system's ANSI code page tells them.
+  // Lead bytes as the same code page tells them.
   [[nodiscard]] std::size_t CompleteCharacters(std::string_view text) const override;
 };
 

@@ -14,15 +14,20 @@ directory in a particular state run the program in a mount namespace of their ow
 """
 
 import base64
+import fcntl
+import itertools
 import json
 import os
+import pwd
 import random
 import shutil
 import signal
 import socket
 import stat
+import struct
 import subprocess
 import tempfile
+import termios
 import threading
 import time
 import unittest
@@ -138,7 +143,8 @@ def run(args, env, timeout=WAIT, check=True):
 
 def private_directory(uid=None) -> str:
     """Where the program keeps its lock: /run/user/<uid>/CompanyMain when both are real,
-    private directories of the user, else /tmp/CompanyMain-<uid>."""
+    private directories of the user, else the cache folder of the user's home when it has one,
+    else /tmp/CompanyMain-<uid>."""
     uid = os.geteuid() if uid is None else uid
     runtime = "/run/user/%d" % uid
 
@@ -152,6 +158,12 @@ def private_directory(uid=None) -> str:
     mine = os.path.join(runtime, "CompanyMain")
     if private(runtime) and (not os.path.lexists(mine) or private(mine)):
         return mine
+    try:
+        cache = os.path.join(pwd.getpwuid(uid).pw_dir, ".cache", "CompanyMain")
+    except KeyError:
+        cache = None
+    if cache is not None and private(cache):
+        return cache
     return "/tmp/CompanyMain-%d" % uid
 
 
@@ -166,20 +178,28 @@ def changed(env: dict, **changes) -> dict:
     return result
 
 
-def lock_prefix(display_name: str) -> str:
-    """The beginning of the lock's file names for a display named ":N"."""
-    return "CompanyMain-x11-%d." % int(display_name.lstrip(":").split(".")[0])
+def server_session(pid: int) -> str:
+    """The session name of the display server with this process number: its number and its
+    start time, as /proc tells them."""
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return "server-%d-%s" % (pid, fields[19])
 
 
-def forget_lock(display_name: str, directory=None):
-    """Removes the lock files of one display, once its copies have ended."""
+def lock_prefix(server) -> str:
+    """The beginning of the lock's file names for a display server (a Display, a Compositor)."""
+    return "CompanyMain-%s." % server.session
+
+
+def forget_lock(server, directory=None):
+    """Removes the lock files of one display server, once its copies have ended."""
     directory = directory or private_directory()
     try:
         names = os.listdir(directory)
     except OSError:
         return
     for name in names:
-        if name.startswith(lock_prefix(display_name)):
+        if name.startswith(lock_prefix(server)):
             try:
                 os.unlink(os.path.join(directory, name))
             except OSError:
@@ -240,10 +260,73 @@ class Display:
             self.server.kill()
             raise RuntimeError("Xvfb did not start")
         self.name = ":" + number
+        self.session = server_session(self.server.pid)
 
     def close(self):
         self.server.terminate()
         self.server.wait(timeout=WAIT)
+
+
+def wayland_answers(path: str, deadline: float) -> bool:
+    """Whether the compositor at path answers wl_display.sync with its callback's done event
+    before the deadline (time.monotonic())."""
+    try:
+        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as connection:
+            connection.settimeout(max(0.1, deadline - time.monotonic()))
+            connection.connect(path)
+            connection.sendall(struct.pack("=III", 1, 12 << 16, 2))
+            while True:
+                header = connection.recv(8, socket.MSG_WAITALL)
+                if len(header) < 8:
+                    return False
+                sender, size_opcode = struct.unpack("=II", header)
+                body = connection.recv((size_opcode >> 16) - 8, socket.MSG_WAITALL)
+                if sender == 2 and size_opcode & 0xFFFF == 0:
+                    return True
+                if sender == 1 and size_opcode & 0xFFFF == 0:
+                    return False
+    except OSError:
+        return False
+
+
+class Compositor:
+    """A private Weston on its headless back end, with XWayland started by Weston on the first
+    X client, its sockets in a runtime directory of its own (the Wayland one is wayland-0)."""
+
+    def __init__(self, xwayland=True):
+        self.runtime = tempfile.mkdtemp(prefix="companymain-wayland-")
+        os.chmod(self.runtime, 0o700)
+        self.log = tempfile.NamedTemporaryFile(prefix="companymain-weston-", suffix=".log")
+        self.server = subprocess.Popen(
+            ["weston", "--backend=headless-backend.so", "--socket=wayland-0", "--idle-time=0",
+             "--log=" + self.log.name, *(["--xwayland"] if xwayland else [])],
+            env={"XDG_RUNTIME_DIR": self.runtime, "PATH": "/usr/bin:/bin", "HOME": self.runtime},
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.socket = os.path.join(self.runtime, "wayland-0")
+        self.x_display = None
+        deadline = time.monotonic() + WAIT
+        while time.monotonic() < deadline and self.server.poll() is None:
+            with open(self.log.name, errors="replace") as f:
+                log = f.read()
+            listening = [line.split("display ")[1].strip() for line in log.splitlines()
+                         if "xserver listening on display" in line]
+            # Ready once it answers a round trip, not once its socket exists.
+            if os.path.exists(self.socket) and (listening or not xwayland) and \
+                    wayland_answers(self.socket, deadline):
+                self.x_display = listening[0] if listening else None
+                break
+            time.sleep(0.05)
+        else:
+            self.close()
+            raise RuntimeError("Weston did not start: " + open(self.log.name).read()[-500:])
+        self.session = server_session(self.server.pid)
+
+    def close(self):
+        if self.server.poll() is None:
+            self.server.terminate()
+        self.server.wait(timeout=WAIT)
+        shutil.rmtree(self.runtime, True)
+        self.log.close()
 
 
 FAKE_XDG_OPEN = r"""#!/bin/sh
@@ -253,13 +336,15 @@ for argument in "$@"; do printf '%s' "$argument" | od -An -v -tx1 | tr -d ' \n';
 for fd in /proc/$$/fd/*; do echo "$fd $(readlink "$fd")"; done > "{dir}/fds.$$"
 mv "$record.part" "$record"
 sleep {sleep}
+exit {code}
 """
 
 
 class Sandbox:
     """A program folder with CompanyMain in it, a runtime directory and a recording xdg-open."""
 
-    def __init__(self, test: unittest.TestCase, display: Display, browser_sleep=0, base=None):
+    def __init__(self, test: unittest.TestCase, display: Display, browser_sleep=0, base=None,
+                 browser_exit=0):
         self.test = test
         self.display = display
         self.root = tempfile.mkdtemp(prefix="companymain-e2e-", dir=base)
@@ -280,7 +365,7 @@ class Sandbox:
         os.mkdir(self.bin)
         os.mkdir(self.calls)
         with open(os.path.join(self.bin, "xdg-open"), "w") as f:
-            f.write(FAKE_XDG_OPEN.format(dir=self.calls, sleep=browser_sleep))
+            f.write(FAKE_XDG_OPEN.format(dir=self.calls, sleep=browser_sleep, code=browser_exit))
         os.chmod(os.path.join(self.bin, "xdg-open"), 0o755)
         self.env = {
             "PATH": self.bin + ":/usr/local/bin:/usr/bin:/bin",
@@ -323,10 +408,10 @@ class Sandbox:
             process.kill()
         process.wait(timeout=WAIT)
 
-    def finish(self, process) -> int:
+    def finish(self, process, timeout=WAIT) -> int:
         """Waits for the program to end; fails on a hang."""
         try:
-            return process.wait(timeout=WAIT)
+            return process.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
             self.test.fail("CompanyMain did not end; message boxes on screen: %s" % self.boxes())
 
@@ -407,12 +492,12 @@ class E2ETest(unittest.TestCase):
         """A display for this test; its lock files go once its copies have ended."""
         display = Display(tcp)
         self.addCleanup(display.close)
-        self.addCleanup(forget_lock, display.name)
+        self.addCleanup(forget_lock, display)
         return display
 
-    def fresh(self, browser_sleep=0) -> Sandbox:
+    def fresh(self, browser_sleep=0, browser_exit=0) -> Sandbox:
         """Another program folder and runtime directory on the same display."""
-        return Sandbox(self, self.display, browser_sleep)
+        return Sandbox(self, self.display, browser_sleep, browser_exit=browser_exit)
 
     def launch_ok(self, sandbox: Sandbox, args=(), env=None, cwd=None) -> list:
         """Runs the program where it must open the page; returns the one argument list."""
@@ -618,6 +703,31 @@ class CodePageTest(LocalesTest):
                                           ini("Company", {"OtherInfo": value}))
                 self.assertEqual(argument, address(PAGE, other=kept, codec="gbk"))
 
+    def test_the_locale_variables_in_their_order(self):
+        # LC_ALL before LC_CTYPE before LANG, each only when set and not empty: a GBK name in
+        # the file reads as GBK exactly where the first of them names a GBK locale.
+        company = ini("Company", {"CompanyName": "无锡酒店".encode("gbk")})
+        gbk = address(PAGE, name="无锡酒店".encode("gbk"), codec="gbk")
+        # Read as UTF-8 the same bytes are mostly invalid: U+FFFD per maximal bad sequence.
+        as_utf8 = address(PAGE, name="无锡酒店".encode("gbk").decode("utf-8", "replace").encode())
+        cases = [
+            ("LC_ALL GBK over LANG UTF-8", dict(LC_ALL="zh_CN.GBK", LANG="C.UTF-8"), gbk),
+            ("LC_CTYPE GBK over LANG UTF-8", dict(LC_CTYPE="zh_CN.GBK", LANG="C.UTF-8"), gbk),
+            ("LC_ALL UTF-8 over LC_CTYPE GBK", dict(LC_ALL="C.UTF-8", LC_CTYPE="zh_CN.GBK"),
+             as_utf8),
+            ("an empty LC_ALL does not count", dict(LC_ALL="", LC_CTYPE="zh_CN.GBK",
+                                                    LANG="C.UTF-8"), gbk),
+            ("LANG GBK under LC_CTYPE UTF-8", dict(LC_CTYPE="C.UTF-8", LANG="zh_CN.GBK"), as_utf8),
+        ]
+        for name, variables, expected in cases:
+            with self.subTest(name):
+                sandbox = self.fresh()
+                sandbox.write("Config.ini", config(PAGE))
+                sandbox.write("Company.ini", company)
+                env = changed(changed(sandbox.env, LANG=None, LOCPATH=self.locales), **variables)
+                [argument] = self.launch_ok(sandbox, env=env)
+                self.assertEqual(argument, expected)
+
     def test_gb18030_outside_the_basic_plane(self):
         name = "\U00020000酒店"
         argument = self.launch_in("zh_CN.GB18030", config(PAGE),
@@ -664,6 +774,11 @@ class MessageTest(E2ETest):
             ("identity file in UTF-16 without its mark",
              "[Company]\r\nCompanyNum=1\r\n".encode("utf-16-le"), good_config, None, NO_IDENTITY),
             ("xdg-open cannot be found", good_company, good_config, "/nonexistent", NO_BROWSER),
+            # A device reads for ever: it is not read at all, and the message comes at once.
+            ("configuration file is a link to a character device", good_company,
+             lambda s, n: os.symlink("/dev/zero", s.path(n)), None, NO_ADDRESS),
+            ("identity file is a link to a character device",
+             lambda s, n: os.symlink("/dev/zero", s.path(n)), good_config, None, NO_IDENTITY),
         ]
         for name, company, config_text, path, text in cases:
             with self.subTest(name):
@@ -870,6 +985,152 @@ class WindowModuleTest(E2ETest):
         err = process.log.read().decode()
         self.assertIn("CompanyMain: " + NO_CONFIG, err.splitlines())
         self.assertEqual(sandbox.opened(), [])
+
+
+    def test_a_truncated_module_is_refused_before_it_is_mapped(self):
+        # An interrupted copy: mapped as it is, the first touch of a missing page would end the
+        # program with SIGBUS, its message lost. It is refused as a broken module is.
+        with open(os.path.join(os.path.dirname(PROGRAM), MODULE), "rb") as f:
+            whole = f.read()
+        cuts = [("cut in half", len(whole) // 2), ("its last bytes missing", len(whole) - 64)]
+        for name, size in cuts:
+            for path in ("browser", "message"):
+                with self.subTest(name, path=path):
+                    sandbox = self.fresh()
+                    with open(os.path.join(sandbox.app, MODULE), "wb") as f:
+                        f.write(whole[:size])
+                    sandbox.write("Company.ini", ini("Company", {"CompanyNum": "1"}))
+                    if path == "browser":
+                        sandbox.write("Config.ini", config(PAGE))
+                    process = sandbox.start()
+                    self.assertEqual(sandbox.finish(process), 1)
+                    process.log.seek(0)
+                    err = process.log.read().decode(errors="replace")
+                    self.assertIn("cannot load its window module (", err)
+                    self.assertIn("an incomplete copy", err)
+                    if path == "browser":
+                        self.assertEqual(sandbox.wait_opened(1), [[address(PAGE, num=b"1")]])
+                    else:
+                        self.assertIn("CompanyMain: " + NO_CONFIG, err.splitlines())
+                        self.assertEqual(sandbox.opened(), [])
+
+    def test_an_address_space_limit_never_leaves_a_launcher_running(self):
+        # Short of address space the toolkit fails in many ways: libraries that cannot be
+        # mapped, a platform plugin that cannot load, threads that cannot start (where Qt waits
+        # for ever), allocations that fail. Each ends the program with its line on standard
+        # error and exit code 1, or the program gets through; the lock never outlives it.
+        with open(PROGRAM, "rb") as f:
+            if b"__asan_init" in f.read():
+                self.skipTest("a sanitizer build needs far more address space than it limits")
+        for megabytes in (60, 85, 95, 105, 115, 200):
+            with self.subTest(megabytes=megabytes):
+                sandbox = self.fresh()
+                sandbox.write("Config.ini", config(PAGE))
+                sandbox.write("Company.ini", ini("Company", {"CompanyNum": "1"}))
+                limit = ["prlimit", "--as=%d" % (megabytes << 20), "--"]
+                process = sandbox.start(wrapper=self.own_font_cache(sandbox) + limit)
+                # A toolkit that hangs is given up after 10 s in each of its two stages.
+                code = sandbox.finish(process, timeout=2 * WAIT)
+                process.log.seek(0)
+                err = process.log.read().decode(errors="replace")
+                self.assertIn(code, (0, 1), err)
+                if code == 1:
+                    self.assertIn("CompanyMain: cannot ", err)
+                self.assertEqual(len(sandbox.wait_opened(1)), 1)
+                # The next start is not refused.
+                again = sandbox.start()
+                self.assertEqual(sandbox.finish(again), 0)
+                self.assertEqual(len(sandbox.wait_opened(2)), 2)
+
+
+    @staticmethod
+    def own_font_cache(sandbox) -> list:
+        """Short of address space, fontconfig cannot map its cache nor the large CJK fonts; it
+        then scans again, finds no fonts, and as root writes that into the machine's cache,
+        where every later program of the machine takes it as valid (no Chinese glyphs). The
+        limited program gets a copy of the cache in a mount namespace of its own."""
+        system = "/var/cache/fontconfig"
+        if os.geteuid() != 0 or not os.path.isdir(system):
+            return []  # nobody else could write the machine's cache
+        copy = os.path.join(sandbox.root, "fontconfig-cache")
+        shutil.rmtree(copy, ignore_errors=True)
+        shutil.copytree(system, copy)
+        return ["unshare", "--mount", "--propagation", "private", "sh", "-c",
+                'mount --bind "$1" %s && shift && exec "$@"' % system, "sh", copy]
+
+
+class BrowserTest(E2ETest):
+    """xdg-open is watched for a moment while the window is up: a quick failure is told, and
+    neither it nor the browser is ever waited for beyond that moment."""
+
+    def test_what_xdg_open_says(self):
+        if not ACCESSIBILITY:
+            self.fail("message texts are read through AT-SPI: run inside dbus-run-session, "
+                      "with at-spi2-core and python3-pyatspi installed")
+        # (case, seconds xdg-open takes, its exit code, the message)
+        cases = [("no method available", 0, 3, NO_BROWSER),
+                 ("the browser refuses to start", 0.5, 4, NO_BROWSER),
+                 ("a syntax error, as xdg-open reports it", 0, 1, NO_BROWSER),
+                 ("the page went to the browser", 0.5, 0, None)]
+        for name, seconds, code, text in cases:
+            with self.subTest(name):
+                sandbox = self.fresh(browser_sleep=seconds, browser_exit=code)
+                sandbox.write("Config.ini", config(PAGE))
+                sandbox.write("Company.ini", ini("Company", {"CompanyNum": "1"}))
+                process = sandbox.start()
+                if text is not None:
+                    found = accessibility.wait_message(process.pid, WAIT)
+                    self.assertIsNotNone(found, "no message")
+                    self.assertEqual((found[0], found[1]), (text, CAPTION))
+                    accessibility.press(found[2])
+                # Without a message to answer it ends by itself; with one, once it is answered.
+                self.assertEqual(sandbox.finish(process), 0)
+                self.assertEqual(sandbox.wait_opened(1), [[address(PAGE, num=b"1")]])
+
+    def test_an_xdg_open_that_keeps_running_is_not_waited_for(self):
+        sandbox = self.fresh(browser_sleep=60)
+        self.addCleanup(SingleInstanceTest.kill_browsers, sandbox)
+        sandbox.write("Config.ini", config(PAGE))
+        sandbox.write("Company.ini", ini("Company", {"CompanyNum": "1"}))
+        process = sandbox.start()
+        self.assertEqual(sandbox.finish(process), 0)
+        self.assertEqual(len(sandbox.wait_opened(1)), 1)
+        browser = int([n for n in os.listdir(sandbox.calls) if n.startswith("call.")][0][5:])
+        os.kill(browser, 0)  # still running: the launcher did not wait for it
+
+    def test_the_browser_outlives_the_terminal_it_was_started_from(self):
+        # Started from a terminal that then closes (the session's leader ends), everything in
+        # the terminal's foreground gets SIGHUP: the browser, in a session of its own, does not.
+        # Nor does it inherit the launcher's blocked or ignored signals.
+        sandbox = self.fresh(browser_sleep=30)
+        self.addCleanup(SingleInstanceTest.kill_browsers, sandbox)
+        sandbox.write("Config.ini", config(PAGE))
+        sandbox.write("Company.ini", ini("Company", {"CompanyNum": "1"}))
+        master, slave = os.openpty()
+        self.addCleanup(os.close, master)
+
+        def terminal():
+            fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+            signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGUSR1, signal.SIGTERM})
+
+        process = subprocess.Popen([sandbox.program], env=sandbox.env, cwd="/", stdin=slave,
+                                   stdout=slave, stderr=subprocess.DEVNULL,
+                                   start_new_session=True, preexec_fn=terminal,
+                                   restore_signals=False)  # SIGPIPE stays ignored, as Python has it
+        os.close(slave)
+        self.addCleanup(Sandbox._reap, process)
+        self.assertEqual(process.wait(timeout=WAIT), 0)
+        self.assertEqual(len(sandbox.wait_opened(1)), 1)
+        browser = int([n for n in os.listdir(sandbox.calls) if n.startswith("call.")][0][5:])
+        time.sleep(0.5)
+        with open("/proc/%d/stat" % browser) as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        self.assertNotEqual(fields[0], "Z", "the browser ended with its terminal")
+        self.assertEqual(int(fields[3]), browser, "the browser leads no session of its own")
+        with open("/proc/%d/status" % browser) as f:
+            status = dict(line.split(":\t", 1) for line in f.read().splitlines() if ":\t" in line)
+        self.assertEqual(int(status["SigBlk"], 16), 0)
+        self.assertEqual(int(status["SigIgn"], 16) & (1 << (signal.SIGPIPE - 1)), 0)
 
 
 class WindowTest(E2ETest):
@@ -1176,8 +1437,9 @@ class SingleInstanceTest(E2ETest):
         self.assertEqual(self.box.finish(first), 0)
 
     def test_private_directory(self):
-        """Which directory holds the lock, with /tmp and /run/user replaced for the program
-        alone (a mount namespace), so that the real ones other copies use stay as they are."""
+        """Which directory holds the lock, with /tmp, /run/user and the home folder replaced for
+        the program alone (a mount namespace), so that the real ones other copies use stay as
+        they are. The program runs with umask 0: the rights of what it makes are its own."""
         if not os.path.isdir("/run/user") or shutil.which("unshare") is None:
             self.skipTest("needs /run/user and unshare")
         root = os.geteuid() == 0
@@ -1188,7 +1450,7 @@ class SingleInstanceTest(E2ETest):
 
         def open_to_others(path):
             os.mkdir(path, 0o700)
-            os.chmod(path, 0o755)
+            os.chmod(path, 0o777)
 
         def symlink(path):
             target = path + ".target"
@@ -1202,8 +1464,11 @@ class SingleInstanceTest(E2ETest):
         runtime = lambda d: os.path.join(d["run"], str(uid))
         mine = lambda d: os.path.join(runtime(d), "CompanyMain")
         fallback = lambda d: os.path.join(d["tmp"], "CompanyMain-%d" % uid)
-        # (case, preparation, where the lock must be: "runtime", "fallback" or None for no
-        # check at all, the directories that must stay empty, whether it needs root)
+        dot_cache = lambda d: os.path.join(d["home"], ".cache")
+        cache = lambda d: os.path.join(dot_cache(d), "CompanyMain")
+        # (case, preparation, where the lock must be: "runtime", "fallback", "cache", or None
+        # for a copy that says it cannot tell and opens nothing; the directories that must stay
+        # empty, whether it needs root)
         cases = [
             ("the user's runtime directory holds it", [(runtime, private)], "runtime", [], False),
             ("no runtime directory: /tmp", [], "fallback", [], False),
@@ -1218,46 +1483,73 @@ class SingleInstanceTest(E2ETest):
             ("its folder as a symbolic link is not followed",
              [(runtime, private), (mine, symlink)], "fallback", [lambda d: mine(d) + ".target"],
              False),
-            ("no safe directory: /tmp/CompanyMain-<uid> open to others means no check",
-             [(fallback, open_to_others)], None, [fallback], False),
-            ("no safe directory: /tmp/CompanyMain-<uid> as a symbolic link means no check",
-             [(fallback, symlink)], None, [lambda d: fallback(d) + ".target"], False),
-            ("no safe directory: /tmp/CompanyMain-<uid> of another user means no check",
-             [(fallback, foreign)], None, [fallback], True),
+            ("/tmp/CompanyMain-<uid> open to others: the cache folder",
+             [(fallback, open_to_others)], "cache", [fallback], False),
+            ("/tmp/CompanyMain-<uid> as a symbolic link: the cache folder",
+             [(fallback, symlink)], "cache", [lambda d: fallback(d) + ".target"], False),
+            ("/tmp/CompanyMain-<uid> of another user: the cache folder",
+             [(fallback, foreign)], "cache", [fallback], True),
+            ("a cache folder that holds the lock keeps it, whoever gives /tmp back",
+             [(dot_cache, private), (cache, private)], "cache", [], False),
+            ("neither /tmp nor the cache folder: said, nothing opened",
+             [(fallback, open_to_others), (dot_cache, open_to_others)], None,
+             [fallback, dot_cache], False),
+            ("neither /tmp nor a cache folder that is a symbolic link: said, nothing opened",
+             [(fallback, symlink), (dot_cache, symlink)], None,
+             [lambda d: fallback(d) + ".target", lambda d: dot_cache(d) + ".target"], False),
         ]
         for name, preparation, where, untouched, needs_root in cases:
             with self.subTest(name):
                 if needs_root and not root:
                     self.skipTest("changing an owner needs root")
-                sandbox, dirs, wrapper, env = self.isolated()
+                sandbox, dirs, wrapper, env = self.isolated(uid)
                 for path, make in preparation:
                     make(path(dirs))
+                if where is None:
+                    # Everything is there to open the page: a message can only be the lock's.
+                    sandbox.write("Config.ini", config(PAGE))
+                    sandbox.write("Company.ini", ini("Company", {"CompanyNum": "1"}))
+                    first = sandbox.start(env=env, wrapper=wrapper)
+                    sandbox.dismiss(sandbox.wait_box(first))
+                    self.assertEqual(sandbox.finish(first), 0)
+                    self.assertEqual(sandbox.opened(), [])
+                    for path in untouched:
+                        self.assertEqual(os.listdir(path(dirs)), [])
+                    continue
                 sandbox.write("Company.ini", ini("Company", {"CompanyNum": "1"}))
                 first = sandbox.start(env=env, wrapper=wrapper)
                 first_box = sandbox.wait_box(first)
-                lock = lock_prefix(self.display.name) + "presence"
-                holders = [d for d in (mine(dirs), fallback(dirs))
+                lock = lock_prefix(self.display) + "presence"
+                holders = [d for d in (mine(dirs), fallback(dirs), cache(dirs))
                            if os.path.isdir(d) and not os.path.islink(d) and lock in os.listdir(d)]
-                expected = {"runtime": [mine(dirs)], "fallback": [fallback(dirs)], None: []}[where]
-                self.assertEqual(holders, expected)
+                expected = {"runtime": mine(dirs), "fallback": fallback(dirs),
+                            "cache": cache(dirs)}[where]
+                self.assertEqual(holders, [expected])
+                # Closed to everybody else, whatever the umask.
+                self.assertEqual(stat.S_IMODE(os.stat(expected).st_mode), 0o700)
+                socket_file = os.path.join(expected, lock_prefix(self.display) + "socket")
+                self.assertEqual(stat.S_IMODE(os.stat(socket_file).st_mode), 0o600)
                 for path in untouched:
                     self.assertEqual(os.listdir(path(dirs)), [])
+                if where == "cache" and os.path.lexists(fallback(dirs)):
+                    # Whoever took /tmp gives it back: the copies still find one another.
+                    target = os.path.realpath(fallback(dirs))
+                    os.unlink(fallback(dirs)) if os.path.islink(fallback(dirs)) else os.rmdir(
+                        fallback(dirs))
+                    if target != fallback(dirs):
+                        os.rmdir(target)
 
                 sandbox.write("Config.ini", config(PAGE))
                 second = sandbox.start(env=env, wrapper=wrapper)
-                if where is None:
-                    self.assertEqual(sandbox.finish(second), 0)
-                    self.assertEqual(len(sandbox.wait_opened(1)), 1)
-                else:
-                    # With a valid configuration the only message left is the refusal.
-                    sandbox.dismiss(sandbox.wait_box(second))
-                    self.assertEqual(sandbox.finish(second), 0)
-                    self.assertEqual(sandbox.opened(), [])
+                # With a valid configuration the only message left is the refusal.
+                sandbox.dismiss(sandbox.wait_box(second))
+                self.assertEqual(sandbox.finish(second), 0)
+                self.assertEqual(sandbox.opened(), [])
                 sandbox.dismiss(first_box)
                 self.assertEqual(sandbox.finish(first), 0)
 
         with self.subTest("with and without XDG_RUNTIME_DIR=/run/user/<uid>"):
-            sandbox, dirs, wrapper, env = self.isolated()
+            sandbox, dirs, wrapper, env = self.isolated(uid)
             private(runtime(dirs))
             inside = "/run/user/%d" % uid
             sandbox.write("Company.ini", ini("Company", {"CompanyNum": "1"}))
@@ -1270,24 +1562,152 @@ class SingleInstanceTest(E2ETest):
             sandbox.dismiss(first_box)
             self.assertEqual(sandbox.finish(first), 0)
             self.assertEqual(sandbox.opened(), [])
-            self.assertIn(lock_prefix(self.display.name) + "presence", os.listdir(mine(dirs)))
+            self.assertIn(lock_prefix(self.display) + "presence", os.listdir(mine(dirs)))
 
-    def isolated(self):
-        """A sandbox outside /tmp, with stand-ins for /tmp and /run/user, and the wrapper that
-        puts them in place for the program alone. No D-Bus or accessibility: their sockets
-        live in the real /tmp."""
+    def isolated(self, uid):
+        """A sandbox outside /tmp, with stand-ins for /tmp, /run/user and the home folder of the
+        user the program runs as (uid), and the wrapper that puts them in place for the program
+        alone, with umask 0. No D-Bus or accessibility: their sockets live in the real /tmp."""
         sandbox = Sandbox(self, self.display, base="/var/tmp")
-        dirs = {"tmp": os.path.join(sandbox.root, "tmp"), "run": os.path.join(sandbox.root, "run-user")}
+        dirs = {"tmp": os.path.join(sandbox.root, "tmp"), "run": os.path.join(sandbox.root, "run-user"),
+                "home": os.path.join(sandbox.root, "home")}
         os.mkdir(dirs["tmp"])
         os.chmod(dirs["tmp"], 0o1777)
         os.mkdir(dirs["run"], 0o755)
-        script = 'mount --bind "$1" /tmp && mount --bind "$2" /run/user && shift 2 && exec "$@"'
+        os.mkdir(dirs["home"], 0o755)
+        script = ('umask 0 && mount --bind "$1" /tmp && mount --bind "$2" /run/user && '
+                  'mount --bind "$3" "$4" && shift 4 && exec "$@"')
         wrapper = ["unshare", "--mount", "--propagation", "private",
                    *([] if os.geteuid() == 0 else ["--map-root-user"]),
-                   "--", "/bin/sh", "-c", script, "sh", dirs["tmp"], dirs["run"]]
+                   "--", "/bin/sh", "-c", script, "sh", dirs["tmp"], dirs["run"], dirs["home"],
+                   pwd.getpwuid(uid).pw_dir]
         env = {k: v for k, v in sandbox.env.items()
                if k not in accessibility.ENV and k != "DBUS_SESSION_BUS_ADDRESS"}
         return sandbox, dirs, wrapper, env
+
+
+QT_PLATFORMS = "/usr/lib/%s/qt6/plugins/platforms" % (
+    subprocess.run(["dpkg-architecture", "-qDEB_HOST_MULTIARCH"], capture_output=True,
+                   text=True).stdout.strip() or "x86_64-linux-gnu")
+
+
+class WaylandTest(E2ETest):
+    """A Wayland desktop with XWayland: Weston on its headless back end. Windows on Wayland are
+    not X windows: messages are found and answered through AT-SPI."""
+
+    def setUp(self):
+        super().setUp()
+        if shutil.which("weston") is None:
+            self.skipTest("weston is not installed (scripts/install-deps.sh installs it)")
+        if not ACCESSIBILITY:
+            self.fail("Wayland windows are read through AT-SPI: run inside dbus-run-session, "
+                      "with at-spi2-core and python3-pyatspi installed")
+
+    def compositor(self, xwayland=True) -> Compositor:
+        compositor = Compositor(xwayland)
+        self.addCleanup(compositor.close)
+        self.addCleanup(forget_lock, compositor)
+        return compositor
+
+    def wayland_env(self, sandbox, compositor, **variables) -> dict:
+        """The sandbox's environment in the compositor's session, with only the display
+        variables given."""
+        env = changed(sandbox.env, DISPLAY=None, WAYLAND_DISPLAY=None,
+                      XDG_RUNTIME_DIR=compositor.runtime)
+        return changed(env, **variables)
+
+    def message_of(self, process):
+        """The text of the process's message box, and its OK button."""
+        found = accessibility.wait_message(process.pid, WAIT)
+        if found is None:
+            process.log.seek(0)
+            self.fail("no message (exit code %s): %s" % (
+                process.poll(), process.log.read()[-1000:].decode(errors="replace")))
+        self.assertEqual(found[1], CAPTION)
+        return found[0], found[2]
+
+    def answer(self, sandbox, process, ok):
+        accessibility.press(ok)
+        self.assertEqual(sandbox.finish(process), 0)
+
+    def test_copies_in_one_session_refuse_each_other_whatever_they_see(self):
+        compositor = self.compositor()
+        x = compositor.x_display
+        variants = [("DISPLAY and WAYLAND_DISPLAY", dict(DISPLAY=x, WAYLAND_DISPLAY="wayland-0")),
+                    ("WAYLAND_DISPLAY alone", dict(WAYLAND_DISPLAY="wayland-0")),
+                    ("DISPLAY alone, on XWayland", dict(DISPLAY=x)),
+                    ("neither, in a Wayland session: Qt's wayland-0",
+                     dict(XDG_SESSION_TYPE="wayland"))]
+        for (first_name, first), (second_name, second) in itertools.combinations(variants, 2):
+            with self.subTest("%s, then %s" % (first_name, second_name)):
+                sandbox = self.fresh()
+                sandbox.write("Company.ini", ini("Company", {"CompanyNum": "1"}))
+                holder = sandbox.start(env=self.wayland_env(sandbox, compositor, **first))
+                text, holder_ok = self.message_of(holder)
+                self.assertEqual(text, NO_CONFIG)
+                sandbox.write("Config.ini", config(PAGE))  # were it not refused, it would open
+                refused = sandbox.start(env=self.wayland_env(sandbox, compositor, **second))
+                text, refused_ok = self.message_of(refused)
+                self.assertEqual(text, RUNNING)
+                self.answer(sandbox, refused, refused_ok)
+                self.answer(sandbox, holder, holder_ok)
+                self.assertEqual(sandbox.opened(), [])
+
+    def test_other_sessions_never_refuse(self):
+        # Another compositor, and an X server of its own: each is a session of its own.
+        compositor = self.compositor(xwayland=False)
+        sandbox = self.fresh()
+        sandbox.write("Company.ini", ini("Company", {"CompanyNum": "1"}))
+        holder = sandbox.start(env=self.wayland_env(sandbox, compositor, WAYLAND_DISPLAY="wayland-0"))
+        _, holder_ok = self.message_of(holder)
+        sandbox.write("Config.ini", config(PAGE))
+        other = self.compositor(xwayland=False)
+        for name, env in (("another compositor",
+                           self.wayland_env(sandbox, other, WAYLAND_DISPLAY="wayland-0")),
+                          ("an X server", sandbox.env)):
+            with self.subTest(name):
+                before = len(sandbox.opened())
+                process = sandbox.start(env=env)
+                code = sandbox.finish(process)
+                process.log.seek(0)
+                self.assertEqual(code, 0, process.log.read().decode(errors="replace"))
+                self.assertEqual(len(sandbox.wait_opened(before + 1)), before + 1)
+        self.answer(sandbox, holder, holder_ok)
+
+    def test_a_wayland_only_desktop_without_qts_wayland_plugin(self):
+        # As where qt6-wayland is not installed: the plugins folder without it, for the program
+        # alone (a mount namespace). The display is there, so the page is opened; the window
+        # cannot be, which is said on standard error with exit code 1.
+        if shutil.which("unshare") is None:
+            self.skipTest("needs unshare")
+        compositor = self.compositor(xwayland=False)
+        hidden = tempfile.mkdtemp(prefix="companymain-platforms-")
+        self.addCleanup(shutil.rmtree, hidden, True)
+        for name in os.listdir(QT_PLATFORMS):
+            if "wayland" not in name:
+                shutil.copy(os.path.join(QT_PLATFORMS, name), hidden)
+        wrapper = ["unshare", "--mount", "--propagation", "private",
+                   *([] if os.geteuid() == 0 else ["--map-current-user"]), "--", "/bin/sh", "-c",
+                   'mount --bind "$1" "$2" && shift 2 && exec "$@"', "sh", hidden, QT_PLATFORMS]
+        for path in ("browser", "message"):
+            with self.subTest(path):
+                sandbox = self.fresh()
+                sandbox.write("Company.ini", ini("Company", {"CompanyNum": "1"}))
+                if path == "browser":
+                    sandbox.write("Config.ini", config(PAGE))
+                process = sandbox.start(
+                    env=self.wayland_env(sandbox, compositor, WAYLAND_DISPLAY="wayland-0"),
+                    wrapper=wrapper)
+                self.assertEqual(sandbox.finish(process), 1)
+                process.log.seek(0)
+                err = process.log.read().decode(errors="replace").splitlines()
+                self.assertIn("CompanyMain: cannot show its window (Qt has no Wayland platform "
+                              "plugin here; DISPLAY is not set)", err)
+                if path == "browser":
+                    self.assertEqual(sandbox.wait_opened(1), [[address(PAGE, num=b"1")]])
+                else:
+                    self.assertIn("CompanyMain: " + NO_CONFIG, err)
+                    self.assertEqual(sandbox.opened(), [])
 
 
 class NoDisplayTest(E2ETest):
@@ -1331,7 +1751,7 @@ class NoDisplayTest(E2ETest):
 
         with self.subTest("nothing of the lock is made for a display that is not there"):
             self.assertFalse([n for n in os.listdir(private_directory())
-                              if n.startswith(lock_prefix(free))])
+                              if n.startswith("CompanyMain-x11-%s." % free.lstrip(":"))])
 
     def test_a_wayland_socket_qt_cannot_use(self):
         # The socket answers, so the check lets Qt try; Qt then finds no platform it can use
@@ -1357,7 +1777,49 @@ class NoDisplayTest(E2ETest):
         code, err = self.run_without(sandbox, changed(
             sandbox.env, DISPLAY=None, WAYLAND_DISPLAY=path))
         self.assertEqual(code, 1, err)
-        self.assertTrue(err.splitlines()[-1].startswith(self.PREFIX), err)
+        self.assertEqual(len(err.splitlines()), 1, err)
+        self.assertTrue(err.startswith(self.PREFIX), err)
+        time.sleep(0.2)
+        self.assertEqual(sandbox.opened(), [])
+
+    def test_a_tcp_display_that_never_answers(self):
+        # A host that drops the packets: here a port on the loopback device whose queue of
+        # connections is full, so that the kernel drops every further SYN. A blocking connect()
+        # would wait about two minutes; the check gives up within its few seconds.
+        listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.addCleanup(listener.close)
+        for number in range(5731, 5931):
+            try:
+                listener.bind(("127.0.0.1", 6000 + number))
+                break
+            except OSError:
+                continue
+        else:
+            self.fail("no free port for a display")
+        listener.listen(0)
+        fillers = []
+        for _ in range(3):
+            filler = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+            self.addCleanup(filler.close)
+            filler.setblocking(False)
+            filler.connect_ex(("127.0.0.1", 6000 + number))
+            fillers.append(filler)
+            time.sleep(0.05)
+        probe = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.addCleanup(probe.close)
+        probe.settimeout(1)
+        with self.assertRaises(socket.timeout, msg="the queue does not drop connections here"):
+            probe.connect(("127.0.0.1", 6000 + number))
+
+        sandbox = self.fresh()
+        sandbox.write("Config.ini", config(PAGE))
+        sandbox.write("Company.ini", ini("Company", {"CompanyNum": "1"}))
+        started = time.monotonic()
+        code, err = self.run_without(sandbox, changed(sandbox.env, DISPLAY="127.0.0.1:%d" % number))
+        self.assertEqual(code, 1, err)
+        self.assertEqual(len(err.splitlines()), 1, err)
+        self.assertTrue(err.startswith(self.PREFIX), err)
+        self.assertLess(time.monotonic() - started, 10, "the check waited past its bound")
         self.assertEqual(sandbox.opened(), [])
 
     def test_display_going_away_while_a_message_is_shown(self):

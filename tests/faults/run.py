@@ -441,7 +441,7 @@ def browser_holds_nothing(case, display):
         f.write(text.replace("sleep", 'sleep 30 & echo $! > "%s/child.$$"; sleep' % box.calls, 1))
     case.addCleanup(end_browsers, box)
     expect(box, ("open", OPENED))
-    holders = holders_of(os.path.join(e2e.private_directory(), e2e.lock_prefix(display.name)))
+    holders = holders_of(os.path.join(e2e.private_directory(), e2e.lock_prefix(display)))
     if holders:
         raise AssertionError("processes %r still hold the private files" % sorted(holders))
     code, texts, _ = run_once(box)
@@ -482,7 +482,7 @@ def display_lost(case):
     """The display goes away while a message is shown: the program ends by itself."""
     display = e2e.Display()
     case.addCleanup(display.close)
-    case.addCleanup(e2e.forget_lock, display.name)
+    case.addCleanup(e2e.forget_lock, display)
     box = sandbox(case, display)
     box.write("Company.ini", COMPANY)  # no configuration: it stops at its message
     process = box.start()
@@ -530,7 +530,7 @@ def matrix(program):
                     display_lost)
     finally:
         bus.terminate()
-        e2e.forget_lock(display.name)
+        e2e.forget_lock(display)
         display.close()
     return report
 
@@ -564,7 +564,8 @@ def users(program, me, other):
     def place(user, root, app, config_text):
         files = {os.path.join(app, "Config", "Company.ini"): COMPANY,
                  os.path.join(root, "bin", "xdg-open"):
-                     e2e.FAKE_XDG_OPEN.format(dir=os.path.join(root, "calls"), sleep=0).encode()}
+                     e2e.FAKE_XDG_OPEN.format(dir=os.path.join(root, "calls"), sleep=0,
+                                              code=0).encode()}
         if config_text is not None:
             files[os.path.join(app, "Config", "Config.ini")] = config_text
         for path, content in files.items():
@@ -600,7 +601,7 @@ def users(program, me, other):
         case.addCleanup(lambda: (holder.kill(), holder.wait()))
         deadline = time.monotonic() + BOUND
         private = e2e.private_directory(mine.pw_uid)
-        prefix = e2e.lock_prefix(display.name)
+        prefix = e2e.lock_prefix(display)
 
         def ours():
             found = os.listdir(private) if os.path.isdir(private) else []
@@ -633,10 +634,12 @@ def users(program, me, other):
             raise AssertionError("the holder ended")
 
     def foreign_fallback(case, kind):
-        # Our /tmp fallback made in advance by somebody else, or as a link: never used.
+        # Our /tmp fallback made in advance by somebody else, or as a link: never used, and the
+        # copies still guard each other, in the cache folder of our home.
         fallback = "/tmp/CompanyMain-%d" % mine.pw_uid
-        subprocess.run(["rm", "-rf", fallback], check=True)
-        case.addCleanup(subprocess.run, ["rm", "-rf", fallback])
+        cache = os.path.join(mine.pw_dir, ".cache", "CompanyMain")
+        subprocess.run(["rm", "-rf", fallback, cache], check=True)
+        case.addCleanup(subprocess.run, ["rm", "-rf", fallback, cache])
         bait = subprocess.run(["runuser", "-u", other, "--", "mktemp", "-d"], check=True,
                               capture_output=True, text=True).stdout.strip()
         case.addCleanup(subprocess.run, ["rm", "-rf", bait])
@@ -651,12 +654,24 @@ def users(program, me, other):
         if e2e.private_directory(mine.pw_uid) != fallback:
             raise AssertionError("the user has a runtime directory: /tmp is not in play")
         root, _, app, _ = setup(case, me)
-        place(me, root, app, config(PAGE))
-        process = as_user(me, [os.path.join(app, "CompanyMain")], env(root, None))
-        if wait_end(process) != 0:
-            raise AssertionError("exit code %d" % process.returncode)
-        if len(opened_by(root)) != 1:
-            raise AssertionError("the page was not opened")
+        place(me, root, app, None)  # no configuration: it waits at its message, lock held
+        holder = as_user(me, [os.path.join(app, "CompanyMain")], env(root, None))
+        case.addCleanup(lambda: (holder.poll() is None and holder.kill(), holder.wait()))
+        deadline = time.monotonic() + BOUND
+        while not (os.path.isdir(cache) and any(n.endswith(".socket") for n in os.listdir(cache))):
+            if time.monotonic() > deadline or holder.poll() is not None:
+                raise AssertionError("the lock never appeared in %s" % cache)
+            time.sleep(0.05)
+        subprocess.run(["runuser", "-u", me, "--", "tee", os.path.join(app, "Config", "Config.ini")],
+                       input=config(PAGE), check=True, stdout=subprocess.DEVNULL)
+        second = as_user(me, [os.path.join(app, "CompanyMain")], env(root, None))
+        case.addCleanup(lambda: (second.poll() is None and second.kill(), second.wait()))
+        time.sleep(1.5)  # a copy that were not refused would have opened the page by now
+        if opened_by(root):
+            raise AssertionError("a second copy opened the page: the guard is off")
+        if second.poll() is not None:
+            raise AssertionError("the second copy ended (code %d) instead of saying it is refused"
+                                 % second.returncode)
         if os.listdir(watched):
             raise AssertionError("it wrote into %s: %r" % (watched, os.listdir(watched)))
 
@@ -676,14 +691,14 @@ def users(program, me, other):
     try:
         report.case("another user can neither take our lock nor reach our socket",
                     neighbour_cannot_reach)
-        report.case("a /tmp fallback owned by another user is never used", foreign_fallback,
-                    "owned by another user")
-        report.case("a /tmp fallback that is a symlink is never used", foreign_fallback,
-                    "a symlink")
+        report.case("a /tmp fallback owned by another user is never used; the guard holds",
+                    foreign_fallback, "owned by another user")
+        report.case("a /tmp fallback that is a symlink is never used; the guard holds",
+                    foreign_fallback, "a symlink")
         report.case("another user's running copy does not refuse ours", separate_users)
     finally:
         for uid in (mine.pw_uid, theirs.pw_uid):
-            e2e.forget_lock(display.name, e2e.private_directory(uid))
+            e2e.forget_lock(display, e2e.private_directory(uid))
         display.close()
     return report
 

@@ -22,6 +22,9 @@ base_env=(PATH=/usr/local/bin:/usr/bin:/bin LANG=C.UTF-8 ASAN_OPTIONS=detect_lea
 if [ "$(id -u)" -eq 0 ]; then
   for user in companymain-a companymain-b; do
     id "$user" >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin "$user"
+    # A home of their own, where the lock goes when another user has taken its /tmp name.
+    home=$(getent passwd "$user" | cut -d: -f6)
+    [ -d "$home" ] || install -d -m 755 -o "$user" -g "$(id -gn "$user")" "$home"
   done
   runuser -u companymain-a -- env -i "${base_env[@]}" HOME="$stage" \
     dbus-run-session -- /usr/bin/python3 "$script" matrix "$stage/CompanyMain" 2>/dev/null |

@@ -5,6 +5,7 @@ Each step prints one line; the run ends with "N passed, N failed". A failed step
 (the later ones would only fail after it), and the package is purged whatever happened.
 """
 
+import glob
 import json
 import os
 import re
@@ -33,10 +34,32 @@ IDENTITY = {"CompanyNum": "1234567890", "CompanyType": "R02", "CompanyName": "�
             "DeviceId": "PC-7", "UploadUser": "ABC9876543210XYZ", "OtherInfo": "前台 1"}
 EXPECTED = address(PAGE, num=b"1234567890", kind=b"R02", name="某某酒店 北楼".encode(),
                    device=b"PC-7", upload=b"ABC9876543210XYZ", other="前台 1".encode())
+# The Ansible role (deploy/ansible) configures another page and identity.
+ROLES = os.path.join(SOURCE, "deploy", "ansible", "roles")
+FLEET_PAGE = "http://fleet.example.cn/desk/info.aspx?chain=7"
+FLEET_HOST = {"companymain_address": FLEET_PAGE, "companymain_number": "9876543210",
+              "companymain_type": "R01", "companymain_name": "连锁酒店 南店",
+              "companymain_device_id": "DESK-1", "companymain_upload_user": "",
+              "companymain_other": "前台 2"}
+# The role's own traces on the machine, which the test removes at its end.
+ROLE_CACHE = "/var/cache/companymain"
+ROLE_SOURCES = "/etc/apt/sources.list.d/companymain.list"
+
+
+def fleet_address(host: dict) -> bytes:
+    return address(host["companymain_address"].encode(), num=host["companymain_number"].encode(),
+                   kind=host["companymain_type"].encode(),
+                   name=host["companymain_name"].encode(),
+                   device=host["companymain_device_id"].encode(),
+                   upload=host["companymain_upload_user"].encode(),
+                   other=host["companymain_other"].encode())
+
+
 # What the package installs besides its programs and configuration; none may outlive a purge.
 INSTALLED = ["/usr/bin/companymain", "/usr/bin/companymain-config", DESKTOP_FILE,
              "/usr/share/metainfo/io.github.companymain.CompanyMain.metainfo.xml",
              "/usr/share/man/man1/companymain.1.gz", "/usr/share/man/man1/companymain-config.1.gz",
+             "/usr/share/man/zh_CN/man1/companymain.1.gz",
              "/usr/share/man/zh_CN/man1/companymain-config.1.gz",
              "/usr/share/locale/zh_CN/LC_MESSAGES/companymain-config.mo",
              *["/usr/share/icons/hicolor/%dx%d/apps/companymain.png" % (s, s)
@@ -68,12 +91,14 @@ def installed_version():
 
 
 class Lifecycle:
-    def __init__(self, work: str):
+    def __init__(self, work: str, keep: str = ""):
         self.work = work
+        self.keep = keep
         self.passed = 0
         self.failed = 0
         self.debs = {}
         self.display = None
+        self.fleet = {}
 
     def step(self, name, action) -> bool:
         started = time.monotonic()
@@ -132,6 +157,17 @@ class Lifecycle:
         check(len(links) == 3, "%d link lines for the three programs" % len(links))
         check(all("-z,now" in l and "-z,relro" in l for l in links),
               "a link line lacks -z,relro -z,now")
+        # SHA256SUMS beside the packages lists exactly this build's two, correctly.
+        made = sorted(n for n in os.listdir(out) if n.endswith(".deb"))
+        check(made == ["%s-dbgsym_%s-1_amd64.deb" % (PACKAGE, version), os.path.basename(deb)],
+              "the build made %s" % made)
+        with open(os.path.join(out, "SHA256SUMS")) as f:
+            listed = sorted(l.split("  ", 1)[1] for l in f.read().splitlines())
+        check(listed == made, "SHA256SUMS lists %s" % listed)
+        sh("sha256sum", "--strict", "-c", "SHA256SUMS", cwd=out)
+        if self.keep and version == "1.0.0":
+            for name in made + ["SHA256SUMS"]:
+                shutil.copy2(os.path.join(out, name), self.keep)
         self.debs[version] = (out, os.path.basename(deb))
 
     def lint(self):
@@ -147,6 +183,10 @@ class Lifecycle:
         depends = sh("dpkg-deb", "-f", os.path.join(out, deb), "Depends").stdout.decode()
         for name in ("libqt6widgets6", "libqt6gui6", "xdg-utils"):
             check(re.search(r"\b%s\b" % name, depends), "Depends lacks %s: %s" % (name, depends))
+        # Qt's Wayland plugin comes with a default installation: without it a desktop with no
+        # X server shows neither the window nor a message.
+        recommends = sh("dpkg-deb", "-f", os.path.join(out, deb), "Recommends").stdout.decode()
+        check(re.search(r"\bqt6-wayland\b", recommends), "Recommends lacks qt6-wayland: " + recommends)
 
     # --- installing -------------------------------------------------------------------
 
@@ -227,9 +267,11 @@ class Lifecycle:
         check(os.listdir(CONFIG) == before, "a user without rights changed %s" % CONFIG)
 
     def manual_pages(self):
-        """The tool's manual in English and in Chinese, as man finds them."""
+        """The manuals in English and in Chinese, as man finds them."""
         for args, says in ((["companymain-config"], "set up and check a CompanyMain installation"),
-                           (["-L", "zh_CN", "companymain-config"], "设置并检查 CompanyMain 的安装")):
+                           (["-L", "zh_CN", "companymain-config"], "设置并检查 CompanyMain 的安装"),
+                           (["companymain"], "open the company information page"),
+                           (["-L", "zh_CN", "companymain"], "在网页浏览器中打开企业信息页面")):
             done = sh("man", "-P", "cat", *args,
                       env={"PATH": "/usr/bin:/bin", "LANG": "C.UTF-8", "MANWIDTH": "100"})
             check(says in done.stdout.decode(), "man %s says: %r" % (" ".join(args),
@@ -278,7 +320,7 @@ class Lifecycle:
             os.makedirs(folder)
         os.makedirs(runtime, 0o700)
         with open(os.path.join(bin_dir, "xdg-open"), "w") as f:
-            f.write(FAKE_XDG_OPEN.format(dir=calls, sleep=0))
+            f.write(FAKE_XDG_OPEN.format(dir=calls, sleep=0, code=0))
         os.chmod(os.path.join(bin_dir, "xdg-open"), 0o755)
         env = {"PATH": bin_dir + ":/usr/local/bin:/usr/bin:/bin", "HOME": root,
                "DISPLAY": self.display.name, "XDG_RUNTIME_DIR": runtime, "LANG": "C.UTF-8",
@@ -297,7 +339,7 @@ class Lifecycle:
                     result.append([bytes.fromhex(l) for l in f.read().split("\n")[:-1]])
         return result
 
-    def launch_opens_the_page(self, name: str):
+    def launch_opens_the_page(self, name: str, expected: bytes = EXPECTED):
         process, calls = self.start_from_menu(name)
         try:
             _, err = process.communicate(timeout=WAIT)
@@ -309,8 +351,8 @@ class Lifecycle:
         deadline = time.monotonic() + WAIT
         while not self.opened(calls) and time.monotonic() < deadline:
             time.sleep(0.05)
-        check(self.opened(calls) == [[EXPECTED]],
-              "the browser got %r,\n expected %r" % (self.opened(calls), [[EXPECTED]]))
+        check(self.opened(calls) == [[expected]],
+              "the browser got %r,\n expected %r" % (self.opened(calls), [[expected]]))
 
     def launch_says_the_address_is_empty(self):
         process, calls = self.start_from_menu("blank-address")
@@ -325,6 +367,138 @@ class Lifecycle:
             if process.poll() is None:
                 process.kill()
                 process.wait()
+
+    # --- the Ansible role -------------------------------------------------------------
+
+    def ansible(self, host_vars: dict, check_mode=False):
+        """Runs the role on this machine (connection local) with these variables for the host,
+        as a fleet's inventory gives them; returns the number of changed tasks and each task's
+        status ("ok", "changed", "skipping") by name. A failed task fails the step."""
+        folder = os.path.join(self.work, "ansible")
+        os.makedirs(os.path.join(folder, "inventory", "host_vars"), exist_ok=True)
+        with open(os.path.join(folder, "inventory", "hosts"), "w") as f:
+            f.write("localhost ansible_connection=local ansible_python_interpreter=/usr/bin/python3\n")
+        with open(os.path.join(folder, "inventory", "host_vars", "localhost.yml"), "w") as f:
+            json.dump(host_vars, f, ensure_ascii=False)  # JSON is YAML
+        with open(os.path.join(folder, "play.yml"), "w") as f:
+            f.write("- hosts: localhost\n  gather_facts: false\n  roles: [companymain]\n")
+        env = {"PATH": "/usr/bin:/bin:/usr/sbin:/sbin", "LANG": "C.UTF-8", "HOME": folder,
+               "ANSIBLE_HOME": os.path.join(folder, "home"), "ANSIBLE_ROLES_PATH": ROLES,
+               "ANSIBLE_NOCOLOR": "1", "ANSIBLE_REMOTE_TEMP": os.path.join(folder, "tmp")}
+        done = subprocess.run(["ansible-playbook", "-i", os.path.join(folder, "inventory"),
+                               os.path.join(folder, "play.yml")] + (["--check"] if check_mode else []),
+                              capture_output=True, env=env, timeout=300, cwd=folder)
+        out = done.stdout.decode(errors="replace")
+        # ansible-core's own output: "TASK [role : name]" and a line per host, then the recap.
+        tasks = {}
+        parts = re.split(r"^TASK \[(.*)\] \**$", out, flags=re.M)
+        for name, block in zip(parts[1::2], parts[2::2]):
+            name = name.split(" : ", 1)[-1]
+            status = re.search(r"^(ok|changed|skipping|fatal|failed): \[localhost\]", block, re.M)
+            tasks[name] = status.group(1) if status else "?"
+        recap = re.search(r"^localhost\s*:\s*ok=(\d+)\s+changed=(\d+)\s+unreachable=(\d+)\s+"
+                          r"failed=(\d+)", out, re.M)
+        check(done.returncode == 0 and recap and recap.group(3) == recap.group(4) == "0",
+              "ansible-playbook exited with %d:\n%s" % (
+                  done.returncode, (out + done.stderr.decode(errors="replace"))[-3000:]))
+        return int(recap.group(2)), tasks
+
+    @staticmethod
+    def changed(tasks: dict) -> list:
+        return sorted(name for name, status in tasks.items() if status == "changed")
+
+    @staticmethod
+    def file_states() -> dict:
+        """Each configuration file's identity, times and bytes: a file rewritten with the same
+        bytes still counts as changed."""
+        found = {}
+        for name in ("Config.ini", "Company.ini"):
+            path = os.path.join(CONFIG, name)
+            st = os.stat(path)
+            with open(path, "rb") as f:
+                found[name] = (st.st_ino, st.st_mtime_ns, st.st_ctime_ns, f.read())
+        return found
+
+    def identity(self) -> dict:
+        found = json.loads(self.tool("check", "--json").stdout)
+        return {f["name"]: f.get("values") for f in found["files"]}
+
+    def ansible_first_run(self):
+        sh("ansible-playbook", "--syntax-check", "-i",
+           os.path.join(SOURCE, "deploy", "ansible", "inventory.ini"),
+           os.path.join(SOURCE, "deploy", "ansible", "site.yml"),
+           env=dict(os.environ, ANSIBLE_HOME=os.path.join(self.work, "ansible-home")))
+        out, deb = self.debs["1.0.0"]
+        self.fleet = dict(FLEET_HOST, companymain_deb=os.path.join(out, deb))
+        changed, tasks = self.ansible(self.fleet)
+        for name in ("Install the package from the .deb", "Set the page address",
+                     "Set the company's identity"):
+            check(tasks.get(name) == "changed", "%r did not report a change: %s"
+                  % (name, self.changed(tasks)))
+        check(installed_version() == "install ok installed 1.0.0-1", "dpkg says %r" % installed_version())
+        found = json.loads(self.tool("check", "--json").stdout)
+        check(bytes.fromhex(found["addressBytes"]) == fleet_address(self.fleet),
+              "check tells %r" % found["address"])
+
+    def ansible_second_run(self):
+        before = self.file_states()
+        changed, tasks = self.ansible(self.fleet)
+        check(changed == 0, "the same run again changed %s" % self.changed(tasks))
+        check(self.file_states() == before, "a configuration file was written again")
+
+    def ansible_one_value(self):
+        before, values = self.file_states(), self.identity()
+        self.fleet["companymain_device_id"] = "DESK-2"
+        changed, tasks = self.ansible(self.fleet)
+        check(changed == 1 and self.changed(tasks) == ["Set the company's identity"],
+              "changed: %s" % self.changed(tasks))
+        after = self.file_states()
+        check(after["Config.ini"] == before["Config.ini"], "Config.ini was written")
+        now = self.identity()
+        check(now["Config.ini"] == values["Config.ini"], "the address changed")
+        differ = {k for k in set(values["Company.ini"]) | set(now["Company.ini"])
+                  if values["Company.ini"].get(k) != now["Company.ini"].get(k)}
+        check(differ == {"DeviceId"} and now["Company.ini"]["DeviceId"] == "DESK-2",
+              "values that changed: %s (%r)" % (sorted(differ), now["Company.ini"]))
+
+    def ansible_check_mode(self):
+        before = self.file_states()
+        changed, tasks = self.ansible(dict(self.fleet, companymain_address=FLEET_PAGE + "&new=1"),
+                                      check_mode=True)
+        check(changed == 1 and self.changed(tasks) == ["Set the page address"],
+              "changed: %s" % self.changed(tasks))
+        check(self.file_states() == before, "check mode wrote a configuration file")
+
+    def ansible_repository(self):
+        """Version 1.0.1 from an apt repository (a local one) with state latest: the upgrade
+        changes, the configuration does not; the same run again changes nothing."""
+        repo = os.path.join(self.work, "repo")
+        os.makedirs(repo)
+        os.chmod(self.work, 0o755)  # apt reads the repository as its own user
+        out, deb = self.debs["1.0.1"]
+        shutil.copy(os.path.join(out, deb), repo)
+        packages = sh("dpkg-scanpackages", "--multiversion", ".", cwd=repo).stdout
+        with open(os.path.join(repo, "Packages"), "wb") as f:
+            f.write(packages)
+        fleet = dict(self.fleet, companymain_deb="", companymain_package_state="latest",
+                     companymain_apt_repository="deb [trusted=yes] file:%s ./" % repo)
+        before = self.file_states()
+        changed, tasks = self.ansible(fleet)
+        check(self.changed(tasks) == ["Install the package from the repositories", "The repository"],
+              "changed: %s" % self.changed(tasks))
+        check(installed_version() == "install ok installed 1.0.1-1", "dpkg says %r" % installed_version())
+        check(self.file_states() == before, "the upgrade wrote a configuration file")
+        changed, tasks = self.ansible(fleet)
+        check(changed == 0, "the same run again changed %s" % self.changed(tasks))
+
+    def remove_role_traces(self):
+        # The repository's indexes too: apt names them after its folder.
+        lists = glob.glob("/var/lib/apt/lists/*%s*" % self.work.strip("/").replace("/", "_"))
+        for path in (ROLE_SOURCES, ROLE_CACHE, *lists):
+            if os.path.isdir(path):
+                shutil.rmtree(path)
+            elif os.path.lexists(path):
+                os.remove(path)
 
     # --- leaving ----------------------------------------------------------------------
 
@@ -369,7 +543,8 @@ class Lifecycle:
             self.check_removed(kept)
 
         steps = [
-            ("build 1.0.0 with Debian's hardening flags", lambda: self.build("1.0.0")),
+            ("build 1.0.0 with Debian's hardening flags; SHA256SUMS beside the packages",
+             lambda: self.build("1.0.0")),
             ("lintian, desktop-file-validate, appstreamcli; Depends has the window module's Qt",
              self.lint),
             ("install 1.0.0 with apt-get", lambda: self.install("1.0.0")),
@@ -379,7 +554,7 @@ class Lifecycle:
              self.fresh_installation),
             ("another user is told the reason, the remedy and /etc/companymain, in English and "
              "Chinese", self.users_without_rights),
-            ("man companymain-config in English and man -L zh_CN in Chinese", self.manual_pages),
+            ("both manuals in English and, with man -L zh_CN, in Chinese", self.manual_pages),
             ("companymain-config set-company; check says the address is empty",
              self.configure_identity),
             ("the menu entry's command says the shipped address is empty",
@@ -392,6 +567,17 @@ class Lifecycle:
             ("remove: programs gone, configuration kept", remove),
             ("purge: nothing of the package left", lambda: (self.apt("purge", "-y", PACKAGE),
                                                             self.check_purged())),
+            ("ansible: the sample playbook parses; a first run installs the .deb and writes "
+             "both files (changed)", self.ansible_first_run),
+            ("ansible: the same run again reports no change and writes no file",
+             self.ansible_second_run),
+            ("ansible: one variable changed changes that value only", self.ansible_one_value),
+            ("ansible: the menu entry's command opens the exact page the role set",
+             lambda: self.launch_opens_the_page("ansible", fleet_address(self.fleet))),
+            ("ansible: check mode reports the address it would change and writes nothing",
+             self.ansible_check_mode),
+            ("ansible: 1.0.1 from an apt repository upgrades (changed), configuration kept; "
+             "again: no change", self.ansible_repository),
         ]
         try:
             for name, action in steps:
@@ -401,8 +587,11 @@ class Lifecycle:
             if installed_version():
                 subprocess.run(["apt-get", "purge", "-y", PACKAGE], capture_output=True,
                                env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"))
+            self.remove_role_traces()
+            if os.path.lexists(CONFIG):
+                shutil.rmtree(CONFIG)
             self.display.close()
-            forget_lock(self.display.name)
+            forget_lock(self.display)
         skipped = len(steps) - self.passed - self.failed
         print("\n%d passed, %d failed%s" % (self.passed, self.failed,
                                             ", %d skipped" % skipped if skipped else ""))
@@ -410,6 +599,12 @@ class Lifecycle:
 
 
 def main() -> int:
+    # --keep-build DIR: the first build's packages and SHA256SUMS are copied there (for the
+    # reproducibility check, which builds them again elsewhere and compares).
+    keep = sys.argv[2] if sys.argv[1:2] == ["--keep-build"] and len(sys.argv) == 3 else ""
+    if len(sys.argv) > 1 and not keep:
+        print("usage: run.sh [--keep-build DIR]")
+        return 2
     if os.geteuid() != 0:
         print("the package test installs and removes a package: run it as root")
         return 1
@@ -419,7 +614,7 @@ def main() -> int:
         return 1
     work = tempfile.mkdtemp(prefix="companymain-package-")
     try:
-        return Lifecycle(work).run()
+        return Lifecycle(work, keep).run()
     finally:
         shutil.rmtree(work, True)
 

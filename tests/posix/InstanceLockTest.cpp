@@ -1,43 +1,59 @@
 // The instance lock in one process: flock() locks belong to open file descriptions, so each
-// TPosixInstanceLock plays a copy of its own. The display is one no real copy ever has.
+// TPosixInstanceLock plays a copy of its own. The sessions are ones no real copy ever has.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <barrier>
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "app/InstanceLock_posix.h"
-#include "app/SessionName_posix.h"
 
 namespace {
 
 class InstanceLockTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    display_ = "companymain-lock-test-" + std::to_string(getpid()) + ":0";
-    setenv("DISPLAY", display_.c_str(), 1);
-    unsetenv("WAYLAND_DISPLAY");
-  }
-
-  // Only the files of this test's display, in whichever private directory the lock chose.
+  // Only the files of this test's sessions, in whichever private directory the lock chose.
   void TearDown() override {
-    const std::string base = "CompanyMain-" + SessionNameOf({.display = display_}) + ".";
     const std::string uid = std::to_string(geteuid());
-    for (const std::string& directory :
-         {"/run/user/" + uid + "/CompanyMain/", "/tmp/CompanyMain-" + uid + "/"}) {
-      for (const char* suffix : {"guard", "presence", "socket"}) {
-        unlink((directory + base + suffix).c_str());
+    for (const std::string& session : {Session("a"), Session("b")}) {
+      for (const std::string& directory :
+           {"/run/user/" + uid + "/CompanyMain/", "/tmp/CompanyMain-" + uid + "/"}) {
+        for (const char* suffix : {"guard", "presence", "socket"}) {
+          unlink((directory + "CompanyMain-" + session + "." + suffix).c_str());
+        }
       }
     }
   }
 
-  static std::unique_ptr<TPosixInstanceLock> Copy() {
-    return std::make_unique<TPosixInstanceLock>([](std::string_view) {});
+  static std::string Session(const char* which) {
+    return "companymain-lock-test-" + std::to_string(getpid()) + "-" + which;
   }
 
-  std::string display_;
+  static std::unique_ptr<TPosixInstanceLock> Copy(const char* session = "a") {
+    return std::make_unique<TPosixInstanceLock>(Session(session), [](std::string_view) {});
+  }
+
+  // The private directory that holds this test's files.
+  static std::string Directory() {
+    const std::string uid = std::to_string(geteuid());
+    for (const std::string& directory :
+         {"/run/user/" + uid + "/CompanyMain/", "/tmp/CompanyMain-" + uid + "/"}) {
+      struct stat st {};
+      if (stat((directory + "CompanyMain-" + Session("a") + ".presence").c_str(), &st) == 0)
+        return directory;
+    }
+    return {};
+  }
 };
 
 TEST_F(InstanceLockTest, OneCopyRunsAndEveryCopyHoldsTheLockUntilItEnds) {
@@ -74,20 +90,96 @@ TEST_F(InstanceLockTest, ARefusedCopyReachesTheRunningOne) {
   EXPECT_FALSE(running->AcceptActivation());  // one request, taken once
 }
 
-TEST_F(InstanceLockTest, ACopyOnAnotherDisplayIsNotRefused) {
-  auto running = Copy();
+TEST_F(InstanceLockTest, ACopyInAnotherSessionIsNotRefused) {
+  auto running = Copy("a");
   ASSERT_FALSE(running->AlreadyExists());
+  EXPECT_FALSE(Copy("b")->AlreadyExists());
+  EXPECT_TRUE(Copy("a")->AlreadyExists());
+}
 
-  const std::string mine = display_;
-  display_ = "companymain-lock-test-" + std::to_string(getpid()) + ":1";
-  setenv("DISPLAY", display_.c_str(), 1);
-  EXPECT_FALSE(Copy()->AlreadyExists());
-  TearDown();  // the other display's files
+TEST_F(InstanceLockTest, TheSocketAndItsFolderAreClosedToOthersWhateverTheUmask) {
+  const mode_t before = umask(0);
+  auto running = Copy();
+  const bool refused = running->AlreadyExists();
+  const int listener = running->ActivationFd();
+  umask(before);
+  ASSERT_FALSE(refused);
+  ASSERT_GE(listener, 0);
+  const std::string directory = Directory();
+  ASSERT_FALSE(directory.empty());
+  struct stat st {};
+  ASSERT_EQ(stat(directory.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
+  ASSERT_EQ(lstat((directory + "CompanyMain-" + Session("a") + ".socket").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISSOCK(st.st_mode));
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+}
 
-  // The same display spelled with a screen number is the same session.
-  display_ = mine;
-  setenv("DISPLAY", (mine + ".0").c_str(), 1);
-  EXPECT_TRUE(Copy()->AlreadyExists());
+TEST_F(InstanceLockTest, CopiesStartingTogetherFindExactlyOneHolder) {
+  // Many rounds of copies let go at one moment, each on a thread of its own; in every round
+  // exactly one finds nobody else, whatever the order their steps interleave in.
+  constexpr int kCopies = 6;
+  constexpr int kRounds = 300;
+  std::vector<std::unique_ptr<TPosixInstanceLock>> copies(kCopies);
+  std::vector<int> refused(kCopies);
+  std::barrier start(kCopies);
+  std::barrier done(kCopies + 1);
+  std::barrier next(kCopies + 1);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kCopies; ++i) {
+    threads.emplace_back([&, i] {
+      for (int round = 0; round < kRounds; ++round) {
+        copies[i] = Copy();
+        start.arrive_and_wait();
+        refused[i] = copies[i]->AlreadyExists() ? 1 : 0;
+        done.arrive_and_wait();
+        next.arrive_and_wait();  // the round is counted and every copy ended
+      }
+    });
+  }
+  int wrongRounds = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    done.arrive_and_wait();
+    int holders = 0;
+    for (const int r : refused) holders += r == 0 ? 1 : 0;
+    if (holders != 1) {
+      ADD_FAILURE() << "round " << round << ": " << holders << " holders";
+      ++wrongRounds;
+    }
+    for (auto& copy : copies) copy.reset();
+    next.arrive_and_wait();
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(wrongRounds, 0);
+}
+
+TEST_F(InstanceLockTest, ACopyWaitsWhileAnotherIsBetweenItsTestAndItsHold) {
+  // Another copy, played here through the files every copy uses, has found nobody and is
+  // between giving up its exclusive test and taking its shared hold: it holds the guard and
+  // nothing of the presence file. A copy starting then must wait for it, and be refused.
+  ASSERT_FALSE(Copy()->AlreadyExists());  // makes the files, and ends
+  const std::string base = Directory() + "CompanyMain-" + Session("a");
+  const int guard = open((base + ".guard").c_str(), O_RDWR | O_CLOEXEC);
+  const int presence = open((base + ".presence").c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(guard, 0);
+  ASSERT_GE(presence, 0);
+  ASSERT_EQ(flock(guard, LOCK_EX), 0);
+
+  std::atomic<int> refused = -1;
+  std::unique_ptr<TPosixInstanceLock> starting;
+  std::thread copy([&] {
+    starting = Copy();
+    refused = starting->AlreadyExists() ? 1 : 0;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(refused, -1) << "it did not wait for the guard";
+  ASSERT_EQ(flock(presence, LOCK_SH), 0);
+  ASSERT_EQ(flock(guard, LOCK_UN), 0);
+  copy.join();
+  EXPECT_EQ(refused, 1);
+  starting.reset();
+  close(presence);
+  close(guard);
 }
 
 }  // namespace

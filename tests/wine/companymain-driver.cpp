@@ -6,7 +6,8 @@
 //   start NAME [min]        start a copy (min: show command 7), working folder the root of C:
 //   attach NAME             take a running copy started by someone else (found by the exe's
 //                           file name), for paths CreateProcess refuses
-//   box NAME HEX            wait for its message box; caption "提示", this text, one OK button
+//   box NAME HEX            wait for its message box; caption "提示", this text, one OK button,
+//                           the exclamation icon on screen
 //   ok NAME                 press OK on that box and wait for the box to go
 //   exit NAME               wait for the copy to end with exit code 0, showing no box
 //   quiet NAME MS           the copy keeps running for MS without any message box
@@ -26,6 +27,9 @@
 //   front NAME              its message box is the foreground window and uncovered
 //   look                    print "look" and wait until C:\looked exists (the script has
 //                           taken a screenshot)
+//   watch NAME              from now on, note every window of it that has a taskbar button
+//   seen NAME N             exactly N of its windows had a taskbar button at some moment since
+//                           its watch began (by the rule of "buttons")
 //   sleep MS
 // Steps for an installer's dialogs (a started program's top-level windows and their controls;
 // on a failure they print what the program shows):
@@ -44,11 +48,15 @@
 // After windows.h, which it needs.
 #include <tlhelp32.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -191,6 +199,85 @@ std::vector<HWND> Children(HWND parent) {
   return all;
 }
 
+// The pixels of a rectangle, drawn by draw into a 32-bit bitmap of its size.
+template <class Draw>
+std::vector<DWORD> Pixels(int width, int height, Draw draw) {
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HDC memory = CreateCompatibleDC(nullptr);
+  HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  std::vector<DWORD> pixels;
+  if (bitmap != nullptr) {
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    draw(memory);
+    GdiFlush();
+    const auto* first = static_cast<const DWORD*>(bits);
+    pixels.assign(first, first + static_cast<std::size_t>(width) * height);
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+  }
+  DeleteDC(memory);
+  return pixels;
+}
+
+bool Alike(const std::vector<DWORD>& a, const std::vector<DWORD>& b) {
+  if (a.size() != b.size() || a.empty()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    for (int shift = 0; shift < 24; shift += 8) {
+      const int x = static_cast<int>((a[i] >> shift) & 0xFF),
+                y = static_cast<int>((b[i] >> shift) & 0xFF);
+      if (x - y > 8 || y - x > 8) return false;
+    }
+  }
+  return true;
+}
+
+// Which of the system's message icons the box shows on screen: what is drawn where its icon
+// control is, compared with each of them drawn the same way on the box's background. The
+// icon's handle belongs to the box's process; its picture is what the user sees.
+std::string IconShown(HWND box) {
+  HWND control = nullptr;
+  for (HWND child : Children(box)) {
+    if (ClassOf(child) == L"Static" &&
+        (GetWindowLongPtrW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+      control = child;
+  }
+  if (control == nullptr) return "no icon";
+  RECT at{};
+  GetWindowRect(control, &at);
+  const int width = GetSystemMetrics(SM_CXICON), height = GetSystemMetrics(SM_CYICON);
+  HDC screen = GetDC(nullptr);
+  const std::vector<DWORD> shown = Pixels(width, height, [&](HDC dc) {
+    BitBlt(dc, 0, 0, width, height, screen, at.left, at.top, SRCCOPY);
+  });
+  const COLORREF background = GetPixel(screen, at.left - 2, at.top + height / 2);
+  ReleaseDC(nullptr, screen);
+  const struct {
+    const wchar_t* id;
+    const char* name;
+  } icons[] = {{IDI_EXCLAMATION, "exclamation"},
+               {IDI_HAND, "error"},
+               {IDI_ASTERISK, "information"},
+               {IDI_QUESTION, "question"}};
+  for (const auto& icon : icons) {
+    const std::vector<DWORD> drawn = Pixels(width, height, [&](HDC dc) {
+      HBRUSH brush = CreateSolidBrush(background);
+      const RECT all{0, 0, width, height};
+      FillRect(dc, &all, brush);
+      DeleteObject(brush);
+      DrawIconEx(dc, 0, 0, LoadIconW(nullptr, icon.id), width, height, 0, nullptr, DI_NORMAL);
+    });
+    if (Alike(shown, drawn)) return icon.name;
+  }
+  return "an icon that is none of the system's";
+}
+
 // The copy's windows that the taskbar shows a button for, by the system's rule.
 std::vector<HWND> ButtonWindows(const Copy& copy) {
   std::vector<HWND> found;
@@ -204,6 +291,39 @@ std::vector<HWND> ButtonWindows(const Copy& copy) {
   }
   return found;
 }
+
+// Every window of a copy that had a taskbar button at any moment, looked for without pause
+// on a thread of its own: a window shown for a few milliseconds is seen too.
+class ButtonWatch {
+ public:
+  explicit ButtonWatch(const Copy& copy)
+      : thread_([this, &copy] {
+          while (!stop_) {
+            for (HWND window : ButtonWindows(copy)) {
+              const std::lock_guard<std::mutex> hold(mutex_);
+              seen_.insert(window);
+            }
+            Sleep(1);
+          }
+        }) {}
+  ~ButtonWatch() { Stop(); }
+  ButtonWatch(const ButtonWatch&) = delete;
+  ButtonWatch& operator=(const ButtonWatch&) = delete;
+
+  std::set<HWND> Stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    return seen_;
+  }
+
+ private:
+  std::atomic<bool> stop_ = false;
+  std::mutex mutex_;
+  std::set<HWND> seen_;
+  std::thread thread_;
+};
+
+std::map<std::string, std::unique_ptr<ButtonWatch>> watches;
 
 // The visible buttons of Wine's taskbar that stand for windows of the copy: each is a child
 // of the tray window whose control id is the window's handle.
@@ -598,6 +718,10 @@ int wmain(int argc, wchar_t** wargv) {
       if (caption != Utf8(kCaption)) Fail(step, "caption is \"" + caption + "\"");
       if (text != expected) Fail(step, "text is \"" + text + "\", expected \"" + expected + "\"");
       if (buttons != 1 || !ok) Fail(step, "the box does not have exactly one OK button");
+      // Read from the screen once the box has been drawn there.
+      std::string icon;
+      WaitFor([&] { return (icon = IconShown(box)) == "exclamation"; }, 5000, 50);
+      if (icon != "exclamation") Fail(step, "the box shows " + icon + ", not the exclamation");
       copy.box = box;
       std::printf("ok box %s \"%s\"\n", argv[i + 1], text.c_str());
       i += 3;
@@ -827,6 +951,29 @@ int wmain(int argc, wchar_t** wargv) {
       }
       std::printf("ok looked\n");
       i += 1;
+    } else if (step == "watch") {
+      need(1);
+      watches[argv[i + 1]] = std::make_unique<ButtonWatch>(Named(step, argv[i + 1]));
+      std::printf("ok watching the taskbar buttons of %s\n", argv[i + 1]);
+      i += 2;
+    } else if (step == "seen") {
+      need(2);
+      const auto watch = watches.find(argv[i + 1]);
+      if (watch == watches.end()) Fail(step, std::string(argv[i + 1]) + " is not watched");
+      const std::set<HWND> seen = watch->second->Stop();
+      std::string list;
+      for (HWND window : seen) {
+        char handle[32];
+        std::snprintf(handle, sizeof handle, "%p", static_cast<void*>(window));
+        list += std::string(" ") + handle +
+                (IsWindow(window) ? " \"" + Utf8(ClassOf(window)) + "\"" : "");
+      }
+      if (seen.size() != std::strtoul(argv[i + 2], nullptr, 10))
+        Fail(step,
+             std::to_string(seen.size()) + " windows had a taskbar button at some moment:" + list);
+      std::printf("ok %s had %zu windows with a taskbar button:%s\n", argv[i + 1], seen.size(),
+                  list.c_str());
+      i += 3;
     } else if (step == "sleep") {
       need(1);
       Sleep(static_cast<DWORD>(std::atol(argv[i + 1])));

@@ -99,6 +99,15 @@ for file in "$dist/CompanyMain-$version-x64.msi" "$dist/$setup" \
 done
 end_case
 
+new_case "SHA256SUMS in the dist folder lists the packages of both builds, and each checks"
+listed=$(sed 's/^[0-9a-f]\{64\}  //' "$dist/SHA256SUMS" | tr '\n' ' ')
+made=$(cd "$dist" && ls CompanyMain-* | LC_ALL=C sort | tr '\n' ' ')
+[ "$listed" = "$made" ] || problems+=("SHA256SUMS lists [$listed], the folder holds [$made]")
+[ "$(wc -l <"$dist/SHA256SUMS")" -eq 10 ] || problems+=("$(wc -l <"$dist/SHA256SUMS") lines, expected 10")
+(cd "$dist" && sha256sum --strict --quiet -c SHA256SUMS) >"$case_dir/sums.out" 2>&1 ||
+  problems+=("sha256sum -c: $(head -c 300 "$case_dir/sums.out")")
+end_case
+
 # ---- Helpers for an installed copy -------------------------------------------------------
 
 # The address the launcher must hand the fake browser for the configuration written below.
@@ -367,6 +376,60 @@ drive_setup run u "$(hex '"C:\Program Files\CompanyMain\Uninstall.exe" _?=C:\Pro
   dialog u "$(hex '卸载 企业信息管理')" press u 2 ended u 1
 end_case
 
+# ---- The fleet script (deploy/windows) --------------------------------------------------
+
+# fleet ARG...: deploy/windows/companymain-config.cmd run by cmd, as a start-up script runs it;
+# its output in $case_dir/fleet.out (errors in fleet.err), its exit code returned.
+fleet() {
+  wine_run wine cmd /c 'C:\companymain-config.cmd' "$@" >"$case_dir/fleet.out" 2>"$case_dir/fleet.err"
+  local status=$?
+  WINEPREFIX=$prefix wineserver -w
+  return $status
+}
+fleet_changed() {  # what the JSON says of "changed", or what it printed
+  python3 -c 'import json, sys; print(str(json.load(open(sys.argv[1], encoding="utf-8"))["changed"]).lower())' \
+    "$case_dir/fleet.out" 2>/dev/null || head -c 300 "$case_dir/fleet.out"
+}
+config_state() {  # each file's inode, time (to the nanosecond) and content
+  local file
+  for file in Config.ini Company.ini; do
+    stat -c "$file %i %y" "$fleet_dir/Config/$file" && sha256sum <"$fleet_dir/Config/$file"
+  done
+}
+expect_fleet() {  # what: exit code, "changed", then which files changed (none, Config.ini, ...)
+  local what=$1 code=$2 changed=$3 files=$4 status got before=$case_dir/state.before
+  shift 4
+  config_state >"$before"
+  fleet "$@"
+  status=$?
+  [ "$status" -eq "$code" ] ||
+    problems+=("$what: exit code $status, expected $code: $(head -c 300 "$case_dir/fleet.out") $(tail -c 300 "$case_dir/fleet.err")")
+  [ -z "$changed" ] || [ "$(fleet_changed)" = "$changed" ] || problems+=("$what: changed is $(fleet_changed), expected $changed")
+  got=$(diff <(paste - - <"$before") <(config_state | paste - -) | sed -n 's/^> \([^ ]*\) .*/\1/p' | tr '\n' ' ')
+  [ "$got" = "$files" ] || problems+=("$what: files written [$got], expected [$files]")
+}
+
+package_case "fleet script on win64: finds the setup's chosen folder, changes one value, again nothing" win64
+fleet_dir=$prefix/drive_c/Fleet/CompanyMain
+cp "$root/deploy/windows/companymain-config.cmd" "$prefix/drive_c/"
+# /D= (last, unquoted) chooses the folder: the script must find it through the registry.
+run_wine "C:\\$setup" /S "${options[@]}" '/D=C:\Fleet\CompanyMain' || problems+=("setup exit code $?")
+[ -f "$fleet_dir/Config/Company.ini" ] || problems+=("the setup did not install into C:\\Fleet\\CompanyMain")
+expect_fleet "a new address" 0 true "Config.ini " set-address http://example.com/company/new.aspx
+expect_fleet "the same address again" 0 false "" set-address http://example.com/company/new.aspx
+expect_fleet "a dry run of another device id" 0 true "" --dry-run set-company --device-id D-02
+expect_fleet "another device id" 0 true "Company.ini " set-company --device-id D-02
+expect_fleet "the same device id again" 0 false "" set-company --device-id D-02
+expect_fleet "a refused address" 2 "" "" set-address ftp://example.com/p
+address=${address/info.aspx?x=1/new.aspx}
+address=${address/$(b64 D-01)/$(b64 D-02)}
+start_from_shortcut
+run_wine "C:\\Fleet\\CompanyMain\\Uninstall.exe" /S || problems+=("uninstaller exit code $?")
+expect_fleet "no installation" 4 false "" set-address http://example.com/company/new.aspx
+address=${address/new.aspx/info.aspx?x=1}
+address=${address/$(b64 D-02)/$(b64 D-01)}
+end_case
+
 # ---- The MSIs -----------------------------------------------------------------------------
 
 for arch in win64 win32; do
@@ -381,7 +444,7 @@ for arch in win64 win32; do
   [ -z "$(uninstall_value name=企业信息管理 DisplayName)" ] || problems+=("an Uninstall entry stayed")
   end_case
 
-  package_case "msi $machine: silent install with properties, an upgrade given one value changes it alone, uninstall" $arch
+  package_case "msi $machine: silent install with properties, the fleet script finds it, an upgrade given one value changes it alone, uninstall" $arch
   run_wine msiexec /i "C:\\$msi" /qn "${properties[@]}" || problems+=("msiexec exit code $?")
   expect_files CompanyMain.exe CompanyMainConfig.exe Config Config/Config.ini Config/Company.ini
   expect_machine $machine
@@ -395,6 +458,12 @@ for arch in win64 win32; do
   start_from_shortcut
   expect_shown "${shown[@]}"
   cp "$install_dir/Config/Config.ini" "$case_dir/Config.ini"
+  # The fleet script finds an MSI's installation in Program Files; a value it has stays.
+  cp "$root/deploy/windows/companymain-config.cmd" "$prefix/drive_c/"
+  fleet_dir=$install_dir
+  expect_fleet "the fleet script on the MSI's installation" 0 false "" \
+    set-address http://example.com/company/info.aspx?x=1
+  save_config
 
   # The newer version given one value replaces the older one and changes that value alone.
   run_wine msiexec /i "C:\\$msi2" /qn DEVICEID=D-02 || problems+=("upgrade exit code $?")

@@ -213,7 +213,8 @@ end_case
 new_case "minimized start opens nothing until restored, then normal and centred"
 config_url "$(b64 'http://example.com/p')"
 company 1234567890 R01 '\xce\xde' D1 '' ''
-drive start a min iconic a quiet a 3000 launches 0 restore a 128 143 1024 738 exit a
+drive start a min watch a iconic a quiet a 3000 launches 0 restore a 128 143 1024 738 exit a \
+  seen a 1
 expect_address "http://example.com/p?Id=MTIzNDU2Nzg5MA==&Name=%E6%97%A0&Type=UjAx&DeviceId=RDE=&other=&Version=$V"
 end_case
 
@@ -224,9 +225,9 @@ drive start a min iconic a restore a 0 0 1024 738 exit a
 expect_launches 1
 end_case
 
-new_case "minimized start with a creation message: nothing shown after it"
+new_case "minimized start with a creation message: no other window of it gets a taskbar button, not even briefly"
 company 1 R01 x D1 '' ''
-drive start a min box a "$msg_no_config" buttons a 1 ok a exit a
+drive start a min watch a box a "$msg_no_config" buttons a 1 ok a exit a seen a 1
 expect_launches 0
 end_case
 
