@@ -255,7 +255,7 @@ drive_setup() {
   fi
 }
 
-save_config() { cp -a "$install_dir/Config" "$case_dir/config.saved"; }
+save_config() { rm -rf "$case_dir/config.saved" && cp -a "$install_dir/Config" "$case_dir/config.saved"; }
 expect_config_kept() {
   diff -r "$case_dir/config.saved" "$install_dir/Config" >/dev/null 2>&1 ||
     problems+=("the configuration changed")
