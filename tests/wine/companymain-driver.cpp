@@ -613,7 +613,9 @@ int DialogStep(int available, char** args) {
     for (HWND control : VisibleControls(dialog))
       if (ClassOf(control) == L"Button" && TextOf(control) == label) box = control;
     if (box == nullptr) fail(copy, "no check box \"" + Utf8(label) + "\"");
-    const bool checked = SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    DWORD_PTR state = 0;
+    SendMessageTimeoutW(box, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 5000, &state);
+    const bool checked = state == BST_CHECKED;
     if (checked != expected)
       fail(copy, std::string("the check box is ") + (checked ? "checked" : "clear"));
     std::printf("ok \"%s\" is %s\n", Utf8(label).c_str(), checked ? "checked" : "clear");

@@ -281,11 +281,14 @@ for arch in win64 win32; do
   [ $arch = win32 ] && machine=x86
   package_case "setup on $arch: silent install with a configuration, shortcuts, Uninstall entry, start; one value changed alone" $arch
   # A value refused on a PC without the program: the setup stops before anything is copied.
-  run_wine "C:\\$setup" /S /URL=ftp://example.com/p "${options[@]:1}"
-  status=$?
-  [ $status -eq 2 ] || problems+=("refused address on a new PC: setup exit code $status, expected 2")
-  [ -e "$install_dir" ] && problems+=("a refused setup copied: $(cd "$install_dir" && find . | tr '\n' ' ')")
-  setup_log | grep -q 'http:// \(or\|或\) https://' || problems+=("the log does not give the tool's reason: $(setup_log)")
+  # (The script's logic is the same on both paths: once is enough.)
+  if [ $arch = win64 ]; then
+    run_wine "C:\\$setup" /S /URL=ftp://example.com/p "${options[@]:1}"
+    status=$?
+    [ $status -eq 2 ] || problems+=("refused address on a new PC: setup exit code $status, expected 2")
+    [ -e "$install_dir" ] && problems+=("a refused setup copied: $(cd "$install_dir" && find . | tr '\n' ' ')")
+    setup_log | grep -q 'http:// \(or\|或\) https://' || problems+=("the log does not give the tool's reason: $(setup_log)")
+  fi
 
   run_wine "C:\\$setup" /S "${options[@]}" || problems+=("setup exit code $?")
   expect_files CompanyMain.exe CompanyMainConfig.exe Uninstall.exe Config Config/Config.ini Config/Company.ini
@@ -317,10 +320,12 @@ for arch in win64 win32; do
   [ $status -eq 2 ] || problems+=("refused address: setup exit code $status, expected 2: $(setup_log)")
   expect_config_kept
   # More than a string of the setup holds: refused, not written cut.
-  run_wine "C:\\$setup" /S "/OTHERINFO=$(repeat x 1100)"
-  status=$?
-  [ $status -eq 2 ] || problems+=("a value too long: setup exit code $status, expected 2: $(setup_log)")
-  expect_config_kept
+  if [ $arch = win64 ]; then
+    run_wine "C:\\$setup" /S "/OTHERINFO=$(repeat x 1100)"
+    status=$?
+    [ $status -eq 2 ] || problems+=("a value too long: setup exit code $status, expected 2: $(setup_log)")
+    expect_config_kept
+  fi
 
   # The newer version over it without values: the configuration stays as it was.
   run_wine "C:\\$setup2" /S || problems+=("upgrade exit code $?")
