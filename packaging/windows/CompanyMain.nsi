@@ -5,6 +5,10 @@
 ; Command line of the setup (all optional):
 ;   /S /URL=... /COMPANYNUM=... /COMPANYTYPE=... /COMPANYNAME=... /DEVICEID=... /UPLOADUSER=...
 ;   /OTHERINFO=... /D=<folder>
+; Each option given changes that value alone, every other one is kept (/UPLOADUSER= with
+; nothing after "=" clears it). The configuration page shows the installation's values and
+; writes the ones changed on it. The setup and the uninstaller speak Simplified Chinese or
+; English, as the user's Windows does (English for other languages).
 !ifndef TARGET
   !define TARGET x86-unicode
 !endif
@@ -46,17 +50,42 @@ InstallDir "$PROGRAMFILES64\CompanyMain"
 BrandingText "${APP_TITLE} ${VERSION}"
 VIProductVersion "${VERSION}.0"
 VIFileVersion "${VERSION}.0"
-VIAddVersionKey /LANG=2052 "ProductName" "${APP_TITLE}"
-VIAddVersionKey /LANG=2052 "FileDescription" "${APP_TITLE} 安装程序"
-VIAddVersionKey /LANG=2052 "FileVersion" "${VERSION}"
-VIAddVersionKey /LANG=2052 "ProductVersion" "${VERSION}"
-VIAddVersionKey /LANG=2052 "CompanyName" "${PUBLISHER}"
-VIAddVersionKey /LANG=2052 "LegalCopyright" "${PUBLISHER}"
+!macro VERSION_KEYS LANG DESCRIPTION
+  VIAddVersionKey /LANG=${LANG} "ProductName" "${APP_TITLE}"
+  VIAddVersionKey /LANG=${LANG} "FileDescription" "${DESCRIPTION}"
+  VIAddVersionKey /LANG=${LANG} "FileVersion" "${VERSION}"
+  VIAddVersionKey /LANG=${LANG} "ProductVersion" "${VERSION}"
+  VIAddVersionKey /LANG=${LANG} "CompanyName" "${PUBLISHER}"
+  VIAddVersionKey /LANG=${LANG} "LegalCopyright" "${PUBLISHER}"
+!macroend
 
 !ifdef SIGNER
   !uninstfinalize '${SIGNER} "%1"'
   !finalize '${SIGNER} "%1"'
 !endif
+
+; The configuration, one set of variables per field: the value on the page or the command line,
+; the installation's own (what show reported), whether it goes to the tool, the page's field.
+!macro FIELD_VARS NAME
+  Var ${NAME}
+  Var Stored${NAME}
+  Var Pass${NAME}
+  Var ${NAME}Field
+!macroend
+!insertmacro FIELD_VARS Url
+!insertmacro FIELD_VARS CompanyNum
+!insertmacro FIELD_VARS CompanyType
+!insertmacro FIELD_VARS CompanyName
+!insertmacro FIELD_VARS DeviceId
+!insertmacro FIELD_VARS UploadUser
+!insertmacro FIELD_VARS OtherInfo
+; The folder whose values the page shows.
+Var ShownDir
+; After the installation: what check reports (its last line) and its exit code.
+Var FinishText
+Var CheckCode
+; The refusal happened before anything was copied.
+Var BeforeCopy
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
@@ -64,43 +93,70 @@ VIAddVersionKey /LANG=2052 "LegalCopyright" "${PUBLISHER}"
 !insertmacro MUI_PAGE_DIRECTORY
 Page custom ConfigurationPage ConfigurationPageLeave
 !insertmacro MUI_PAGE_INSTFILES
+!define MUI_FINISHPAGE_TEXT "$FinishText"
+!define MUI_FINISHPAGE_TEXT_LARGE
+!define MUI_FINISHPAGE_RUN "$INSTDIR\CompanyMain.exe"
+!define MUI_FINISHPAGE_RUN_TEXT "$(FinishRun)"
+!define MUI_PAGE_CUSTOMFUNCTION_SHOW FinishPageShow
+!insertmacro MUI_PAGE_FINISH
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
+; The first language is the one for a Windows that speaks neither.
+!insertmacro MUI_LANGUAGE "English"
 !insertmacro MUI_LANGUAGE "SimpChinese"
+!insertmacro VERSION_KEYS ${LANG_ENGLISH} "${APP_TITLE} Setup"
+!insertmacro VERSION_KEYS ${LANG_SIMPCHINESE} "${APP_TITLE} 安装程序"
 
-; The configuration to write; all empty keeps what an earlier installation wrote.
-Var Url
-Var CompanyNum
-Var CompanyType
-Var CompanyName
-Var DeviceId
-Var UploadUser
-Var OtherInfo
-; The page's edit fields.
-Var UrlField
-Var NumField
-Var TypeField
-Var NameField
-Var DeviceField
-Var UploadField
-Var OtherField
+LangString ConfigTitle ${LANG_ENGLISH} "Configuration"
+LangString ConfigTitle ${LANG_SIMPCHINESE} "配置"
+LangString ConfigText ${LANG_ENGLISH} "The company page's address and the company's identity, as this PC has them. Only the values you change are written."
+LangString ConfigText ${LANG_SIMPCHINESE} "本机现有的企业信息页面地址和企业身份。只写入改动过的值。"
+LangString LabelUrl ${LANG_ENGLISH} "Page address (http/https)"
+LangString LabelUrl ${LANG_SIMPCHINESE} "页面地址 (http/https)"
+LangString LabelNum ${LANG_ENGLISH} "Company number"
+LangString LabelNum ${LANG_SIMPCHINESE} "企业编号"
+LangString LabelType ${LANG_ENGLISH} "Type code (e.g. R01)"
+LangString LabelType ${LANG_SIMPCHINESE} "企业类型 (如 R01)"
+LangString LabelName ${LANG_ENGLISH} "Company name"
+LangString LabelName ${LANG_SIMPCHINESE} "企业名称"
+LangString LabelDevice ${LANG_ENGLISH} "Device ID"
+LangString LabelDevice ${LANG_SIMPCHINESE} "设备编号"
+LangString LabelUpload ${LANG_ENGLISH} "Upload account (optional)"
+LangString LabelUpload ${LANG_SIMPCHINESE} "上传用户 (可空)"
+LangString LabelOther ${LANG_ENGLISH} "Other information (optional)"
+LangString LabelOther ${LANG_SIMPCHINESE} "其他信息 (可空)"
+LangString PageRefused ${LANG_ENGLISH} "CompanyMainConfig.exe does not accept these values (exit code $R7):$\r$\n$\r$\n$R6$\r$\nCorrect them to go on. Nothing has been installed or changed yet."
+LangString PageRefused ${LANG_SIMPCHINESE} "CompanyMainConfig.exe 不接受这些值 (退出代码 $R7):$\r$\n$\r$\n$R6$\r$\n请改正后再继续。还没有安装或改动任何东西。"
+LangString Refused ${LANG_ENGLISH} "The configuration was refused (CompanyMainConfig.exe exit code $R7):$\r$\n$\r$\n$R6$\r$\nNothing was installed or changed."
+LangString Refused ${LANG_SIMPCHINESE} "配置被拒绝 (CompanyMainConfig.exe 退出代码 $R7):$\r$\n$\r$\n$R6$\r$\n没有安装或改动任何东西。"
+LangString NotWritten ${LANG_ENGLISH} "The configuration was not written (CompanyMainConfig.exe exit code $R7):$\r$\n$\r$\n$R6$\r$\nThe programs are installed; run the setup again once the cause is removed."
+LangString NotWritten ${LANG_SIMPCHINESE} "配置没有写入 (CompanyMainConfig.exe 退出代码 $R7):$\r$\n$\r$\n$R6$\r$\n程序已安装; 请排除原因后重新运行安装程序。"
+LangString Stopped ${LANG_ENGLISH} "Configuration not written (exit code $R7)"
+LangString Stopped ${LANG_SIMPCHINESE} "配置没有写入 (退出代码 $R7)"
+LangString ToolFailed ${LANG_ENGLISH} "CompanyMainConfig.exe could not be started."
+LangString ToolFailed ${LANG_SIMPCHINESE} "CompanyMainConfig.exe 无法运行。"
+LangString TooLong ${LANG_ENGLISH} "The values are too long for the setup (about 1000 characters in all): give them to the MSI or to CompanyMainConfig.exe."
+LangString TooLong ${LANG_SIMPCHINESE} "这些值对安装程序来说太长 (总共约 1000 个字符): 请用 MSI 或 CompanyMainConfig.exe 设置。"
+LangString ExitCode ${LANG_ENGLISH} "exit code"
+LangString ExitCode ${LANG_SIMPCHINESE} "退出代码"
+LangString FinishRun ${LANG_ENGLISH} "Start ${APP_TITLE}"
+LangString FinishRun ${LANG_SIMPCHINESE} "启动${APP_TITLE}"
+LangString FinishOpens ${LANG_ENGLISH} "${APP_TITLE} is installed. Started, it opens this address:"
+LangString FinishOpens ${LANG_SIMPCHINESE} "${APP_TITLE}已安装。启动后将打开这个地址:"
+LangString FinishNotYet ${LANG_ENGLISH} "${APP_TITLE} is installed, but it cannot open its page yet:"
+LangString FinishNotYet ${LANG_SIMPCHINESE} "${APP_TITLE}已安装, 但还不能打开页面:"
 
 ; The value of a command-line option such as /URL=..., split as Windows splits a command line:
 ; /URL="http://a b/" and "/URL=http://a b/" both give http://a b/. (GetOptions would end the
-; value at its first slash.) Stack: option in, value out ("" when it is not given).
+; value at its first slash.) Stack: option in. Out: $R0 the value, $R1 "1" when the option is
+; given (also with an empty value).
 Function GetOption
-  Exch $0
-  Push $1
-  Push $2
-  Push $3
-  Push $4
-  Push $5
-  Push $6
-  Push $7
+  Pop $0
   System::Call 'kernel32::GetCommandLineW() p .r1'
   System::Call 'shell32::CommandLineToArgvW(p r1, *i .r2) p .r3'
   StrLen $4 $0
-  StrCpy $5 ""
+  StrCpy $R0 ""
+  StrCpy $R1 ""
   ${If} $3 P<> 0
     ${For} $6 1 $2
       ${If} $6 == $2
@@ -109,29 +165,24 @@ Function GetOption
       IntOp $7 $6 * ${NSIS_PTR_SIZE}
       IntPtrOp $7 $3 + $7
       System::Call '*$7(p .r1)'
-      System::Call '*$1(&w${NSIS_MAX_STRLEN} .r1)'
+      ; At most a string's length: a value cut here fills the tool's command line with what is
+      ; left of it, and RunConfigTool refuses that.
+      System::Call 'kernel32::lstrcpynW(w .r1, p r1, i ${NSIS_MAX_STRLEN})'
       StrCpy $7 $1 $4
       ${If} $7 == $0
-        StrCpy $5 $1 "" $4
+        StrCpy $R0 $1 "" $4
+        StrCpy $R1 1
       ${EndIf}
     ${Next}
     System::Call 'kernel32::LocalFree(p r3)'
   ${EndIf}
-  StrCpy $0 $5
-  Pop $7
-  Pop $6
-  Pop $5
-  Pop $4
-  Pop $3
-  Pop $2
-  Pop $1
-  Exch $0
 FunctionEnd
 
-!macro GET_OPTION OUT NAME
-  Push "${NAME}"
+!macro GET_OPTION NAME OPTION
+  Push "${OPTION}"
   Call GetOption
-  Pop ${OUT}
+  StrCpy $${NAME} $R0
+  StrCpy $Pass${NAME} $R1
 !macroend
 
 Function .onInit
@@ -145,54 +196,22 @@ Function .onInit
   ${AndIf} $INSTDIR == "$PROGRAMFILES64\CompanyMain"
     StrCpy $INSTDIR $0
   ${EndIf}
-  !insertmacro GET_OPTION $Url "/URL="
-  !insertmacro GET_OPTION $CompanyNum "/COMPANYNUM="
-  !insertmacro GET_OPTION $CompanyType "/COMPANYTYPE="
-  !insertmacro GET_OPTION $CompanyName "/COMPANYNAME="
-  !insertmacro GET_OPTION $DeviceId "/DEVICEID="
-  !insertmacro GET_OPTION $UploadUser "/UPLOADUSER="
-  !insertmacro GET_OPTION $OtherInfo "/OTHERINFO="
-FunctionEnd
-
-Function ConfigurationPage
-  !insertmacro MUI_HEADER_TEXT "配置" "企业信息页面地址和企业身份。全部留空则保留已有的配置。"
-  nsDialogs::Create 1018
-  Pop $0
-  ${If} $0 == error
-    Abort
+  ; Values given on the command line go to the tool as given (a silent run has no page).
+  !insertmacro GET_OPTION Url "/URL="
+  !insertmacro GET_OPTION CompanyNum "/COMPANYNUM="
+  !insertmacro GET_OPTION CompanyType "/COMPANYTYPE="
+  !insertmacro GET_OPTION CompanyName "/COMPANYNAME="
+  !insertmacro GET_OPTION DeviceId "/DEVICEID="
+  !insertmacro GET_OPTION UploadUser "/UPLOADUSER="
+  !insertmacro GET_OPTION OtherInfo "/OTHERINFO="
+  ; The configuration tool of this PC's architecture, to read and check the configuration
+  ; before anything is installed.
+  InitPluginsDir
+  ${If} ${RunningX64}
+    File "/oname=$PLUGINSDIR\CompanyMainConfig.exe" "${BUILD64}\CompanyMainConfig.exe"
+  ${Else}
+    File "/oname=$PLUGINSDIR\CompanyMainConfig.exe" "${BUILD32}\CompanyMainConfig.exe"
   ${EndIf}
-  ${NSD_CreateLabel} 0 2u 30% 10u "页面地址 (http/https)"
-  ${NSD_CreateText} 31% 0 69% 12u $Url
-  Pop $UrlField
-  ${NSD_CreateLabel} 0 20u 30% 10u "企业编号"
-  ${NSD_CreateText} 31% 18u 69% 12u $CompanyNum
-  Pop $NumField
-  ${NSD_CreateLabel} 0 38u 30% 10u "企业类型"
-  ${NSD_CreateText} 31% 36u 69% 12u $CompanyType
-  Pop $TypeField
-  ${NSD_CreateLabel} 0 56u 30% 10u "企业名称"
-  ${NSD_CreateText} 31% 54u 69% 12u $CompanyName
-  Pop $NameField
-  ${NSD_CreateLabel} 0 74u 30% 10u "设备编号"
-  ${NSD_CreateText} 31% 72u 69% 12u $DeviceId
-  Pop $DeviceField
-  ${NSD_CreateLabel} 0 92u 30% 10u "上传用户 (可空)"
-  ${NSD_CreateText} 31% 90u 69% 12u $UploadUser
-  Pop $UploadField
-  ${NSD_CreateLabel} 0 110u 30% 10u "其他信息 (可空)"
-  ${NSD_CreateText} 31% 108u 69% 12u $OtherInfo
-  Pop $OtherField
-  nsDialogs::Show
-FunctionEnd
-
-Function ConfigurationPageLeave
-  ${NSD_GetText} $UrlField $Url
-  ${NSD_GetText} $NumField $CompanyNum
-  ${NSD_GetText} $TypeField $CompanyType
-  ${NSD_GetText} $NameField $CompanyName
-  ${NSD_GetText} $DeviceField $DeviceId
-  ${NSD_GetText} $UploadField $UploadUser
-  ${NSD_GetText} $OtherField $OtherInfo
 FunctionEnd
 
 ; Quotes one argument the way programs split their command line: backslashes stay as they are
@@ -236,14 +255,24 @@ FunctionEnd
   Pop ${OUT}
 !macroend
 
-; Runs CompanyMainConfig.exe with the arguments in $R9 against the folder in $R8; $R7 gets its
-; exit code, $R6 what it printed. Its output (UTF-8, as it writes to anything but a console) goes
-; to a file read back as UTF-8: nsExec would read it in the ANSI code page.
+; Runs the configuration tool with the arguments in $R9 against the installation folder; $R7
+; gets its exit code, $R6 the start of what it said. Its whole output (UTF-8, as it writes to
+; anything but a console) is in $PLUGINSDIR\tool.txt: nsExec would read it in the ANSI code
+; page.
 Function RunConfigTool
-  !insertmacro QUOTE $0 $R8
-  StrCpy $1 '"$INSTDIR\CompanyMainConfig.exe" --dir $0 $R9'
+  !insertmacro QUOTE $0 $INSTDIR
+  StrCpy $1 '"$PLUGINSDIR\CompanyMainConfig.exe" --dir $0 $R9'
   StrCpy $R6 ""
   StrCpy $R7 "error"
+  ; A string holds ${NSIS_MAX_STRLEN} characters: a command line that fills one may have lost
+  ; the end of a value, and must not run.
+  StrLen $2 $1
+  IntOp $3 ${NSIS_MAX_STRLEN} - 1
+  ${If} $2 >= $3
+    StrCpy $R6 "$(TooLong)"
+    StrCpy $R7 2
+    Return
+  ${EndIf}
   ; An inheritable handle (SECURITY_ATTRIBUTES with bInheritHandle) for standard output and error.
   System::Call '*(&i${NSIS_PTR_SIZE} ${SIZEOF_SECURITY_ATTRIBUTES}, p 0, &i${NSIS_PTR_SIZE} 1) p .r2'
   System::Call 'kernel32::CreateFileW(w "$PLUGINSDIR\tool.txt", i 0x40000000, i 3, p r2, i 2, i 0x80, p 0) p .r3'
@@ -267,7 +296,7 @@ Function RunConfigTool
   System::Free $2
   System::Free $4
   System::Free $5
-  ; The output, at most 1000 bytes (a string holds ${NSIS_MAX_STRLEN} characters).
+  ; The start of the output, at most 1000 bytes (a string holds ${NSIS_MAX_STRLEN} characters).
   System::Call 'kernel32::CreateFileW(w "$PLUGINSDIR\tool.txt", i 0x80000000, i 3, p 0, i 3, i 0x80, p 0) p .r3'
   ${If} $3 P<> -1
     System::Alloc 1004
@@ -278,74 +307,269 @@ Function RunConfigTool
     System::Call 'kernel32::CloseHandle(p r3)'
   ${EndIf}
   ${If} $R7 == "error"
-    StrCpy $R6 "CompanyMainConfig.exe 无法运行。"
+    StrCpy $R6 "$(ToolFailed)"
     StrCpy $R7 3
   ${EndIf}
   DetailPrint "CompanyMainConfig.exe $R9: $R7"
 FunctionEnd
 
-; Writes the configuration given on the command line or the page, with the configuration tool,
-; whose rules are the launcher's. Both commands run first against a scratch folder: a value
-; the tool refuses stops the setup before either file of the installation has changed.
-Function WriteConfiguration
-  StrCpy $R5 ""
-  ${If} $Url != ""
-    !insertmacro QUOTE $0 $Url
-    StrCpy $R5 "set-address $0"
+; The tool's whole output as wide text in memory: $R5 points at it (0 when there is none; free
+; it with System::Free), $R4 at its first line.
+Function LoadToolOutput
+  StrCpy $R5 0
+  System::Call 'kernel32::CreateFileW(w "$PLUGINSDIR\tool.txt", i 0x80000000, i 3, p 0, i 3, i 0x80, p 0) p .r0'
+  ${If} $0 P<> -1
+    System::Call 'kernel32::GetFileSize(p r0, p 0) i .r1'
+    IntOp $2 $1 + 1
+    System::Alloc $2
+    Pop $2
+    System::Call 'kernel32::ReadFile(p r0, p r2, i r1, *i .r3, p 0)'
+    ; At most one character per byte, and the terminating zero (the memory comes zeroed).
+    IntOp $4 $3 + 1
+    IntOp $4 $4 * 2
+    System::Alloc $4
+    Pop $R5
+    System::Call 'kernel32::MultiByteToWideChar(i 65001, i 0, p r2, i r3, p R5, i r3)'
+    System::Free $2
+    System::Call 'kernel32::CloseHandle(p r0)'
   ${EndIf}
-  StrCpy $R4 ""
-  ${If} "$CompanyNum$CompanyType$CompanyName$DeviceId$UploadUser$OtherInfo" != ""
-    !insertmacro QUOTE $0 $CompanyNum
-    !insertmacro QUOTE $1 $CompanyType
-    !insertmacro QUOTE $2 $CompanyName
-    !insertmacro QUOTE $3 $DeviceId
-    !insertmacro QUOTE $4 $UploadUser
-    !insertmacro QUOTE $5 $OtherInfo
-    StrCpy $R4 "set-company --number $0 --type $1 --name $2 --device-id $3 --upload-user $4 --other $5"
-  ${EndIf}
-  ${If} "$R5$R4" == ""
+  StrCpy $R4 $R5
+FunctionEnd
+
+; The line at $R4 without its line end in $R3 (its first ${NSIS_MAX_STRLEN} - 1 characters);
+; $R4 moves on to the next line, and is 0 after the last.
+Function NextLine
+  StrCpy $R3 ""
+  ${If} $R4 P= 0
     Return
   ${EndIf}
-  InitPluginsDir
-  CreateDirectory "$PLUGINSDIR\check"
-  ${ForEach} $R3 0 1 + 1
-    ${If} $R3 == 0
-      StrCpy $R8 "$PLUGINSDIR\check"
-    ${Else}
-      StrCpy $R8 $INSTDIR
+  System::Call 'msvcrt::wcschr(p R4, i 10) p .r0'
+  ${If} $0 P<> 0
+    IntPtrOp $1 $0 - $R4
+    IntOp $1 $1 / 2
+    IntPtrOp $2 $0 + 2
+  ${Else}
+    System::Call 'kernel32::lstrlenW(p R4) i .r1'
+    StrCpy $2 0
+  ${EndIf}
+  ${If} $1 > 0
+    ; lstrcpynW counts the terminating zero.
+    IntOp $1 $1 + 1
+    ${If} $1 > ${NSIS_MAX_STRLEN}
+      StrCpy $1 ${NSIS_MAX_STRLEN}
     ${EndIf}
-    ${If} $R5 != ""
-      StrCpy $R9 $R5
-      Call RunConfigTool
-      ${If} $R7 != 0
-        Goto failed
-      ${EndIf}
+    System::Call 'kernel32::lstrcpynW(w .R3, p R4, i r1)'
+    StrCpy $0 $R3 1 -1
+    ${If} $0 == "$\r"
+      StrCpy $R3 $R3 -1
     ${EndIf}
-    ${If} $R4 != ""
-      StrCpy $R9 $R4
-      Call RunConfigTool
-      ${If} $R7 != 0
-        Goto failed
-      ${EndIf}
+  ${EndIf}
+  StrCpy $R4 $2
+FunctionEnd
+
+; The value of a line "name=value" of show, in order.
+!macro SHOWN NAME FIELD
+  Call NextLine
+  StrLen $0 "${FIELD}="
+  StrCpy $1 $R3 $0
+  ${If} $1 == "${FIELD}="
+    StrCpy $Stored${NAME} $R3 "" $0
+  ${EndIf}
+!macroend
+
+; The installation's values, as show reports them, for the page: each field shows the value
+; given on the command line or else the installation's own.
+Function ReadStored
+  !macro CLEAR_STORED NAME
+    StrCpy $Stored${NAME} ""
+  !macroend
+  !insertmacro CLEAR_STORED Url
+  !insertmacro CLEAR_STORED CompanyNum
+  !insertmacro CLEAR_STORED CompanyType
+  !insertmacro CLEAR_STORED CompanyName
+  !insertmacro CLEAR_STORED DeviceId
+  !insertmacro CLEAR_STORED UploadUser
+  !insertmacro CLEAR_STORED OtherInfo
+  StrCpy $R9 "show"
+  Call RunConfigTool
+  ${If} $R7 == 0
+    Call LoadToolOutput
+    !insertmacro SHOWN Url url
+    !insertmacro SHOWN CompanyNum number
+    !insertmacro SHOWN CompanyType type
+    !insertmacro SHOWN CompanyName name
+    !insertmacro SHOWN DeviceId device-id
+    !insertmacro SHOWN UploadUser upload-user
+    !insertmacro SHOWN OtherInfo other
+    System::Free $R5
+  ${EndIf}
+  !macro SHOW_FIELD NAME
+    ${If} $Pass${NAME} != 1
+      StrCpy $${NAME} $Stored${NAME}
     ${EndIf}
-  ${Next}
-  Return
-failed:
+  !macroend
+  !insertmacro SHOW_FIELD Url
+  !insertmacro SHOW_FIELD CompanyNum
+  !insertmacro SHOW_FIELD CompanyType
+  !insertmacro SHOW_FIELD CompanyName
+  !insertmacro SHOW_FIELD DeviceId
+  !insertmacro SHOW_FIELD UploadUser
+  !insertmacro SHOW_FIELD OtherInfo
+FunctionEnd
+
+!macro FIELD NAME LABEL TOP
+  ${NSD_CreateLabel} 0 ${TOP} 30% 10u "${LABEL}"
+  Pop $0
+  ${NSD_CreateText} 31% ${TOP} 69% 12u $${NAME}
+  Pop $${NAME}Field
+!macroend
+
+Function ConfigurationPage
+  ${If} $ShownDir != $INSTDIR
+    Call ReadStored
+    StrCpy $ShownDir $INSTDIR
+  ${EndIf}
+  !insertmacro MUI_HEADER_TEXT "$(ConfigTitle)" "$(ConfigText)"
+  nsDialogs::Create 1018
+  Pop $0
+  ${If} $0 == error
+    Abort
+  ${EndIf}
+  !insertmacro FIELD Url "$(LabelUrl)" 0
+  !insertmacro FIELD CompanyNum "$(LabelNum)" 18u
+  !insertmacro FIELD CompanyType "$(LabelType)" 36u
+  !insertmacro FIELD CompanyName "$(LabelName)" 54u
+  !insertmacro FIELD DeviceId "$(LabelDevice)" 72u
+  !insertmacro FIELD UploadUser "$(LabelUpload)" 90u
+  !insertmacro FIELD OtherInfo "$(LabelOther)" 108u
+  ; Back keeps what was typed, for when the user comes back to the page.
+  GetFunctionAddress $0 ReadFields
+  nsDialogs::OnBack $0
+  nsDialogs::Show
+FunctionEnd
+
+; What the fields hold; a value goes to the tool when it differs from the installation's.
+Function ReadFields
+  !macro READ_FIELD NAME
+    ${NSD_GetText} $${NAME}Field $${NAME}
+    StrCpy $Pass${NAME} ""
+    ${If} $${NAME} S!= $Stored${NAME}
+      StrCpy $Pass${NAME} 1
+    ${EndIf}
+  !macroend
+  !insertmacro READ_FIELD Url
+  !insertmacro READ_FIELD CompanyNum
+  !insertmacro READ_FIELD CompanyType
+  !insertmacro READ_FIELD CompanyName
+  !insertmacro READ_FIELD DeviceId
+  !insertmacro READ_FIELD UploadUser
+  !insertmacro READ_FIELD OtherInfo
+FunctionEnd
+
+; The tool checks every value before the page is left: a refusal keeps the page, with the
+; values as typed.
+Function ConfigurationPageLeave
+  Call ReadFields
+  Push "--dry-run"
+  Call ConfigureWith
+  ${If} $R7 != 0
+    MessageBox MB_OK|MB_ICONEXCLAMATION "$(PageRefused)"
+    Abort
+  ${EndIf}
+FunctionEnd
+
+; Runs set-address and set-company with the values to pass, each command with the options on
+; the stack before it (--dry-run, or nothing); $R7 is the first exit code that is not 0, or 0.
+Function ConfigureWith
+  Pop $R8
+  StrCpy $R7 0
+  ${If} $PassUrl == 1
+    !insertmacro QUOTE $0 $Url
+    StrCpy $R9 "$R8 set-address $0"
+    Call RunConfigTool
+    ${If} $R7 != 0
+      Return
+    ${EndIf}
+  ${EndIf}
+  StrCpy $R2 ""
+  !macro OPTION NAME OPTION
+    ${If} $Pass${NAME} == 1
+      !insertmacro QUOTE $0 $${NAME}
+      StrCpy $R2 "$R2 ${OPTION} $0"
+    ${EndIf}
+  !macroend
+  !insertmacro OPTION CompanyNum --number
+  !insertmacro OPTION CompanyType --type
+  !insertmacro OPTION CompanyName --name
+  !insertmacro OPTION DeviceId --device-id
+  !insertmacro OPTION UploadUser --upload-user
+  !insertmacro OPTION OtherInfo --other
+  ${If} $R2 != ""
+    StrCpy $R9 "$R8 set-company$R2"
+    Call RunConfigTool
+  ${EndIf}
+FunctionEnd
+
+; A refused or failed configuration stops the setup, with the tool's code as exit code.
+Function ConfigurationFailed
   SetErrorLevel $R7
   DetailPrint $R6
   ; Also for silent runs, which show no message: what the tool said, in the user's temporary
   ; folder.
   FileOpen $0 "$TEMP\CompanyMain-Setup.log" w
   ${If} $0 != ""
-    FileWriteUTF16LE /BOM $0 "CompanyMainConfig.exe $R9$\r$\n退出代码 $R7$\r$\n$R6$\r$\n"
+    FileWriteUTF16LE /BOM $0 "CompanyMainConfig.exe $R9$\r$\n$(ExitCode) $R7$\r$\n$R6$\r$\n"
     FileClose $0
   ${EndIf}
-  IfSilent +2
-    MessageBox MB_OK|MB_ICONSTOP "配置没有写入 (CompanyMainConfig.exe 退出代码 $R7):$\r$\n$\r$\n$R6$\r$\n程序已安装; 请改正页面地址或企业信息后重新运行安装程序。"
-  Abort "配置没有写入 (退出代码 $R7)"
+  ${IfNot} ${Silent}
+    ${If} $BeforeCopy == 1
+      MessageBox MB_OK|MB_ICONSTOP "$(Refused)"
+    ${Else}
+      MessageBox MB_OK|MB_ICONSTOP "$(NotWritten)"
+    ${EndIf}
+  ${EndIf}
+  Abort "$(Stopped)"
+FunctionEnd
+
+; What check says of the installation, for the finish page.
+Function ReadFinish
+  StrCpy $R9 "check"
+  Call RunConfigTool
+  StrCpy $CheckCode $R7
+  Call LoadToolOutput
+  StrCpy $R2 ""
+  ${Do}
+    Call NextLine
+    ${If} $R3 != ""
+      StrCpy $R2 $R3
+    ${EndIf}
+  ${LoopUntil} $R4 P= 0
+  System::Free $R5
+  ${If} $CheckCode == 0
+    StrCpy $FinishText "$(FinishOpens)$\r$\n$\r$\n$R2"
+  ${Else}
+    StrCpy $FinishText "$(FinishNotYet)$\r$\n$\r$\n$R2"
+  ${EndIf}
+FunctionEnd
+
+Function FinishPageShow
+  ; Started now it would only show its message.
+  ${If} $CheckCode != 0
+    ${NSD_Uncheck} $mui.FinishPage.Run
+  ${EndIf}
 FunctionEnd
 
 Section "CompanyMain"
+  ; Checked again, for a silent run has no page: a value refused stops the setup before
+  ; anything is copied.
+  StrCpy $BeforeCopy 1
+  Push "--dry-run"
+  Call ConfigureWith
+  ${If} $R7 != 0
+    Call ConfigurationFailed
+  ${EndIf}
+  StrCpy $BeforeCopy 0
+
   SetOutPath "$INSTDIR"
   ${If} ${RunningX64}
     File "${BUILD64}\CompanyMain.exe"
@@ -374,8 +598,15 @@ Section "CompanyMain"
   IntFmt $0 "0x%08X" $0
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" "$0"
 
-  ; Last, so that a configuration refused leaves a complete installation behind.
-  Call WriteConfiguration
+  ; Last, once the programs are in place; only the values given or changed.
+  Push ""
+  Call ConfigureWith
+  ${If} $R7 != 0
+    Call ConfigurationFailed
+  ${EndIf}
+  ${IfNot} ${Silent}
+    Call ReadFinish
+  ${EndIf}
 SectionEnd
 
 Function un.onInit

@@ -113,19 +113,22 @@ std::string Joined(const std::vector<std::string>& items, std::string_view separ
 // ---- The identity's fields ------------------------------------------------------------------
 
 struct TField {
-  const char* option;  // set-company's option
-  const char* key;     // the key in Company.ini
-  const char* show;    // the name show prints
-  bool required;       // the web system cannot tell the company without it
+  const char* option;    // set-company's option
+  const char* key;       // the key in Company.ini
+  const char* show;      // the name show prints
+  const char* property;  // the MSI's property, and the registry value it hands over
+  bool required;         // the web system cannot tell the company without it
 };
 constexpr TField kFields[] = {
-    {"--number", "CompanyNum", "number", true},
-    {"--type", "CompanyType", "type", true},
-    {"--name", "CompanyName", "name", false},
-    {"--device-id", "DeviceId", "device-id", true},
-    {"--upload-user", "UploadUser", "upload-user", false},
-    {"--other", "OtherInfo", "other", false},
+    {"--number", "CompanyNum", "number", "COMPANYNUM", true},
+    {"--type", "CompanyType", "type", "COMPANYTYPE", true},
+    {"--name", "CompanyName", "name", "COMPANYNAME", false},
+    {"--device-id", "DeviceId", "device-id", "DEVICEID", true},
+    {"--upload-user", "UploadUser", "upload-user", "UPLOADUSER", false},
+    {"--other", "OtherInfo", "other", "OTHERINFO", false},
 };
+// The MSI's property for set-address.
+constexpr const char* kAddressProperty = "URL";
 
 std::vector<std::string> IdentityKeys() {
   std::vector<std::string> keys;
@@ -142,6 +145,8 @@ constexpr std::string_view kAddressKey = "CompanyURL";
 struct TCommandLine {
   bool folderGiven = false;
   std::string folder;  // --dir, as the system gave it
+  bool registryGiven = false;
+  std::string registryKey;  // --from-registry
   std::string command;
   std::vector<std::string> operands;           // text
   std::map<std::string, std::string> options;  // set-company's, as text
@@ -307,6 +312,9 @@ class TTool {
              const std::vector<std::string>& fields);
   int Unchanged(const std::string& config, std::string_view name);
 
+  // Takes the values of set-address or set-company from the registry key of --from-registry;
+  // an exit code when that fails.
+  std::optional<int> TakeFromRegistry();
   int SetAddress();
   int SetCompany();
   int Show();
@@ -344,6 +352,17 @@ void TTool::Parse(const std::vector<std::string>& args) {
         line.folderGiven = true;
         line.folder = *v;
       }
+    } else if (arg == "--from-registry") {
+      if (auto v = value()) {
+        const auto text = system_.ArgumentText(*v);
+        if (!text) {
+          line.error = Fill(_("The value of %1 is not text in this system's encoding: %2"),
+                            {arg, system_.PathText(*v)});
+        } else {
+          line.registryGiven = true;
+          line.registryKey = *text;
+        }
+      }
     } else if (std::any_of(std::begin(kFields), std::end(kFields),
                            [&](const TField& f) { return arg == f.option; })) {
       if (line.options.contains(arg)) line.error = Fill(_("Option %1 is given twice."), {arg});
@@ -379,6 +398,12 @@ void TTool::Parse(const std::vector<std::string>& args) {
     line.error = _("--dry-run is only for set-address and set-company.");
   } else if (line.json && !setting && line.command != "check" && line.command != "show") {
     line.error = _("--json is only for set-address, set-company, show and check.");
+  } else if (line.registryGiven && !setting) {
+    line.error = _("--from-registry is only for set-address and set-company.");
+  } else if (line.registryGiven && (!line.operands.empty() || !line.options.empty())) {
+    line.error =
+        _("--from-registry takes the values from the registry: give none on the "
+          "command line.");
   }
 }
 
@@ -428,6 +453,11 @@ std::string TTool::Usage() {
            "                folder of this tool.\n"
            "  --dry-run     checks everything and says what would change, writes nothing.\n"
            "  --json        prints one JSON object, for scripts (\"changed\": true or false).\n"
+           "  --from-registry KEY\n"
+           "                takes the values of set-address or set-company from the registry\n"
+           "                key KEY under HKEY_LOCAL_MACHINE, where the MSI hands them over\n"
+           "                (Windows): URL, or COMPANYNUM, COMPANYTYPE, COMPANYNAME, DEVICEID,\n"
+           "                UPLOADUSER, OTHERINFO, each in double quotes; \"\" gives none.\n"
            "\n"
            "Exit codes: 0 done (also when nothing needed changing); 1 check: the launcher\n"
            "would show a message; 2 a value or the command line was refused, nothing was\n"
@@ -506,6 +536,47 @@ int TTool::Unchanged(const std::string& config, std::string_view name) {
                 "\n");
   }
   return kToolOk;
+}
+
+std::optional<int> TTool::TakeFromRegistry() {
+  const bool address = line_.command == "set-address";
+  std::vector<std::string> names;
+  if (address) {
+    names.emplace_back(kAddressProperty);
+  } else {
+    for (const TField& field : kFields) names.emplace_back(field.property);
+  }
+  std::map<std::string, std::string> texts;
+  TConfigToolSystem::TFailure failure;
+  if (!system_.RegistryTexts(line_.registryKey, names, texts, failure)) {
+    return Fail(kToolWriteFailed, Fill(_("Cannot read the registry key %1: %2."),
+                                       {line_.registryKey, failure.reason}) +
+                                      Remedy(failure));
+  }
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const auto found = texts.find(names[i]);
+    if (found == texts.end()) continue;
+    // Each value stands in double quotes: Windows Installer writes a text that starts with "#"
+    // as a number or binary data, but not one that starts with a quote. "" is no value.
+    const std::string& text = found->second;
+    if (text.size() < 2 || text.front() != '"' || text.back() != '"') {
+      return Refuse(Fill(_("The value %1 of the registry key %2 does not stand in double quotes "
+                           "as the installer writes it."),
+                         {names[i], line_.registryKey}));
+    }
+    const std::string value = text.substr(1, text.size() - 2);
+    if (value.empty()) continue;
+    if (address) {
+      line_.operands.push_back(value);
+    } else {
+      line_.options[kFields[i].option] = value;
+    }
+  }
+  if (line_.operands.empty() && line_.options.empty()) {
+    return Refuse(Fill(_("The registry key %1 holds no value for %2 (%3)."),
+                       {line_.registryKey, line_.command, Joined(names, ", ")}));
+  }
+  return std::nullopt;
 }
 
 int TTool::SetAddress() {
@@ -856,6 +927,9 @@ int TTool::Run() {
     return kToolOk;
   }
   if (line_.version) return Version();
+  if (line_.registryGiven) {
+    if (const auto failed = TakeFromRegistry()) return *failed;
+  }
   if (line_.command == "set-address") return SetAddress();
   if (line_.command == "set-company") return SetCompany();
   if (line_.command == "show") return Show();

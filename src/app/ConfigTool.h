@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -79,6 +80,13 @@ class TConfigToolSystem {
   // one. A new file is readable by all; a replaced one keeps its rights. On failure nothing has
   // changed (no temporary file is left) and failure says why.
   virtual bool ReplaceFile(const std::string& path, std::string_view bytes, TFailure& failure) = 0;
+
+  // ---- Values an installer hands over
+  // The text values (REG_SZ) of the registry key under HKEY_LOCAL_MACHINE, in the registry view
+  // of the tool's own architecture, for these names, as UTF-8; a name the key does not hold is
+  // left out. false (and why) when the key cannot be read, or where there is no registry.
+  virtual bool RegistryTexts(const std::string& key, const std::vector<std::string>& names,
+                             std::map<std::string, std::string>& texts, TFailure& failure) = 0;
 
   // ---- Output
   // Standard output and standard error, in whatever the console takes.

@@ -249,6 +249,12 @@ bool TPosixConfigToolSystem::ReplaceFile(const std::string& path, std::string_vi
   return true;
 }
 
+bool TPosixConfigToolSystem::RegistryTexts(const std::string&, const std::vector<std::string>&,
+                                           std::map<std::string, std::string>&, TFailure& failure) {
+  failure.reason = Translate("there is no registry on this system");
+  return false;
+}
+
 void TPosixConfigToolSystem::Out(std::string_view utf8) {
   WriteAll(STDOUT_FILENO, Ansi(utf8));
 }

@@ -2,7 +2,9 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <cwchar>
 #include <exception>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -216,6 +218,43 @@ class TWinConfigToolSystem final : public TConfigToolSystem {
       failure = Failure(GetLastError());
       DeleteFileW(wideTemporary.c_str());
       return false;
+    }
+    return true;
+  }
+
+  bool RegistryTexts(const std::string& key, const std::vector<std::string>& names,
+                     std::map<std::string, std::string>& texts, TFailure& failure) override {
+    HKEY raw = nullptr;
+    const LSTATUS opened =
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, WideFromUtf8(key).c_str(), 0, KEY_QUERY_VALUE, &raw);
+    if (opened != ERROR_SUCCESS) {
+      failure = Failure(static_cast<DWORD>(opened));
+      return false;
+    }
+    const TUnique<HKEY, RegCloseKey> keyHandle(raw);
+    for (const std::string& name : names) {
+      const std::wstring wideName = WideFromUtf8(name);
+      std::wstring text;
+      LSTATUS read = ERROR_MORE_DATA;
+      // The value may grow between asking its size and reading it.
+      while (read == ERROR_MORE_DATA) {
+        DWORD bytes = 0;
+        read = RegGetValueW(keyHandle.Get(), nullptr, wideName.c_str(), RRF_RT_REG_SZ, nullptr,
+                            nullptr, &bytes);
+        if (read != ERROR_SUCCESS) break;
+        text.assign(bytes / sizeof(wchar_t) + 1, L'\0');
+        bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+        read = RegGetValueW(keyHandle.Get(), nullptr, wideName.c_str(), RRF_RT_REG_SZ, nullptr,
+                            text.data(), &bytes);
+        if (read == ERROR_SUCCESS) text.resize(wcsnlen(text.data(), bytes / sizeof(wchar_t)));
+      }
+      if (read == ERROR_FILE_NOT_FOUND) continue;
+      if (read != ERROR_SUCCESS) {
+        failure = Failure(static_cast<DWORD>(read));
+        failure.reason = name + ": " + failure.reason;
+        return false;
+      }
+      texts[name] = Utf8FromWide(text);
     }
     return true;
   }

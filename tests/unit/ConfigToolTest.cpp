@@ -110,6 +110,19 @@ class FakeSystem final : public TConfigToolSystem {
     return true;
   }
 
+  bool RegistryTexts(const std::string& key, const std::vector<std::string>& names,
+                     std::map<std::string, std::string>& texts, TFailure& failure) override {
+    const auto found = registry.find(key);
+    if (found == registry.end()) {
+      failure = {"The system cannot find the file specified", false};
+      return false;
+    }
+    for (const std::string& name : names) {
+      if (found->second.contains(name)) texts[name] = found->second.at(name);
+    }
+    return true;
+  }
+
   void Out(std::string_view utf8) override { out += utf8; }
   void Err(std::string_view utf8) override { err += utf8; }
   void OutAddress(std::string_view ansi) override { out += ansi; }
@@ -120,6 +133,8 @@ class FakeSystem final : public TConfigToolSystem {
   std::set<std::string> unreadable;
   std::map<std::string, TClosed> closedToOthers;
   std::optional<TFailure> folderFailure, writeFailure;
+  // Registry keys under HKEY_LOCAL_MACHINE: value name to text.
+  std::map<std::string, std::map<std::string, std::string>> registry;
   bool linked = true;
   std::vector<std::string> log;
   std::string out, err;
@@ -393,6 +408,153 @@ TEST(ConfigTool, SetAddressRefusesWhatTheLauncherCannotUse) {
   // The longest address that fits is taken: 1533 bytes, 2044 characters encoded.
   FakeSystem system;
   EXPECT_EQ(RunConfigTool({"set-address", "http://x/" + std::string(1524, 'p')}, system), 0);
+}
+
+TEST(ConfigTool, TakesTheValuesTheMsiHandsOverInTheRegistry) {
+  const std::string key = "SOFTWARE\\CompanyMain\\Setup";
+  // The MSI writes every property, in double quotes; "" is one it was not given.
+  const std::map<std::string, std::string> none = {{"URL", "\"\""},         {"COMPANYNUM", "\"\""},
+                                                   {"COMPANYTYPE", "\"\""}, {"COMPANYNAME", "\"\""},
+                                                   {"DEVICEID", "\"\""},    {"UPLOADUSER", "\"\""},
+                                                   {"OTHERINFO", "\"\""}};
+  const auto with = [&](std::map<std::string, std::string> given) {
+    for (const auto& [name, text] : none) given.emplace(name, text);
+    return given;
+  };
+  const std::vector<std::string> kept = {"1234567890", "R01", "Hotel", "D1", "up", "note"};
+  const struct {
+    const char* name;
+    std::optional<std::map<std::string, std::string>> values;  // the key, or none
+    std::vector<std::string> args;
+    int code;
+    std::vector<std::string> identity;  // Company.ini read back
+    std::string address;                // Config.ini's address read back
+    std::string says;
+  } cases[] = {
+      {"one value alone",
+       with({{"DEVICEID", "\"D2\""}}),
+       {"set-company"},
+       0,
+       {"1234567890", "R01", "Hotel", "D2", "up", "note"},
+       "http://kept/",
+       "DeviceId changed"},
+      {"values ending in a backslash, with quotes, blanks and percent signs",
+       with({{"COMPANYNAME", "\"某某 \"酒店\" \\\""},
+             {"UPLOADUSER", "\"dom\\\""},
+             {"OTHERINFO", "\" 备注 100% [x]\\\""}}),
+       {"set-company"},
+       0,
+       {"1234567890", "R01", "某某 \"酒店\" \\", "D1", "dom\\", " 备注 100% [x]\\"},
+       "http://kept/",
+       "CompanyName, UploadUser, OtherInfo changed"},
+      {"a value missing from the key is not given",
+       std::map<std::string, std::string>{{"OTHERINFO", "\"x\""}},
+       {"set-company"},
+       0,
+       {"1234567890", "R01", "Hotel", "D1", "up", "x"},
+       "http://kept/",
+       "OtherInfo changed"},
+      {"the address, ending in a backslash",
+       with({{"URL", "\"http://h.example/p?q=\"a b\"&x=%41\\\""}, {"DEVICEID", "\"D2\""}}),
+       {"set-address"},
+       0,
+       kept,
+       "http://h.example/p?q=\"a b\"&x=%41\\",
+       "CompanyURL changed"},
+      {"a dry run writes nothing",
+       with({{"DEVICEID", "\"D2\""}}),
+       {"--dry-run", "set-company"},
+       0,
+       kept,
+       "http://kept/",
+       "DeviceId would change"},
+      {"a blank number is refused as on the command line",
+       with({{"COMPANYNUM", "\" \""}, {"DEVICEID", "\"D2\""}}),
+       {"set-company"},
+       2,
+       kept,
+       "http://kept/",
+       "--number must not be blank"},
+      {"a refused address",
+       with({{"URL", "\"ftp://h.example/\""}}),
+       {"set-address"},
+       2,
+       kept,
+       "http://kept/",
+       "http://"},
+      {"no value given",
+       none,
+       {"set-company"},
+       2,
+       kept,
+       "http://kept/",
+       "holds no value for set-company"},
+      {"no address given",
+       with({{"DEVICEID", "\"D2\""}}),
+       {"set-address"},
+       2,
+       kept,
+       "http://kept/",
+       "holds no value for set-address (URL)"},
+      {"a value not in quotes was not written by the installer",
+       with({{"DEVICEID", "D2"}}),
+       {"set-company"},
+       2,
+       kept,
+       "http://kept/",
+       "DEVICEID of the registry key SOFTWARE\\CompanyMain\\Setup does not stand in double quotes"},
+      {"a lone quote",
+       with({{"DEVICEID", "\""}}),
+       {"set-company"},
+       2,
+       kept,
+       "http://kept/",
+       "does not stand in double quotes"},
+      {"no key",
+       std::nullopt,
+       {"set-company"},
+       3,
+       kept,
+       "http://kept/",
+       "Cannot read the registry key SOFTWARE\\CompanyMain\\Setup: The system cannot find"},
+      {"values on the command line as well",
+       with({{"DEVICEID", "\"D2\""}}),
+       {"set-company", "--other", "x"},
+       2,
+       kept,
+       "http://kept/",
+       "give none on the command line"},
+      {"an address on the command line as well",
+       with({{"URL", "\"http://new/\""}}),
+       {"set-address", "http://new/"},
+       2,
+       kept,
+       "http://kept/",
+       "give none on the command line"},
+      {"only for the set- commands",
+       with({{"DEVICEID", "\"D2\""}}),
+       {"show"},
+       2,
+       kept,
+       "http://kept/",
+       "--from-registry is only for set-address and set-company"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeSystem system;
+    system.files[kCompanyIni] = kIdentity;
+    system.files[kConfigIni] = AddressFile("http://kept/");
+    if (c.values) system.registry[key] = *c.values;
+    std::vector<std::string> args = {"--from-registry", key};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    EXPECT_EQ(RunConfigTool(args, system), c.code) << system.err;
+    EXPECT_EQ(Stored(system), c.identity);
+    const TIniValues address =
+        IniReadValues(system.files[kConfigIni], "SysInfo", {"CompanyURL"}, system.AnsiCodePage());
+    EXPECT_EQ(Base64Decode(address.values[0]), c.address);
+    EXPECT_NE((system.out + system.err).find(c.says), std::string::npos)
+        << system.out << system.err;
+  }
 }
 
 TEST(ConfigTool, DryRunChecksAllAndWritesNothing) {

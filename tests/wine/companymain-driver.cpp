@@ -34,6 +34,18 @@
 //                           and the texts of its visible controls (what a case that ran out of
 //                           time left on screen); the exe argument is not used
 //   sleep MS
+// Steps for an installer's dialogs (a started program's top-level windows and their controls;
+// on a failure they print what the program shows):
+//   run NAME HEX            start a program by its command line (HEX), in the root of C:
+//   dialog NAME HEX         wait for its window that shows a control with exactly this text
+//   field NAME N HEX        the dialog's N-th visible edit field (from 0) holds exactly this
+//   type NAME N HEX         put this text into it
+//   press NAME ID           press the dialog's button of this id once it is enabled
+//   alert NAME HEX          wait for a message box whose text holds this, and press its OK
+//   shows NAME HEX          a visible control of the dialog shows text that holds this
+//   checked NAME HEX 0|1    the check box with exactly this text is clear or checked
+//   ended NAME CODE         wait for it to end with this exit code
+//   nofile HEX              no file or folder at this Windows path
 // Prints one line per step; exit status 1 at the first failing step.
 #include <windows.h>
 // After windows.h, which it needs.
@@ -422,6 +434,238 @@ bool SameRect(const RECT& a, const RECT& b) {
   return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
 }
 
+// ---- An installer's dialogs ------------------------------------------------------------------
+
+constexpr DWORD kDialogTimeout = 60000;  // an installation runs between two pages
+std::map<std::string, HWND> dialogs;
+
+std::wstring Wide(const std::string& utf8) {
+  const int n =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring out(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
+  return out;
+}
+
+// The visible controls of a window and of its visible child dialogs.
+std::vector<HWND> VisibleControls(HWND window) {
+  std::vector<HWND> found;
+  for (HWND child : Children(window)) {
+    HWND w = child;
+    bool visible = true;
+    for (; w != nullptr && w != window; w = GetParent(w)) visible = visible && IsWindowVisible(w);
+    if (visible) found.push_back(child);
+  }
+  return found;
+}
+
+std::vector<HWND> VisibleWindowsOf(const Copy& copy) {
+  std::vector<HWND> found;
+  for (HWND window : TopWindows()) {
+    if (ProcessOf(window) == copy.process.dwProcessId && IsWindowVisible(window))
+      found.push_back(window);
+  }
+  return found;
+}
+
+// What the program shows: each visible window with the texts of its controls.
+std::string ShownText(const Copy& copy) {
+  std::string shown;
+  for (HWND window : VisibleWindowsOf(copy)) {
+    shown += " [" + Utf8(TextOf(window)) + "]";
+    for (HWND control : VisibleControls(window)) {
+      const std::string text = Utf8(TextOf(control));
+      if (!text.empty()) shown += " \"" + text + "\"";
+    }
+  }
+  return shown.empty() ? " (no window)" : shown;
+}
+
+// A message box of the copy: a visible dialog other than its main one with a message text.
+HWND FindAlert(const Copy& copy, HWND main, std::string& text) {
+  for (HWND window : VisibleWindowsOf(copy)) {
+    if (window == main || ClassOf(window) != L"#32770") continue;
+    for (HWND child : Children(window)) {
+      if (GetDlgCtrlID(child) == 0xFFFF) {
+        text = Utf8(TextOf(child));
+        return window;
+      }
+    }
+  }
+  return nullptr;
+}
+
+std::vector<HWND> EditFields(HWND dialog) {
+  std::vector<HWND> edits;
+  for (HWND control : VisibleControls(dialog))
+    if (ClassOf(control) == L"Edit") edits.push_back(control);
+  return edits;
+}
+
+// One step of the dialog steps at args[0]; the number of arguments it took, 0 when it is none
+// of them.
+int DialogStep(int available, char** args) {
+  const std::string step = args[0];
+  const auto need = [&](int n) {
+    if (n >= available) Fail(step, "missing arguments");
+  };
+  const auto fail = [&](const Copy& copy, const std::string& why) {
+    Fail(step, why + "; on screen:" + ShownText(copy));
+  };
+  const auto dialogOf = [&](const Copy& copy, const std::string& name) {
+    const auto found = dialogs.find(name);
+    if (found == dialogs.end() || !IsWindow(found->second)) fail(copy, "no dialog of " + name);
+    return found->second;
+  };
+  if (step == "run") {
+    need(2);
+    std::wstring commandLine = Wide(FromHex(args[2]));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    Copy copy;
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, L"C:\\",
+                        &startup, &copy.process)) {
+      Fail(step, "CreateProcess failed, error " + std::to_string(GetLastError()));
+    }
+    copies[args[1]] = std::move(copy);
+    std::printf("ok run %s: %s\n", args[1], Utf8(commandLine).c_str());
+    return 3;
+  }
+  if (step == "dialog") {
+    need(2);
+    Copy& copy = Named(step, args[1]);
+    const std::wstring expected = Wide(FromHex(args[2]));
+    HWND found = nullptr;
+    WaitFor(
+        [&] {
+          for (HWND window : VisibleWindowsOf(copy)) {
+            for (HWND control : VisibleControls(window)) {
+              if (TextOf(control) == expected) found = window;
+            }
+          }
+          return found != nullptr || !Running(copy);
+        },
+        kDialogTimeout, 100);
+    if (found == nullptr) fail(copy, "no window shows \"" + Utf8(expected) + "\"");
+    dialogs[args[1]] = found;
+    std::printf("ok dialog of %s shows \"%s\"\n", args[1], Utf8(expected).c_str());
+    return 3;
+  }
+  if (step == "field" || step == "type") {
+    need(3);
+    Copy& copy = Named(step, args[1]);
+    HWND dialog = dialogOf(copy, args[1]);
+    const std::size_t n = static_cast<std::size_t>(std::atol(args[2]));
+    const std::wstring text = Wide(FromHex(args[3]));
+    const std::vector<HWND> edits = EditFields(dialog);
+    if (n >= edits.size()) fail(copy, "no edit field " + std::to_string(n));
+    if (step == "type") {
+      DWORD_PTR result = 0;
+      SendMessageTimeoutW(edits[n], WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
+                          SMTO_ABORTIFHUNG, 5000, &result);
+    }
+    if (TextOf(edits[n]) != text) {
+      fail(copy, "field " + std::to_string(n) + " holds \"" + Utf8(TextOf(edits[n])) +
+                     "\", expected \"" + Utf8(text) + "\"");
+    }
+    std::printf("ok field %zu of %s: \"%s\"\n", n, args[1], Utf8(text).c_str());
+    return 4;
+  }
+  if (step == "press") {
+    need(2);
+    Copy& copy = Named(step, args[1]);
+    HWND dialog = dialogOf(copy, args[1]);
+    const int id = std::atoi(args[2]);
+    HWND button = GetDlgItem(dialog, id);
+    if (button == nullptr || !WaitFor([&] { return IsWindowEnabled(button) != FALSE; }))
+      fail(copy, "no enabled button " + std::to_string(id));
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+    std::printf("ok pressed button %d of %s (\"%s\")\n", id, args[1], Utf8(TextOf(button)).c_str());
+    return 3;
+  }
+  if (step == "alert") {
+    need(2);
+    Copy& copy = Named(step, args[1]);
+    const auto main = dialogs.find(args[1]);
+    const std::string expected = FromHex(args[2]);
+    std::string text;
+    HWND box = nullptr;
+    WaitFor([&] {
+      box = FindAlert(copy, main == dialogs.end() ? nullptr : main->second, text);
+      return box != nullptr || !Running(copy);
+    });
+    if (box == nullptr) fail(copy, "no message box");
+    if (text.find(expected) == std::string::npos)
+      fail(copy, "the message box says \"" + text + "\", not \"" + expected + "\"");
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+    if (!WaitFor([&] { return !IsWindow(box) || !IsWindowVisible(box); }, 5000))
+      fail(copy, "the message box stayed");
+    std::printf("ok message box of %s: \"%s\"\n", args[1], text.c_str());
+    return 3;
+  }
+  if (step == "shows") {
+    need(2);
+    Copy& copy = Named(step, args[1]);
+    HWND dialog = dialogOf(copy, args[1]);
+    const std::string expected = FromHex(args[2]);
+    std::string seen;
+    if (!WaitFor([&] {
+          for (HWND control : VisibleControls(dialog)) {
+            const std::string text = Utf8(TextOf(control));
+            if (text.find(expected) != std::string::npos) {
+              seen = text;
+              return true;
+            }
+          }
+          return false;
+        })) {
+      fail(copy, "nothing shows \"" + expected + "\"");
+    }
+    std::printf("ok %s shows \"%s\"\n", args[1], seen.c_str());
+    return 3;
+  }
+  if (step == "checked") {
+    need(3);
+    Copy& copy = Named(step, args[1]);
+    HWND dialog = dialogOf(copy, args[1]);
+    const std::wstring label = Wide(FromHex(args[2]));
+    const bool expected = std::string(args[3]) == "1";
+    HWND box = nullptr;
+    for (HWND control : VisibleControls(dialog))
+      if (ClassOf(control) == L"Button" && TextOf(control) == label) box = control;
+    if (box == nullptr) fail(copy, "no check box \"" + Utf8(label) + "\"");
+    DWORD_PTR state = 0;
+    SendMessageTimeoutW(box, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 5000, &state);
+    const bool checked = state == BST_CHECKED;
+    if (checked != expected)
+      fail(copy, std::string("the check box is ") + (checked ? "checked" : "clear"));
+    std::printf("ok \"%s\" is %s\n", Utf8(label).c_str(), checked ? "checked" : "clear");
+    return 4;
+  }
+  if (step == "ended") {
+    need(2);
+    Copy& copy = Named(step, args[1]);
+    if (WaitForSingleObject(copy.process.hProcess, kDialogTimeout) != WAIT_OBJECT_0)
+      fail(copy, std::string(args[1]) + " did not end");
+    DWORD code = 0;
+    GetExitCodeProcess(copy.process.hProcess, &code);
+    if (code != static_cast<DWORD>(std::atol(args[2])))
+      Fail(step, "exit code " + std::to_string(code));
+    std::printf("ok %s ended with exit code %lu\n", args[1], static_cast<unsigned long>(code));
+    return 3;
+  }
+  if (step == "nofile") {
+    need(1);
+    const std::wstring path = Wide(FromHex(args[1]));
+    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+      Fail(step, Utf8(path) + " exists");
+    std::printf("ok no %s\n", Utf8(path).c_str());
+    return 2;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** wargv) {
@@ -777,6 +1021,8 @@ int wmain(int argc, wchar_t** wargv) {
       need(1);
       Sleep(static_cast<DWORD>(std::atol(argv[i + 1])));
       i += 2;
+    } else if (const int used = DialogStep(argc - i, &argv[i]); used > 0) {
+      i += used;
     } else {
       Fail(step, "unknown step");
     }

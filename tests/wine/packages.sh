@@ -3,8 +3,11 @@
 # its 32-bit path) and the MSI of each architecture are installed silently with a
 # configuration, checked (files, shortcuts, the Uninstall entry), started from the Start-menu
 # shortcut (the fake browser must get the exact address), refused a bad address (nothing may
-# change), upgraded by a 1.0.1 build that keeps the configuration, and uninstalled (only the
-# Config folder with its two files may stay). The portable zips are run as copied by hand. All
+# change), given one value alone (every other one stays), upgraded by a 1.0.1 build that keeps
+# the configuration, and uninstalled (only the Config folder with its two files may stay). The
+# setup's pages are driven as a user would, in English and in Chinese; MSI values that a command
+# line would have to quote must reach the files exactly. The 64-bit prefix has no 32-bit
+# cmd.exe: nothing of the x64 MSI may need it. The portable zips are run as copied by hand. All
 # packages are built signed with a throw-away certificate; the signatures are verified, and a
 # file with one byte changed must fail.
 # Where Wine cannot start 32-bit programs (asked once), the cases that need one are skipped:
@@ -120,20 +123,30 @@ end_case
 # The address the launcher must hand the fake browser for the configuration written below.
 name_sent='%E6%9F%90%E6%9F%90+%E9%85%92%E5%BA%97'
 address="http://example.com/company/info.aspx?x=1?Id=$(b64 1234567890)&Name=$name_sent&Type=UjAx&DeviceId=$(b64 D-01)&other=$(printf 'a%%7Eb')&Version=$V"
-options=(/URL=http://example.com/company/info.aspx?x=1 /COMPANYNUM=1234567890 /COMPANYTYPE=R01
-  "/COMPANYNAME=某某 酒店" /DEVICEID=D-01 /UPLOADUSER= /OTHERINFO=a~b)
+url=http://example.com/company/info.aspx?x=1
+options=(/URL=$url /COMPANYNUM=1234567890 /COMPANYTYPE=R01 "/COMPANYNAME=某某 酒店" /DEVICEID=D-01
+  /UPLOADUSER= /OTHERINFO=a~b)
+# What the installed tool's show prints for them, and the address once the device id is D-02.
+shown=("url=$url" number=1234567890 type=R01 "name=某某 酒店" device-id=D-01 upload-user= other=a~b)
+shown_d2=("${shown[@]/device-id=D-01/device-id=D-02}")
+address_d2=${address/$(b64 D-01)/$(b64 D-02)}
 properties=()
 # msiexec takes an empty value as PROPERTY="" (which Wine's command line cannot pass): left out.
 for option in "${options[@]}"; do [ "${option#*=}" ] && properties+=("${option#/}"); done
 
-# package_case NAME ARCH(win64|win32): a fresh prefix of that architecture, without the program.
+# package_case NAME ARCH(win64|win32) [LANG]: a fresh prefix of that architecture, without the
+# program.
 package_case() {
-  new_case "$1"
+  new_case "$1" "${3:-zh_CN.UTF-8}"
   case_arch=$2
   use_arch "$2"
   if [ "$2" = win32 ]; then
     rm -rf "$prefix"
     cp -a "$template32" "$prefix"
+  else
+    # A 64-bit Windows without its 32-bit command interpreter (Server Core without WOW64, ARM64
+    # Windows): no custom action of the x64 MSI may run it.
+    rm -f "$prefix/drive_c/windows/syswow64/cmd.exe"
   fi
   wine_user=$(cd "$prefix/drive_c/users" && ls | grep -v -x Public | head -1)
   rm -rf "$app"
@@ -206,19 +219,53 @@ expect_value() {  # key name value
   [ "$got" = "$3" ] || problems+=("Uninstall $2 is \"$got\", expected \"$3\"")
 }
 
-# start_from_shortcut: starts the program the way the user does, from the Start-menu shortcut,
-# and expects the exact address at the fake browser.
+# start_from_shortcut [ADDRESS]: starts the program the way the user does, from the Start-menu
+# shortcut, and expects the exact address (by default $address) at the fake browser.
 start_from_shortcut() {
   local link
   link=$(start_menu_link)
   [ -n "$link" ] || { problems+=("no Start-menu shortcut to start from"); return; }
   rm -f "$prefix/drive_c/browser.log"
   wine_run within 60 wine start /unix "$link" >>"$case_dir/wine.out" 2>&1
-  expect_address "$address"
+  expect_address "${1:-$address}"
   settle
 }
 
-save_config() { cp -a "$install_dir/Config" "$case_dir/config.saved"; }
+# expect_shown LINE...: the installed tool's show prints exactly these lines (field=value): the
+# values as the launcher reads them.
+expect_shown() {
+  local want got
+  wine_run within 60 wine 'C:\Program Files\CompanyMain\CompanyMainConfig.exe' show \
+    >"$case_dir/show" 2>&1
+  want=$(printf '%s\n' "$@")
+  got=$(tr -d '\r' <"$case_dir/show")
+  [ "$got" = "$want" ] || problems+=("show prints [$(printf '%s|' "$got")], expected [$(printf '%s|' "$want")]")
+}
+
+# setup_log: what the setup wrote into the user's temporary folder, as UTF-8 on one line.
+setup_log() {
+  iconv -f UTF-16 -t UTF-8 "$prefix/drive_c/users/$wine_user/Temp/CompanyMain-Setup.log" 2>&1 | tr '\r\n' '  '
+}
+
+# drive_setup STEP...: the driver's steps for the setup's dialogs (texts in hex), within a
+# limit. A failing step fails the case with what was on screen (a screenshot in $SCREENSHOTS
+# when that is set).
+drive_setup() {
+  wine_run within 240 wine 'C:\tools\driver.exe' 'C:\none' "$@" >"$case_dir/driver.out" 2>&1
+  local status=$? out
+  out=$(tr -d '\r' <"$case_dir/driver.out")
+  if [ $status -ne 0 ] || ! grep -q '^ok' <<<"$out" || grep -q '^FAIL' <<<"$out"; then
+    if [ -n "${SCREENSHOTS:-}" ]; then
+      DISPLAY=:$case_display import -window root \
+        "$SCREENSHOTS/$(printf '%s' "$case_name" | tr -c 'A-Za-z0-9' _ | cut -c1-60).png" 2>/dev/null
+    fi
+    problems+=("driver status $status: $(grep -E '^FAIL' <<<"$out" | head -c 800)$(tail -n 2 <<<"$out" | head -c 300)")
+    # What the setup left on screen ends here, not at the next wait for the prefix.
+    WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1
+  fi
+}
+
+save_config() { rm -rf "$case_dir/config.saved" && cp -a "$install_dir/Config" "$case_dir/config.saved"; }
 expect_config_kept() {
   diff -r "$case_dir/config.saved" "$install_dir/Config" >/dev/null 2>&1 ||
     problems+=("the configuration changed")
@@ -232,6 +279,9 @@ expect_uninstalled() {  # Uninstall key: only the configuration stays
   expect_config_kept
   expect_shortcuts 0
   [ -z "$(uninstall_value "$1" DisplayName)" ] || problems+=("the Uninstall entry stayed")
+  # Nor the values an MSI handed over to the tool.
+  ! grep -q -i '^\[Software\\\\\(Wow6432Node\\\\\)\{0,1\}CompanyMain' "$prefix/system.reg" ||
+    problems+=("a registry key Software\\CompanyMain stayed")
 }
 
 # ---- The setup ----------------------------------------------------------------------------
@@ -239,9 +289,19 @@ expect_uninstalled() {  # Uninstall key: only the configuration stays
 # setup_case NAME ARCH SETUP SETUP2: the setup's life in a fresh prefix of ARCH, SETUP2 the
 # newer version of SETUP.
 setup_case() {
-  local name=$1 arch=$2 first=$3 newer=$4 machine=x64
+  local name=$1 arch=$2 first=$3 newer=$4 machine=x64 status
   [ "$arch" = win32 ] && machine=x86
-  package_case "$name: silent install with a configuration, shortcuts, Uninstall entry, start" "$arch"
+  package_case "$name: silent install with a configuration, shortcuts, Uninstall entry, start; one value changed alone" "$arch"
+  # A value refused on a PC without the program: the setup stops before anything is copied.
+  # (The script's logic is the same in both prefixes: once is enough.)
+  if [ "$arch" = win64 ]; then
+    run_wine "C:\\$first" /S /URL=ftp://example.com/p "${options[@]:1}"
+    status=$?
+    [ $status -eq 2 ] || problems+=("refused address on a new PC: setup exit code $status, expected 2")
+    [ -e "$install_dir" ] && problems+=("a refused setup copied: $(cd "$install_dir" && find . | tr '\n' ' ')")
+    setup_log | grep -q 'http:// \(or\|或\) https://' || problems+=("the log does not give the tool's reason: $(setup_log)")
+  fi
+
   run_wine "C:\\$first" /S "${options[@]}" || problems+=("setup exit code $?")
   expect_files CompanyMain.exe CompanyMainConfig.exe Uninstall.exe Config Config/Config.ini Config/Company.ini
   expect_machine $machine
@@ -258,6 +318,11 @@ setup_case() {
   [ "$(uninstall_value $k EstimatedSize)" -gt 100 ] 2>/dev/null || problems+=("EstimatedSize missing")
   verify "$install_dir/Uninstall.exe" || problems+=("the uninstaller is not signed")
   start_from_shortcut
+  expect_shown "${shown[@]}"
+
+  # One value given alone changes that value alone.
+  run_wine "C:\\$first" /S /DEVICEID=D-02 || problems+=("setup /DEVICEID= alone: exit code $?")
+  expect_shown "${shown_d2[@]}"
   save_config
 
   # A refused address: the setup ends with the tool's code, and nothing of the configuration
@@ -266,21 +331,28 @@ setup_case() {
   local log=$prefix/drive_c/users/$wine_user/Temp/CompanyMain-Setup.log status said
   run_wine "C:\\$first" /S /URL=ftp://example.com/p
   status=$?
-  [ $status -eq 2 ] || problems+=("refused address: setup exit code $status, expected 2: $(iconv -f UTF-16 -t UTF-8 "$log" 2>&1 | tr '\r\n' '  ')")
+  [ $status -eq 2 ] || problems+=("refused address: setup exit code $status, expected 2: $(setup_log)")
   expect_config_kept
   mkdir -p "$prefix/drive_c/scratch"
   wine_run within 60 wine 'C:\Program Files\CompanyMain\CompanyMainConfig.exe' --dir 'C:\scratch' \
     set-address ftp://example.com/p >"$case_dir/said" 2>&1
   said=$(tr -d '\r' <"$case_dir/said" | head -1)
-  [ -n "$said" ] && iconv -f UTF-16 -t UTF-8 "$log" 2>/dev/null | tr -d '\r' | grep -q -F -- "$said" ||
-    problems+=("the setup's log lacks the tool's message \"$said\": $(iconv -f UTF-16 -t UTF-8 "$log" 2>&1 | tr '\r\n' '  ' | head -c 300)")
+  [ -n "$said" ] && setup_log | grep -q -F -- "$said" ||
+    problems+=("the setup's log lacks the tool's message \"$said\": $(setup_log | head -c 300)")
+  # More than a string of the setup holds: refused, not written cut.
+  if [ "$arch" = win64 ]; then
+    run_wine "C:\\$first" /S "/OTHERINFO=$(repeat x 1100)"
+    status=$?
+    [ $status -eq 2 ] || problems+=("a value too long: setup exit code $status, expected 2: $(setup_log)")
+    expect_config_kept
+  fi
 
   # The newer version over it without values: the configuration stays as it was.
   run_wine "C:\\$newer" /S || problems+=("upgrade exit code $?")
   expect_config_kept
   expect_value CompanyMain DisplayVersion 1.0.1
   expect_tool_version 1.0.1
-  start_from_shortcut
+  start_from_shortcut "$address_d2"
 
   # The uninstallation: only the configuration stays.
   run_wine "C:\\Program Files\\CompanyMain\\Uninstall.exe" /S || problems+=("uninstaller exit code $?")
@@ -292,11 +364,53 @@ setup_case() {
 # same script built for amd64 shows the setup's logic in the 64-bit prefix.
 if [ $run32 = yes ]; then
   for arch in win64 win32; do setup_case "setup on $arch" $arch "$setup" "$setup2"; done
+  ui_setup=$setup ui_setup2=$setup2
 else
   for arch in win64 win32; do skip_case "setup on $arch" "$why32"; done
-  setup_case "setup built for amd64 on win64" win64 "CompanyMain-Setup-$version-amd64.exe" \
-    CompanyMain-Setup-1.0.1-amd64.exe
+  ui_setup=CompanyMain-Setup-$version-amd64.exe ui_setup2=CompanyMain-Setup-1.0.1-amd64.exe
+  setup_case "setup built for amd64 on win64" win64 "$ui_setup" "$ui_setup2"
 fi
+
+# The setup as a user runs it: its pages in the language of Windows, the configuration page
+# checked by the tool before anything is copied, the finish page.
+# In English Windows runs in code page 1252: a name it can hold.
+address_en=${address/"Name=$name_sent"/Name=Lakeside+Hotel}
+package_case "setup, interactive, English: an empty page on a new PC, a refusal stays on the page before anything is copied, the finish page starts the program" win64 en_US.UTF-8
+drive_setup run s "$(hex "C:\\$ui_setup")" \
+  dialog s "$(hex 'Choose Install Location')" field s 0 "$(hex 'C:\Program Files\CompanyMain')" press s 1 \
+  dialog s "$(hex Configuration)" field s 0 "" field s 1 "" field s 4 "" field s 6 "" \
+  type s 0 "$(hex "$url")" type s 2 "$(hex R01)" type s 3 "$(hex 'Lakeside Hotel')" type s 4 "$(hex D-01)" \
+  type s 6 "$(hex 'a~b')" press s 1 \
+  alert s "$(hex 'holds no company identity yet: give --number.')" \
+  dialog s "$(hex Configuration)" field s 0 "$(hex "$url")" field s 2 "$(hex R01)" field s 1 "" \
+  nofile "$(hex 'C:\Program Files\CompanyMain')" \
+  type s 1 "$(hex 1234567890)" press s 1 \
+  dialog s "$(hex 'Start 企业信息管理')" shows s "$(hex "$address_en")" checked s "$(hex 'Start 企业信息管理')" 1 \
+  press s 1 ended s 0
+expect_address "$address_en"
+expect_shown "${shown[@]/name=某某 酒店/name=Lakeside Hotel}"
+# The uninstaller speaks English too (run in place, where it does not copy itself away).
+drive_setup run u "$(hex '"C:\Program Files\CompanyMain\Uninstall.exe" _?=C:\Program Files\CompanyMain')" \
+  dialog u "$(hex 'Uninstall 企业信息管理')" press u 2 ended u 1
+end_case
+
+package_case "setup, interactive, Chinese: an upgrade's page shows the installation's values, a refusal keeps what was typed, one value changed alone" win64
+run_wine "C:\\$ui_setup" /S "${options[@]}" || problems+=("setup exit code $?")
+drive_setup run s "$(hex "C:\\$ui_setup2")" \
+  dialog s "$(hex 选择安装位置)" field s 0 "$(hex 'C:\Program Files\CompanyMain')" press s 1 \
+  dialog s "$(hex 配置)" field s 0 "$(hex "$url")" field s 1 "$(hex 1234567890)" field s 2 "$(hex R01)" \
+  field s 3 "$(hex '某某 酒店')" field s 4 "$(hex D-01)" field s 5 "" field s 6 "$(hex 'a~b')" \
+  type s 4 "$(hex D-02)" type s 0 "$(hex ftp://example.com/p)" press s 1 \
+  alert s "$(hex '页面地址须以 http:// 或 https:// 开头')" \
+  dialog s "$(hex 配置)" field s 0 "$(hex ftp://example.com/p)" field s 4 "$(hex D-02)" \
+  type s 0 "$(hex "$url")" press s 1 \
+  dialog s "$(hex 启动企业信息管理)" shows s "$(hex "$address_d2")" press s 1 ended s 0
+expect_address "$address_d2"
+expect_shown "${shown_d2[@]}"
+expect_value CompanyMain DisplayVersion 1.0.1
+drive_setup run u "$(hex '"C:\Program Files\CompanyMain\Uninstall.exe" _?=C:\Program Files\CompanyMain')" \
+  dialog u "$(hex '卸载 企业信息管理')" press u 2 ended u 1
+end_case
 
 # ---- The fleet script (deploy/windows) --------------------------------------------------
 
@@ -363,7 +477,7 @@ for arch in win64 win32; do
   msi=CompanyMain-$version-$machine.msi
   msi2=CompanyMain-1.0.1-$machine.msi
   name_refused="msi $machine: a refused address rolls the whole installation back"
-  name_life="msi $machine: silent install with properties, the fleet script finds it, upgrade keeps the configuration, uninstall"
+  name_life="msi $machine: silent install with properties, the fleet script finds it, an upgrade given one value changes it alone, uninstall"
   if [ $arch = win32 ] && [ $run32 = no ]; then
     skip_case "$name_refused" "$why32"
     skip_case "$name_life" "$why32"
@@ -388,6 +502,8 @@ for arch in win64 win32; do
   expect_value $k NoRepair 1
   uninstall_value $k UninstallString | grep -q -i '^MsiExec.exe /X{' || problems+=("no MsiExec uninstall string")
   start_from_shortcut
+  expect_shown "${shown[@]}"
+  cp "$install_dir/Config/Config.ini" "$case_dir/Config.ini"
   # The fleet script finds an MSI's installation in Program Files; a value it has stays.
   cp "$root/deploy/windows/companymain-config.cmd" "$prefix/drive_c/"
   fleet_dir=$install_dir
@@ -395,18 +511,38 @@ for arch in win64 win32; do
     set-address http://example.com/company/info.aspx?x=1
   save_config
 
-  # The newer version without properties replaces the older one and keeps the configuration.
-  run_wine msiexec /i "C:\\$msi2" /qn || problems+=("upgrade exit code $?")
+  # The newer version given one value replaces the older one and changes that value alone.
+  run_wine msiexec /i "C:\\$msi2" /qn DEVICEID=D-02 || problems+=("upgrade exit code $?")
   expect_value $k DisplayVersion 1.0.1
-  expect_config_kept
+  cmp -s "$case_dir/Config.ini" "$install_dir/Config/Config.ini" || problems+=("Config.ini changed")
+  expect_shown "${shown_d2[@]}"
+  save_config
   expect_tool_version 1.0.1
   expect_shortcuts 2
-  start_from_shortcut
+  start_from_shortcut "$address_d2"
 
   run_wine msiexec /x "C:\\$msi2" /qn || problems+=("msiexec /x exit code $?")
   expect_uninstalled $k
   end_case
 done
+
+# Values a command line would have to quote. Wine's msiexec drops every double quote of its
+# command line (Windows reads "" in a quoted value as one): a value with quotes comes from the
+# package's Property table instead, as a transform would give it.
+package_case "msi x64: values reach the files exactly (a backslash at the end, quotes, %, blanks, Chinese, brackets)" win64
+run_wine msiexec /i "C:\\CompanyMain-$version-x64.msi" /qn 'URL=http://example.com/p?q=%41\' \
+  COMPANYNUM=1234567890 COMPANYTYPE=R01 'COMPANYNAME=某某酒店\' 'DEVICEID=D 1' 'UPLOADUSER=dom\' \
+  'OTHERINFO=备注\' || problems+=("msiexec exit code $?")
+exact=('url=http://example.com/p?q=%41\' number=1234567890 type=R01 'name=某某酒店\' 'device-id=D 1'
+  'upload-user=dom\' 'other=备注\')
+expect_shown "${exact[@]}"
+cp "$dist/CompanyMain-1.0.1-x64.msi" "$prefix/drive_c/quoted.msi"
+other='说 "你好" [ProductName] 100%\'
+msibuild "$prefix/drive_c/quoted.msi" -q "INSERT INTO Property (Property, Value) VALUES ('OTHERINFO', '$other')" ||
+  problems+=("msibuild could not set OTHERINFO")
+run_wine msiexec /i 'C:\quoted.msi' /qn || problems+=("upgrade exit code $?")
+expect_shown "${exact[@]:0:6}" "other=$other"
+end_case
 
 # ---- The portable zips --------------------------------------------------------------------
 

@@ -2,7 +2,8 @@
 # CompanyMainConfig.exe under Wine: for random identities and addresses in several code pages,
 # the tool writes the configuration, its check prints an address, and the real launcher hands
 # the fake browser exactly that address; refused input and the launcher's messages; one value
-# changed alone, files written over existing ones or left untouched, the user's language.
+# changed alone, values an MSI hands over in the registry, files written over existing ones or
+# left untouched, the user's language.
 #   tests/wine/tool.sh build-win64/CompanyMain.exe
 # The tool is taken from beside the exe. Prints one line per case and
 # "N passed, N failed, N skipped".
@@ -181,6 +182,29 @@ expect_status "a dry run" 0 --json --dry-run set-company --number 3
 [ "$(stamp)" = "$before" ] || problems+=("the dry run wrote")
 leftovers=$(ls "$app/Config" | grep -v -x -e Config.ini -e Company.ini)
 [ -z "$leftovers" ] || problems+=("left in Config: $leftovers")
+end_case
+
+new_case "tool: --from-registry takes an MSI's values from the registry exactly; another type of value is a read failure"
+cp "$tool_exe" "$app/CompanyMainConfig.exe"
+expect_status "set-company" 0 set-company --number 1234567890 --type R01 --device-id D1
+# As Windows Installer writes them: each value in double quotes, "" for none given.
+printf '%s\r\n' 'REGEDIT4' '' '[HKEY_LOCAL_MACHINE\SOFTWARE\CompanyMain\Setup]' \
+  '"URL"="\"http://example.com/p?q=%41\\\""' '"COMPANYNUM"="\"\""' '"COMPANYNAME"="\"某某 \"酒店\" \\\""' \
+  '"UPLOADUSER"="\"dom\\\""' '"OTHERINFO"=dword:00000001' | iconv -f UTF-8 -t GBK >"$app/values.reg"
+wine_run within 60 wine regedit /s 'C:\app\values.reg' >/dev/null 2>&1
+settle
+expect_status "set-address" 0 --from-registry 'SOFTWARE\CompanyMain\Setup' set-address
+grep -qx 'url=http://example.com/p?q=%41\\' <<<"$(shown)" || problems+=("address: $(shown | tr '\n' ' ')")
+expect_status "set-company" 3 --from-registry 'SOFTWARE\CompanyMain\Setup' set-company
+grep -q 'OTHERINFO' "$case_dir/tool.err" || problems+=("the failure does not name OTHERINFO: $(head -c 300 "$case_dir/tool.err")")
+wine_run within 60 wine reg delete 'HKLM\SOFTWARE\CompanyMain\Setup' /v OTHERINFO /f >/dev/null 2>&1
+settle
+expect_status "set-company" 0 --from-registry 'SOFTWARE\CompanyMain\Setup' set-company
+now=$(shown)
+for line in 'number=1234567890' 'name=某某 "酒店" \' 'device-id=D1' 'upload-user=dom\' 'other='; do
+  grep -qxF "$line" <<<"$now" || problems+=("not stored: $line ($(tr '\n' ' ' <<<"$now"))")
+done
+expect_status "no such key" 3 --from-registry 'SOFTWARE\CompanyMain\None' set-company
 end_case
 
 # The user's language: Chinese where Windows speaks it, English elsewhere.
