@@ -4,7 +4,7 @@
 # (build, lint, install, upgrade, purge) with the Ansible role, both Windows builds with the Wine
 # suite, a second build of every package compared with the first, the fault and concurrency
 # report, and the fuzz targets.
-# FUZZ_SECONDS sets the time per fuzz target (default 60).
+# FUZZ_SECONDS sets the time per fuzz target (default 30).
 # Each suite runs within a time limit of its own. The closing lines give each suite's result
 # and time, then "suites: N passed, N failed, N with skips": a suite that skipped cases this
 # machine cannot run (and failed none) is counted apart, neither as failed nor as passed.
@@ -94,7 +94,7 @@ step "Configuration tool under Wine" 1200 bash tests/wine/tool.sh build-win64/Co
 step "Windows packages under Wine" 2400 bash tests/wine/packages.sh build-win64/CompanyMain.exe
 step "Fault and concurrency report" 2400 bash tests/faults/run.sh build/CompanyMain \
   build-win64/CompanyMain.exe
-step "Fuzzing" 1800 bash tests/fuzz/run.sh "${FUZZ_SECONDS:-60}"
+step "Fuzzing" 1800 bash tests/fuzz/run.sh "${FUZZ_SECONDS:-30}"
 
 echo
 printf '%s\n' "${results[@]}"

@@ -63,6 +63,9 @@ end_prefix() {
   [ -n "$dir" ] || return 0
   WINEPREFIX=$dir timeout 30 wineserver -k >/dev/null 2>&1
   for pid in $(prefix_pids "$dir"); do kill -KILL "$pid" 2>/dev/null; done
+  # The server's socket is named after the prefix folder's inode, which the next case's prefix,
+  # made at the same path, usually gets again: a server still ending would take its programs.
+  WINEPREFIX=$dir timeout 30 wineserver -w >/dev/null 2>&1
 }
 
 # on_screen PREFIX DISPLAY: one line of what the display shows: the windows of the prefix with

@@ -47,9 +47,17 @@ tool_split() {
     2>"$case_dir/tool.err"
 }
 
-json_field() {  # field: from $case_dir/tool.out
-  python3 -c 'import json, sys; print(json.load(open(sys.argv[1], encoding="utf-8")).get(sys.argv[2], ""), end="")' \
-    "$case_dir/tool.out" "$1"
+# json_field FIELD: from the JSON in $case_dir/tool.out; what the file holds instead, when it is
+# not JSON.
+json_field() {
+  python3 - "$case_dir/tool.out" "$1" <<'PY'
+import json, sys
+raw = open(sys.argv[1], "rb").read()
+try:
+    print(json.loads(raw.decode("utf-8")).get(sys.argv[2], ""), end="")
+except ValueError:
+    print("(not JSON: %r)" % raw[:300], end="")
+PY
 }
 
 for entry in "zh_CN.UTF-8 cp936 11" "zh_TW.UTF-8 cp950 12" "en_US.UTF-8 cp1252 13"; do
@@ -65,7 +73,7 @@ for entry in "zh_CN.UTF-8 cp936 11" "zh_TW.UTF-8 cp950 12" "en_US.UTF-8 cp1252 1
     tool set-company --number "$number" --type "$type" --name "$name" --device-id "$device" \
       --upload-user "$upload" --other "$other" ||
       problems+=("set-company: $(head -c 300 "$case_dir/tool.out")")
-    tool check --json || problems+=("check: $(head -c 300 "$case_dir/tool.out")")
+    tool_split check --json || problems+=("check: $(head -c 300 "$case_dir/tool.out" "$case_dir/tool.err")")
     json_field address >"$case_dir/checked"
     drive start a exit a
     expect_launches 1
@@ -101,11 +109,12 @@ refused "a name code page 936 cannot hold is refused" 2 set-company --number 1 -
   --name '한국' --device-id D1
 
 message_case() {  # name hex-of-message: files prepared by the caller
-  tool check --json
+  # Standard output alone: the JSON.
+  tool_split check --json
   local status=$?
   [ "$status" -eq 1 ] || problems+=("check ended with $status")
   [ "$(json_field message | od -An -tx1 -v | tr -d ' \n')" = "$2" ] ||
-    problems+=("check said $(json_field message)")
+    problems+=("check said $(json_field message); on standard error: $(head -c 300 "$case_dir/tool.err")")
   drive start a box a "$2" ok a exit a
   expect_launches 0
   end_case
