@@ -91,24 +91,43 @@ on_screen() {
   printf 'windows: %s X windows: %s screenshot: %s' "${windows:-(none listed)}" "${x:-(none)}" "$shot"
 }
 
-# hung LIMIT WHAT: the case fails: WHAT still ran after LIMIT seconds; the prefix's processes
-# end. The prefix and display are the command's (WINEPREFIX, DISPLAY), else the case's.
+# hung LIMIT WHAT [SCREEN]: the case fails: WHAT still ran after LIMIT seconds, with SCREEN (what
+# was on screen then; looked at now when not given); the prefix's processes end. The prefix and
+# display are the command's (WINEPREFIX, DISPLAY), else the case's.
 hung() {
   local dir=${WINEPREFIX:-$prefix} screen=${DISPLAY:-:${case_display:-$display}}
-  problems+=("$2: still running after $1 s; $(on_screen "$dir" "$screen")")
+  problems+=("$2: still running after $1 s; ${3:-$(on_screen "$dir" "$screen")}")
   end_prefix "$dir"
 }
 
 # within SECONDS COMMAND...: COMMAND with a time limit; past it, see hung (status 124). Give
 # the prefix and display as the command's environment (wine_run within ..., or
-# WINEPREFIX=... within ...).
+# WINEPREFIX=... within ...). The screen is looked at before the command is ended: a Windows
+# program's windows go with its process.
 within() {
-  local limit=$1
+  local limit=$1 seen=$work/seen.$BASHPID.$RANDOM
   shift
-  timeout -k 10 "$limit" "$@"
+  "$@" &
+  local command=$!
+  (
+    trap 'kill "$nap" 2>/dev/null; exit 0' TERM
+    sleep "$limit" &
+    nap=$!
+    wait "$nap"
+    on_screen "${WINEPREFIX:-$prefix}" "${DISPLAY:-:${case_display:-$display}}" >"$seen.part"
+    mv "$seen.part" "$seen"
+    kill -TERM "$command" 2>/dev/null
+    sleep 10
+    kill -KILL "$command" 2>/dev/null
+  ) </dev/null >/dev/null 2>&1 &
+  local watch=$!
+  wait "$command"
   local status=$?
-  if [ $status -eq 124 ] || [ $status -eq 137 ]; then
-    hung "$limit" "$(printf '%s' "$*" | head -c 200)"
+  kill -TERM "$watch" 2>/dev/null
+  wait "$watch"
+  if [ -e "$seen" ] || [ -e "$seen.part" ]; then
+    hung "$limit" "$(printf '%s' "$*" | head -c 200)" "$(cat "$seen" 2>/dev/null || echo '(the screen was being looked at)')"
+    rm -f "$seen" "$seen.part"
     return 124
   fi
   return $status
