@@ -142,7 +142,7 @@ package_case() {
   use_arch "$2"
   if [ "$2" = win32 ]; then
     rm -rf "$prefix"
-    cp -a "$template32" "$prefix"
+    copy_prefix "$template32" "$prefix"
   else
     # A 64-bit Windows without its 32-bit command interpreter (Server Core without WOW64, ARM64
     # Windows): no custom action of the x64 MSI may run it.
