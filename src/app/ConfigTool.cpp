@@ -1,6 +1,7 @@
 #include "app/ConfigTool.h"
 
 #include <algorithm>
+#include <exception>
 #include <initializer_list>
 #include <map>
 #include <string_view>
@@ -939,6 +940,23 @@ int TTool::Run() {
 }
 
 }  // namespace
+
+bool TConfigToolSystem::ReadAsLauncher(TRead& read, const std::string& path,
+                                       std::string_view section,
+                                       const std::vector<std::string>& keys,
+                                       const TCodePage& codePage) {
+  try {
+    if (auto values = TFileOper::ReadIniValues(path, section, keys, codePage)) {
+      read.state = TRead::State::Read;
+      read.values = std::move(*values);
+      return true;
+    }
+  } catch (const std::exception& error) {
+    read.failure.reason = error.what();
+    return true;
+  }
+  return false;
+}
 
 int RunConfigTool(const std::vector<std::string>& args, TConfigToolSystem& system) {
   return TTool(system, args).Run();

@@ -96,6 +96,12 @@ class TConfigToolSystem {
   virtual void OutAddress(std::string_view ansi) = 0;
   // Output for programs (JSON, show): UTF-8 whatever the console's encoding.
   virtual void OutUtf8(std::string_view utf8) = 0;
+
+ protected:
+  // The launcher's own reading of the section into read: true when that settled it (the values,
+  // or the reader's reason), false when the file gave nothing and the system is to say why.
+  static bool ReadAsLauncher(TRead& read, const std::string& path, std::string_view section,
+                             const std::vector<std::string>& keys, const TCodePage& codePage);
 };
 
 // Exit codes.

@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <exception>
 #include <memory>
 #include <string>
 
@@ -141,16 +140,7 @@ TConfigToolSystem::TRead TPosixConfigToolSystem::ReadIniValues(
     read.failure.reason = Translate("not a regular file");
     return read;
   }
-  try {
-    if (auto values = TFileOper::ReadIniValues(path, section, keys, codePage_)) {
-      read.state = TRead::State::Read;
-      read.values = std::move(*values);
-      return read;
-    }
-  } catch (const std::exception& error) {
-    read.failure.reason = error.what();
-    return read;
-  }
+  if (ReadAsLauncher(read, path, section, keys, codePage_)) return read;
   // Why it could not be read: ask the system once more.
   const UniqueFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   read.failure = Failure(fd.Valid() ? EIO : errno);

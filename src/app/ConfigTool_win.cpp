@@ -3,7 +3,6 @@
 
 #include <cstddef>
 #include <cwchar>
-#include <exception>
 #include <map>
 #include <string>
 #include <string_view>
@@ -130,16 +129,7 @@ class TWinConfigToolSystem final : public TConfigToolSystem {
       read.failure = Failure(ERROR_DIRECTORY);
       return read;
     }
-    try {
-      if (auto values = TFileOper::ReadIniValues(path, section, keys, codePage_)) {
-        read.state = TRead::State::Read;
-        read.values = std::move(*values);
-        return read;
-      }
-    } catch (const std::exception& error) {
-      read.failure.reason = error.what();
-      return read;
-    }
+    if (ReadAsLauncher(read, path, section, keys, codePage_)) return read;
     HANDLE raw = OpenFile(path, GENERIC_READ, OPEN_EXISTING);
     const DWORD error = raw == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_READ_FAULT;
     if (raw != INVALID_HANDLE_VALUE) CloseHandle(raw);
