@@ -38,9 +38,20 @@ def start_bus() -> subprocess.Popen:
     atexit.register(shutil.rmtree, env["XDG_CACHE_HOME"], True)
     launcher = subprocess.Popen([BUS_LAUNCHER, "--launch-immediately"], env=env,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    # The first AT-SPI call of a client aborts it when the bus is not up yet: wait for it.
+    # The first AT-SPI call of a client aborts it when the bus is not up yet: wait for it. Its
+    # name is asked for only once ours holds it: asking earlier makes D-Bus start the system's
+    # own launcher, whose socket in the shared cache folder other sessions use and remove too.
     deadline = time.monotonic() + 30
     while time.monotonic() < deadline:
+        owned = subprocess.run(["dbus-send", "--session", "--print-reply=literal",
+                                "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                "org.freedesktop.DBus.NameHasOwner", "string:org.a11y.Bus"],
+                               capture_output=True, text=True)
+        if owned.stdout.split()[-1:] != ["true"]:
+            if launcher.poll() is not None:
+                raise RuntimeError("the AT-SPI bus launcher ended with %d" % launcher.returncode)
+            time.sleep(0.1)
+            continue
         asked = subprocess.run(["dbus-send", "--session", "--print-reply=literal",
                                 "--dest=org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus.GetAddress"],
                                capture_output=True, text=True)
