@@ -43,7 +43,6 @@ FLEET_HOST = {"companymain_address": FLEET_PAGE, "companymain_number": "98765432
               "companymain_other": "前台 2"}
 # The role's own traces on the machine, which the test removes at its end.
 ROLE_CACHE = "/var/cache/companymain"
-ROLE_SOURCES = "/etc/apt/sources.list.d/companymain.list"
 
 
 def fleet_address(host: dict) -> bytes:
@@ -391,9 +390,22 @@ class Lifecycle:
             json.dump(host_vars, f, ensure_ascii=False)  # JSON is YAML
         with open(os.path.join(folder, "play.yml"), "w") as f:
             f.write("- hosts: localhost\n  gather_facts: false\n  roles: [companymain]\n")
+        # apt sees only the sources the role adds, with indexes and cache of its own: updating
+        # the machine's sources would make the test depend on a mirror outside the machine
+        # (and one in the middle of a sync fails it).
+        apt = os.path.join(folder, "apt")
+        for sub in ("sources.list.d", "lists/partial", "cache/archives/partial"):
+            os.makedirs(os.path.join(apt, sub), exist_ok=True)
+        open(os.path.join(apt, "sources.list"), "w").close()
+        with open(os.path.join(apt, "apt.conf"), "w") as f:
+            f.write('Dir::Etc::SourceList "%s/sources.list";\n' % apt
+                    + 'Dir::Etc::SourceParts "%s/sources.list.d";\n' % apt
+                    + 'Dir::State::Lists "%s/lists";\n' % apt
+                    + 'Dir::Cache "%s/cache";\n' % apt)
         env = {"PATH": "/usr/bin:/bin:/usr/sbin:/sbin", "LANG": "C.UTF-8", "HOME": folder,
                "ANSIBLE_HOME": os.path.join(folder, "home"), "ANSIBLE_ROLES_PATH": ROLES,
-               "ANSIBLE_NOCOLOR": "1", "ANSIBLE_REMOTE_TEMP": os.path.join(folder, "tmp")}
+               "ANSIBLE_NOCOLOR": "1", "ANSIBLE_REMOTE_TEMP": os.path.join(folder, "tmp"),
+               "APT_CONFIG": os.path.join(apt, "apt.conf")}
         done = subprocess.run(["ansible-playbook", "-i", os.path.join(folder, "inventory"),
                                os.path.join(folder, "play.yml")] + (["--check"] if check_mode else []),
                               capture_output=True, env=env, timeout=300, cwd=folder)
@@ -497,17 +509,15 @@ class Lifecycle:
               "changed: %s" % self.changed(tasks))
         check(installed_version() == "install ok installed 1.0.1-1", "dpkg says %r" % installed_version())
         check(self.file_states() == before, "the upgrade wrote a configuration file")
+        check(not glob.glob("/etc/apt/sources.list.d/companymain*"),
+              "the role wrote the machine's own sources, not the test's")
         changed, tasks = self.ansible(fleet)
         check(changed == 0, "the same run again changed %s" % self.changed(tasks))
 
     def remove_role_traces(self):
-        # The repository's indexes too: apt names them after its folder.
-        lists = glob.glob("/var/lib/apt/lists/*%s*" % self.work.strip("/").replace("/", "_"))
-        for path in (ROLE_SOURCES, ROLE_CACHE, *lists):
-            if os.path.isdir(path):
-                shutil.rmtree(path)
-            elif os.path.lexists(path):
-                os.remove(path)
+        # apt's sources and indexes the role touched are the test's own (APT_CONFIG).
+        if os.path.isdir(ROLE_CACHE):
+            shutil.rmtree(ROLE_CACHE)
 
     # --- leaving ----------------------------------------------------------------------
 
