@@ -40,7 +40,9 @@ lean_missing=()
 [ "$what" = all ] && mapfile -t lean_missing < <(missing "${lean[@]}")
 if [ $((${#missing[@]} + ${#lean_missing[@]})) -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q
+  # A mirror in the middle of a sync fails one index and the update with it; the packages
+  # may still be there in the indexes apt has, and apt-get install says so if they are not.
+  apt-get update -q || echo "install-deps: apt-get update failed; installing from the indexes apt has" >&2
   [ ${#missing[@]} -eq 0 ] || apt-get install -y -q "${missing[@]}"
   [ ${#lean_missing[@]} -eq 0 ] || apt-get install -y -q --no-install-recommends "${lean_missing[@]}"
 fi
