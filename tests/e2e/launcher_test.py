@@ -20,6 +20,7 @@ import json
 import os
 import pwd
 import random
+import select
 import shutil
 import signal
 import socket
@@ -254,11 +255,21 @@ class Display:
              "-listen" if tcp else "-nolisten", "tcp"],
             pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_end)
-        with os.fdopen(read_end) as pipe:
-            number = pipe.readline().strip()
+        # A server that hangs before naming its display must not hang the test with it.
+        # It writes the number and the line's end in separate writes.
+        said, deadline = b"", time.monotonic() + WAIT
+        while not said.endswith(b"\n") and select.select(
+                [read_end], [], [], max(0.0, deadline - time.monotonic()))[0]:
+            chunk = os.read(read_end, 32)
+            if not chunk:
+                break
+            said += chunk
+        os.close(read_end)
+        number = said.decode().strip() if said.endswith(b"\n") else ""
         if not number:
             self.server.kill()
-            raise RuntimeError("Xvfb did not start")
+            self.server.wait(timeout=WAIT)
+            raise RuntimeError("Xvfb did not name its display within %d s" % WAIT)
         self.name = ":" + number
         self.session = server_session(self.server.pid)
 
