@@ -292,6 +292,15 @@ wine_run() {
   DISPLAY=:$case_display WINEPREFIX=$prefix LANG=$case_lang LC_ALL=$case_lang "$@"
 }
 
+# program_said FILE: what a program wrote to its standard error (FILE), without CRs and without the
+# lines of Wine's own processes. The first program of a prefix brings up Wine's services, which
+# inherit its standard error; their lines are not the program's, and Wine's device host
+# sometimes crashes while the server shuts down ("wine: Unhandled page fault ..."). A crash of
+# the program itself shows in its exit code.
+program_said() {
+  tr -d '\r' <"$1" | grep -v -E '^(wine: |[0-9a-f]{4}:(err|warn|fixme|trace):)'
+}
+
 # reg ARG...: Wine's reg in the case's prefix, within a limit.
 reg() {
   wine_run within 60 wine reg "$@" >/dev/null 2>&1

@@ -234,12 +234,14 @@ start_from_shortcut() {
 # expect_shown LINE...: the installed tool's show prints exactly these lines (field=value): the
 # values as the launcher reads them.
 expect_shown() {
-  local want got
+  local want got status
   wine_run within 60 wine 'C:\Program Files\CompanyMain\CompanyMainConfig.exe' show \
-    >"$case_dir/show" 2>&1
+    >"$case_dir/show" 2>"$case_dir/show.err"
+  status=$?
   want=$(printf '%s\n' "$@")
   got=$(tr -d '\r' <"$case_dir/show")
-  [ "$got" = "$want" ] || problems+=("show prints [$(printf '%s|' "$got")], expected [$(printf '%s|' "$want")]")
+  [ $status -eq 0 ] && [ "$got" = "$want" ] ||
+    problems+=("show (exit code $status) prints [$(printf '%s|' "$got")], expected [$(printf '%s|' "$want")]; on standard error: $(head -c 300 "$case_dir/show.err")")
 }
 
 # setup_log: what the setup wrote into the user's temporary folder, as UTF-8 on one line.
@@ -335,8 +337,8 @@ setup_case() {
   expect_config_kept
   mkdir -p "$prefix/drive_c/scratch"
   wine_run within 60 wine 'C:\Program Files\CompanyMain\CompanyMainConfig.exe' --dir 'C:\scratch' \
-    set-address ftp://example.com/p >"$case_dir/said" 2>&1
-  said=$(tr -d '\r' <"$case_dir/said" | head -1)
+    set-address ftp://example.com/p >/dev/null 2>"$case_dir/said"
+  said=$(program_said "$case_dir/said" | head -1)
   [ -n "$said" ] && setup_log | grep -q -F -- "$said" ||
     problems+=("the setup's log lacks the tool's message \"$said\": $(setup_log | head -c 300)")
   # More than a string of the setup holds: refused, not written cut.

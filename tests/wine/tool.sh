@@ -222,7 +222,7 @@ for entry in "zh_CN.UTF-8|错误: 页面地址为空。|用法:" "en_US.UTF-8|Er
   new_case "tool: speaks the language of $lang" "$lang"
   cp "$tool_exe" "$app/CompanyMainConfig.exe"
   expect_status "a blank address" 2 set-address ' '
-  [ "$(tr -d '\r' <"$case_dir/tool.err")" = "$refused" ] || problems+=("said $(head -c 200 "$case_dir/tool.err")")
+  [ "$(program_said "$case_dir/tool.err")" = "$refused" ] || problems+=("said $(head -c 200 "$case_dir/tool.err")")
   expect_status "--help" 0 --help
   grep -q "^$usage" <<<"$(head -1 "$case_dir/tool.out")" || problems+=("--help: $(head -1 "$case_dir/tool.out")")
   grep -q 'Version=5.0.0.0' "$case_dir/tool.out" || problems+=("--help does not name Version=5.0.0.0")
