@@ -1,11 +1,17 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 machine lacks, as root.
 #   install-deps.sh linux   what building and running the Linux launcher needs
-#   install-deps.sh all     that, plus everything the whole test suite needs
-# COMPANYMAIN_WINE32=no leaves Wine's 32-bit side out (and does not bring it back once removed):
-# the suites then run as on a machine that cannot start 32-bit programs, skipping what needs one.
+#   install-deps.sh all     that, plus everything the whole test suite needs, then Wine's
+#                           32-bit side where it can be had
+#   install-deps.sh wine32  Wine's 32-bit side alone, where it can be had
+# Wine's 32-bit side is optional: where it cannot be installed (no usable i386 index, a held or
+# missing package) this says so in one line, installs nothing of it and leaves no i386
+# architecture behind that nothing uses; the suites then run as on a machine that cannot start
+# 32-bit programs and skip, by name, what needs one. COMPANYMAIN_WINE32=no leaves it out (and
+# does not bring it back once removed).
 set -euo pipefail
 what=${1:-all}
+case $what in linux | all | wine32) ;; *) echo "usage: $0 [linux|all|wine32]" >&2; exit 2 ;; esac
 linux=(build-essential cmake git python3 qt6-base-dev qt6-qpa-plugins qt6-wayland qt6-translations-l10n
        libgl-dev fonts-noto-cjk xdg-utils xvfb xauth gettext)
 tests=(googletest libgtest-dev xdotool x11-utils imagemagick locales clang libclang-rt-14-dev
@@ -17,32 +23,55 @@ tests=(googletest libgtest-dev xdotool x11-utils imagemagick locales clang libcl
 # Without their recommendations: diffoscope's would bring hundreds of megabytes of tools for
 # formats this project does not make.
 lean=(diffoscope-minimal)
-packages=("${linux[@]}")
-[ "$what" = all ] && packages+=("${tests[@]}")
+export DEBIAN_FRONTEND=noninteractive
 
-# 32-bit Wine (the setup is a 32-bit program; the 32-bit packages get a prefix of their own)
-# comes from Debian's i386 architecture.
-if [ "$what" = all ] && [ "${COMPANYMAIN_WINE32:-yes}" != no ]; then
-  packages+=(wine32:i386)
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    dpkg --add-architecture i386
-  fi
-fi
-
+installed() {  # package: whether it is installed
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
+}
 missing() {  # package...: those not installed
   local p
-  for p in "$@"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || echo "$p"
-  done
+  for p in "$@"; do installed "$p" || echo "$p"; done
 }
-mapfile -t missing < <(missing "${packages[@]}")
-lean_missing=()
-[ "$what" = all ] && mapfile -t lean_missing < <(missing "${lean[@]}")
-if [ $((${#missing[@]} + ${#lean_missing[@]})) -gt 0 ]; then
-  export DEBIAN_FRONTEND=noninteractive
-  # A mirror in the middle of a sync fails one index and the update with it; the packages
-  # may still be there in the indexes apt has, and apt-get install says so if they are not.
+update() {
+  # A mirror in the middle of a sync fails one index and the update with it; the packages may
+  # still be there in the indexes apt has, and apt-get install says so if they are not.
   apt-get update -q || echo "install-deps: apt-get update failed; installing from the indexes apt has" >&2
-  [ ${#missing[@]} -eq 0 ] || apt-get install -y -q "${missing[@]}"
-  [ ${#lean_missing[@]} -eq 0 ] || apt-get install -y -q --no-install-recommends "${lean_missing[@]}"
+}
+
+# Wine's 32-bit side (the setup is a 32-bit program; the 32-bit packages get a prefix of their
+# own) comes from Debian's i386 architecture, whose index a mirror may serve broken for days.
+wine32() {
+  installed wine32:i386 && return 0
+  local reason
+  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+  # Asked first without installing anything: apt refuses a whole list for one package it cannot
+  # have, and an install that fails half-way would leave i386 libraries for nothing.
+  if reason=$(apt-get update -q 2>&1) && reason=$(apt-get install -s -q wine32:i386 2>&1) &&
+     apt-get install -y -q wine32:i386 >/dev/null; then
+    return 0
+  fi
+  # Kept only while something of it is installed: a foreign architecture with a broken index
+  # fails every later apt-get update, for nothing (also one an earlier run left behind).
+  if ! dpkg-query -W -f='${Architecture}\n' 2>/dev/null | grep -qx i386; then
+    dpkg --remove-architecture i386
+    apt-get update -q >/dev/null 2>&1 || true
+  fi
+  reason=$(printf '%s\n' "$reason" | grep -E '^(E|Err):' | head -1 | sed 's/^E: //')
+  echo "install-deps: Wine's 32-bit side cannot be installed here (${reason:-apt refused it}); the suites skip, by name, what needs a 32-bit program"
+}
+
+if [ "$what" != wine32 ]; then
+  packages=("${linux[@]}")
+  [ "$what" = all ] && packages+=("${tests[@]}")
+  mapfile -t missing < <(missing "${packages[@]}")
+  lean_missing=()
+  [ "$what" = all ] && mapfile -t lean_missing < <(missing "${lean[@]}")
+  if [ $((${#missing[@]} + ${#lean_missing[@]})) -gt 0 ]; then
+    update
+    [ ${#missing[@]} -eq 0 ] || apt-get install -y -q "${missing[@]}"
+    [ ${#lean_missing[@]} -eq 0 ] || apt-get install -y -q --no-install-recommends "${lean_missing[@]}"
+  fi
+fi
+if [ "$what" != linux ] && [ "${COMPANYMAIN_WINE32:-yes}" != no ]; then
+  wine32
 fi
