@@ -1,24 +1,39 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the Linux build (unit, Qt and end-to-end tests), the
 # same suite under AddressSanitizer and UndefinedBehaviorSanitizer, the Debian package's life
-# (build, lint, install, upgrade, purge) with the Ansible role, both Windows builds with the Wine
-# suite, a second build of every package compared with the first, the fault and concurrency
-# report, and the fuzz targets.
+# (build, lint, install, upgrade, purge) with the Ansible role, install-deps without Wine's
+# 32-bit side, both Windows builds with the Wine suites, a second build of every package
+# compared with the first, the fault and concurrency report, and the fuzz targets.
 # FUZZ_SECONDS sets the time per fuzz target (default 30).
-# Each suite runs within a time limit of its own. The closing lines give each suite's result
-# and time, then "suites: N passed, N failed, N with skips": a suite that skipped cases this
-# machine cannot run (and failed none) is counted apart, neither as failed nor as passed.
+#
+# The programs are built once, first; then the suites that share nothing run at the same time,
+# in lanes: each Wine suite has prefixes and screens of its own, the package suites use apt one
+# after another, and the builds of their own (sanitizers, the second build of the packages,
+# fuzzing) overlap the suites that mostly wait on Wine. Each suite runs within a time limit of
+# its own; its output is printed whole when it ends. The closing lines give each suite's result
+# and time, the line counts of the tests and the product, then
+# "suites: N passed, N failed, N with skips": a suite that skipped cases this machine cannot run
+# (and failed none) is counted apart, neither as failed nor as passed.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 bash scripts/install-deps.sh all || exit 1
 
 logs=$(mktemp -d /tmp/companymain-test-all.XXXXXX)
-trap 'rm -rf "$logs"' EXIT
-# Interrupted: the running suite ends too (it cleans up after itself), then this script.
-trap 'kill -TERM "$(cat "$logs/suite.pid" 2>/dev/null)" 2>/dev/null; wait; exit 130' INT TERM
-passed=0 failed=0 with_skips=0 started=$SECONDS
-results=()
+first_debs=$(mktemp -d /tmp/companymain-first-debs.XXXXXX)
+mkdir -p "$logs/running"
+trap 'rm -rf "$logs" "$first_debs"' EXIT
+# Interrupted: every running suite ends too (each cleans up after itself), then this script.
+stop() {
+  local pid
+  for pid in "$logs"/running/*; do
+    [ -e "$pid" ] && kill -TERM "$(cat "$pid")" 2>/dev/null
+  done
+  wait
+  exit 130
+}
+trap stop INT TERM
+started=$SECONDS
 
 # skips LOG: how many cases the suite skipped: the count of its closing line
 # "N passed, N failed, N skipped", or the tests ctest did not run.
@@ -32,72 +47,114 @@ skips() {
   fi
 }
 
-# step NAME LIMIT COMMAND...: runs a suite, at most LIMIT seconds. timeout gives the suite a
-# process group of its own, which it ends whole; Ctrl-C reaches it through the trap above.
+# step NUMBER NAME LIMIT COMMAND...: runs a suite, at most LIMIT seconds. timeout gives it a
+# process group of its own, which it ends whole. Its output goes to a log, printed in one piece
+# when it ends (suites run side by side); NUMBER orders the closing summary.
 step() {
-  local name=$1 limit=$2
-  shift 2
-  local log=$logs/${#results[@]}.log begin=$SECONDS status skipped closing result
-  echo "=== $name"
-  (
-    bash -c 'echo $$ >"$0"; exec timeout -k 60 "$@"' "$logs/suite.pid" "$limit" "$@" 2>&1 |
-      tee "$log"
-    exit "${PIPESTATUS[0]}"
-  ) &
-  wait $!
+  local number=$1 name=$2 limit=$3
+  shift 3
+  local log=$logs/$number.log begin=$SECONDS status skipped closing result kind
+  echo "=== started: $name"
+  bash -c 'echo $$ >"$0"; exec timeout -k 60 "$@"' "$logs/running/$number" "$limit" "$@" \
+    >"$log" 2>&1 </dev/null
   status=$?
+  rm -f "$logs/running/$number"
   skipped=$(skips "$log")
   closing=$(grep -a -E '^([a-z]+: )?[0-9]+ passed, [0-9]+ failed(, [0-9]+ skipped)?$' "$log" | tail -1)
   if [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then
-    failed=$((failed + 1))
-    result="FAILED: still running after its limit of $limit s"
+    kind=failed result="FAILED: still running after its limit of $limit s"
   elif [ "$status" -ne 0 ]; then
-    failed=$((failed + 1))
-    result="FAILED${closing:+ (${closing#*: })}"
+    kind=failed result="FAILED${closing:+ (${closing#*: })}"
   elif [ "$skipped" -gt 0 ]; then
-    with_skips=$((with_skips + 1))
-    result="passed, $skipped skipped"
+    kind=skips result="passed, $skipped skipped"
   else
-    passed=$((passed + 1))
-    result=passed
+    kind=passed result=passed
   fi
-  echo "=== $name: $result"
-  results+=("$name: $result ($((SECONDS - begin)) s)")
+  {
+    flock 9
+    echo "=== $name"
+    cat "$log"
+    echo "=== $name: $result ($((SECONDS - begin)) s)"
+  } 9>"$logs/print.lock"
+  printf '%s\t%s\t%s\n' "$number" "$kind" "$name: $result ($((SECONDS - begin)) s)" >>"$logs/results"
+  [ "$kind" != failed ]
 }
+
 linux_build() {
-  cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j2 && ctest --preset "$1" -j2
+  cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j2
+}
+linux_tests() {
+  ctest --preset "$1" -j2
 }
 windows_build() {
   cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j2
 }
-export -f linux_build windows_build
+export -f linux_build linux_tests windows_build
 
-step "Linux build and tests" 2400 bash -c 'linux_build default'
-# Qt and fontconfig keep caches for the life of the process; leak reports would be theirs.
-ASAN_OPTIONS=detect_leaks=0 step "Linux build and tests under ASan and UBSan" 2400 \
-  bash -c 'linux_build sanitize'
-# The package test's first build, which the reproducibility check compares with its own.
-first_debs=$(mktemp -d /tmp/companymain-first-debs.XXXXXX)
-trap 'rm -rf "$logs" "$first_debs"' EXIT
-step "Debian package: build, lint, install, upgrade, remove, purge; the Ansible role" 2400 \
-  bash tests/package/run.sh --keep-build "$first_debs"
-step "Windows build, 64-bit" 1200 bash -c 'windows_build windows-x64'
-step "Windows build, 32-bit" 1200 bash -c 'windows_build windows-x86'
-step "Windows DLL imports" 300 bash scripts/check-imports.sh build-win64/CompanyMain.exe \
-  build-win32/CompanyMain.exe build-win64/CompanyMainConfig.exe build-win32/CompanyMainConfig.exe
-deb_from=()
-ls "$first_debs"/*.deb >/dev/null 2>&1 && deb_from=(--deb-from "$first_debs")
-step "Reproducible packages: a second build elsewhere, compared byte for byte" 2400 \
-  bash tests/reproducible/run.sh "${deb_from[@]}"
-step "Wine suite" 1800 bash tests/wine/run.sh build-win64/CompanyMain.exe build/CompanyMain
-step "Configuration tool under Wine" 1200 bash tests/wine/tool.sh build-win64/CompanyMain.exe
-step "Windows packages under Wine" 2400 bash tests/wine/packages.sh build-win64/CompanyMain.exe
-step "Fault and concurrency report" 2400 bash tests/faults/run.sh build/CompanyMain \
-  build-win64/CompanyMain.exe
-step "Fuzzing" 1800 bash tests/fuzz/run.sh "${FUZZ_SECONDS:-30}"
+# The locales the Wine suites need, made before they run side by side.
+for locale in zh_CN.UTF-8:UTF-8 zh_CN.GBK:GBK zh_TW.UTF-8:UTF-8 en_US.UTF-8:UTF-8; do
+  want=$(echo "${locale%%:*}" | tr 'A-Z' 'a-z' | sed 's/utf-8/utf8/')
+  locale -a 2>/dev/null | tr 'A-Z' 'a-z' | grep -qx "$want" ||
+    localedef -i "${locale%%.*}" -f "${locale##*:}" "${locale%%:*}" >/dev/null 2>&1
+done
+
+# ---- The programs, built once for every suite that needs them -----------------------------
+built=yes
+step 01 "Linux build" 1200 bash -c 'linux_build default' || built=no
+step 02 "Windows build, 64-bit" 1200 bash -c 'windows_build windows-x64' || built=no
+step 03 "Windows build, 32-bit" 1200 bash -c 'windows_build windows-x86' || built=no
+
+if [ "$built" = yes ]; then
+  # ---- The suites, in lanes side by side ---------------------------------------------------
+  (
+    step 04 "Linux tests" 1800 bash -c 'linux_tests default'
+    # Qt and fontconfig keep caches for the life of the process; leak reports would be theirs.
+    ASAN_OPTIONS=detect_leaks=0 step 05 "Linux build and tests under ASan and UBSan" 2400 \
+      bash -c 'linux_build sanitize && linux_tests sanitize'
+    step 06 "Fuzzing" 1200 bash tests/fuzz/run.sh "${FUZZ_SECONDS:-30}"
+  ) &
+  (
+    step 07 "Windows DLL imports" 300 bash scripts/check-imports.sh build-win64/CompanyMain.exe \
+      build-win32/CompanyMain.exe build-win64/CompanyMainConfig.exe build-win32/CompanyMainConfig.exe
+    step 08 "Wine suite" 1800 bash tests/wine/run.sh build-win64/CompanyMain.exe build/CompanyMain
+    step 09 "Configuration tool under Wine" 1200 bash tests/wine/tool.sh build-win64/CompanyMain.exe
+  ) &
+  (
+    step 10 "Windows packages under Wine" 2400 bash tests/wine/packages.sh build-win64/CompanyMain.exe
+  ) &
+  (
+    step 11 "Fault and concurrency report" 2400 bash tests/faults/run.sh build/CompanyMain \
+      build-win64/CompanyMain.exe
+  ) &
+  (
+    # apt and dpkg one after another; the reproducibility check compares the package test's
+    # first build with its own.
+    step 12 "Debian package: build, lint, install, upgrade, remove, purge; the Ansible role" 2400 \
+      bash tests/package/run.sh --keep-build "$first_debs"
+    if [ -e tests/install/run.sh ]; then
+      step 13 "install-deps where Wine's 32-bit side cannot be installed" 600 bash tests/install/run.sh
+    fi
+    deb_from=()
+    ls "$first_debs"/*.deb >/dev/null 2>&1 && deb_from=(--deb-from "$first_debs")
+    step 14 "Reproducible packages: a second build elsewhere, compared byte for byte" 2400 \
+      bash tests/reproducible/run.sh "${deb_from[@]}"
+  ) &
+  wait
+fi
+
+# Lines of the tests (harness scripts included, the fuzzers' seed corpus not) and of the
+# product (the programs, their packaging and deployment).
+lines() { git ls-files -z "$@" | xargs -0 cat 2>/dev/null | wc -l; }
+test_lines=$(lines tests ':!tests/fuzz/corpus')
+product_lines=$(lines src packaging deploy debian ':!*.png' ':!*.ico' ':!*.gif')
 
 echo
-printf '%s\n' "${results[@]}"
+sort -n "$logs/results" | cut -f3
 echo "all suites: $((SECONDS - started)) s"
+echo "lines: tests $test_lines, product $product_lines ($(awk -v t="$test_lines" -v p="$product_lines" 'BEGIN { printf "%.2f", t / p }')x)"
+passed=$(cut -f2 "$logs/results" | grep -c -x passed)
+failed=$(cut -f2 "$logs/results" | grep -c -x failed)
+with_skips=$(cut -f2 "$logs/results" | grep -c -x skips)
+[ "$built" = yes ] || echo "(a build failed: the suites did not run)"
 echo "suites: $passed passed, $failed failed, $with_skips with skips"
-[ "$failed" -eq 0 ]
+[ "$failed" -eq 0 ] && [ "$built" = yes ]
