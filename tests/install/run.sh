@@ -101,11 +101,14 @@ fake=$work/fake
 mkdir -p "$fake"
 printf '#!/bin/sh\necho "$*" >>%s/apt-calls\n' "$work" >"$fake/apt-get"
 chmod +x "$fake/apt-get"
-out=$(own bash "$root/scripts/install-deps.sh" all 2>&1) || true
+out=$(own bash "$root/scripts/install-deps.sh" all 2>&1)
+code=$?
 fake=
 calls=$(cat "$work/apt-calls" 2>/dev/null)
 main=$(grep -n -m1 -E '^install -y -q .* cmake .* wine64( |$)' <<<"$calls" | cut -d: -f1)
 why=
+[ $code -eq 0 ] && ! grep -q 'cannot be installed' <<<"$out" ||
+  why+=" with apt agreeing, exit code $code and: $out;"
 [ -n "$main" ] || why+=" the main list was not asked for;"
 [ "$(grep -n i386 <<<"$calls" | sed 's/:.*//' | sort -n | head -1)" -gt "${main:-0}" ] 2>/dev/null ||
   why+=" an i386 package was asked for with or before the main list;"
