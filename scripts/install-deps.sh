@@ -42,12 +42,16 @@ update() {
 # own) comes from Debian's i386 architecture, whose index a mirror may serve broken for days.
 wine32() {
   installed wine32:i386 && return 0
-  local reason
+  local fetched reason
   dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+  # An index that fails to update leaves apt an older one or none; whether wine32 can still be
+  # had from what apt has is for apt-get install to say, not the update (which also fails for
+  # indexes wine32 does not need).
+  fetched=$(apt-get update -q 2>&1) && fetched=
   # Asked first without installing anything: apt refuses a whole list for one package it cannot
   # have, and an install that fails half-way would leave i386 libraries for nothing.
-  if reason=$(apt-get update -q 2>&1) && reason=$(apt-get install -s -q wine32:i386 2>&1) &&
-     apt-get install -y -q wine32:i386 >/dev/null; then
+  if reason=$(apt-get install -s -q wine32:i386 2>&1) &&
+     reason=$(apt-get install -y -q wine32:i386 2>&1 >/dev/null); then
     return 0
   fi
   # Kept only while something of it is installed: a foreign architecture with a broken index
@@ -56,7 +60,9 @@ wine32() {
     dpkg --remove-architecture i386
     apt-get update -q >/dev/null 2>&1 || true
   fi
-  reason=$(printf '%s\n' "$reason" | grep -E '^(E|Err):' | head -1 | sed 's/^E: //')
+  # apt's first error says why, a failed index's first: the rest follows from it. (sed alone:
+  # a grep finding nothing would end the script under pipefail.)
+  reason=$(printf '%s\n' "$fetched" "$reason" | sed -n '/^E: /{s///p;q}')
   echo "install-deps: Wine's 32-bit side cannot be installed here (${reason:-apt refused it}); the suites skip, by name, what needs a 32-bit program"
 }
 
