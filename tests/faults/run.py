@@ -11,7 +11,6 @@ Prints one line per case and a closing line "N passed, N failed"; exits non-zero
 import base64
 import os
 import pwd
-import random
 import signal
 import subprocess
 import sys
@@ -21,9 +20,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
 
 import accessibility as a11y  # noqa: E402
-import launcher_test as e2e  # noqa: E402
-from launcher_test import (PAGE, RUNNING, NO_CONFIG, NO_ADDRESS, NO_IDENTITY, address, config,  # noqa: E402
-                           ini)
+import harness as e2e  # noqa: E402
+from harness import (PAGE, RUNNING, NO_CONFIG, NO_ADDRESS, NO_IDENTITY, address, config,  # noqa: E402
+                     ini)
 
 BOUND = 20  # seconds a run may take before it counts as a hang
 COMPANY = ini("Company", {"CompanyNum": "1234567890", "CompanyType": "R01",
@@ -32,7 +31,7 @@ OPENED = address(PAGE, num=b"1234567890", name="无".encode(), kind=b"R01", devi
 
 
 class Case:
-    """What launcher_test's Sandbox needs of a test: cleanups and failures."""
+    """What harness's Sandbox needs of a test: cleanups and failures."""
 
     def __init__(self):
         self.cleanups = []
@@ -145,20 +144,9 @@ def sparse(head: bytes, size=1 << 30):
 
 
 def make(kind):
-    """Something other than a readable file, in the file's place."""
+    """A broken file of this kind (harness.FILE_KINDS) in the file's place."""
     def put(box, name):
-        path = box.path(name)
-        if kind == "directory":
-            os.mkdir(path)
-        elif kind == "dangling symlink":
-            os.symlink(os.path.join(box.root, "nowhere"), path)
-        elif kind == "symlink loop":
-            os.symlink(path, path)
-        elif kind == "FIFO":
-            os.mkfifo(path)
-        elif kind == "unreadable":
-            box.write(name, COMPANY if name == "Company.ini" else config(PAGE))
-            os.chmod(path, 0)
+        box.make(name, kind, COMPANY if name == "Company.ini" else config(PAGE))
     return put
 
 
@@ -172,8 +160,6 @@ def url_value(length):
     return value[:length] if length <= 2047 else value
 
 
-rng = random.Random(20261208)
-RANDOM = bytes(rng.getrandbits(8) for _ in range(64 * 1024))
 FILLER = b"".join(b";%06d filler line of a large file\r\n" % i for i in range(300000))  # ~10 MiB
 
 
@@ -181,9 +167,9 @@ def config_cases():
     msg = lambda text: ("message", text)
     opens = lambda addr: ("open", addr)
     return [
-        ("empty", b"", msg(NO_ADDRESS)),
-        ("byte order mark alone", b"\xef\xbb\xbf", msg(NO_ADDRESS)),
-        ("64 KiB of random bytes", RANDOM, msg(NO_ADDRESS)),
+        ("empty", make("empty"), msg(NO_ADDRESS)),
+        ("byte order mark alone", make("bom-UTF-8"), msg(NO_ADDRESS)),
+        ("64 KiB of random bytes", make("random"), msg(NO_ADDRESS)),
         ("NUL inside the value ends it",
          b"[SysInfo]\r\nCompanyURL=" + base64.b64encode(PAGE) + b"\0" + base64.b64encode(b"/x"),
          opens(OPENED)),
@@ -212,9 +198,9 @@ def config_cases():
         ("base64 of blanks", ini("SysInfo", {"CompanyURL": base64.b64encode(b" \t ")}),
          msg(NO_ADDRESS)),
         ("a directory", make("directory"), msg(NO_CONFIG)),
-        ("a dangling symlink", make("dangling symlink"), msg(NO_CONFIG)),
-        ("a symlink loop", make("symlink loop"), msg(NO_CONFIG)),
-        ("a FIFO nobody writes to", make("FIFO"), msg(NO_ADDRESS)),
+        ("a dangling symlink", make("dangling-symlink"), msg(NO_CONFIG)),
+        ("a symlink loop", make("symlink-loop"), msg(NO_CONFIG)),
+        ("a FIFO nobody writes to", make("fifo"), msg(NO_ADDRESS)),
         ("unreadable", make("unreadable"), msg(NO_ADDRESS)),
     ]
 
@@ -224,9 +210,9 @@ def company_cases():
     opens = lambda **kw: ("open", address(PAGE, **kw))
     long = lambda n: ini("Company", {"CompanyNum": "7" * n, "OtherInfo": "o" * n})
     return [
-        ("empty: no identity", b"", msg(NO_IDENTITY)),
-        ("byte order mark alone: no identity", b"\xef\xbb\xbf", msg(NO_IDENTITY)),
-        ("64 KiB of random bytes: no identity", RANDOM, msg(NO_IDENTITY)),
+        ("empty: no identity", make("empty"), msg(NO_IDENTITY)),
+        ("byte order mark alone: no identity", make("bom-UTF-8"), msg(NO_IDENTITY)),
+        ("64 KiB of random bytes: no identity", make("random"), msg(NO_IDENTITY)),
         ("a misspelt section: no identity", ini("Compnay", {"CompanyNum": "1"}), msg(NO_IDENTITY)),
         ("UTF-16 without its mark: no identity",
          "[Company]\r\nCompanyNum=1\r\n".encode("utf-16-le"), msg(NO_IDENTITY)),
@@ -269,9 +255,9 @@ def company_cases():
         ("values of blanks only", b"[Company]\r\nCompanyNum=   \r\nCompanyName=\" \t \"\r\n"
          b"CompanyType=\"  \"\r\n", opens()),
         ("a directory", make("directory"), msg(NO_IDENTITY)),
-        ("a dangling symlink", make("dangling symlink"), msg(NO_IDENTITY)),
-        ("a symlink loop", make("symlink loop"), msg(NO_IDENTITY)),
-        ("a FIFO nobody writes to", make("FIFO"), msg(NO_IDENTITY)),
+        ("a dangling symlink", make("dangling-symlink"), msg(NO_IDENTITY)),
+        ("a symlink loop", make("symlink-loop"), msg(NO_IDENTITY)),
+        ("a FIFO nobody writes to", make("fifo"), msg(NO_IDENTITY)),
         ("unreadable", make("unreadable"), msg(NO_IDENTITY)),
     ]
 

@@ -15,14 +15,15 @@ import subprocess
 import sys
 import tempfile
 import time
+import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
 
 import accessibility  # noqa: E402
-from launcher_test import (FAKE_XDG_OPEN, NO_ADDRESS, NO_IDENTITY, CAPTION, Display,  # noqa: E402
-                           address, forget_lock)
+from harness import (FAKE_XDG_OPEN, NO_ADDRESS, NO_IDENTITY, CAPTION, Display,  # noqa: E402
+                     address, forget_lock, locales)
 
 PACKAGE = "companymain"
 PROGRAMS = "/usr/libexec/companymain"
@@ -250,13 +251,12 @@ class Lifecycle:
     def users_without_rights(self):
         """Run by another user, the tool says why it cannot write, in the user's language, names
         the configuration folder as this package has it and says to run it as root."""
-        locales = tempfile.mkdtemp(prefix="companymain-locales-")
         try:
-            os.chmod(locales, 0o755)  # read by the other user
-            sh("localedef", "-i", "zh_CN", "-f", "UTF-8", os.path.join(locales, "zh_CN.UTF-8"))
-            self.run_without_rights(locales)
-        finally:
-            shutil.rmtree(locales, True)
+            folder = locales("zh_CN.UTF-8")
+        except (unittest.SkipTest, subprocess.SubprocessError) as error:
+            raise StepFailed("the zh_CN.UTF-8 locale cannot be made: %s %s" % (
+                error, getattr(error, "stderr", b"").decode(errors="replace")[-500:]))
+        self.run_without_rights(folder)
 
     @staticmethod
     def run_without_rights(locales: str):
