@@ -114,6 +114,17 @@ def config(url: bytes) -> bytes:
     return ini("SysInfo", {"CompanyURL": base64.b64encode(url)})
 
 
+# The forms a file announces with its byte order mark: the mark and the codec.
+MARKS = {"UTF-8": (b"\xef\xbb\xbf", "utf-8"), "UTF-16LE": (b"\xff\xfe", "utf-16-le"),
+         "UTF-16BE": (b"\xfe\xff", "utf-16-be")}
+
+
+def with_mark(form: str, text: str) -> bytes:
+    """text in this form (MARKS) behind its byte order mark, with Windows line ends."""
+    mark, codec = MARKS[form]
+    return mark + text.replace("\r\n", "\n").replace("\n", "\r\n").encode(codec)
+
+
 PAGE = b"http://hotel.example.cn/Company/Info.aspx"
 
 
@@ -346,6 +357,24 @@ exit {code}
 """
 
 
+def fake_xdg_open(bin_dir: str, calls: str, sleep=0, code=0):
+    """The recording xdg-open in bin_dir; its calls land in the folder calls."""
+    path = os.path.join(bin_dir, "xdg-open")
+    with open(path, "w") as f:
+        f.write(FAKE_XDG_OPEN.format(dir=calls, sleep=sleep, code=code))
+    os.chmod(path, 0o755)
+
+
+def recorded_calls(calls: str) -> list:
+    """The argument lists the recording xdg-open was started with, as bytes."""
+    result = []
+    for name in sorted(os.listdir(calls)):
+        if name.startswith("call.") and not name.endswith(".part"):
+            with open(os.path.join(calls, name)) as f:
+                result.append([bytes.fromhex(line) for line in f.read().split("\n")[:-1]])
+    return result
+
+
 class Sandbox:
     """A program folder with CompanyMain in it, a runtime directory and a recording xdg-open."""
 
@@ -370,9 +399,7 @@ class Sandbox:
         self.calls = os.path.join(self.root, "calls")
         os.mkdir(self.bin)
         os.mkdir(self.calls)
-        with open(os.path.join(self.bin, "xdg-open"), "w") as f:
-            f.write(FAKE_XDG_OPEN.format(dir=self.calls, sleep=browser_sleep, code=browser_exit))
-        os.chmod(os.path.join(self.bin, "xdg-open"), 0o755)
+        fake_xdg_open(self.bin, self.calls, browser_sleep, browser_exit)
         self.env = {
             "PATH": self.bin + ":/usr/local/bin:/usr/bin:/bin",
             "HOME": self.root,
@@ -427,12 +454,7 @@ class Sandbox:
 
     def opened(self) -> list:
         """The argument lists xdg-open was started with, as bytes."""
-        result = []
-        for name in sorted(os.listdir(self.calls)):
-            if name.startswith("call.") and not name.endswith(".part"):
-                with open(os.path.join(self.calls, name)) as f:
-                    result.append([bytes.fromhex(line) for line in f.read().split("\n")[:-1]])
-        return result
+        return recorded_calls(self.calls)
 
     def wait_opened(self, count: int) -> list:
         deadline = time.monotonic() + WAIT
@@ -569,9 +591,7 @@ def _unreadable(path, good):
 
 FILE_KINDS = {
     "empty": _contents(b""),
-    "bom-UTF-8": _contents(b"\xef\xbb\xbf"),
-    "bom-UTF-16LE": _contents(b"\xff\xfe"),
-    "bom-UTF-16BE": _contents(b"\xfe\xff"),
+    **{"bom-" + form: _contents(mark) for form, (mark, _) in MARKS.items()},  # the mark alone
     "random": _contents(RANDOM),  # 64 KiB, the same bytes every run
     # A good file nobody may read (as root it is read all the same).
     "unreadable": _unreadable,

@@ -39,7 +39,7 @@ from harness import (ACCESSIBILITY, CAPTION, ICONS, MODULE, NO_ADDRESS, NO_BROWS
                      NO_IDENTITY, PAGE, PROGRAM, QT_PLATFORMS, RUNNING, TITLE, TOOL, WAIT,
                      Compositor, Display, Sandbox, accessibility_bus, address, b64, changed,
                      config, desktop_entry, forget_lock, form, free_display_number, ini,
-                     install_program, lock_prefix, locales, png_pixels, premultiplied,
+                     install_program, lock_prefix, locales, MARKS, with_mark, png_pixels, premultiplied,
                      private_directory, resolves, run, trim)
 
 
@@ -141,7 +141,7 @@ class AddressTest(E2ETest):
         self.assertIn(b"?Id=" + b64(long_number)[:76] + b"\r\n", address(PAGE, num=long_number))
 
     def test_file_forms_and_start_conditions(self):
-        utf16 = lambda text: b"\xff\xfe" + text.replace("\n", "\r\n").encode("utf-16-le")
+        utf16 = lambda text: with_mark("UTF-16LE", text)
         company = "[Company]\nCompanyNum=42\nCompanyName=中文 酒店\nOtherInfo=x\n"
         url = base64.b64encode(PAGE).decode()
         cases = [
@@ -212,7 +212,7 @@ class CodePageTest(LocalesTest):
                     b"&other=" + form(expected["other"].encode()) + b"&Version=NS4wLjAuMA=="))
 
         with self.subTest("a UTF-16 file is read in the ANSI code page; ? for what GBK lacks"):
-            company = b"\xff\xfe" + "[Company]\r\nCompanyName=中文한\r\n".encode("utf-16-le")
+            company = with_mark("UTF-16LE", "[Company]\nCompanyName=中文한\n")
             argument = self.launch_in("zh_CN.GBK", config(page), company)
             self.assertIn(b"&Name=" + form("中文?".encode()) + b"&Type=", argument)
 
@@ -223,15 +223,12 @@ class CodePageTest(LocalesTest):
         name, other = "无锡 湖畔大酒店", "楼层 1-12"
         company = "[Company]\r\nCompanyNum=42\r\nCompanyName=%s\r\nOtherInfo=%s\r\n" % (name, other)
         conf = "[SysInfo]\r\nCompanyURL=%s\r\n" % base64.b64encode(page.encode("gbk")).decode()
-        marked = {"UTF-8": lambda t: b"\xef\xbb\xbf" + t.encode("utf-8"),
-                  "UTF-16 LE": lambda t: b"\xff\xfe" + t.encode("utf-16-le"),
-                  "UTF-16 BE": lambda t: b"\xfe\xff" + t.encode("utf-16-be")}
         expected = address(page.encode("gbk"), num=b"42", name=name.encode("gbk"),
                            other=other.encode("gbk"), codec="gbk")
-        for form, encode in marked.items():
-            with self.subTest(form):
-                self.assertEqual(self.launch_in("zh_CN.GBK", encode(conf), encode(company)),
-                                 expected)
+        for mark in MARKS:
+            with self.subTest(mark):
+                self.assertEqual(self.launch_in("zh_CN.GBK", with_mark(mark, conf),
+                                                with_mark(mark, company)), expected)
 
     def test_blank_name_is_always_sent_as_wu(self):
         # Code pages without "无" (Big5, Latin-1, the C locale's ASCII) still send it in UTF-8.

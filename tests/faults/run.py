@@ -22,7 +22,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
 import accessibility as a11y  # noqa: E402
 import harness as e2e  # noqa: E402
 from harness import (PAGE, RUNNING, NO_CONFIG, NO_ADDRESS, NO_IDENTITY, address, config,  # noqa: E402
-                     ini)
+                     ini, with_mark)
 
 BOUND = 20  # seconds a run may take before it counts as a hang
 COMPANY = ini("Company", {"CompanyNum": "1234567890", "CompanyType": "R01",
@@ -122,18 +122,6 @@ def expect(box, outcome, env=None):
 # Bad input: each case writes one file (or puts something in its place) and names the
 # outcome: the message the user must see, or the address the browser must get.
 
-def utf16(text: str) -> bytes:
-    return b"\xff\xfe" + text.replace("\n", "\r\n").encode("utf-16-le")
-
-
-def utf16be(text: str) -> bytes:
-    return b"\xfe\xff" + text.replace("\n", "\r\n").encode("utf-16-be")
-
-
-def utf8bom(text: str) -> bytes:
-    return b"\xef\xbb\xbf" + text.replace("\n", "\r\n").encode("utf-8")
-
-
 def sparse(head: bytes, size=1 << 30):
     """head, then zeros up to size bytes as a hole: a 1 GiB file that takes no disk."""
     def put(box, name):
@@ -181,11 +169,11 @@ def config_cases():
         ("value of 4096 characters is cut at 2047",
          ini("SysInfo", {"CompanyURL": url_value(4096)}), opens(OPENED)),
         ("UTF-16 LE with its mark",
-         utf16("[SysInfo]\nCompanyURL=%s\n" % base64.b64encode(PAGE).decode()), opens(OPENED)),
+         with_mark("UTF-16LE", "[SysInfo]\nCompanyURL=%s\n" % base64.b64encode(PAGE).decode()), opens(OPENED)),
         ("UTF-16 BE with its mark",
-         utf16be("[SysInfo]\nCompanyURL=%s\n" % base64.b64encode(PAGE).decode()), opens(OPENED)),
+         with_mark("UTF-16BE", "[SysInfo]\nCompanyURL=%s\n" % base64.b64encode(PAGE).decode()), opens(OPENED)),
         ("UTF-8 with its mark",
-         utf8bom("[SysInfo]\nCompanyURL=%s\n" % base64.b64encode(PAGE).decode()), opens(OPENED)),
+         with_mark("UTF-8", "[SysInfo]\nCompanyURL=%s\n" % base64.b64encode(PAGE).decode()), opens(OPENED)),
         ("1 GiB, the section at the top", sparse(config(PAGE)), opens(OPENED)),
         ("CR-only line ends", b"[Other]\rx=1\r[SysInfo]\rCompanyURL=" + base64.b64encode(PAGE) +
          b"\r", opens(OPENED)),
@@ -230,11 +218,11 @@ def company_cases():
          opens(num=b"7" * 2047, other=b"o" * 2047)),
         ("values of 4096 characters are cut", long(4096),
          opens(num=b"7" * 2047, other=b"o" * 2047)),
-        ("UTF-16 LE with its mark", utf16("[Company]\nCompanyName=中文 酒店\nCompanyNum=9\n"),
+        ("UTF-16 LE with its mark", with_mark("UTF-16LE", "[Company]\nCompanyName=中文 酒店\nCompanyNum=9\n"),
          opens(num=b"9", name="中文 酒店".encode())),
-        ("UTF-16 BE with its mark", utf16be("[Company]\nCompanyName=中文 酒店\nCompanyNum=9\n"),
+        ("UTF-16 BE with its mark", with_mark("UTF-16BE", "[Company]\nCompanyName=中文 酒店\nCompanyNum=9\n"),
          opens(num=b"9", name="中文 酒店".encode())),
-        ("UTF-8 with its mark", utf8bom("[Company]\nCompanyName=中文 酒店\nCompanyNum=9\n"),
+        ("UTF-8 with its mark", with_mark("UTF-8", "[Company]\nCompanyName=中文 酒店\nCompanyNum=9\n"),
          opens(num=b"9", name="中文 酒店".encode())),
         ("a value cut inside a character loses it whole",
          ini("Company", {"OtherInfo": "o" * 2045 + "中文"}), opens(other=b"o" * 2045)),
