@@ -16,6 +16,7 @@ import pwd
 import random
 import select
 import shutil
+import signal
 import socket
 import stat
 import struct
@@ -455,6 +456,19 @@ class Sandbox:
     def opened(self) -> list:
         """The argument lists xdg-open was started with, as bytes."""
         return recorded_calls(self.calls)
+
+    def end_browsers(self):
+        """Ends the stand-in browsers of this sandbox and the children they noted (child.*),
+        by number."""
+        for name in os.listdir(self.calls):
+            pid = name.split(".")[1] if name.startswith("call.") else None
+            if name.startswith("child."):
+                with open(os.path.join(self.calls, name)) as f:
+                    pid = f.read().strip()
+            try:
+                os.kill(int(pid), signal.SIGKILL)
+            except (TypeError, ProcessLookupError, ValueError):
+                pass
 
     def wait_opened(self, count: int) -> list:
         deadline = time.monotonic() + WAIT

@@ -628,7 +628,7 @@ class BrowserTest(E2ETest):
 
     def test_an_xdg_open_that_keeps_running_is_not_waited_for(self):
         sandbox = self.fresh(browser_sleep=60)
-        self.addCleanup(SingleInstanceTest.kill_browsers, sandbox)
+        self.addCleanup(sandbox.end_browsers)
         sandbox.write("Config.ini", config(PAGE))
         sandbox.write("Company.ini", ini("Company", {"CompanyNum": "1"}))
         process = sandbox.start()
@@ -642,7 +642,7 @@ class BrowserTest(E2ETest):
         # the terminal's foreground gets SIGHUP: the browser, in a session of its own, does not.
         # Nor does it inherit the launcher's blocked or ignored signals.
         sandbox = self.fresh(browser_sleep=30)
-        self.addCleanup(SingleInstanceTest.kill_browsers, sandbox)
+        self.addCleanup(sandbox.end_browsers)
         sandbox.write("Config.ini", config(PAGE))
         sandbox.write("Company.ini", ini("Company", {"CompanyNum": "1"}))
         master, slave = os.openpty()
@@ -847,7 +847,7 @@ class SingleInstanceTest(E2ETest):
         sandbox.write("Config.ini", config(PAGE))
         sandbox.write("Company.ini", ini("Company", {"CompanyNum": "1"}))
         self.launch_ok(sandbox)
-        self.addCleanup(self.kill_browsers, sandbox)
+        self.addCleanup(sandbox.end_browsers)
         # The first browser still runs; a second start is not refused.
         process = sandbox.start()
         self.assertEqual(sandbox.finish(process), 0)
@@ -855,15 +855,6 @@ class SingleInstanceTest(E2ETest):
         inherited = "\n".join(sandbox.inherited_descriptors())
         self.assertNotIn("CompanyMain", inherited)
         self.assertNotIn("socket:", inherited)
-
-    @staticmethod
-    def kill_browsers(sandbox):
-        for name in os.listdir(sandbox.calls):
-            if name.startswith("call."):
-                try:
-                    os.kill(int(name.split(".")[1]), signal.SIGKILL)
-                except (ProcessLookupError, ValueError):
-                    pass
 
     def assert_refused(self, first_env: dict, second_env: dict, sandbox=None):
         """A copy started with first_env waits at its message; one started with second_env

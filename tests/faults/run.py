@@ -15,6 +15,7 @@ import signal
 import subprocess
 import sys
 import time
+import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
@@ -28,26 +29,6 @@ BOUND = 20  # seconds a run may take before it counts as a hang
 COMPANY = ini("Company", {"CompanyNum": "1234567890", "CompanyType": "R01",
                          "CompanyName": "无", "DeviceId": "D1"})
 OPENED = address(PAGE, num=b"1234567890", name="无".encode(), kind=b"R01", device=b"D1")
-
-
-class Case:
-    """What harness's Sandbox needs of a test: cleanups and failures."""
-
-    def __init__(self):
-        self.cleanups = []
-
-    def addCleanup(self, function, *args):
-        self.cleanups.append((function, args))
-
-    def fail(self, message):
-        raise AssertionError(message)
-
-    def close(self):
-        for function, args in reversed(self.cleanups):
-            try:
-                function(*args)
-            except Exception:
-                pass
 
 
 def sandbox(case, display, **kw):
@@ -258,7 +239,7 @@ class Report:
         self.failed = 0
 
     def case(self, name, function, *args):
-        case = Case()
+        case = unittest.TestCase()  # for the Sandbox: its cleanups and failures
         started = time.monotonic()
         try:
             function(case, *args)
@@ -269,7 +250,7 @@ class Report:
             self.passed += 1
             print("ok   %s (%.1f s)" % (name, time.monotonic() - started), flush=True)
         finally:
-            case.close()
+            case.doCleanups()
 
 
 def bad_input(case, display, file, content, outcome):
@@ -385,22 +366,6 @@ def holders_of(path_part):
     return found
 
 
-def end_browsers(box):
-    """Ends the stand-in browsers of this sandbox and the children they left, by number."""
-    for name in os.listdir(box.calls):
-        pids = []
-        if name.startswith("call."):
-            pids.append(name.split(".")[1])
-        elif name.startswith("child."):
-            with open(os.path.join(box.calls, name)) as f:
-                pids.append(f.read().strip())
-        for pid in pids:
-            try:
-                os.kill(int(pid), signal.SIGKILL)
-            except (ProcessLookupError, ValueError):
-                pass
-
-
 def browser_holds_nothing(case, display):
     """The browser, and what it starts, hold neither the lock nor the socket."""
     box = sandbox(case, display, browser_sleep=30)
@@ -413,7 +378,7 @@ def browser_holds_nothing(case, display):
         text = f.read()
     with open(script, "w") as f:
         f.write(text.replace("sleep", 'sleep 30 & echo $! > "%s/child.$$"; sleep' % box.calls, 1))
-    case.addCleanup(end_browsers, box)
+    case.addCleanup(box.end_browsers)
     expect(box, ("open", OPENED))
     holders = holders_of(os.path.join(e2e.private_directory(), e2e.lock_prefix(display)))
     if holders:
