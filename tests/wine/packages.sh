@@ -23,7 +23,6 @@ tools32=$root/build-win32/wine-tools
 for tool in companymain-driver.exe fake-browser.exe; do
   [ -f "$tools32/$tool" ] || { echo "missing $tools32/$tool (build the windows-x86 preset)" >&2; exit 2; }
 done
-py() { python3 "$root/tests/wine/packages.py" "$@"; }
 
 # use_arch win64|win32: the Wine loader for prefixes of that architecture. lib.sh takes the
 # 64-bit one for everything; a 32-bit prefix needs the 32-bit one.
@@ -424,10 +423,8 @@ fleet() {
   settle
   return $status
 }
-fleet_changed() {  # what the JSON says of "changed", or what it printed
-  python3 -c 'import json, sys; print(str(json.load(open(sys.argv[1], encoding="utf-8"))["changed"]).lower())' \
-    "$case_dir/fleet.out" 2>/dev/null || head -c 300 "$case_dir/fleet.out"
-}
+# fleet_changed: what the JSON says of "changed" (true or false), or what the script printed.
+fleet_changed() { py json-field "$case_dir/fleet.out" changed; }
 config_state() {  # each file's inode, time (to the nanosecond) and content
   local file
   for file in Config.ini Company.ini; do
