@@ -1,23 +1,17 @@
-"""What the Wine suites (tests/wine/*.sh) read and make in Python, through lib.sh's py.
+"""What the Wine suites (tests/wine/*.sh) do in Python, as lib.sh's "py COMMAND ARG...":
 
-  winetest.py lnk FILE              the target path a shell link points at
-  winetest.py uninstall PREFIX VIEW KEY
-                                    the values of an Uninstall key (VIEW 64 or 32: the
-                                    registry view; KEY a key name, or "name=TEXT" for the key
-                                    whose DisplayName is TEXT), one "name=value" a line
-  winetest.py machine FILE          the machine of a PE file: x64 or x86
-  winetest.py repeat TEXT N         TEXT N times
-  winetest.py launched-params       from a browser's command line (standard input, bytes): its
-                                    parameter text, without the program name and without the
-                                    quotes a "%1" command adds
-  winetest.py json-field FILE FIELD one value of the JSON object in FILE (true/false for a
-                                    flag); what FILE holds instead, when there is no such value
-  winetest.py shown FILE            the values of the configuration tool's show --json, one
-                                    "name=value" a line, sorted
-  winetest.py random-cases CODEC SEED COUNT
-                                    random configurations from characters code page CODEC
-                                    holds, one a line, tab-separated: url number type name
-                                    device upload other ("-" for none)
+  lnk FILE                  the target path of a shell link
+  uninstall PREFIX VIEW KEY the values of an Uninstall key, one "name=value" a line (VIEW 64 or
+                            32; KEY a key name, or "name=TEXT": the key whose DisplayName is TEXT)
+  machine FILE              the machine of a PE file: x64 or x86
+  repeat TEXT N             TEXT N times
+  launched-params           a browser's command line (standard input) without the program and
+                            without the quotes a "%1" command adds
+  json-field FILE FIELD     a value of the JSON in FILE (a flag as true/false), else what FILE holds
+  shown FILE                the configuration tool's show --json as sorted "name=value" lines
+  random-cases CODEC SEED COUNT
+                            random configurations in code page CODEC, a tab-separated line each:
+                            url number type name device upload other ("-" for none)
 """
 import json
 import random
