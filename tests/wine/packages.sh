@@ -471,9 +471,7 @@ fleet_dir=$prefix/drive_c/Fleet/CompanyMain
 cp "$root/deploy/windows/companymain-config.cmd" "$prefix/drive_c/"
 # /D= (last, unquoted) chooses the folder: the script must find it through the registry. The
 # setup is the shipped one where Wine starts 32-bit programs, else the same built for amd64.
-fleet_setup=$setup
-[ $run32 = yes ] || fleet_setup=CompanyMain-Setup-$version-amd64.exe
-run_wine "C:\\$fleet_setup" /S "${options[@]}" '/D=C:\Fleet\CompanyMain' || problems+=("setup exit code $?")
+run_wine "C:\\$ui_setup" /S "${options[@]}" '/D=C:\Fleet\CompanyMain' || problems+=("setup exit code $?")
 [ -f "$fleet_dir/Config/Company.ini" ] || problems+=("the setup did not install into C:\\Fleet\\CompanyMain")
 expect_fleet "a new address" 0 true "Config.ini " set-address http://example.com/company/new.aspx
 expect_fleet "the same address again" 0 false "" set-address http://example.com/company/new.aspx
@@ -481,13 +479,9 @@ expect_fleet "a dry run of another device id" 0 true "" --dry-run set-company --
 expect_fleet "another device id" 0 true "Company.ini " set-company --device-id D-02
 expect_fleet "the same device id again" 0 false "" set-company --device-id D-02
 expect_fleet "a refused address" 2 "" "" set-address ftp://example.com/p
-address=${address/info.aspx?x=1/new.aspx}
-address=${address/$(b64 D-01)/$(b64 D-02)}
-start_from_shortcut
+start_from_shortcut "${address_d2/info.aspx?x=1/new.aspx}"
 run_wine "C:\\Fleet\\CompanyMain\\Uninstall.exe" /S || problems+=("uninstaller exit code $?")
 expect_fleet "no installation" 4 false "" set-address http://example.com/company/new.aspx
-address=${address/new.aspx/info.aspx?x=1}
-address=${address/$(b64 D-02)/$(b64 D-01)}
 end_case
 
 # ---- The MSIs -----------------------------------------------------------------------------

@@ -126,29 +126,17 @@ def random_cases(codec, seed, count):
             rng.choice(["-", "ABC1234567890XYZ", "ABC12345678"]), text(1, 30).strip() or "o"])
 
 
-def main(what, *args):
-    out = sys.stdout.buffer
-    if what == "lnk":
-        print(link_target(args[0]))
-    elif what == "uninstall":
-        for name, value in sorted(uninstall_values(*args).items()):
-            print(f"{name}={value}")
-    elif what == "machine":
-        print(machine(args[0]))
-    elif what == "repeat":
-        out.write(args[0].encode("utf-8", "surrogateescape") * int(args[1]))
-    elif what == "launched-params":
-        out.write(launched_params(sys.stdin.buffer.read()))
-    elif what == "json-field":
-        out.write(json_field(*args).encode("utf-8"))
-    elif what == "shown":
-        print(shown(args[0]))
-    elif what == "random-cases":
-        for line in random_cases(args[0], int(args[1]), int(args[2])):
-            print(line)
-    else:
-        raise SystemExit(f"winetest.py: no command {what}")
-
+COMMANDS = {
+    "lnk": lambda path: link_target(path) + "\n",
+    "uninstall": lambda *key: "".join(f"{n}={v}\n" for n, v in sorted(uninstall_values(*key).items())),
+    "machine": lambda path: machine(path) + "\n",
+    "repeat": lambda text, n: text.encode("utf-8", "surrogateescape") * int(n),
+    "launched-params": lambda: launched_params(sys.stdin.buffer.read()),
+    "json-field": json_field,
+    "shown": lambda path: shown(path) + "\n",
+    "random-cases": lambda codec, seed, n: "".join(f"{line}\n" for line in random_cases(codec, int(seed), int(n))),
+}
 
 if __name__ == "__main__":
-    main(*sys.argv[1:])
+    result = COMMANDS[sys.argv[1]](*sys.argv[2:])
+    sys.stdout.buffer.write(result if isinstance(result, bytes) else result.encode("utf-8"))
