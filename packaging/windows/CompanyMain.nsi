@@ -9,6 +9,8 @@
 ; nothing after "=" clears it). The configuration page shows the installation's values and
 ; writes the ones changed on it. The setup and the uninstaller speak Simplified Chinese or
 ; English, as the user's Windows does (English for other languages).
+; Command line of the uninstaller: /S, and /REMOVECONFIG to remove the configuration too (it
+; stays otherwise).
 !ifndef TARGET
   !define TARGET x86-unicode
 !endif
@@ -86,13 +88,22 @@ Var FinishText
 Var CheckCode
 ; The refusal happened before anything was copied.
 Var BeforeCopy
+; The folder page's text: it names the version an upgrade replaces.
+Var DirText
+; The finish page's address field.
+Var FinishAddress
+; The uninstaller removes the configuration too (its page's box, or /REMOVECONFIG).
+Var RemoveConfig
+Var RemoveConfigBox
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
 !define MUI_ABORTWARNING
+!define MUI_DIRECTORYPAGE_TEXT_TOP "$DirText"
 !insertmacro MUI_PAGE_DIRECTORY
 Page custom ConfigurationPage ConfigurationPageLeave
 !insertmacro MUI_PAGE_INSTFILES
+!define MUI_FINISHPAGE_TITLE "$(FinishTitle)"
 !define MUI_FINISHPAGE_TEXT "$FinishText"
 !define MUI_FINISHPAGE_TEXT_LARGE
 !define MUI_FINISHPAGE_RUN "$INSTDIR\CompanyMain.exe"
@@ -100,6 +111,7 @@ Page custom ConfigurationPage ConfigurationPageLeave
 !define MUI_PAGE_CUSTOMFUNCTION_SHOW FinishPageShow
 !insertmacro MUI_PAGE_FINISH
 !insertmacro MUI_UNPAGE_CONFIRM
+UninstPage custom un.KeepPage un.KeepPageLeave
 !insertmacro MUI_UNPAGE_INSTFILES
 ; The first language is the one for a Windows that speaks neither.
 !insertmacro MUI_LANGUAGE "English"
@@ -121,7 +133,7 @@ LangString LabelName ${LANG_ENGLISH} "Company name"
 LangString LabelName ${LANG_SIMPCHINESE} "企业名称"
 LangString LabelDevice ${LANG_ENGLISH} "Device ID"
 LangString LabelDevice ${LANG_SIMPCHINESE} "设备编号"
-LangString LabelUpload ${LANG_ENGLISH} "Upload account (optional)"
+LangString LabelUpload ${LANG_ENGLISH} "Upload user (optional)"
 LangString LabelUpload ${LANG_SIMPCHINESE} "上传用户 (可空)"
 LangString LabelOther ${LANG_ENGLISH} "Other information (optional)"
 LangString LabelOther ${LANG_SIMPCHINESE} "其他信息 (可空)"
@@ -139,12 +151,26 @@ LangString TooLong ${LANG_ENGLISH} "The values are too long for the setup (about
 LangString TooLong ${LANG_SIMPCHINESE} "这些值对安装程序来说太长 (总共约 1000 个字符): 请用 MSI 或 CompanyMainConfig.exe 设置。"
 LangString ExitCode ${LANG_ENGLISH} "exit code"
 LangString ExitCode ${LANG_SIMPCHINESE} "退出代码"
-LangString FinishRun ${LANG_ENGLISH} "Start ${APP_TITLE}"
+LangString FinishRun ${LANG_ENGLISH} "Start ${APP_TITLE} now"
 LangString FinishRun ${LANG_SIMPCHINESE} "启动${APP_TITLE}"
-LangString FinishOpens ${LANG_ENGLISH} "${APP_TITLE} is installed. Started, it opens this address:"
+LangString FinishOpens ${LANG_ENGLISH} "${APP_TITLE} is installed. Each time it starts, it opens this address:"
 LangString FinishOpens ${LANG_SIMPCHINESE} "${APP_TITLE}已安装。启动后将打开这个地址:"
 LangString FinishNotYet ${LANG_ENGLISH} "${APP_TITLE} is installed, but it cannot open its page yet:"
 LangString FinishNotYet ${LANG_SIMPCHINESE} "${APP_TITLE}已安装, 但还不能打开页面:"
+LangString FinishTitle ${LANG_ENGLISH} "Setup is complete"
+LangString FinishTitle ${LANG_SIMPCHINESE} "${APP_TITLE}安装完成"
+LangString UpgradeDir ${LANG_ENGLISH} "Version $0 of ${APP_TITLE} is installed in this folder. Setup replaces it with version ${VERSION} and keeps its configuration. Choose another folder to install a separate copy."
+LangString UpgradeDir ${LANG_SIMPCHINESE} "此文件夹中已安装${APP_TITLE} $0 版。安装程序将把它升级到 ${VERSION} 版, 并保留其配置。如需另装一份, 请选择其他文件夹。"
+LangString NewDir ${LANG_ENGLISH} "Setup installs ${APP_TITLE} ${VERSION} in this folder. To install it elsewhere, choose another folder."
+LangString NewDir ${LANG_SIMPCHINESE} "安装程序将把${APP_TITLE} ${VERSION} 安装到此文件夹。如需安装到其他位置, 请选择其他文件夹。"
+LangString KeepTitle ${LANG_ENGLISH} "Configuration"
+LangString KeepTitle ${LANG_SIMPCHINESE} "配置"
+LangString KeepSubtitle ${LANG_ENGLISH} "What happens to this PC's page address and company identity."
+LangString KeepSubtitle ${LANG_SIMPCHINESE} "本机的页面地址和企业身份如何处理。"
+LangString KeepText ${LANG_ENGLISH} "The configuration stays in $INSTDIR\Config: the page address (Config.ini) and the company identity (Company.ini). A later installation in this folder opens the same page without asking again."
+LangString KeepText ${LANG_SIMPCHINESE} "配置保留在 $INSTDIR\Config 中: 页面地址 (Config.ini) 和企业身份 (Company.ini)。以后安装到此文件夹时, 无需重新输入即可打开同一页面。"
+LangString KeepRemove ${LANG_ENGLISH} "Remove the configuration too"
+LangString KeepRemove ${LANG_SIMPCHINESE} "同时删除配置"
 
 ; The value of a command-line option such as /URL=..., split as Windows splits a command line:
 ; /URL="http://a b/" and "/URL=http://a b/" both give http://a b/. (GetOptions would end the
@@ -195,6 +221,12 @@ Function .onInit
   ${If} $0 != ""
   ${AndIf} $INSTDIR == "$PROGRAMFILES64\CompanyMain"
     StrCpy $INSTDIR $0
+  ${EndIf}
+  ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "DisplayVersion"
+  ${If} $0 != ""
+    StrCpy $DirText "$(UpgradeDir)"
+  ${Else}
+    StrCpy $DirText "$(NewDir)"
   ${EndIf}
   ; Values given on the command line go to the tool as given (a silent run has no page).
   !insertmacro GET_OPTION Url "/URL="
@@ -417,10 +449,12 @@ Function ReadStored
   !insertmacro SHOW_FIELD OtherInfo
 FunctionEnd
 
+; Labels sized for the longer English ones, "(optional)" included; the field ends a little
+; before the page's right edge.
 !macro FIELD NAME LABEL TOP
-  ${NSD_CreateLabel} 0 ${TOP} 30% 10u "${LABEL}"
+  ${NSD_CreateLabel} 0 ${TOP} 42% 10u "${LABEL}"
   Pop $0
-  ${NSD_CreateText} 31% ${TOP} 69% 12u $${NAME}
+  ${NSD_CreateText} 43% ${TOP} 56% 12u $${NAME}
   Pop $${NAME}Field
 !macroend
 
@@ -445,6 +479,7 @@ Function ConfigurationPage
   ; Back keeps what was typed, for when the user comes back to the page.
   GetFunctionAddress $0 ReadFields
   nsDialogs::OnBack $0
+  ${NSD_SetFocus} $UrlField
   nsDialogs::Show
 FunctionEnd
 
@@ -545,14 +580,24 @@ Function ReadFinish
     ${EndIf}
   ${LoopUntil} $R4 P= 0
   System::Free $R5
+  StrCpy $FinishAddress $R2
   ${If} $CheckCode == 0
-    StrCpy $FinishText "$(FinishOpens)$\r$\n$\r$\n$R2"
+    StrCpy $FinishText "$(FinishOpens)"
   ${Else}
-    StrCpy $FinishText "$(FinishNotYet)$\r$\n$\r$\n$R2"
+    StrCpy $FinishText "$(FinishNotYet)"
   ${EndIf}
 FunctionEnd
 
+; The page's text is two lines at most; below it, the address (or the reason) in a read-only
+; field: a label would take each & for a mnemonic and clip a long line.
 Function FinishPageShow
+  System::Call '*(i 0, i 0, i 195, i 20) p .r1'
+  System::Call 'user32::MapDialogRect(p $mui.FinishPage, p r1)'
+  System::Call '*$1(i, i, i .r2, i .r3)'
+  System::Free $1
+  System::Call 'user32::SetWindowPos(p $mui.FinishPage.Text, p 0, i 0, i 0, i r2, i r3, i 0x16)'
+  nsDialogs::CreateControl EDIT ${DEFAULT_STYLES}|${WS_TABSTOP}|${WS_VSCROLL}|${ES_MULTILINE}|${ES_READONLY}|${ES_AUTOVSCROLL} ${WS_EX_CLIENTEDGE} 120u 66u 195u 40u "$FinishAddress"
+  Pop $0
   ; Started now it would only show its message.
   ${If} $CheckCode != 0
     ${NSD_Uncheck} $mui.FinishPage.Run
@@ -592,7 +637,6 @@ Section "CompanyMain"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
   WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
-  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
   IntFmt $0 "0x%08X" $0
@@ -614,11 +658,49 @@ Function un.onInit
   ${If} ${RunningX64}
     SetRegView 64
   ${EndIf}
+  StrCpy $RemoveConfig 0
+  ${un.GetParameters} $0
+  ClearErrors
+  ${un.GetOptions} $0 "/REMOVECONFIG" $1
+  ${IfNot} ${Errors}
+    StrCpy $RemoveConfig 1
+  ${EndIf}
 FunctionEnd
 
-; The configuration (Config\ with its files) stays: a reinstallation or a newer version finds
-; it as it was. An empty Config folder goes with the rest.
+; Names the configuration that stays, with a box to remove it too (clear unless /REMOVECONFIG).
+Function un.KeepPage
+  !insertmacro MUI_HEADER_TEXT "$(KeepTitle)" "$(KeepSubtitle)"
+  nsDialogs::Create 1018
+  Pop $0
+  ${If} $0 == error
+    Abort
+  ${EndIf}
+  ${NSD_CreateLabel} 0 0 100% 40u "$(KeepText)"
+  Pop $0
+  ${NSD_CreateCheckbox} 0 48u 100% 12u "$(KeepRemove)"
+  Pop $RemoveConfigBox
+  ${If} $RemoveConfig == 1
+    ${NSD_Check} $RemoveConfigBox
+  ${EndIf}
+  nsDialogs::Show
+FunctionEnd
+
+Function un.KeepPageLeave
+  ${NSD_GetState} $RemoveConfigBox $0
+  ${If} $0 == ${BST_CHECKED}
+    StrCpy $RemoveConfig 1
+  ${Else}
+    StrCpy $RemoveConfig 0
+  ${EndIf}
+FunctionEnd
+
+; The configuration (Config\ with its files) stays unless asked otherwise: a reinstallation or
+; a newer version finds it as it was. An empty Config folder goes with the rest.
 Section "Uninstall"
+  ${If} $RemoveConfig == 1
+    Delete "$INSTDIR\Config\Config.ini"
+    Delete "$INSTDIR\Config\Company.ini"
+  ${EndIf}
   Delete "$SMPROGRAMS\${APP_TITLE}.lnk"
   Delete "$DESKTOP\${APP_TITLE}.lnk"
   Delete "$INSTDIR\CompanyMain.exe"
