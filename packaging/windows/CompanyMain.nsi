@@ -151,7 +151,7 @@ LangString TooLong ${LANG_ENGLISH} "The values are too long for the setup (about
 LangString TooLong ${LANG_SIMPCHINESE} "这些值对安装程序来说太长 (总共约 1000 个字符): 请用 MSI 或 CompanyMainConfig.exe 设置。"
 LangString ExitCode ${LANG_ENGLISH} "exit code"
 LangString ExitCode ${LANG_SIMPCHINESE} "退出代码"
-LangString FinishRun ${LANG_ENGLISH} "Start ${APP_TITLE} now"
+LangString FinishRun ${LANG_ENGLISH} "Start ${APP_TITLE}"
 LangString FinishRun ${LANG_SIMPCHINESE} "启动${APP_TITLE}"
 LangString FinishOpens ${LANG_ENGLISH} "${APP_TITLE} is installed. Each time it starts, it opens this address:"
 LangString FinishOpens ${LANG_SIMPCHINESE} "${APP_TITLE}已安装。启动后将打开这个地址:"

@@ -376,7 +376,7 @@ setup_case() {
   entries=(DisplayName=企业信息管理 "DisplayVersion=$version" Publisher=CompanyMain
     'UninstallString="C:\Program Files\CompanyMain\Uninstall.exe"'
     'QuietUninstallString="C:\Program Files\CompanyMain\Uninstall.exe" /S'
-    'DisplayIcon=C:\Program Files\CompanyMain\CompanyMain.exe,0' NoModify=1 NoRepair=1 'EstimatedSize>100')
+    'DisplayIcon=C:\Program Files\CompanyMain\CompanyMain.exe,0' NoModify= NoRepair=1 'EstimatedSize>100')
   # The script's logic is the same in both prefixes: once is enough.
   before=
   [ "$2" = win64 ] && before=setup_refused_on_new_pc
@@ -401,7 +401,7 @@ address_en=${address/"Name=$name_sent"/Name=Lakeside+Hotel}
 package_case "setup, interactive, English: an empty page on a new PC, a refusal stays on the page before anything is copied, the finish page starts the program" win64 en_US.UTF-8
 drive_setup run s "$(hex "C:\\$ui_setup")" \
   dialog s "$(hex 'Choose Install Location')" field s 0 "$(hex 'C:\Program Files\CompanyMain')" press s 1 \
-  dialog s "$(hex Configuration)" field s 0 "" field s 1 "" field s 4 "" field s 6 "" \
+  dialog s "$(hex Configuration)" focus s 0 field s 0 "" field s 1 "" field s 4 "" field s 6 "" \
   type s 0 "$(hex "$url")" type s 2 "$(hex R01)" type s 3 "$(hex 'Lakeside Hotel')" type s 4 "$(hex D-01)" \
   type s 6 "$(hex 'a~b')" press s 1 \
   alert s "$(hex 'holds no company identity yet: give --number.')" \
@@ -415,12 +415,26 @@ expect_shown "${shown[@]/name=某某 酒店/name=Lakeside Hotel}"
 # The uninstaller speaks English too (run in place, where it does not copy itself away).
 drive_setup run u "$(hex '"C:\Program Files\CompanyMain\Uninstall.exe" _?=C:\Program Files\CompanyMain')" \
   dialog u "$(hex 'Uninstall 企业信息管理')" press u 2 ended u 1
+# Gone through, it names the configuration it keeps, and keeps it unless its box is ticked.
+save_config
+drive_setup run u "$(hex '"C:\Program Files\CompanyMain\Uninstall.exe" _?=C:\Program Files\CompanyMain')" \
+  dialog u "$(hex 'Uninstall 企业信息管理')" press u 1 \
+  dialog u "$(hex 'Remove the configuration too')" shows u "$(hex 'C:\Program Files\CompanyMain\Config')" \
+  checked u "$(hex 'Remove the configuration too')" 0 press u 1 \
+  dialog u "$(hex 'Uninstallation Complete')" press u 1 ended u 0
+expect_kept Config
+[ -e "$install_dir/CompanyMain.exe" ] && problems+=("the interactive uninstaller left CompanyMain.exe")
+# Silently, /REMOVECONFIG takes the configuration too.
+run_wine "C:\\$ui_setup" /S "${options[@]}" || problems+=("setup exit code $?")
+run_wine "C:\\Program Files\\CompanyMain\\Uninstall.exe" /S /REMOVECONFIG || problems+=("uninstaller exit code $?")
+[ -e "$install_dir" ] && problems+=("/REMOVECONFIG left $(cd "$install_dir" && find . | tr '\n' ' ')")
 end_case
 
 package_case "setup, interactive, Chinese: an upgrade's page shows the installation's values, a refusal keeps what was typed, one value changed alone" win64
 run_wine "C:\\$ui_setup" /S "${options[@]}" || problems+=("setup exit code $?")
 drive_setup run s "$(hex "C:\\$ui_setup2")" \
-  dialog s "$(hex 选择安装位置)" field s 0 "$(hex 'C:\Program Files\CompanyMain')" press s 1 \
+  dialog s "$(hex 选择安装位置)" shows s "$(hex "已安装企业信息管理 $version 版")" \
+  field s 0 "$(hex 'C:\Program Files\CompanyMain')" press s 1 \
   dialog s "$(hex 配置)" field s 0 "$(hex "$url")" field s 1 "$(hex 1234567890)" field s 2 "$(hex R01)" \
   field s 3 "$(hex '某某 酒店')" field s 4 "$(hex D-01)" field s 5 "" field s 6 "$(hex 'a~b')" \
   type s 4 "$(hex D-02)" type s 0 "$(hex ftp://example.com/p)" press s 1 \
@@ -433,6 +447,11 @@ expect_shown "${shown_d2[@]}"
 expect_value CompanyMain DisplayVersion=1.0.1
 drive_setup run u "$(hex '"C:\Program Files\CompanyMain\Uninstall.exe" _?=C:\Program Files\CompanyMain')" \
   dialog u "$(hex '卸载 企业信息管理')" press u 2 ended u 1
+drive_setup run u "$(hex '"C:\Program Files\CompanyMain\Uninstall.exe" _?=C:\Program Files\CompanyMain')" \
+  dialog u "$(hex '卸载 企业信息管理')" press u 1 \
+  dialog u "$(hex 同时删除配置)" check u "$(hex 同时删除配置)" press u 1 \
+  dialog u "$(hex 卸载完成)" press u 1 ended u 0
+[ -e "$install_dir/Config" ] && problems+=("the ticked box left $(cd "$install_dir/Config" && find . | tr '\n' ' ')")
 end_case
 
 # ---- The fleet script (deploy/windows) --------------------------------------------------
