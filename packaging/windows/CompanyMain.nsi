@@ -88,6 +88,10 @@ Var FinishText
 Var CheckCode
 ; The refusal happened before anything was copied.
 Var BeforeCopy
+; The page's check: what the tool refused, one sentence a line naming the field as the page
+; labels it, and the first of those fields in the page's order (7: none).
+Var Problems
+Var FirstWrong
 ; The folder page's text: it names the version an upgrade replaces.
 Var DirText
 ; The finish page's address field.
@@ -137,12 +141,12 @@ LangString LabelUpload ${LANG_ENGLISH} "Upload user (optional)"
 LangString LabelUpload ${LANG_SIMPCHINESE} "上传用户 (可空)"
 LangString LabelOther ${LANG_ENGLISH} "Other information (optional)"
 LangString LabelOther ${LANG_SIMPCHINESE} "其他信息 (可空)"
-LangString PageRefused ${LANG_ENGLISH} "CompanyMainConfig.exe does not accept these values (exit code $R7):$\r$\n$\r$\n$R6$\r$\nCorrect them to go on. Nothing has been installed or changed yet."
-LangString PageRefused ${LANG_SIMPCHINESE} "CompanyMainConfig.exe 不接受这些值 (退出代码 $R7):$\r$\n$\r$\n$R6$\r$\n请改正后再继续。还没有安装或改动任何东西。"
-LangString Refused ${LANG_ENGLISH} "The configuration was refused (CompanyMainConfig.exe exit code $R7):$\r$\n$\r$\n$R6$\r$\nNothing was installed or changed."
-LangString Refused ${LANG_SIMPCHINESE} "配置被拒绝 (CompanyMainConfig.exe 退出代码 $R7):$\r$\n$\r$\n$R6$\r$\n没有安装或改动任何东西。"
-LangString NotWritten ${LANG_ENGLISH} "The configuration was not written (CompanyMainConfig.exe exit code $R7):$\r$\n$\r$\n$R6$\r$\nThe programs are installed; run the setup again once the cause is removed."
-LangString NotWritten ${LANG_SIMPCHINESE} "配置没有写入 (CompanyMainConfig.exe 退出代码 $R7):$\r$\n$\r$\n$R6$\r$\n程序已安装; 请排除原因后重新运行安装程序。"
+LangString PageRefused ${LANG_ENGLISH} "Please correct these values to go on:$\r$\n$\r$\n$Problems$\r$\nNothing has been installed or changed yet."
+LangString PageRefused ${LANG_SIMPCHINESE} "请改正以下各项后再继续:$\r$\n$\r$\n$Problems$\r$\n还没有安装或改动任何东西。"
+LangString Refused ${LANG_ENGLISH} "The configuration was refused:$\r$\n$\r$\n$R6$\r$\nNothing was installed or changed."
+LangString Refused ${LANG_SIMPCHINESE} "配置被拒绝:$\r$\n$\r$\n$R6$\r$\n没有安装或改动任何东西。"
+LangString NotWritten ${LANG_ENGLISH} "The configuration was not written:$\r$\n$\r$\n$R6$\r$\nThe programs are installed; run the setup again once the cause is removed."
+LangString NotWritten ${LANG_SIMPCHINESE} "配置没有写入:$\r$\n$\r$\n$R6$\r$\n程序已安装; 请排除原因后重新运行安装程序。"
 LangString Stopped ${LANG_ENGLISH} "Configuration not written (exit code $R7)"
 LangString Stopped ${LANG_SIMPCHINESE} "配置没有写入 (退出代码 $R7)"
 LangString ToolFailed ${LANG_ENGLISH} "CompanyMainConfig.exe could not be started."
@@ -505,25 +509,131 @@ FunctionEnd
 ; values as typed.
 Function ConfigurationPageLeave
   Call ReadFields
-  Push "--dry-run"
+  StrCpy $Problems ""
+  StrCpy $FirstWrong 7
+  Push "--dry-run --json"
   Call ConfigureWith
-  ${If} $R7 != 0
+  ${If} $Problems != ""
     MessageBox MB_OK|MB_ICONEXCLAMATION "$(PageRefused)"
+    !macro FOCUS_WRONG NAME INDEX
+      ${If} $FirstWrong == ${INDEX}
+        ${NSD_SetFocus} $${NAME}Field
+        SendMessage $${NAME}Field ${EM_SETSEL} 0 -1
+      ${EndIf}
+    !macroend
+    !insertmacro FOCUS_WRONG Url 0
+    !insertmacro FOCUS_WRONG CompanyNum 1
+    !insertmacro FOCUS_WRONG CompanyType 2
+    !insertmacro FOCUS_WRONG CompanyName 3
+    !insertmacro FOCUS_WRONG DeviceId 4
+    !insertmacro FOCUS_WRONG UploadUser 5
+    !insertmacro FOCUS_WRONG OtherInfo 6
     Abort
   ${EndIf}
 FunctionEnd
 
+; A JSON string of the line $R3 from the character after its opening quote at $0: $3 gets its
+; text (a line break as a blank), $0 moves past its closing quote.
+Function ReadJsonString
+  StrCpy $3 ""
+  ${Do}
+    StrCpy $1 $R3 1 $0
+    IntOp $0 $0 + 1
+    ${If} $1 == ""
+    ${OrIf} $1 == '"'
+      ${Break}
+    ${EndIf}
+    ${If} $1 == "\"
+      StrCpy $1 $R3 1 $0
+      IntOp $0 $0 + 1
+      ${If} $1 S== "n"
+      ${OrIf} $1 S== "r"
+      ${OrIf} $1 S== "t"
+        StrCpy $1 " "
+      ${EndIf}
+    ${EndIf}
+    StrCpy $3 "$3$1"
+  ${Loop}
+FunctionEnd
+
+; What a refused --json run said (its output, tool.txt): each problem's sentence goes on a line
+; of $Problems, its field may be the first wrong one; a refusal without problems (a file that
+; cannot be read, say) adds its error.
+Function CollectProblems
+  Call LoadToolOutput
+  StrCpy $4 ""
+  StrCpy $5 ""
+  ${Do}
+    Call NextLine
+    StrLen $9 $R3
+    StrCpy $0 0
+    ${DoWhile} $0 < $9
+      StrCpy $1 $R3 9 $0
+      ${If} $1 S== '"field":"'
+        IntOp $0 $0 + 9
+        Call ReadJsonString
+        StrCpy $2 $3
+        !macro WRONG NAME INDEX
+          ${If} $2 S== "${NAME}"
+          ${AndIf} $FirstWrong > ${INDEX}
+            StrCpy $FirstWrong ${INDEX}
+          ${EndIf}
+        !macroend
+        !insertmacro WRONG url 0
+        !insertmacro WRONG number 1
+        !insertmacro WRONG type 2
+        !insertmacro WRONG name 3
+        !insertmacro WRONG device-id 4
+        !insertmacro WRONG upload-user 5
+        !insertmacro WRONG other 6
+        StrCpy $1 $R3 12 $0
+        ${If} $1 S== ',"message":"'
+          IntOp $0 $0 + 12
+          Call ReadJsonString
+          StrCpy $4 "$4$3$\r$\n"
+        ${EndIf}
+      ${Else}
+        StrCpy $1 $R3 9 $0
+        ${If} $1 S== '"error":"'
+        ${AndIf} $5 == ""
+          IntOp $0 $0 + 9
+          Call ReadJsonString
+          StrCpy $5 $3
+        ${Else}
+          IntOp $0 $0 + 1
+        ${EndIf}
+      ${EndIf}
+    ${Loop}
+  ${LoopUntil} $R4 P= 0
+  System::Free $R5
+  ${If} $4 == ""
+    StrCpy $4 "$5$\r$\n"
+    ${If} $5 == ""
+      ; No JSON: the tool could not run, or the values did not fit a command line.
+      StrCpy $4 "$R6$\r$\n"
+    ${EndIf}
+  ${EndIf}
+  StrCpy $Problems "$Problems$4"
+FunctionEnd
+
 ; Runs set-address and set-company with the values to pass, each command with the options on
-; the stack before it (--dry-run, or nothing); $R7 is the first exit code that is not 0, or 0.
+; the stack before it (--dry-run --json on the page, --dry-run, or nothing); $R7 is the first
+; exit code that is not 0, or 0. With --json both commands run, and each refusal's problems
+; are collected (CollectProblems).
 Function ConfigureWith
   Pop $R8
   StrCpy $R7 0
+  StrCpy $R1 0
   ${If} $PassUrl == 1
     !insertmacro QUOTE $0 $Url
     StrCpy $R9 "$R8 set-address $0"
     Call RunConfigTool
     ${If} $R7 != 0
-      Return
+      ${If} $R8 != "--dry-run --json"
+        Return
+      ${EndIf}
+      StrCpy $R1 $R7
+      Call CollectProblems
     ${EndIf}
   ${EndIf}
   StrCpy $R2 ""
@@ -542,6 +652,13 @@ Function ConfigureWith
   ${If} $R2 != ""
     StrCpy $R9 "$R8 set-company$R2"
     Call RunConfigTool
+    ${If} $R7 != 0
+    ${AndIf} $R8 == "--dry-run --json"
+      Call CollectProblems
+    ${EndIf}
+  ${EndIf}
+  ${If} $R1 != 0
+    StrCpy $R7 $R1
   ${EndIf}
 FunctionEnd
 

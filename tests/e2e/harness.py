@@ -354,10 +354,11 @@ class Compositor:
         self.log.close()
 
     def click(self, x: int, y: int):
-        """A left click at this point of Weston's output. Weston follows the pointer from
-        motion it is told of: the pointer moves there in two steps first."""
+        """A left click at this point of Weston's output. Weston takes the pointer only once
+        it has entered its window (one that starts inside gets no enter): the pointer leaves
+        the window (1024x768 at the display's corner), comes back and moves there first."""
         env = {"DISPLAY": self.seen_on.name, "PATH": "/usr/bin:/bin"}
-        for step in ((x - 10, y - 10), (x, y)):
+        for step in ((1100, 900), (x - 10, y - 10), (x, y)):
             run(["xdotool", "mousemove", str(step[0]), str(step[1])], env)
             time.sleep(0.3)
         for action in ("mousedown", "mouseup"):
@@ -365,10 +366,25 @@ class Compositor:
             time.sleep(0.2)
 
     def screenshot(self, path: str) -> str:
-        """Weston's output, below its panel (32 pixels, with a clock), as a PNG."""
+        """Weston's output, below its panel (32 pixels, with a clock), as a PNG, once it has
+        settled: two shots 0.3 s apart differ by no more than an animation's few pixels (the
+        window may still be getting maximized and drawn). Fails the wait after WAIT seconds."""
+        deadline = time.monotonic() + WAIT
+        previous = path + ".previous.png"
+        self._shoot(previous)
+        while True:
+            time.sleep(0.3)
+            self._shoot(path)
+            if Compositor.pixels_changed(previous, path) < 1000:
+                os.remove(previous)
+                return path
+            if time.monotonic() > deadline:
+                raise AssertionError("Weston's output kept changing for %d s: %s" % (WAIT, path))
+            os.replace(path, previous)
+
+    def _shoot(self, path: str):
         run(["import", "-window", "root", "-crop", "1024x736+0+32", "+repage", path],
             {"DISPLAY": self.seen_on.name, "PATH": "/usr/bin:/bin"})
-        return path
 
     @staticmethod
     def pixels_changed(first: str, second: str) -> int:

@@ -1191,11 +1191,9 @@ class WaylandTest(E2ETest):
                                                      WAYLAND_DISPLAY="wayland-0"))
         text, ok = self.message_of(process)
         self.assertEqual(text, NO_BROWSER)
-        time.sleep(1)  # drawn: the box's first frame follows its accessible text
         folder = os.environ.get("COMPANYMAIN_SCREENSHOTS") or sandbox.root
         before = compositor.screenshot(os.path.join(folder, "wayland-message-before-click.png"))
         compositor.click(900, 700)  # the window's lower right, away from the box
-        time.sleep(1)
         after = compositor.screenshot(os.path.join(folder, "wayland-message-after-click.png"))
         # The pointer and the loading picture change a few hundred pixels; a box gone behind
         # the window changes tens of thousands.
