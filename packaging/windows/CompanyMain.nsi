@@ -736,9 +736,11 @@ Section "CompanyMain"
   ${If} ${RunningX64}
     File "${BUILD64}\CompanyMain.exe"
     File "${BUILD64}\CompanyMainConfig.exe"
+    File "${BUILD64}\CompanyMainSettings.exe"
   ${Else}
     File "${BUILD32}\CompanyMain.exe"
     File "${BUILD32}\CompanyMainConfig.exe"
+    File "${BUILD32}\CompanyMainSettings.exe"
   ${EndIf}
   CreateDirectory "$INSTDIR\Config"
   WriteUninstaller "$INSTDIR\Uninstall.exe"
@@ -746,6 +748,8 @@ Section "CompanyMain"
   SetOutPath "$INSTDIR"
   CreateShortcut "$SMPROGRAMS\${APP_TITLE}.lnk" "$INSTDIR\CompanyMain.exe" "" "$INSTDIR\CompanyMain.exe" 0
   CreateShortcut "$DESKTOP\${APP_TITLE}.lnk" "$INSTDIR\CompanyMain.exe" "" "$INSTDIR\CompanyMain.exe" 0
+  ; The settings window, for the values months later, beside the launcher in the Start menu.
+  CreateShortcut "$SMPROGRAMS\${APP_TITLE} 设置.lnk" "$INSTDIR\CompanyMainSettings.exe" "" "$INSTDIR\CompanyMain.exe" 0
 
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${APP_TITLE}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
@@ -754,6 +758,8 @@ Section "CompanyMain"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
   WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
+  ; Modify in Apps & Features opens the settings window.
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "ModifyPath" '"$INSTDIR\CompanyMainSettings.exe"'
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
   IntFmt $0 "0x%08X" $0
@@ -819,9 +825,11 @@ Section "Uninstall"
     Delete "$INSTDIR\Config\Company.ini"
   ${EndIf}
   Delete "$SMPROGRAMS\${APP_TITLE}.lnk"
+  Delete "$SMPROGRAMS\${APP_TITLE} 设置.lnk"
   Delete "$DESKTOP\${APP_TITLE}.lnk"
   Delete "$INSTDIR\CompanyMain.exe"
   Delete "$INSTDIR\CompanyMainConfig.exe"
+  Delete "$INSTDIR\CompanyMainSettings.exe"
   Delete "$INSTDIR\Uninstall.exe"
   RMDir "$INSTDIR\Config"
   RMDir "$INSTDIR"

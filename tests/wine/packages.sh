@@ -82,7 +82,8 @@ done
 signed=("$dist/$setup" "$dist/CompanyMain-Setup-$version-amd64.exe" "$dist/CompanyMain-$version-x64.msi"
   "$dist/CompanyMain-$version-x86.msi")
 for arch in win64 win32; do
-  signed+=("$work/zip/$arch/CompanyMain/CompanyMain.exe" "$work/zip/$arch/CompanyMain/CompanyMainConfig.exe")
+  signed+=("$work/zip/$arch/CompanyMain/CompanyMain.exe" "$work/zip/$arch/CompanyMain/CompanyMainConfig.exe"
+    "$work/zip/$arch/CompanyMain/CompanyMainSettings.exe")
 done
 for file in "${signed[@]}"; do
   verify "$file" || problems+=("$(basename "$file"): $(grep -i -m1 -E 'fail|error|mismatch' "$case_dir/verify.out")")
@@ -171,13 +172,13 @@ expect_files() {  # name...: exactly these entries in the installation folder (C
 
 expect_machine() {  # x64|x86
   local file
-  for file in CompanyMain.exe CompanyMainConfig.exe; do
+  for file in CompanyMain.exe CompanyMainConfig.exe CompanyMainSettings.exe; do
     [ "$(py machine "$install_dir/$file" 2>/dev/null)" = "$1" ] || problems+=("$file is not $1")
   done
 }
 
 # The shortcuts: 企业信息管理.lnk in the Start menu and on the desktop, each pointing at the
-# program. Per machine where Wine puts them so; the MSI's land in the user's folders under Wine.
+# program, and 企业信息管理 设置.lnk beside the first, pointing at the settings window. Per machine where Wine puts them so; the MSI's land in the user's folders under Wine.
 shortcut_dirs() {
   local c=$prefix/drive_c
   printf '%s\n' "$c/ProgramData/Microsoft/Windows/Start Menu/Programs" "$c/users/Public/Desktop" \
@@ -189,18 +190,23 @@ start_menu_link() {
     [ -f "$dir/企业信息管理.lnk" ] && { echo "$dir/企业信息管理.lnk"; return; }
   done
 }
-expect_shortcuts() {  # count expected (2, or 0 after the uninstallation)
-  local links=() dir
+expect_shortcuts() {  # count expected (3: the launcher's two and the settings window's; 0 after the uninstallation)
+  local links=() dir want
   while IFS= read -r dir; do
     [ -d "$dir" ] || continue
     while IFS= read -r -d '' link; do links+=("$link"); done < <(find "$dir" -maxdepth 1 -iname '*.lnk' -print0)
   done < <(shortcut_dirs)
   [ ${#links[@]} -eq "$1" ] || problems+=("${#links[@]} shortcuts, expected $1: ${links[*]##*/}")
   for link in "${links[@]}"; do
-    [ "$(basename "$link")" = 企业信息管理.lnk ] || problems+=("shortcut named $(basename "$link")")
+    case $(basename "$link") in
+      企业信息管理.lnk) want='C:\Program Files\CompanyMain\CompanyMain.exe' ;;
+      # In the Start menu, beside the launcher's.
+      '企业信息管理 设置.lnk') want='C:\Program Files\CompanyMain\CompanyMainSettings.exe'
+        [ -f "$(dirname "$link")/企业信息管理.lnk" ] || problems+=("the settings shortcut is not beside the launcher's") ;;
+      *) problems+=("shortcut named $(basename "$link")"); continue ;;
+    esac
     target=$(py lnk "$link" 2>&1)
-    [ "$target" = 'C:\Program Files\CompanyMain\CompanyMain.exe' ] ||
-      problems+=("$(basename "$link") points at $target")
+    [ "$target" = "$want" ] || problems+=("$(basename "$link") points at $target")
   done
 }
 
@@ -309,7 +315,7 @@ life() {
   run_wine "${install[@]}" || problems+=("install exit code $?")
   expect_files "${files[@]}"
   expect_machine $machine
-  expect_shortcuts 2
+  expect_shortcuts 3
   for entry in "${entries[@]}"; do expect_value "$key" "$entry"; done
   for file in "${signed_files[@]}"; do verify "$install_dir/$file" || problems+=("$file is not signed"); done
   start_from_shortcut
@@ -326,7 +332,7 @@ life() {
   expect_value "$key" DisplayVersion=1.0.1
   expect_shown "${shown_d2[@]}"
   expect_tool_version 1.0.1
-  expect_shortcuts 2
+  expect_shortcuts 3
   start_from_shortcut "$address_d2"
   run_wine "${uninstall[@]}" || problems+=("uninstall exit code $?")
   expect_uninstalled "$key"
@@ -371,12 +377,13 @@ setup_case() {
   first=$3
   install=("C:\\$3" /S "${options[@]}") one_value=("C:\\$3" /S /DEVICEID=D-02) upgrade=("C:\\$4" /S)
   uninstall=("C:\\Program Files\\CompanyMain\\Uninstall.exe" /S)
-  files=(CompanyMain.exe CompanyMainConfig.exe Uninstall.exe Config Config/Config.ini Config/Company.ini)
+  files=(CompanyMain.exe CompanyMainConfig.exe CompanyMainSettings.exe Uninstall.exe Config Config/Config.ini Config/Company.ini)
   key=CompanyMain signed_files=(Uninstall.exe) adds=setup_refusals kept=(Config)
   entries=(DisplayName=企业信息管理 "DisplayVersion=$version" Publisher=CompanyMain
     'UninstallString="C:\Program Files\CompanyMain\Uninstall.exe"'
     'QuietUninstallString="C:\Program Files\CompanyMain\Uninstall.exe" /S'
-    'DisplayIcon=C:\Program Files\CompanyMain\CompanyMain.exe,0' NoModify= NoRepair=1 'EstimatedSize>100')
+    'DisplayIcon=C:\Program Files\CompanyMain\CompanyMain.exe,0' NoModify= NoRepair=1 'EstimatedSize>100'
+    'ModifyPath="C:\Program Files\CompanyMain\CompanyMainSettings.exe"')
   # The script's logic is the same in both prefixes: once is enough.
   before=
   [ "$2" = win64 ] && before=setup_refused_on_new_pc
@@ -535,7 +542,7 @@ for arch in win64 win32; do
   # The newer version given one value replaces the older one and changes that value alone.
   install=(msiexec /i "C:\\$msi" /qn "${properties[@]}") one_value=()
   upgrade=(msiexec /i "C:\\$msi2" /qn DEVICEID=D-02) uninstall=(msiexec /x "C:\\$msi2" /qn)
-  files=(CompanyMain.exe CompanyMainConfig.exe Config Config/Config.ini Config/Company.ini)
+  files=(CompanyMain.exe CompanyMainConfig.exe CompanyMainSettings.exe Config Config/Config.ini Config/Company.ini)
   key=name=企业信息管理 signed_files=() before= adds=msi_fleet kept=(Config/Config.ini)
   entries=("DisplayVersion=$version" Publisher=CompanyMain NoModify=1 NoRepair=1 'UninstallString~^MsiExec.exe /X{')
   life "$name_life" $arch
@@ -569,7 +576,7 @@ for arch in win64 win32; do
   fi
   package_case "$name" $arch
   listing=$(python3 -m zipfile -l "$dist/CompanyMain-$version-$arch.zip" | awk 'NR > 1 {print $1}' | sort | tr '\n' ' ')
-  [ "$listing" = "CompanyMain/ CompanyMain/CompanyMain.exe CompanyMain/CompanyMainConfig.exe CompanyMain/Config/ " ] ||
+  [ "$listing" = "CompanyMain/ CompanyMain/CompanyMain.exe CompanyMain/CompanyMainConfig.exe CompanyMain/CompanyMainSettings.exe CompanyMain/Config/ " ] ||
     problems+=("zip holds: $listing")
   python3 -m zipfile -e "$dist/CompanyMain-$version-$arch.zip" "$prefix/drive_c/"
   tool_run() { run_wine 'C:\CompanyMain\CompanyMainConfig.exe' "$@" || problems+=("tool $1: exit code $?"); }
