@@ -419,6 +419,9 @@ drive_setup run s "$(hex "C:\\$ui_setup")" \
   press s 1 ended s 0
 expect_address "$address_en"
 expect_shown "${shown[@]/name=某某 酒店/name=Lakeside Hotel}"
+drive_setup run w "$(hex '"C:\Program Files\CompanyMain\CompanyMainSettings.exe"')" \
+  dialog w "$(hex 'Company number')" field w 1 "$(hex 1234567890)" field w 3 "$(hex 'Lakeside Hotel')" \
+  field w 4 "$(hex D-01)" shows w "$(hex "$address_en")" press w 2 ended w 0
 # The uninstaller speaks English too (run in place, where it does not copy itself away).
 drive_setup run u "$(hex '"C:\Program Files\CompanyMain\Uninstall.exe" _?=C:\Program Files\CompanyMain')" \
   dialog u "$(hex 'Uninstall 企业信息管理')" press u 2 ended u 1
@@ -452,6 +455,25 @@ drive_setup run s "$(hex "C:\\$ui_setup2")" \
 expect_address "$address_d2"
 expect_shown "${shown_d2[@]}"
 expect_value CompanyMain DisplayVersion=1.0.1
+# Months later, the settings window of the Start menu (Modify in Apps & Features opens the same
+# program, ModifyPath above): the stored values; the device id changed alone; then the number
+# and the device id blanked, refused in one message naming both, the focus on 企业编号, nothing
+# written; the address the launcher then opens.
+save_config
+drive_setup run w "$(hex '"C:\Program Files\CompanyMain\CompanyMainSettings.exe"')" \
+  dialog w "$(hex 企业编号)" field w 0 "$(hex "$url")" field w 1 "$(hex 1234567890)" \
+  field w 2 "$(hex R01)" field w 3 "$(hex '某某 酒店')" field w 4 "$(hex D-02)" field w 5 "" \
+  field w 6 "$(hex 'a~b')" shows w "$(hex "$address_d2")" focus w 0 \
+  type w 4 "$(hex D-03)" press w 1 shows w "$(hex "${address_d2/$(b64 D-02)/$(b64 D-03)}")" \
+  shows w "$(hex "DeviceId=D-03")" \
+  type w 1 "" type w 4 "" press w 1 \
+  alert w "$(hex $'企业编号 不能为空: 没有它网页系统无法识别企业。\r\n设备编号 不能为空')" focus w 1 \
+  press w 2 ended w 0
+expect_shown "${shown[@]/device-id=D-01/device-id=D-03}"
+# Company.ini alone was written, and in it the device id alone changed.
+expect_kept Config/Config.ini
+[ "$(installed_tool show | tr -d '\r' | grep -c -v -x -F -f <(printf '%s\n' "${shown_d2[@]}"))" = 1 ] ||
+  problems+=("the settings window changed more than the device id")
 drive_setup run u "$(hex '"C:\Program Files\CompanyMain\Uninstall.exe" _?=C:\Program Files\CompanyMain')" \
   dialog u "$(hex '卸载 企业信息管理')" press u 2 ended u 1
 drive_setup run u "$(hex '"C:\Program Files\CompanyMain\Uninstall.exe" _?=C:\Program Files\CompanyMain')" \
