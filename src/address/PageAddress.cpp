@@ -1,14 +1,14 @@
 #include "address/PageAddress.h"
 
 #include "address/Encoding.h"
-#include "common/PublicFunction.h"
+#include "common/Base64.h"
 #include "common/Text.h"
 #include "common/Utf.h"
 
 std::vector<TQueryValue> PageQuery(const TCompanyIdentity& identity, const TCodePage& codePage) {
   auto base64 = [](std::string_view key, std::string_view v) {
     const std::string_view sent = TrimView(v);
-    return TQueryValue{key, std::string(sent), false, TStrOper::EncodeStr(sent)};
+    return TQueryValue{key, std::string(sent), false, Base64Encode(sent)};
   };
   auto form = [](std::string_view key, std::string utf8) {
     std::string encoded = QueryEncode(utf8);

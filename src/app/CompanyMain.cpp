@@ -2,8 +2,8 @@
 
 #include "address/PageAddress.h"
 #include "app/Messages.h"
-#include "common/PublicFunction.h"
 #include "common/Text.h"
+#include "inputs/InstallationFiles.h"
 
 void TFrm_CompanyMain::FormCreate() {
   desktop_.InitializeOle();
@@ -36,18 +36,12 @@ bool TFrm_CompanyMain::ReadCompanyIdentity() {
 }
 
 bool TFrm_CompanyMain::ReadCompanyURL() {
-  const std::string file = config_.PathOf("Config.ini");
-  if (file.empty() || !config_.FileExists(file)) {
+  auto address = ReadAddress(config_, desktop_.AnsiCodePage());
+  if (!address) {
     desktop_.ShowMessage(kMsgConfigMissing);
     return false;
   }
-  try {
-    const auto read = config_.ReadIniValues(file, "SysInfo", {"CompanyURL"});
-    FCompanyURL = read ? read->values[0] : std::string();
-  } catch (...) {
-    FCompanyURL.clear();  // an unreadable value is an empty one
-  }
-  FCompanyURL = TStrOper::DecodeStr(FCompanyURL);
+  FCompanyURL = std::move(*address);
   if (TrimView(FCompanyURL).empty()) {
     desktop_.ShowMessage(kMsgAddressEmpty);
     return false;

@@ -7,25 +7,13 @@
 
 #include "app/Application_win.h"
 #include "common/CodePage_win.h"
+#include "inputs/InstallationFiles.h"
 
 namespace {
 
 // ShellExecute reports success with a value above 32.
 bool Started(HINSTANCE result) {
   return reinterpret_cast<INT_PTR>(result) > 32;
-}
-
-// Only a web address may go to the default handler: "open" on anything else would run a
-// program or open a file named in the configuration.
-bool IsWebAddress(std::wstring_view address) {
-  const auto startsWith = [&](std::wstring_view scheme) {
-    if (address.size() < scheme.size()) return false;
-    for (std::size_t i = 0; i < scheme.size(); ++i) {
-      if (towlower(address[i]) != scheme[i]) return false;
-    }
-    return true;
-  };
-  return startsWith(L"http://") || startsWith(L"https://");
 }
 
 }  // namespace
@@ -49,7 +37,8 @@ bool TWinDesktop::OpenBrowser(const std::string& address) {
           ShellExecuteW(owner, L"Open", L"IExplore.exe", wide.c_str(), nullptr, SW_SHOWNORMAL))) {
     return true;
   }
-  return IsWebAddress(wide) &&
+  // Only a web address goes to the default handler (see IsWebAddress).
+  return IsWebAddress(address) &&
          Started(ShellExecuteW(owner, L"open", wide.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
 }
 

@@ -124,7 +124,7 @@ std::string ServerOf(int fd) {
   return "server-" + std::to_string(peer.pid) + (startTime.empty() ? "" : "-" + startTime);
 }
 
-UniqueFd ConnectUnix(const std::string& path, bool abstract, const Deadline& deadline) {
+TUniqueFd ConnectUnix(const std::string& path, bool abstract, const Deadline& deadline) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   const std::size_t offset = abstract ? 1 : 0;  // an abstract name starts with a NUL byte
@@ -132,7 +132,7 @@ UniqueFd ConnectUnix(const std::string& path, bool abstract, const Deadline& dea
   std::memcpy(address.sun_path + offset, path.data(), path.size());
   const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset +
                                              path.size() + (abstract ? 0 : 1));
-  UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  TUniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!fd.Valid()) return {};
   // A server whose queue is full makes connect() wait: only as long as the deadline allows.
   const int left = deadline.Left();
@@ -188,11 +188,11 @@ addrinfo* Resolve(const std::string& host, const std::string& port, const Deadli
   return found;
 }
 
-UniqueFd ConnectTcp(const std::string& host, int number, const Deadline& deadline) {
+TUniqueFd ConnectTcp(const std::string& host, int number, const Deadline& deadline) {
   addrinfo* found = Resolve(host, std::to_string(6000 + number), deadline);
   const std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> list(found, freeaddrinfo);
   for (const addrinfo* at = found; at != nullptr; at = at->ai_next) {
-    UniqueFd fd(
+    TUniqueFd fd(
         socket(at->ai_family, at->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, at->ai_protocol));
     if (!fd.Valid()) continue;
     if (connect(fd.Get(), at->ai_addr, at->ai_addrlen) != 0) {
@@ -241,12 +241,12 @@ TProbe X11Probe() {
   if (!display) return cannot;
 
   const Deadline deadline;
-  UniqueFd fd;
+  TUniqueFd fd;
   const std::string protocol = LowerAscii(display->protocol);
   const int number = display->number.empty() ? 0 : std::stoi(std::string(display->number));
   const std::string localSocket = "/tmp/.X11-unix/X" + std::to_string(number);
   const auto connectLocal = [&] {
-    UniqueFd local = ConnectUnix(localSocket, true, deadline);
+    TUniqueFd local = ConnectUnix(localSocket, true, deadline);
     return local.Valid() ? std::move(local) : ConnectUnix(localSocket, false, deadline);
   };
   bool tcp = false;
@@ -278,7 +278,7 @@ TProbe X11Probe() {
     session = ServerOf(fd.Get());
   } else if (IsThisHost(LowerAscii(display->host), HostName())) {
     // The same server as its local socket, if it has one.
-    const UniqueFd local = connectLocal();
+    const TUniqueFd local = connectLocal();
     if (local.Valid()) session = ServerOf(local.Get());
   }
   return {{}, session.empty() ? SessionFromVariables() : session};
@@ -349,7 +349,7 @@ TProbe WaylandProbe() {
     path = std::string(runtime) + "/" + name;
   }
   const Deadline deadline;
-  const UniqueFd fd = ConnectUnix(path, false, deadline);
+  const TUniqueFd fd = ConnectUnix(path, false, deadline);
   if (!fd.Valid() || !WaylandAnswers(fd.Get(), deadline))
     return {"cannot connect to Wayland display " + Quoted(path), {}};
   const std::string server = ServerOf(fd.Get());

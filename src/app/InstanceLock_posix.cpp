@@ -37,13 +37,13 @@ bool IsPrivateDirectory(int fd) {
 
 // Opens parent/name only if it is a private directory; creates it first when it is missing.
 // Relative to a parent already checked, so that nothing can be swapped in between.
-UniqueFd OpenSafeDirectory(int parent, const std::string& name) {
+TUniqueFd OpenSafeDirectory(int parent, const std::string& name) {
   constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-  UniqueFd fd(openat(parent, name.c_str(), kFlags));
+  TUniqueFd fd(openat(parent, name.c_str(), kFlags));
   bool created = false;
   if (!fd.Valid() && errno == ENOENT) {
     created = mkdirat(parent, name.c_str(), 0700) == 0;
-    fd = UniqueFd(openat(parent, name.c_str(), kFlags));
+    fd = TUniqueFd(openat(parent, name.c_str(), kFlags));
   }
   if (!fd.Valid()) return {};
   // A restrictive umask may have taken our own rights away from a directory we just made.
@@ -77,24 +77,24 @@ bool OnlyUserCanChange(int fd) {
 
 // <home>/.cache/CompanyMain: a folder only this user can own, wherever /tmp has been taken.
 // With create false, only one that is already there.
-UniqueFd OpenCacheDirectory(bool create) {
+TUniqueFd OpenCacheDirectory(bool create) {
   const std::string home = HomeFolder();
   if (home.empty() || home.front() != '/') return {};
-  const UniqueFd homeFd(open(home.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const TUniqueFd homeFd(open(home.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!homeFd.Valid() || !OnlyUserCanChange(homeFd.Get())) return {};
   constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-  UniqueFd cache(openat(homeFd.Get(), ".cache", kFlags));
+  TUniqueFd cache(openat(homeFd.Get(), ".cache", kFlags));
   if (!cache.Valid() && errno == ENOENT && create) {
     if (mkdirat(homeFd.Get(), ".cache", 0700) == 0 || errno == EEXIST)
-      cache = UniqueFd(openat(homeFd.Get(), ".cache", kFlags));
+      cache = TUniqueFd(openat(homeFd.Get(), ".cache", kFlags));
   }
   if (!cache.Valid() || !OnlyUserCanChange(cache.Get())) return {};
   if (!create && faccessat(cache.Get(), "CompanyMain", F_OK, AT_SYMLINK_NOFOLLOW) != 0) return {};
   return OpenSafeDirectory(cache.Get(), "CompanyMain");
 }
 
-UniqueFd OpenLockFile(int directory, const std::string& name) {
-  return UniqueFd(RetryOnInterrupt([&] {
+TUniqueFd OpenLockFile(int directory, const std::string& name) {
+  return TUniqueFd(RetryOnInterrupt([&] {
     return openat(directory, name.c_str(),
                   O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
   }));
@@ -115,9 +115,9 @@ struct TPosixInstanceLock::TFiles {
   void Listen();
   [[nodiscard]] std::string SocketPath() const;
 
-  UniqueFd directory;
-  UniqueFd presence;
-  UniqueFd listener;
+  TUniqueFd directory;
+  TUniqueFd presence;
+  TUniqueFd listener;
   std::string baseName;
   bool holder = false;    // this copy found no other
   bool listened = false;  // the socket was tried
@@ -144,7 +144,7 @@ bool TPosixInstanceLock::TFiles::OpenPrivateDirectory() {
   // Never from the environment: copies started from a menu, a terminal or autostart see
   // different ones and must still find the same lock.
   const std::string uid = std::to_string(geteuid());
-  const UniqueFd runtime(
+  const TUniqueFd runtime(
       open(("/run/user/" + uid).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (runtime.Valid() && IsPrivateDirectory(runtime.Get())) {
     directory = OpenSafeDirectory(runtime.Get(), "CompanyMain");
@@ -155,7 +155,7 @@ bool TPosixInstanceLock::TFiles::OpenPrivateDirectory() {
   // it, so that whoever took the name in /tmp cannot split the copies by giving it back.
   directory = OpenCacheDirectory(false);
   if (directory.Valid()) return true;
-  const UniqueFd tmp(open("/tmp", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const TUniqueFd tmp(open("/tmp", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (tmp.Valid()) directory = OpenSafeDirectory(tmp.Get(), "CompanyMain-" + uid);
   if (!directory.Valid()) directory = OpenCacheDirectory(true);
   return directory.Valid();
@@ -167,7 +167,7 @@ bool TPosixInstanceLock::AlreadyExists() {
   if (!files_->OpenPrivateDirectory()) unguarded("no private directory for the lock");
   files_->baseName = std::string(kInstanceLockName) + "-" + session_;
 
-  const UniqueFd guard = OpenLockFile(files_->directory.Get(), files_->baseName + ".guard");
+  const TUniqueFd guard = OpenLockFile(files_->directory.Get(), files_->baseName + ".guard");
   if (!guard.Valid() || RetryOnInterrupt([&] { return flock(guard.Get(), LOCK_EX); }) != 0)
     unguarded("cannot lock the guard file");
   files_->presence = OpenLockFile(files_->directory.Get(), files_->baseName + ".presence");
@@ -202,7 +202,7 @@ std::string TPosixInstanceLock::TFiles::SocketPath() const {
 void TPosixInstanceLock::TFiles::Listen() {
   sockaddr_un address{};
   if (!FillAddress(SocketPath(), address)) return;
-  UniqueFd socketFd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  TUniqueFd socketFd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (!socketFd.Valid()) return;
   const std::string name = baseName + ".socket";
   unlinkat(directory.Get(), name.c_str(), 0);  // left behind by a copy that was killed
@@ -220,7 +220,7 @@ void TPosixInstanceLock::ActivateRunningCopy() {
   if (!files_->directory.Valid()) return;
   sockaddr_un address{};
   if (!FillAddress(files_->SocketPath(), address)) return;
-  const UniqueFd socketFd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  const TUniqueFd socketFd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (!socketFd.Valid()) return;
   if (connect(socketFd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
     return;
@@ -231,7 +231,7 @@ void TPosixInstanceLock::ActivateRunningCopy() {
 
 bool TPosixInstanceLock::AcceptActivation() {
   if (!files_->listener.Valid()) return false;
-  const UniqueFd peer(
+  const TUniqueFd peer(
       accept4(files_->listener.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
   if (!peer.Valid()) return false;
   ucred credentials{};

@@ -135,7 +135,7 @@ void WaitingForUser(void*, int waiting) {
 // through a descriptor of it. When the system cannot tell the program's own path at all, the
 // program was started by a path relative to the working directory, which is still where it
 // was: the module is found through that.
-std::string ModulePath(const std::string& programFolder, UniqueFd& folderHolder) {
+std::string ModulePath(const std::string& programFolder, TUniqueFd& folderHolder) {
   std::string folder = programFolder;
   if (folder.empty()) {
     const auto* started = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
@@ -218,11 +218,11 @@ bool TWindowModuleLoader::Open(bool withMainWindow) {
     return false;
   }
   if (calls_ == nullptr) {
-    UniqueFd folder;
+    TUniqueFd folder;
     const std::string path = ModulePath(programFolder_, folder);
     // The module is checked and loaded through one descriptor: what is loaded is what was
     // checked.
-    const UniqueFd module(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const TUniqueFd module(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     std::string problem = module.Valid() ? Truncation(module.Get()) : std::string();
     const CompanyMainWindowCalls* calls = nullptr;
     if (problem.empty()) {

@@ -11,7 +11,7 @@
 #include "app/Version.h"
 #include "app/WindowModule_posix.h"
 #include "common/CodePage_posix.h"
-#include "common/PublicFunction.h"
+#include "common/ProgramFolder.h"
 #include "inputs/CompanyIdentity.h"
 #include "inputs/ConfigFolder.h"
 
@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
   }
 
   const TPosixCodePage codePage = TPosixCodePage::ForUserLocale();
-  const std::string programFolder = TSysOper::GetAppPath();
+  const std::string programFolder = ProgramFolder();
   TWindowModuleLoader window(programFolder,
                              argc > 0 && argv[0] != nullptr ? argv[0] : "CompanyMain");
   if (!display.windowProblem.empty()) window.SetUnusable(display.windowProblem);
@@ -42,8 +42,8 @@ int main(int argc, char** argv) {
   window.SetLock(&lock);
 
   TPosixDesktop desktop(codePage, window);
-  TProgramConfigFolder config(codePage, programFolder);
-  TIniCompanyIdentitySource identitySource(config);
+  TProgramConfigFolder config(programFolder);
+  TIniCompanyIdentitySource identitySource(config, codePage);
   TFrm_CompanyMain form(desktop, config, identitySource);
   form.FormCreate();
   form.FormShow();

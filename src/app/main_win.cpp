@@ -39,8 +39,8 @@ void Run(HINSTANCE instance) {
   const TComApartment com;
   const TWinCodePage codePage;
   TWinDesktop desktop(codePage, application);
-  TProgramConfigFolder config(codePage);
-  TIniCompanyIdentitySource identitySource(config);
+  TProgramConfigFolder config;
+  TIniCompanyIdentitySource identitySource(config, codePage);
 
   TWinMainWindow window(instance, application);
   if (!window.Create()) return;

@@ -14,17 +14,17 @@ constexpr int kLookupOnly = O_PATH | O_DIRECTORY | O_CLOEXEC;
 
 // As a whole when the system takes it, else one component at a time, each looked up in the
 // one before, as the kernel itself would.
-UniqueFd OpenFolder(const std::string& folder) {
-  UniqueFd whole(open(folder.c_str(), kLookupOnly));
+TUniqueFd OpenFolder(const std::string& folder) {
+  TUniqueFd whole(open(folder.c_str(), kLookupOnly));
   if (whole.Valid() || errno != ENAMETOOLONG) return whole;
-  UniqueFd current(open(folder.front() == '/' ? "/" : ".", kLookupOnly));
+  TUniqueFd current(open(folder.front() == '/' ? "/" : ".", kLookupOnly));
   std::size_t at = 0;
   while (current.Valid() && at < folder.size()) {
     std::size_t end = folder.find('/', at);
     if (end == std::string::npos) end = folder.size();
     if (end > at) {
       const std::string part = folder.substr(at, end - at);
-      current = UniqueFd(openat(current.Get(), part.c_str(), kLookupOnly));
+      current = TUniqueFd(openat(current.Get(), part.c_str(), kLookupOnly));
     }
     at = end + 1;
   }
@@ -38,18 +38,18 @@ template <class Call>
 auto InFolderOf(const std::string& path, Call call) -> decltype(call(0, "")) {
   const std::size_t slash = path.rfind('/');
   if (slash == std::string::npos) return call(AT_FDCWD, path.c_str());
-  const UniqueFd folder = OpenFolder(path.substr(0, slash + 1));
+  const TUniqueFd folder = OpenFolder(path.substr(0, slash + 1));
   if (!folder.Valid()) return decltype(call(0, ""))(-1);
   return call(folder.Get(), path.c_str() + slash + 1);
 }
 
 }  // namespace
 
-UniqueFd OpenRegularFile(const std::string& path) {
+TUniqueFd OpenRegularFile(const std::string& path) {
   constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
-  UniqueFd fd(open(path.c_str(), kFlags));
+  TUniqueFd fd(open(path.c_str(), kFlags));
   if (!fd.Valid() && errno == ENAMETOOLONG) {
-    fd = UniqueFd(InFolderOf(
+    fd = TUniqueFd(InFolderOf(
         path, [](int folder, const char* name) { return openat(folder, name, kFlags); }));
   }
   struct stat st {};

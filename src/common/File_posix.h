@@ -7,18 +7,18 @@
 #include <string>
 
 // Owns one file descriptor.
-class UniqueFd {
+class TUniqueFd {
  public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd() { Reset(); }
-  UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept {
+  TUniqueFd() = default;
+  explicit TUniqueFd(int fd) : fd_(fd) {}
+  ~TUniqueFd() { Reset(); }
+  TUniqueFd(TUniqueFd&& other) noexcept : fd_(other.Release()) {}
+  TUniqueFd& operator=(TUniqueFd&& other) noexcept {
     if (this != &other) Reset(other.Release());
     return *this;
   }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
+  TUniqueFd(const TUniqueFd&) = delete;
+  TUniqueFd& operator=(const TUniqueFd&) = delete;
 
   [[nodiscard]] int Get() const { return fd_; }
   [[nodiscard]] bool Valid() const { return fd_ >= 0; }
@@ -39,10 +39,10 @@ class UniqueFd {
 // The path opened for reading only if it is a regular file; a FIFO or a device is never
 // waited on or read from. Invalid for anything else. Paths longer than the system takes in
 // one call (PATH_MAX) are opened one folder at a time.
-UniqueFd OpenRegularFile(const std::string& path);
+TUniqueFd OpenRegularFile(const std::string& path);
 
 // A folder of any length, opened for lookups only (O_PATH); invalid when it cannot be.
-UniqueFd OpenFolder(const std::string& folder);
+TUniqueFd OpenFolder(const std::string& folder);
 
 // stat() for a path of any length; false when there is nothing at the path.
 bool StatPath(const std::string& path, struct stat& st);

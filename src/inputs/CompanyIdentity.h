@@ -26,17 +26,17 @@ class CompanyIdentitySource {
   virtual std::optional<TCompanyIdentity> Deliver() = 0;
 };
 
-// The record kept in "Config/Company.ini" beside the program, section "Company". No record
-// when that file is missing or cannot be read, or holds no such section (an empty file, a
-// misspelt section name, text that is no INI file): an empty identity would open somebody
-// else's page. A section whose values are blank is a record.
+// The record kept in the installation's identity file (see ReadIdentity in
+// InstallationFiles.h), in the ANSI code page.
 class TIniCompanyIdentitySource final : public CompanyIdentitySource {
  public:
-  explicit TIniCompanyIdentitySource(TConfigFolder& folder) : folder_(folder) {}
+  TIniCompanyIdentitySource(TConfigFolder& folder, const TCodePage& codePage)
+      : folder_(folder), codePage_(codePage) {}
   std::optional<TCompanyIdentity> Deliver() override;
 
  private:
   TConfigFolder& folder_;
+  const TCodePage& codePage_;
 };
 
 // What a blank company name is sent as.

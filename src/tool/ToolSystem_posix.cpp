@@ -1,19 +1,22 @@
-#include "app/ConfigTool_posix.h"
+#include "tool/ToolSystem_posix.h"
 
 #include <fcntl.h>
 #include <libintl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "app/Version.h"
 #include "common/File_posix.h"
-#include "common/PublicFunction.h"
+#include "common/ProgramFolder.h"
 #include "common/Utf.h"
 
 namespace {
@@ -87,7 +90,7 @@ std::string TPosixConfigToolSystem::PathText(const std::string& path) {
 }
 
 std::string TPosixConfigToolSystem::ProgramFolder() {
-  return TSysOper::GetAppPath();
+  return ::ProgramFolder();
 }
 
 std::string TPosixConfigToolSystem::FullFolder(const std::string& folder) {
@@ -116,45 +119,9 @@ std::string TPosixConfigToolSystem::RealPath(const std::string& path) {
   return path;
 }
 
-bool TPosixConfigToolSystem::FileExists(const std::string& path) {
-  return TFileOper::FileExists(path);
-}
-
-TConfigToolSystem::TRead TPosixConfigToolSystem::ReadIniValues(
-    const std::string& path, std::string_view section, const std::vector<std::string>& keys) {
-  TRead read;
-  struct stat st {};
-  if (!StatPath(path, st)) {
-    // Nothing there, a dangling link, or a file where a folder on the way should be.
-    if (errno == ENOENT || errno == ENOTDIR) return read;
-    read.state = TRead::State::Unreadable;
-    read.failure = Failure(errno);
-    return read;
-  }
-  read.state = TRead::State::Unreadable;
-  if (S_ISDIR(st.st_mode)) {
-    read.failure = Failure(EISDIR);
-    return read;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    read.failure.reason = Translate("not a regular file");
-    return read;
-  }
-  if (ReadAsLauncher(read, path, section, keys, codePage_)) return read;
-  // Why it could not be read: ask the system once more.
-  const UniqueFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  read.failure = Failure(fd.Valid() ? EIO : errno);
-  return read;
-}
-
-std::optional<std::string> TPosixConfigToolSystem::FileStart(const std::string& path) {
-  const UniqueFd fd = OpenRegularFile(path);
-  if (!fd.Valid()) return std::nullopt;
-  std::string start(4, '\0');
-  const ssize_t n = read(fd.Get(), start.data(), start.size());
-  if (n < 0) return std::nullopt;
-  start.resize(static_cast<std::size_t>(n));
-  return start;
+TConfigToolSystem::TFailure TPosixConfigToolSystem::ReadFailure(std::uint32_t error) {
+  if (error == 0) return {Translate("not a regular file"), false};
+  return Failure(static_cast<int>(error));
 }
 
 std::optional<TConfigToolSystem::TClosed> TPosixConfigToolSystem::ClosedToOthers(
@@ -179,7 +146,7 @@ std::optional<TConfigToolSystem::TClosed> TPosixConfigToolSystem::ClosedToOthers
 
 std::string TPosixConfigToolSystem::LauncherVersion(const std::string& folder) {
   // The launcher carries its version as text after a marker (see main_posix.cpp).
-  const UniqueFd fd = OpenRegularFile(folder + "CompanyMain");
+  const TUniqueFd fd = OpenRegularFile(folder + "CompanyMain");
   if (!fd.Valid()) return {};
   constexpr std::string_view kMarker = COMPANYMAIN_VERSION_MARK;
   std::string content;
@@ -193,6 +160,50 @@ std::string TPosixConfigToolSystem::LauncherVersion(const std::string& folder) {
   const std::size_t start = at + kMarker.size();
   const std::size_t end = content.find_first_not_of("0123456789.", start);
   return content.substr(start, end - start);
+}
+
+namespace {
+
+// flock on the lock file, released when the descriptor closes (also when the process dies).
+class TFlockWriterLock final : public TConfigToolSystem::TWriterLock {
+ public:
+  explicit TFlockWriterLock(TUniqueFd fd) : fd_(std::move(fd)) {}
+
+ private:
+  TUniqueFd fd_;
+};
+
+}  // namespace
+
+std::unique_ptr<TConfigToolSystem::TWriterLock> TPosixConfigToolSystem::LockForWriting(
+    const std::string& folder, int waitSeconds, TFailure& failure) {
+  // Never a link or anything but a regular file: the lock file is opened, not read.
+  const std::string path = folder + "/" + kWriterLockName;
+  TUniqueFd fd(open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644));
+  if (!fd.Valid()) {
+    failure = Failure(errno);
+    return nullptr;
+  }
+  struct stat st {};
+  if (fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    failure = Failure(S_ISREG(st.st_mode) ? errno : EINVAL);
+    return nullptr;
+  }
+  // Polled rather than waited on with a timer signal: the wait ends on time whatever holds it.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(waitSeconds);
+  for (;;) {
+    if (flock(fd.Get(), LOCK_EX | LOCK_NB) == 0)
+      return std::make_unique<TFlockWriterLock>(std::move(fd));
+    if (errno != EWOULDBLOCK && errno != EINTR) {
+      failure = Failure(errno);
+      return nullptr;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      failure.held = true;
+      return nullptr;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
 }
 
 bool TPosixConfigToolSystem::MakeFolder(const std::string& path, TFailure& failure) {
@@ -217,7 +228,7 @@ bool TPosixConfigToolSystem::ReplaceFile(const std::string& path, std::string_vi
   const std::size_t slash = path.rfind('/');
   const std::string folder = path.substr(0, slash + 1);
   std::string temporary = folder + "." + path.substr(slash + 1) + ".XXXXXX";
-  const UniqueFd fd(mkostemp(temporary.data(), O_CLOEXEC));
+  const TUniqueFd fd(mkostemp(temporary.data(), O_CLOEXEC));
   if (!fd.Valid()) {
     failure = Failure(errno);
     return false;
@@ -234,7 +245,7 @@ bool TPosixConfigToolSystem::ReplaceFile(const std::string& path, std::string_vi
     return false;
   }
   // The rename itself must outlive a power cut.
-  const UniqueFd directory(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const TUniqueFd directory(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (directory.Valid()) fsync(directory.Get());
   return true;
 }

@@ -1,13 +1,15 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "common/CodePage.h"
-#include "common/IniText.h"
+#include "inputs/ConfigFolder.h"
 
 // What the configuration tool needs of the platform, and all it uses of it. Texts are UTF-8.
 // Paths are the system's own: bytes as the file system knows them on Linux (not text in any
@@ -42,23 +44,16 @@ class TConfigToolSystem {
   // messages; the path as given when it cannot be resolved.
   virtual std::string RealPath(const std::string& path) = 0;
 
-  // ---- Reading, as the launcher reads
+  // ---- Reading
   struct TFailure {
     std::string reason;   // the system's reason, in the user's language
     bool denied = false;  // the system refused access: the remedy is more rights
+    bool held = false;    // another writer held the configuration for the whole wait
   };
-  struct TRead {
-    enum class State { Missing, Read, Unreadable } state = State::Missing;
-    TIniValues values;  // when Read
-    TFailure failure;   // when Unreadable
-  };
-  // A file, not a folder, exists at the path.
-  virtual bool FileExists(const std::string& path) = 0;
-  // One section of an INI file as the launcher reads it (values in the ANSI code page).
-  virtual TRead ReadIniValues(const std::string& path, std::string_view section,
-                              const std::vector<std::string>& keys) = 0;
-  // The first bytes of a file, to tell its encoding; nullopt when it cannot be read.
-  virtual std::optional<std::string> FileStart(const std::string& path) = 0;
+  // The installation's files as this system reads them (the launcher's own reading).
+  virtual TConfigFolder& Files() = 0;
+  // Why a file could not be read (TFileRead::error).
+  virtual TFailure ReadFailure(std::uint32_t error) = 0;
   // What keeps the users of the machine other than the owner (and the group) from reading the
   // file at the path: a folder on the way they cannot pass or the file itself, with its mode.
   // nullopt when nothing does, or where the system cannot tell.
@@ -72,6 +67,16 @@ class TConfigToolSystem {
   virtual std::string LauncherVersion(const std::string& folder) = 0;
 
   // ---- Writing
+  // Holds the configuration folder for this process's writing until it goes: a second writer
+  // waits for it, readers never do.
+  class TWriterLock {
+   public:
+    virtual ~TWriterLock() = default;
+  };
+  // Takes the folder's writer lock, waiting at most waitSeconds for another writer to let go.
+  // nullptr (and why: failure.held when the other writer kept it) when it cannot be had.
+  virtual std::unique_ptr<TWriterLock> LockForWriting(const std::string& folder, int waitSeconds,
+                                                      TFailure& failure) = 0;
   // Makes the folder, readable and searchable by all whatever the process's file mode mask,
   // when it is missing; a link to a folder will do. false (and why) when there is no folder
   // there afterwards.
@@ -96,19 +101,16 @@ class TConfigToolSystem {
   virtual void OutAddress(std::string_view ansi) = 0;
   // Output for programs (JSON, show): UTF-8 whatever the console's encoding.
   virtual void OutUtf8(std::string_view utf8) = 0;
-
- protected:
-  // The launcher's own reading of the section into read: true when that settled it (the values,
-  // or the reader's reason), false when the file gave nothing and the system is to say why.
-  static bool ReadAsLauncher(TRead& read, const std::string& path, std::string_view section,
-                             const std::vector<std::string>& keys, const TCodePage& codePage);
 };
 
 // Exit codes.
 inline constexpr int kToolOk = 0;
 inline constexpr int kToolLauncherWouldRefuse = 1;  // check: the launcher would show a message
 inline constexpr int kToolRefused = 2;              // bad command line or a value refused
-inline constexpr int kToolWriteFailed = 3;          // a file could not be read or written
+inline constexpr int kToolWriteFailed = 3;          // a file could not be read or written, or the
+                                                    // configuration stayed held by another writer
+// How long a writer waits for another one to finish.
+inline constexpr int kWriterWaitSeconds = 10;
 
 // companymain-config: writes an installation's configuration with the launcher's own rules,
 // and shows what the launcher will do with it. args are the command line without the

@@ -5,15 +5,15 @@
 #include <string_view>
 #include <vector>
 
-#include "app/ConfigTool.h"
 #include "common/CodePage_posix.h"
+#include "tool/ConfigTool.h"
 
 // The message catalog of companymain-config (share/locale/<language>/LC_MESSAGES/).
 inline constexpr const char* kConfigToolDomain = "companymain-config";
 
 // companymain-config's contact with a POSIX system: the locale's code page and messages
-// (gettext, strerror), paths as bytes, files written by rename, the terminal in the locale's
-// encoding.
+// (gettext, strerror), paths as bytes, files written by rename under a lock (flock), the
+// terminal in the locale's encoding.
 class TPosixConfigToolSystem : public TConfigToolSystem {
  public:
   TPosixConfigToolSystem();
@@ -31,13 +31,13 @@ class TPosixConfigToolSystem : public TConfigToolSystem {
   std::string FullFolder(const std::string& folder) override;
   std::string RealPath(const std::string& path) override;
 
-  bool FileExists(const std::string& path) override;
-  TRead ReadIniValues(const std::string& path, std::string_view section,
-                      const std::vector<std::string>& keys) override;
-  std::optional<std::string> FileStart(const std::string& path) override;
+  TConfigFolder& Files() override { return files_; }
+  TFailure ReadFailure(std::uint32_t error) override;
   std::optional<TClosed> ClosedToOthers(const std::string& path) override;
   std::string LauncherVersion(const std::string& folder) override;
 
+  std::unique_ptr<TWriterLock> LockForWriting(const std::string& folder, int waitSeconds,
+                                              TFailure& failure) override;
   bool MakeFolder(const std::string& path, TFailure& failure) override;
   bool ReplaceFile(const std::string& path, std::string_view bytes, TFailure& failure) override;
   bool RegistryTexts(const std::string& key, const std::vector<std::string>& names,
@@ -54,4 +54,8 @@ class TPosixConfigToolSystem : public TConfigToolSystem {
   TFailure Failure(int error) const;
 
   TPosixCodePage codePage_;
+  TProgramConfigFolder files_;
 };
+
+// The name of the writers' lock file in the configuration folder.
+inline constexpr const char* kWriterLockName = ".companymain-config.lock";

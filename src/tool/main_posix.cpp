@@ -7,15 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "app/ConfigTool_posix.h"
-#include "common/PublicFunction.h"
+#include "common/ProgramFolder.h"
+#include "tool/ToolSystem_posix.h"
 
 namespace {
 
 // Where the message catalogs are: beside the program in the build folder, else where the
 // installation puts them relative to the program's folder (COMPANYMAIN_LOCALE_FROM_PROGRAM).
 std::string LocaleFolder() {
-  const std::string program = TSysOper::GetAppPath();
+  const std::string program = ProgramFolder();
   if (program.empty()) return {};
   struct stat st {};
   if (stat((program + "locale").c_str(), &st) == 0 && S_ISDIR(st.st_mode))

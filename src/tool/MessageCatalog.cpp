@@ -1,4 +1,4 @@
-#include "app/MessageCatalog.h"
+#include "tool/MessageCatalog.h"
 
 #include <algorithm>
 #include <cstdint>
