@@ -53,12 +53,18 @@ fi
 export SOURCE_DATE_EPOCH
 
 build() {  # preset folder
+  # One build at a time in a folder: two packings of one tree at once (the test suites run
+  # side by side) would configure and build it over each other.
+  mkdir -p "$2"
+  exec 8<"$2"
+  flock 8
   if [ "$version" = "$default_version" ]; then
     cmake --preset "$1" >/dev/null
   else
     cmake --preset "$1" -B "$2" -DCOMPANYMAIN_VERSION="$version" -DCOMPANYMAIN_WINE_TOOLS=OFF >/dev/null
   fi
   cmake --build "$2" -j2 --target CompanyMain CompanyMainConfig >/dev/null
+  exec 8<&-
 }
 suffix=
 [ "$version" = "$default_version" ] || suffix=-$version

@@ -6,7 +6,6 @@ finds its message catalog) on installation folders of its own.
 The tool is taken from beside the launcher. Cases that need another user run only as root.
 """
 
-import atexit
 import json
 import os
 import resource
@@ -16,24 +15,13 @@ import subprocess
 import tempfile
 import unittest
 
+from harness import locales
+
 PROGRAM = os.environ.get("COMPANYMAIN", "")
 TOOL = os.path.join(os.path.dirname(PROGRAM), "companymain-config")
 WAIT = 30  # seconds; the machines running CI are slow and shared
 NOBODY = 65534
 IDENTITY = ["--number", "1234567890", "--type", "R01", "--name", "某某酒店", "--device-id", "D1"]
-
-
-def locales() -> str:
-    """A folder of the locales the tests speak (LOCPATH), made once."""
-    if not hasattr(locales, "folder"):
-        locales.folder = tempfile.mkdtemp(prefix="companymain-tool-locales-")
-        os.chmod(locales.folder, 0o755)  # another user reads them too
-        atexit.register(shutil.rmtree, locales.folder, True)
-        for name, charmap in (("zh_CN", "UTF-8"), ("zh_CN", "GBK")):
-            subprocess.run(["localedef", "-i", name, "-f", charmap,
-                            os.path.join(locales.folder, name + "." + charmap)],
-                           check=True, capture_output=True, timeout=120)
-    return locales.folder
 
 
 class ToolTest(unittest.TestCase):
@@ -50,7 +38,8 @@ class ToolTest(unittest.TestCase):
         encoding = "gbk" if lang.endswith("GBK") else "utf-8"
         argv = [tool, "--dir", folder or self.root]
         argv += [a.encode(encoding) if isinstance(a, str) else a for a in args]
-        env = {"PATH": "/usr/bin:/bin", "LANG": lang, "LOCPATH": locales(), "HOME": self.root}
+        env = {"PATH": "/usr/bin:/bin", "LANG": lang, "HOME": self.root,
+               "LOCPATH": locales("zh_CN.UTF-8", "zh_CN.GBK")}
         for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
             if name in os.environ:
                 env[name] = os.environ[name]

@@ -11,19 +11,19 @@ Prints one line per case and a closing line "N passed, N failed"; exits non-zero
 import base64
 import os
 import pwd
-import random
 import signal
 import subprocess
 import sys
 import time
+import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
 
 import accessibility as a11y  # noqa: E402
-import launcher_test as e2e  # noqa: E402
-from launcher_test import (PAGE, RUNNING, NO_CONFIG, NO_ADDRESS, NO_IDENTITY, address, config,  # noqa: E402
-                           ini)
+import harness as e2e  # noqa: E402
+from harness import (PAGE, RUNNING, NO_CONFIG, NO_ADDRESS, NO_IDENTITY, address, config,  # noqa: E402
+                     ini, with_mark)
 
 BOUND = 20  # seconds a run may take before it counts as a hang
 COMPANY = ini("Company", {"CompanyNum": "1234567890", "CompanyType": "R01",
@@ -31,31 +31,10 @@ COMPANY = ini("Company", {"CompanyNum": "1234567890", "CompanyType": "R01",
 OPENED = address(PAGE, num=b"1234567890", name="无".encode(), kind=b"R01", device=b"D1")
 
 
-class Case:
-    """What launcher_test's Sandbox needs of a test: cleanups and failures."""
-
-    def __init__(self):
-        self.cleanups = []
-
-    def addCleanup(self, function, *args):
-        self.cleanups.append((function, args))
-
-    def fail(self, message):
-        raise AssertionError(message)
-
-    def close(self):
-        for function, args in reversed(self.cleanups):
-            try:
-                function(*args)
-            except Exception:
-                pass
-
-
 def sandbox(case, display, **kw):
+    # The Sandbox reads messages through AT-SPI already (main checks it is there).
     box = e2e.Sandbox(case, display, **kw)
-    box.env.update(a11y.ENV)
-    box.env["DBUS_SESSION_BUS_ADDRESS"] = os.environ.get("DBUS_SESSION_BUS_ADDRESS", "")
-    box.env["ASAN_OPTIONS"] = os.environ.get("ASAN_OPTIONS", "detect_leaks=0")
+    box.env.setdefault("ASAN_OPTIONS", "detect_leaks=0")
     return box
 
 
@@ -123,18 +102,6 @@ def expect(box, outcome, env=None):
 # Bad input: each case writes one file (or puts something in its place) and names the
 # outcome: the message the user must see, or the address the browser must get.
 
-def utf16(text: str) -> bytes:
-    return b"\xff\xfe" + text.replace("\n", "\r\n").encode("utf-16-le")
-
-
-def utf16be(text: str) -> bytes:
-    return b"\xfe\xff" + text.replace("\n", "\r\n").encode("utf-16-be")
-
-
-def utf8bom(text: str) -> bytes:
-    return b"\xef\xbb\xbf" + text.replace("\n", "\r\n").encode("utf-8")
-
-
 def sparse(head: bytes, size=1 << 30):
     """head, then zeros up to size bytes as a hole: a 1 GiB file that takes no disk."""
     def put(box, name):
@@ -145,20 +112,9 @@ def sparse(head: bytes, size=1 << 30):
 
 
 def make(kind):
-    """Something other than a readable file, in the file's place."""
+    """A broken file of this kind (harness.FILE_KINDS) in the file's place."""
     def put(box, name):
-        path = box.path(name)
-        if kind == "directory":
-            os.mkdir(path)
-        elif kind == "dangling symlink":
-            os.symlink(os.path.join(box.root, "nowhere"), path)
-        elif kind == "symlink loop":
-            os.symlink(path, path)
-        elif kind == "FIFO":
-            os.mkfifo(path)
-        elif kind == "unreadable":
-            box.write(name, COMPANY if name == "Company.ini" else config(PAGE))
-            os.chmod(path, 0)
+        box.make(name, kind, COMPANY if name == "Company.ini" else config(PAGE))
     return put
 
 
@@ -172,8 +128,6 @@ def url_value(length):
     return value[:length] if length <= 2047 else value
 
 
-rng = random.Random(20261208)
-RANDOM = bytes(rng.getrandbits(8) for _ in range(64 * 1024))
 FILLER = b"".join(b";%06d filler line of a large file\r\n" % i for i in range(300000))  # ~10 MiB
 
 
@@ -181,9 +135,9 @@ def config_cases():
     msg = lambda text: ("message", text)
     opens = lambda addr: ("open", addr)
     return [
-        ("empty", b"", msg(NO_ADDRESS)),
-        ("byte order mark alone", b"\xef\xbb\xbf", msg(NO_ADDRESS)),
-        ("64 KiB of random bytes", RANDOM, msg(NO_ADDRESS)),
+        ("empty", make("empty"), msg(NO_ADDRESS)),
+        ("byte order mark alone", make("bom-UTF-8"), msg(NO_ADDRESS)),
+        ("64 KiB of random bytes", make("random"), msg(NO_ADDRESS)),
         ("NUL inside the value ends it",
          b"[SysInfo]\r\nCompanyURL=" + base64.b64encode(PAGE) + b"\0" + base64.b64encode(b"/x"),
          opens(OPENED)),
@@ -195,11 +149,11 @@ def config_cases():
         ("value of 4096 characters is cut at 2047",
          ini("SysInfo", {"CompanyURL": url_value(4096)}), opens(OPENED)),
         ("UTF-16 LE with its mark",
-         utf16("[SysInfo]\nCompanyURL=%s\n" % base64.b64encode(PAGE).decode()), opens(OPENED)),
+         with_mark("UTF-16LE", "[SysInfo]\nCompanyURL=%s\n" % base64.b64encode(PAGE).decode()), opens(OPENED)),
         ("UTF-16 BE with its mark",
-         utf16be("[SysInfo]\nCompanyURL=%s\n" % base64.b64encode(PAGE).decode()), opens(OPENED)),
+         with_mark("UTF-16BE", "[SysInfo]\nCompanyURL=%s\n" % base64.b64encode(PAGE).decode()), opens(OPENED)),
         ("UTF-8 with its mark",
-         utf8bom("[SysInfo]\nCompanyURL=%s\n" % base64.b64encode(PAGE).decode()), opens(OPENED)),
+         with_mark("UTF-8", "[SysInfo]\nCompanyURL=%s\n" % base64.b64encode(PAGE).decode()), opens(OPENED)),
         ("1 GiB, the section at the top", sparse(config(PAGE)), opens(OPENED)),
         ("CR-only line ends", b"[Other]\rx=1\r[SysInfo]\rCompanyURL=" + base64.b64encode(PAGE) +
          b"\r", opens(OPENED)),
@@ -212,9 +166,9 @@ def config_cases():
         ("base64 of blanks", ini("SysInfo", {"CompanyURL": base64.b64encode(b" \t ")}),
          msg(NO_ADDRESS)),
         ("a directory", make("directory"), msg(NO_CONFIG)),
-        ("a dangling symlink", make("dangling symlink"), msg(NO_CONFIG)),
-        ("a symlink loop", make("symlink loop"), msg(NO_CONFIG)),
-        ("a FIFO nobody writes to", make("FIFO"), msg(NO_ADDRESS)),
+        ("a dangling symlink", make("dangling-symlink"), msg(NO_CONFIG)),
+        ("a symlink loop", make("symlink-loop"), msg(NO_CONFIG)),
+        ("a FIFO nobody writes to", make("fifo"), msg(NO_ADDRESS)),
         ("unreadable", make("unreadable"), msg(NO_ADDRESS)),
     ]
 
@@ -224,9 +178,9 @@ def company_cases():
     opens = lambda **kw: ("open", address(PAGE, **kw))
     long = lambda n: ini("Company", {"CompanyNum": "7" * n, "OtherInfo": "o" * n})
     return [
-        ("empty: no identity", b"", msg(NO_IDENTITY)),
-        ("byte order mark alone: no identity", b"\xef\xbb\xbf", msg(NO_IDENTITY)),
-        ("64 KiB of random bytes: no identity", RANDOM, msg(NO_IDENTITY)),
+        ("empty: no identity", make("empty"), msg(NO_IDENTITY)),
+        ("byte order mark alone: no identity", make("bom-UTF-8"), msg(NO_IDENTITY)),
+        ("64 KiB of random bytes: no identity", make("random"), msg(NO_IDENTITY)),
         ("a misspelt section: no identity", ini("Compnay", {"CompanyNum": "1"}), msg(NO_IDENTITY)),
         ("UTF-16 without its mark: no identity",
          "[Company]\r\nCompanyNum=1\r\n".encode("utf-16-le"), msg(NO_IDENTITY)),
@@ -244,11 +198,11 @@ def company_cases():
          opens(num=b"7" * 2047, other=b"o" * 2047)),
         ("values of 4096 characters are cut", long(4096),
          opens(num=b"7" * 2047, other=b"o" * 2047)),
-        ("UTF-16 LE with its mark", utf16("[Company]\nCompanyName=中文 酒店\nCompanyNum=9\n"),
+        ("UTF-16 LE with its mark", with_mark("UTF-16LE", "[Company]\nCompanyName=中文 酒店\nCompanyNum=9\n"),
          opens(num=b"9", name="中文 酒店".encode())),
-        ("UTF-16 BE with its mark", utf16be("[Company]\nCompanyName=中文 酒店\nCompanyNum=9\n"),
+        ("UTF-16 BE with its mark", with_mark("UTF-16BE", "[Company]\nCompanyName=中文 酒店\nCompanyNum=9\n"),
          opens(num=b"9", name="中文 酒店".encode())),
-        ("UTF-8 with its mark", utf8bom("[Company]\nCompanyName=中文 酒店\nCompanyNum=9\n"),
+        ("UTF-8 with its mark", with_mark("UTF-8", "[Company]\nCompanyName=中文 酒店\nCompanyNum=9\n"),
          opens(num=b"9", name="中文 酒店".encode())),
         ("a value cut inside a character loses it whole",
          ini("Company", {"OtherInfo": "o" * 2045 + "中文"}), opens(other=b"o" * 2045)),
@@ -269,9 +223,9 @@ def company_cases():
         ("values of blanks only", b"[Company]\r\nCompanyNum=   \r\nCompanyName=\" \t \"\r\n"
          b"CompanyType=\"  \"\r\n", opens()),
         ("a directory", make("directory"), msg(NO_IDENTITY)),
-        ("a dangling symlink", make("dangling symlink"), msg(NO_IDENTITY)),
-        ("a symlink loop", make("symlink loop"), msg(NO_IDENTITY)),
-        ("a FIFO nobody writes to", make("FIFO"), msg(NO_IDENTITY)),
+        ("a dangling symlink", make("dangling-symlink"), msg(NO_IDENTITY)),
+        ("a symlink loop", make("symlink-loop"), msg(NO_IDENTITY)),
+        ("a FIFO nobody writes to", make("fifo"), msg(NO_IDENTITY)),
         ("unreadable", make("unreadable"), msg(NO_IDENTITY)),
     ]
 
@@ -284,7 +238,7 @@ class Report:
         self.failed = 0
 
     def case(self, name, function, *args):
-        case = Case()
+        case = unittest.TestCase()  # for the Sandbox: its cleanups and failures
         started = time.monotonic()
         try:
             function(case, *args)
@@ -295,7 +249,7 @@ class Report:
             self.passed += 1
             print("ok   %s (%.1f s)" % (name, time.monotonic() - started), flush=True)
         finally:
-            case.close()
+            case.doCleanups()
 
 
 def bad_input(case, display, file, content, outcome):
@@ -411,22 +365,6 @@ def holders_of(path_part):
     return found
 
 
-def end_browsers(box):
-    """Ends the stand-in browsers of this sandbox and the children they left, by number."""
-    for name in os.listdir(box.calls):
-        pids = []
-        if name.startswith("call."):
-            pids.append(name.split(".")[1])
-        elif name.startswith("child."):
-            with open(os.path.join(box.calls, name)) as f:
-                pids.append(f.read().strip())
-        for pid in pids:
-            try:
-                os.kill(int(pid), signal.SIGKILL)
-            except (ProcessLookupError, ValueError):
-                pass
-
-
 def browser_holds_nothing(case, display):
     """The browser, and what it starts, hold neither the lock nor the socket."""
     box = sandbox(case, display, browser_sleep=30)
@@ -439,7 +377,7 @@ def browser_holds_nothing(case, display):
         text = f.read()
     with open(script, "w") as f:
         f.write(text.replace("sleep", 'sleep 30 & echo $! > "%s/child.$$"; sleep' % box.calls, 1))
-    case.addCleanup(end_browsers, box)
+    case.addCleanup(box.end_browsers)
     expect(box, ("open", OPENED))
     holders = holders_of(os.path.join(e2e.private_directory(), e2e.lock_prefix(display)))
     if holders:

@@ -15,14 +15,15 @@ import subprocess
 import sys
 import tempfile
 import time
+import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
 
 import accessibility  # noqa: E402
-from launcher_test import (FAKE_XDG_OPEN, NO_ADDRESS, NO_IDENTITY, CAPTION, Display,  # noqa: E402
-                           address, forget_lock)
+from harness import (NO_ADDRESS, NO_IDENTITY, CAPTION, Display, address,  # noqa: E402
+                     fake_xdg_open, forget_lock, locales, recorded_calls)
 
 PACKAGE = "companymain"
 PROGRAMS = "/usr/libexec/companymain"
@@ -250,13 +251,12 @@ class Lifecycle:
     def users_without_rights(self):
         """Run by another user, the tool says why it cannot write, in the user's language, names
         the configuration folder as this package has it and says to run it as root."""
-        locales = tempfile.mkdtemp(prefix="companymain-locales-")
         try:
-            os.chmod(locales, 0o755)  # read by the other user
-            sh("localedef", "-i", "zh_CN", "-f", "UTF-8", os.path.join(locales, "zh_CN.UTF-8"))
-            self.run_without_rights(locales)
-        finally:
-            shutil.rmtree(locales, True)
+            folder = locales("zh_CN.UTF-8")
+        except (unittest.SkipTest, subprocess.SubprocessError) as error:
+            raise StepFailed("the zh_CN.UTF-8 locale cannot be made: %s %s" % (
+                error, getattr(error, "stderr", b"").decode(errors="replace")[-500:]))
+        self.run_without_rights(folder)
 
     @staticmethod
     def run_without_rights(locales: str):
@@ -327,9 +327,7 @@ class Lifecycle:
         for folder in (calls, bin_dir):
             os.makedirs(folder)
         os.makedirs(runtime, 0o700)
-        with open(os.path.join(bin_dir, "xdg-open"), "w") as f:
-            f.write(FAKE_XDG_OPEN.format(dir=calls, sleep=0, code=0))
-        os.chmod(os.path.join(bin_dir, "xdg-open"), 0o755)
+        fake_xdg_open(bin_dir, calls)
         env = {"PATH": bin_dir + ":/usr/local/bin:/usr/bin:/bin", "HOME": root,
                "DISPLAY": self.display.name, "XDG_RUNTIME_DIR": runtime, "LANG": "C.UTF-8",
                "DBUS_SESSION_BUS_ADDRESS": os.environ.get("DBUS_SESSION_BUS_ADDRESS", ""),
@@ -337,15 +335,6 @@ class Lifecycle:
         process = subprocess.Popen(self.menu_command(), env=env, cwd="/",
                                    stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         return process, calls
-
-    @staticmethod
-    def opened(calls: str) -> list:
-        result = []
-        for name in sorted(os.listdir(calls)):
-            if name.startswith("call."):
-                with open(os.path.join(calls, name)) as f:
-                    result.append([bytes.fromhex(l) for l in f.read().split("\n")[:-1]])
-        return result
 
     def launch_opens_the_page(self, name: str, expected: bytes = EXPECTED):
         process, calls = self.start_from_menu(name)
@@ -357,10 +346,10 @@ class Lifecycle:
                 process.wait()
         check(process.returncode == 0, "exit code %d: %s" % (process.returncode, err.decode()))
         deadline = time.monotonic() + WAIT
-        while not self.opened(calls) and time.monotonic() < deadline:
+        while not recorded_calls(calls) and time.monotonic() < deadline:
             time.sleep(0.05)
-        check(self.opened(calls) == [[expected]],
-              "the browser got %r,\n expected %r" % (self.opened(calls), [[expected]]))
+        check(recorded_calls(calls) == [[expected]],
+              "the browser got %r,\n expected %r" % (recorded_calls(calls), [[expected]]))
 
     def launch_says_the_address_is_empty(self):
         process, calls = self.start_from_menu("blank-address")
@@ -370,7 +359,7 @@ class Lifecycle:
             check((found[0], found[1]) == (NO_ADDRESS, CAPTION), "the message is %r" % (found,))
             check(accessibility.press(found[2]), "the OK button cannot be pressed")
             check(process.wait(timeout=WAIT) == 0, "exit code %s" % process.returncode)
-            check(self.opened(calls) == [], "the browser was started")
+            check(recorded_calls(calls) == [], "the browser was started")
         finally:
             if process.poll() is None:
                 process.kill()

@@ -5,6 +5,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -86,12 +87,17 @@ constexpr std::uint32_t Header(std::uint32_t size, std::uint32_t opcode) {
   return (size << 16) | opcode;
 }
 
-// An X server: reads the 12-byte setup request and answers with the reply given.
-Conversation XServer(std::vector<char> reply) {
-  return [reply](int fd) {
+// An X server: reads the 12-byte setup request and answers with the reply given, after the
+// delay given.
+Conversation XServer(std::vector<char> reply,
+                     std::chrono::milliseconds delay = std::chrono::milliseconds(0)) {
+  return [reply, delay](int fd) {
     char request[12];
     if (!ReadAll(fd, request, sizeof request) || request[0] != 'l') return;
-    ASSERT_EQ(write(fd, reply.data(), reply.size()), static_cast<ssize_t>(reply.size()));
+    std::this_thread::sleep_for(delay);
+    // A client that gave up has hung up: a failure here, not a SIGPIPE for the whole test.
+    ASSERT_EQ(send(fd, reply.data(), reply.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(reply.size()));
   };
 }
 
@@ -176,17 +182,20 @@ TEST_F(DisplayCheckTest, AnXServerIsADisplayWhenItAnswersTheSetup) {
     std::vector<char> reply;
     const char* screen;
     bool display;
+    std::chrono::milliseconds delay{0};
   } cases[] = {
       {"it asks for an authorization", XReply(false, 0), "0", true},
       {"it lets us in, screen 0 of 1", XReply(true, 1), "0", true},
       {"a screen it does not have", XReply(true, 1), "1", false},
       {"it hangs up", {}, "0", false},
       {"it says too little", {1, 0, 11}, "0", false},
+      // Late but in time, as an X server started on demand or a slow remote one.
+      {"it answers after 2 seconds", XReply(false, 0), "0", true, std::chrono::seconds(2)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const std::string path = folder_ + "/X-test";
-    const FakeServer server(path, XServer(c.reply));
+    const FakeServer server(path, XServer(c.reply, c.delay));
     const std::string display = path + ":0." + c.screen;
     setenv("DISPLAY", display.c_str(), 1);
     const TDisplayCheck check = CheckDisplay();

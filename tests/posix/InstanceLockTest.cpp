@@ -3,14 +3,19 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <pwd.h>
+#include <sched.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <barrier>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -180,6 +185,48 @@ TEST_F(InstanceLockTest, ACopyWaitsWhileAnotherIsBetweenItsTestAndItsHold) {
   starting.reset();
   close(presence);
   close(guard);
+}
+
+TEST_F(InstanceLockTest, WithoutARuntimeFolderTheLockIsInTmpNotInTheHomesCache) {
+  // A copy in a mount namespace of its own, with stand-ins for /tmp, /run/user and the home
+  // folder: no runtime folder, and a home with a .cache, as nearly every real home has.
+  if (geteuid() != 0) GTEST_SKIP() << "a mount namespace needs root";
+  if (!std::filesystem::is_directory("/run/user")) GTEST_SKIP() << "needs /run/user";
+  char root[] = "/var/tmp/companymain-lock-XXXXXX";
+  ASSERT_NE(mkdtemp(root), nullptr);
+  const std::string tmp = std::string(root) + "/tmp", run = std::string(root) + "/run-user",
+                    home = std::string(root) + "/home";
+  ASSERT_EQ(mkdir(tmp.c_str(), 0700), 0);
+  chmod(tmp.c_str(), 01777);
+  ASSERT_EQ(mkdir(run.c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(home.c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((home + "/.cache").c_str(), 0700), 0);
+  const passwd* user = getpwuid(geteuid());
+  ASSERT_NE(user, nullptr);
+  const std::string realHome = user->pw_dir;
+
+  auto copy = Copy();  // named here: the session holds the test's process number
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    alarm(10);  // a copy that hangs fails the case instead of the run
+    const bool ready = unshare(CLONE_NEWNS) == 0 &&
+                       mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                       mount(run.c_str(), "/run/user", nullptr, MS_BIND, nullptr) == 0 &&
+                       mount(home.c_str(), realHome.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+                       mount(tmp.c_str(), "/tmp", nullptr, MS_BIND, nullptr) == 0;
+    if (!ready) _exit(2);
+    _exit(copy->AlreadyExists() ? 3 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  struct stat st {};
+  const std::string lock =
+      "/CompanyMain-" + std::to_string(geteuid()) + "/CompanyMain-" + Session("a") + ".presence";
+  EXPECT_EQ(stat((tmp + lock).c_str(), &st), 0) << "no lock in /tmp/CompanyMain-<uid>";
+  EXPECT_TRUE(std::filesystem::is_empty(home + "/.cache")) << "the lock went to ~/.cache";
+  std::filesystem::remove_all(root);
 }
 
 }  // namespace

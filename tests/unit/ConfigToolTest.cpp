@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "FakeDesktop.h"
+#include "GbkCodePage.h"
 #include "Latin1CodePage.h"
 #include "app/ConfigTool.h"
 #include "app/Messages.h"
@@ -163,6 +164,17 @@ std::string AddressFile(std::string_view url) {
 const std::string kIdentity =
     "[Company]\r\nCompanyNum=1234567890\r\nCompanyType=R01\r\nCompanyName=Hotel\r\n"
     "DeviceId=D1\r\nUploadUser=up\r\nOtherInfo=note\r\n";
+// kIdentity's values, in kKeys' order.
+const std::vector<std::string> kStored = {"1234567890", "R01", "Hotel", "D1", "up", "note"};
+
+// kStored with the values of the keys named changed (a key that is none throws).
+std::vector<std::string> StoredWith(const std::map<std::string, std::string>& changes) {
+  std::vector<std::string> values = kStored;
+  for (const auto& [key, value] : changes)
+    values.at(static_cast<std::size_t>(std::find(kKeys.begin(), kKeys.end(), key) -
+                                       kKeys.begin())) = value;
+  return values;
+}
 
 TEST(ConfigTool, SetCompanyChangesWhatItIsGivenAndKeepsTheRest) {
   const struct {
@@ -172,6 +184,7 @@ TEST(ConfigTool, SetCompanyChangesWhatItIsGivenAndKeepsTheRest) {
     int code;
     std::vector<std::string> after;  // the identity read back; {} when there is none
     std::string says;                // in the one line of output or the error
+    bool gbk = false;                // the code page is GBK, not UTF-8
   } cases[] = {
       {"a first identity",
        std::nullopt,
@@ -195,55 +208,45 @@ TEST(ConfigTool, SetCompanyChangesWhatItIsGivenAndKeepsTheRest) {
        kIdentity,
        {"--device-id", "D2"},
        0,
-       {"1234567890", "R01", "Hotel", "D2", "up", "note"},
+       StoredWith({{"DeviceId", "D2"}}),
        "DeviceId changed"},
       {"the name cleared",
        kIdentity,
        {"--name", ""},
        0,
-       {"1234567890", "R01", "", "D1", "up", "note"},
+       StoredWith({{"CompanyName", ""}}),
        "CompanyName changed"},
       {"upload user and other cleared",
        kIdentity,
        {"--upload-user", "", "--other", ""},
        0,
-       {"1234567890", "R01", "Hotel", "D1", "", ""},
+       StoredWith({{"UploadUser", ""}, {"OtherInfo", ""}}),
        "UploadUser, OtherInfo changed"},
       {"the same values",
        kIdentity,
        {"--number", "1234567890", "--name", "Hotel"},
        0,
-       {"1234567890", "R01", "Hotel", "D1", "up", "note"},
+       kStored,
        "nothing changed"},
-      {"no option at all changes nothing",
-       kIdentity,
-       {},
-       0,
-       {"1234567890", "R01", "Hotel", "D1", "up", "note"},
-       "nothing changed"},
-      {"a blank number",
-       kIdentity,
-       {"--number", ""},
-       2,
-       {"1234567890", "R01", "Hotel", "D1", "up", "note"},
-       "--number must not be blank"},
+      {"no option at all changes nothing", kIdentity, {}, 0, kStored, "nothing changed"},
+      {"a blank number", kIdentity, {"--number", ""}, 2, kStored, "--number must not be blank"},
       {"a number of blanks",
        kIdentity,
        {"--number", " \t "},
        2,
-       {"1234567890", "R01", "Hotel", "D1", "up", "note"},
+       kStored,
        "--number must not be blank"},
       {"a blank type",
        kIdentity,
        {"--type", "", "--device-id", "D2"},
        2,
-       {"1234567890", "R01", "Hotel", "D1", "up", "note"},
+       kStored,
        "--type must not be blank"},
       {"a blank device id",
        kIdentity,
        {"--device-id", " "},
        2,
-       {"1234567890", "R01", "Hotel", "D1", "up", "note"},
+       kStored,
        "--device-id must not be blank"},
       {"a hand-written file with a blank number is read, but not kept blank",
        "[Company]\r\nCompanyNum=\r\nCompanyType=R01\r\nDeviceId=D1\r\n",
@@ -264,10 +267,20 @@ TEST(ConfigTool, SetCompanyChangesWhatItIsGivenAndKeepsTheRest) {
        0,
        {" 007 ", "R02", "\"q\"", "D1", "ABC1234567890", "a\\"},
        "UploadUser changed"},
+      // Stored in the code page, given in UTF-8: the same text all the same.
+      {"a Chinese name kept and a Chinese note given again, in GBK",
+       "[Company]\r\nCompanyNum=1234567890\r\nCompanyType=R01\r\nCompanyName=\xBE\xC6\xB5\xEA\r\n"
+       "DeviceId=D1\r\nUploadUser=up\r\nOtherInfo=\xB1\xB8\xD7\xA2\r\n",
+       {"--other", "备注", "--device-id", "D1"},
+       0,
+       StoredWith({{"CompanyName", "\xBE\xC6\xB5\xEA"}, {"OtherInfo", "\xB1\xB8\xD7\xA2"}}),
+       "nothing changed",
+       true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    FakeSystem system;
+    FakeSystem system(c.gbk ? std::unique_ptr<TCodePage>(std::make_unique<GbkCodePage>())
+                            : std::make_unique<Utf8CodePage>());
     if (c.before) system.files[kCompanyIni] = *c.before;
     const std::string before = system.files[kCompanyIni];
     std::vector<std::string> args = {"set-company"};
@@ -421,7 +434,6 @@ TEST(ConfigTool, TakesTheValuesTheMsiHandsOverInTheRegistry) {
     for (const auto& [name, text] : none) given.emplace(name, text);
     return given;
   };
-  const std::vector<std::string> kept = {"1234567890", "R01", "Hotel", "D1", "up", "note"};
   const struct {
     const char* name;
     std::optional<std::map<std::string, std::string>> values;  // the key, or none
@@ -435,7 +447,7 @@ TEST(ConfigTool, TakesTheValuesTheMsiHandsOverInTheRegistry) {
        with({{"DEVICEID", "\"D2\""}}),
        {"set-company"},
        0,
-       {"1234567890", "R01", "Hotel", "D2", "up", "note"},
+       StoredWith({{"DeviceId", "D2"}}),
        "http://kept/",
        "DeviceId changed"},
       {"values ending in a backslash, with quotes, blanks and percent signs",
@@ -444,98 +456,100 @@ TEST(ConfigTool, TakesTheValuesTheMsiHandsOverInTheRegistry) {
              {"OTHERINFO", "\" 备注 100% [x]\\\""}}),
        {"set-company"},
        0,
-       {"1234567890", "R01", "某某 \"酒店\" \\", "D1", "dom\\", " 备注 100% [x]\\"},
+       StoredWith({{"CompanyName", "某某 \"酒店\" \\"},
+                   {"UploadUser", "dom\\"},
+                   {"OtherInfo", " 备注 100% [x]\\"}}),
        "http://kept/",
        "CompanyName, UploadUser, OtherInfo changed"},
       {"a value missing from the key is not given",
        std::map<std::string, std::string>{{"OTHERINFO", "\"x\""}},
        {"set-company"},
        0,
-       {"1234567890", "R01", "Hotel", "D1", "up", "x"},
+       StoredWith({{"OtherInfo", "x"}}),
        "http://kept/",
        "OtherInfo changed"},
       {"the address, ending in a backslash",
        with({{"URL", "\"http://h.example/p?q=\"a b\"&x=%41\\\""}, {"DEVICEID", "\"D2\""}}),
        {"set-address"},
        0,
-       kept,
+       kStored,
        "http://h.example/p?q=\"a b\"&x=%41\\",
        "CompanyURL changed"},
       {"a dry run writes nothing",
        with({{"DEVICEID", "\"D2\""}}),
        {"--dry-run", "set-company"},
        0,
-       kept,
+       kStored,
        "http://kept/",
        "DeviceId would change"},
       {"a blank number is refused as on the command line",
        with({{"COMPANYNUM", "\" \""}, {"DEVICEID", "\"D2\""}}),
        {"set-company"},
        2,
-       kept,
+       kStored,
        "http://kept/",
        "--number must not be blank"},
       {"a refused address",
        with({{"URL", "\"ftp://h.example/\""}}),
        {"set-address"},
        2,
-       kept,
+       kStored,
        "http://kept/",
        "http://"},
       {"no value given",
        none,
        {"set-company"},
        2,
-       kept,
+       kStored,
        "http://kept/",
        "holds no value for set-company"},
       {"no address given",
        with({{"DEVICEID", "\"D2\""}}),
        {"set-address"},
        2,
-       kept,
+       kStored,
        "http://kept/",
        "holds no value for set-address (URL)"},
       {"a value not in quotes was not written by the installer",
        with({{"DEVICEID", "D2"}}),
        {"set-company"},
        2,
-       kept,
+       kStored,
        "http://kept/",
        "DEVICEID of the registry key SOFTWARE\\CompanyMain\\Setup does not stand in double quotes"},
       {"a lone quote",
        with({{"DEVICEID", "\""}}),
        {"set-company"},
        2,
-       kept,
+       kStored,
        "http://kept/",
        "does not stand in double quotes"},
       {"no key",
        std::nullopt,
        {"set-company"},
        3,
-       kept,
+       kStored,
        "http://kept/",
        "Cannot read the registry key SOFTWARE\\CompanyMain\\Setup: The system cannot find"},
       {"values on the command line as well",
        with({{"DEVICEID", "\"D2\""}}),
        {"set-company", "--other", "x"},
        2,
-       kept,
+       kStored,
        "http://kept/",
        "give none on the command line"},
       {"an address on the command line as well",
        with({{"URL", "\"http://new/\""}}),
        {"set-address", "http://new/"},
        2,
-       kept,
+       kStored,
        "http://kept/",
        "give none on the command line"},
       {"only for the set- commands",
        with({{"DEVICEID", "\"D2\""}}),
        {"show"},
        2,
-       kept,
+       kStored,
        "http://kept/",
        "--from-registry is only for set-address and set-company"},
   };

@@ -67,7 +67,8 @@ deepest_program_path() {
   deepest=$low
 }
 
-random_bytes() { python3 -c 'import random, sys; r = random.Random(20261208); sys.stdout.buffer.write(bytes(r.getrandbits(8) for _ in range(65536)))'; }
+# make_file KIND PATH: a broken file of the kind every suite shares (tests/e2e/harness.py).
+make_file() { python3 "$(dirname "$0")/../e2e/harness.py" make-file "$1" "$2"; }
 # A CompanyURL value of LENGTH: the page, then characters the decoder skips, with "/x" in
 # base64 beyond the 2047th character, where the reader must cut.
 long_url_value() {
@@ -84,15 +85,15 @@ config_file() { cat >"$app/Config/Config.ini"; }
 # ---- Config.ini ------------------------------------------------------------------------
 
 new_case "Config.ini empty"
-good_company; : | config_file
+good_company; make_file empty "$app/Config/Config.ini"
 run_and_expect message "$msg_no_address"; end_case
 
 new_case "Config.ini a byte order mark alone"
-good_company; printf '\xef\xbb\xbf' | config_file
+good_company; make_file bom-UTF-8 "$app/Config/Config.ini"
 run_and_expect message "$msg_no_address"; end_case
 
 new_case "Config.ini 64 KiB of random bytes"
-good_company; random_bytes | config_file
+good_company; make_file random "$app/Config/Config.ini"
 run_and_expect message "$msg_no_address"; end_case
 
 new_case "Config.ini 10 MiB before the section"
@@ -136,17 +137,17 @@ run_and_expect address "$expected"; end_case
 
 # Without a [Company] section there is no identity, whatever else the file holds.
 new_case "Company.ini empty: no identity"
-config_url "$page_b64"; : >"$app/Config/Company.ini"
+config_url "$page_b64"; make_file empty "$app/Config/Company.ini"
 run_and_expect message "$msg_no_identity"; end_case
 
 for form in $marks; do
   new_case "Company.ini the $form byte order mark alone: no identity"
-  config_url "$page_b64"; : | with_mark "$form" >"$app/Config/Company.ini"
+  config_url "$page_b64"; make_file "bom-$form" "$app/Config/Company.ini"
   run_and_expect message "$msg_no_identity"; end_case
 done
 
 new_case "Company.ini 64 KiB of random bytes: no identity"
-config_url "$page_b64"; random_bytes >"$app/Config/Company.ini"
+config_url "$page_b64"; make_file random "$app/Config/Company.ini"
 run_and_expect message "$msg_no_identity"; end_case
 
 new_case "Company.ini section name misspelt: no identity"
