@@ -168,5 +168,6 @@ std::string Usage(TConfigToolSystem& system) {
            "\n"
            "Exit codes: 0 done (also when nothing needed changing); 1 check: the launcher\n"
            "would show a message; 2 a value or the command line was refused, nothing was\n"
-           "written; 3 a file could not be read or written, nothing was changed.\n");
+           "written; 3 a file could not be read or written, or another run kept the\n"
+           "configuration busy for 10 seconds, nothing was changed.\n");
 }

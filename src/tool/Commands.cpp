@@ -113,10 +113,11 @@ int TTool::Set(std::string_view name, std::string_view section,
                        {system_.ProgramName(), system_.PathText(system_.RealPath(config)),
                         std::to_string(kWriterWaitSeconds)}));
     }
+    // The lock file is made beside the file: what keeps it from being made keeps the file
+    // from being written.
     if (!lock) {
       return Fail(kToolWriteFailed,
-                  Fill(_("Cannot lock %1 for writing: %2. Nothing was changed."),
-                       {system_.PathText(system_.RealPath(config)), failure.reason}) +
+                  Fill(_("Cannot write %1: %2. Nothing was changed."), {shown, failure.reason}) +
                       Remedy(failure));
     }
     outcome = readAndPlan();

@@ -55,7 +55,7 @@ TPosixConfigToolSystem::TPosixConfigToolSystem(TPosixCodePage codePage)
     : codePage_(std::move(codePage)) {}
 
 std::string TPosixConfigToolSystem::Translate(const char* english) {
-  // The catalog is bound with UTF-8 as its output (see main_config_posix.cpp).
+  // The catalog is bound with UTF-8 as its output (see main_posix.cpp).
   return dgettext(kConfigToolDomain, english);
 }
 
@@ -164,36 +164,47 @@ std::string TPosixConfigToolSystem::LauncherVersion(const std::string& folder) {
 
 namespace {
 
-// flock on the lock file, released when the descriptor closes (also when the process dies).
+// flock on the lock file. The file goes before the lock does, so that no lock file is left
+// behind; a writer that locked the file just removed tries again with the new one.
 class TFlockWriterLock final : public TConfigToolSystem::TWriterLock {
  public:
-  explicit TFlockWriterLock(TUniqueFd fd) : fd_(std::move(fd)) {}
+  TFlockWriterLock(TUniqueFd fd, std::string path) : fd_(std::move(fd)), path_(std::move(path)) {}
+  ~TFlockWriterLock() override { unlink(path_.c_str()); }
+  TFlockWriterLock(const TFlockWriterLock&) = delete;
+  TFlockWriterLock& operator=(const TFlockWriterLock&) = delete;
 
  private:
   TUniqueFd fd_;
+  std::string path_;
 };
 
 }  // namespace
 
 std::unique_ptr<TConfigToolSystem::TWriterLock> TPosixConfigToolSystem::LockForWriting(
     const std::string& folder, int waitSeconds, TFailure& failure) {
-  // Never a link or anything but a regular file: the lock file is opened, not read.
   const std::string path = folder + "/" + kWriterLockName;
-  TUniqueFd fd(open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644));
-  if (!fd.Valid()) {
-    failure = Failure(errno);
-    return nullptr;
-  }
-  struct stat st {};
-  if (fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-    failure = Failure(S_ISREG(st.st_mode) ? errno : EINVAL);
-    return nullptr;
-  }
   // Polled rather than waited on with a timer signal: the wait ends on time whatever holds it.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(waitSeconds);
   for (;;) {
-    if (flock(fd.Get(), LOCK_EX | LOCK_NB) == 0)
-      return std::make_unique<TFlockWriterLock>(std::move(fd));
+    // Never through a link, and never anything but a regular file.
+    TUniqueFd fd(open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644));
+    struct stat opened {};
+    if (!fd.Valid() || fstat(fd.Get(), &opened) != 0) {
+      failure = Failure(errno);
+      return nullptr;
+    }
+    if (!S_ISREG(opened.st_mode)) {
+      failure = Failure(EINVAL);
+      return nullptr;
+    }
+    if (flock(fd.Get(), LOCK_EX | LOCK_NB) == 0) {
+      struct stat now {};
+      if (stat(path.c_str(), &now) == 0 && now.st_dev == opened.st_dev &&
+          now.st_ino == opened.st_ino) {
+        return std::make_unique<TFlockWriterLock>(std::move(fd), path);
+      }
+      continue;  // the writer before let go and took its file along
+    }
     if (errno != EWOULDBLOCK && errno != EINTR) {
       failure = Failure(errno);
       return nullptr;

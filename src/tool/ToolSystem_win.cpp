@@ -1,6 +1,8 @@
 #include "tool/ToolSystem_win.h"
 
 #include <windows.h>
+// The tool's own ReplaceFile, not the macro that names Windows' ReplaceFileW.
+#undef ReplaceFile
 
 #include <cstddef>
 #include <cwchar>
@@ -66,7 +68,7 @@ void Write(DWORD which, const std::wstring& text) {
   WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr);
 }
 
-// The writer lock: the whole lock file held with LockFileEx, let go when the handle closes
+// The writer lock: the lock file opened for this process alone, gone when the handle closes
 // (also when the process dies).
 class TFileWriterLock final : public TConfigToolSystem::TWriterLock {
  public:
@@ -102,29 +104,23 @@ TConfigToolSystem::TFailure TWinConfigToolSystem::ReadFailure(std::uint32_t erro
 
 std::unique_ptr<TConfigToolSystem::TWriterLock> TWinConfigToolSystem::LockForWriting(
     const std::string& folder, int waitSeconds, TFailure& failure) {
-  const std::string path = folder + "\\" + kWriterLockName;
-  HANDLE raw =
-      CreateFileW(ExtendedLengthPath(WideFromUtf8(path)).c_str(), GENERIC_READ | GENERIC_WRITE,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                  FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (raw == INVALID_HANDLE_VALUE) {
-    failure = Failure(GetLastError());
-    return nullptr;
-  }
-  TUniqueHandle file(raw);
-  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(waitSeconds) * 1000;
+  const std::wstring path = ExtendedLengthPath(WideFromUtf8(folder + "\\" + kWriterLockName));
+  const ULONGLONG start = GetTickCount64();
   for (;;) {
-    OVERLAPPED whole{};
-    if (LockFileEx(file.Get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD,
-                   MAXDWORD, &whole)) {
-      return std::make_unique<TFileWriterLock>(std::move(file));
-    }
+    HANDLE raw =
+        CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+                    FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (raw != INVALID_HANDLE_VALUE) return std::make_unique<TFileWriterLock>(TUniqueHandle(raw));
     const DWORD error = GetLastError();
-    if (error != ERROR_LOCK_VIOLATION && error != ERROR_IO_PENDING) {
+    const ULONGLONG waited = GetTickCount64() - start;
+    // Another writer has the file open; a file it is letting go of refuses access for a moment.
+    const bool held = error == ERROR_SHARING_VIOLATION;
+    const bool leaving = error == ERROR_ACCESS_DENIED && waited < 500;
+    if (!held && !leaving) {
       failure = Failure(error);
       return nullptr;
     }
-    if (GetTickCount64() >= deadline) {
+    if (waited >= static_cast<ULONGLONG>(waitSeconds) * 1000) {
       failure.held = true;
       return nullptr;
     }

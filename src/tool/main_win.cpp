@@ -1,6 +1,4 @@
 // CompanyMainConfig.exe
-#include <windows.h>
-
 #include <cstddef>
 #include <string>
 #include <vector>

@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "app/ConfigTool_posix.h"
 #include "common/IniText.h"
+#include "tool/ToolSystem_posix.h"
 
 namespace {
 
@@ -198,7 +198,7 @@ TEST_F(ConfigToolTest, WhatOtherUsersCannotRead) {
 }
 
 TEST_F(ConfigToolTest, ReadingTellsMissingFromUnreadable) {
-  using State = TConfigToolSystem::TRead::State;
+  using State = TFileRead::State;
   const std::string path = folder_ + "/Config/Company.ini";
   const struct {
     const char* name;
@@ -219,9 +219,12 @@ TEST_F(ConfigToolTest, ReadingTellsMissingFromUnreadable) {
     std::filesystem::create_directory(folder_ + "/Config");
     c.arrange();
     CapturedSystem system(TPosixCodePage("UTF-8"));
-    const auto read = system.ReadIniValues(path, "Company", {"CompanyNum"});
+    const auto read = system.Files().ReadSection(path, "Company", {"CompanyNum"},
+                                                 system.AnsiCodePage(), system.AnsiCodePage());
     EXPECT_EQ(read.state, c.state);
-    EXPECT_EQ(read.failure.reason.empty(), c.state != State::Unreadable) << read.failure.reason;
+    if (c.state == State::Unreadable) {
+      EXPECT_NE(system.ReadFailure(read.error).reason, "");
+    }
     if (c.state == State::Read) {
       EXPECT_EQ(read.values.values[0], "1");
     }

@@ -49,8 +49,8 @@ class LaunchFromFilesTest : public ::testing::Test {
   }
   std::vector<std::string> Launch() const {
     RecordingDesktop desktop;
-    TProgramConfigFolder config(desktop.AnsiCodePage(), folder_);
-    TIniCompanyIdentitySource identity(config);
+    TProgramConfigFolder config(folder_);
+    TIniCompanyIdentitySource identity(config, desktop.AnsiCodePage());
     TFrm_CompanyMain form(desktop, config, identity);
     form.FormCreate();
     form.FormShow();

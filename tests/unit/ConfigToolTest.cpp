@@ -13,11 +13,11 @@
 #include "FakeDesktop.h"
 #include "GbkCodePage.h"
 #include "Latin1CodePage.h"
-#include "app/ConfigTool.h"
 #include "app/Messages.h"
 #include "common/Base64.h"
 #include "common/IniText.h"
 #include "common/Utf.h"
+#include "tool/ConfigTool.h"
 
 namespace {
 
@@ -40,7 +40,7 @@ const std::string kCompanyIni = "/opt/app/Config/Company.ini";
 const std::string kReal = "/etc/companymain";
 
 // Files are strings; every change is written to a log.
-class FakeSystem final : public TConfigToolSystem {
+class FakeSystem final : public TConfigToolSystem, public TConfigFolder {
  public:
   explicit FakeSystem(std::unique_ptr<TCodePage> codePage = std::make_unique<Utf8CodePage>())
       : codePage_(std::move(codePage)) {
@@ -67,22 +67,22 @@ class FakeSystem final : public TConfigToolSystem {
                : path;
   }
 
+  TConfigFolder& Files() override { return *this; }
+  std::string PathOf(std::string_view name) override { return kConfig + "/" + std::string(name); }
   bool FileExists(const std::string& path) override { return files.contains(path); }
-  TRead ReadIniValues(const std::string& path, std::string_view section,
-                      const std::vector<std::string>& keys) override {
-    TRead read;
-    if (unreadable.contains(path)) {
-      read.state = TRead::State::Unreadable;
-      read.failure = {"Permission denied", true};
-    } else if (files.contains(path)) {
-      read.state = TRead::State::Read;
-      read.values = IniReadValues(files[path], section, keys, *codePage_);
-    }
-    return read;
+  TFileRead ReadSection(const std::string& path, std::string_view section,
+                        const std::vector<std::string>& keys, const TCodePage& ansi,
+                        const TCodePage& unicodeText) override {
+    if (unreadable.contains(path)) return {TFileRead::State::Unreadable, {}, {}, 13};
+    if (!files.contains(path)) return {};
+    const TIniEncoding encoding = IniEncodingOf(files[path]);
+    return {TFileRead::State::Read, encoding,
+            IniReadValues(files[path], section, keys,
+                          encoding == TIniEncoding::Ansi ? ansi : unicodeText),
+            0};
   }
-  std::optional<std::string> FileStart(const std::string& path) override {
-    if (!files.contains(path)) return std::nullopt;
-    return files[path].substr(0, 4);
+  TFailure ReadFailure(std::uint32_t error) override {
+    return {error == 13 ? "Permission denied" : "error " + std::to_string(error), error == 13};
   }
   std::optional<TClosed> ClosedToOthers(const std::string& path) override {
     for (const auto& [prefix, closed] : closedToOthers)
@@ -91,6 +91,17 @@ class FakeSystem final : public TConfigToolSystem {
   }
   std::string LauncherVersion(const std::string&) override { return "1.0.0"; }
 
+  // Another writer holds the configuration while heldBy runs: the lock is had afterwards.
+  std::unique_ptr<TWriterLock> LockForWriting(const std::string& folder, int waitSeconds,
+                                              TFailure& failure) override {
+    locks.push_back(folder + " " + std::to_string(waitSeconds));
+    if (lockHeld) {
+      failure.held = true;
+      return nullptr;
+    }
+    if (heldBy) std::exchange(heldBy, nullptr)();
+    return std::make_unique<TWriterLock>();
+  }
   bool MakeFolder(const std::string& path, TFailure& failure) override {
     if (folders.contains(path)) return true;
     if (folderFailure) {
@@ -138,6 +149,9 @@ class FakeSystem final : public TConfigToolSystem {
   std::map<std::string, std::map<std::string, std::string>> registry;
   bool linked = true;
   std::vector<std::string> log;
+  std::vector<std::string> locks;  // folder and wait of each lock asked for
+  bool lockHeld = false;
+  std::function<void()> heldBy;
   std::string out, err;
 
  private:

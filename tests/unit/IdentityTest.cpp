@@ -71,7 +71,7 @@ TEST(IniCompanyIdentitySource, ReadsTheCompanySection) {
   desktop.files["/opt/hotel/Config/Company.ini"] =
       "[Company]\nCompanyNum=1234567890\ncompanytype = R02\nCompanyName=\" Inn \"\n"
       "DeviceId=D1\nUploadUser=ABC0987654321\n[Other]\nOtherInfo=not ours\n";
-  TIniCompanyIdentitySource source(desktop);
+  TIniCompanyIdentitySource source(desktop, desktop.AnsiCodePage());
   const auto identity = source.Deliver();
   ASSERT_TRUE(identity.has_value());
   EXPECT_EQ(*identity, (TCompanyIdentity{"1234567890", "R02", " Inn ", "D1", "ABC0987654321", ""}));
@@ -79,26 +79,30 @@ TEST(IniCompanyIdentitySource, ReadsTheCompanySection) {
 
 TEST(IniCompanyIdentitySource, NoRecordWithoutAReadableFile) {
   FakeDesktop missing;
-  EXPECT_FALSE(TIniCompanyIdentitySource(missing).Deliver().has_value());
+  EXPECT_FALSE(TIniCompanyIdentitySource(missing, missing.AnsiCodePage()).Deliver().has_value());
 
   FakeDesktop unreadable;
   unreadable.unreadable.push_back("/opt/hotel/Config/Company.ini");
-  EXPECT_FALSE(TIniCompanyIdentitySource(unreadable).Deliver().has_value());
+  EXPECT_FALSE(
+      TIniCompanyIdentitySource(unreadable, unreadable.AnsiCodePage()).Deliver().has_value());
 
   // A file is not a record unless it holds the section; blank values in it are one.
   for (const char* text : {"", "\xEF\xBB\xBF", "[Compnay]\nCompanyNum=1\n", "CompanyNum=1\n"}) {
     FakeDesktop noSection;
     noSection.files["/opt/hotel/Config/Company.ini"] = text;
-    EXPECT_FALSE(TIniCompanyIdentitySource(noSection).Deliver().has_value()) << text;
+    EXPECT_FALSE(
+        TIniCompanyIdentitySource(noSection, noSection.AnsiCodePage()).Deliver().has_value())
+        << text;
   }
   FakeDesktop blankValues;
   blankValues.files["/opt/hotel/Config/Company.ini"] = "[company]\nCompanyNum=\n";
-  EXPECT_EQ(TIniCompanyIdentitySource(blankValues).Deliver(), TCompanyIdentity{});
+  EXPECT_EQ(TIniCompanyIdentitySource(blankValues, blankValues.AnsiCodePage()).Deliver(),
+            TCompanyIdentity{});
 
   FakeDesktop noFolder;
   noFolder.appPath.clear();
   noFolder.files["Config/Company.ini"] = "[Company]\nCompanyNum=1\n";
-  EXPECT_FALSE(TIniCompanyIdentitySource(noFolder).Deliver().has_value());
+  EXPECT_FALSE(TIniCompanyIdentitySource(noFolder, noFolder.AnsiCodePage()).Deliver().has_value());
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ std::string ConfigWith(std::string_view page) {
 
 // Runs the window's two steps the way every front end does: create, then show.
 Log Launch(FakeDesktop& desktop) {
-  TIniCompanyIdentitySource source(desktop);
+  TIniCompanyIdentitySource source(desktop, desktop.AnsiCodePage());
   TFrm_CompanyMain window(desktop, desktop, source);
   window.FormCreate();
   window.FormShow();
