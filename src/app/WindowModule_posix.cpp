@@ -163,12 +163,26 @@ bool ReadAt(int fd, void* data, std::size_t size, off_t offset) {
   return true;
 }
 
-// A module shorter than its own headers say would be mapped all the same, and the first touch
-// of a missing page would end the program with SIGBUS (an interrupted copy, say). Empty when
-// the file holds all it says it holds, or is no ELF file of ours (which dlopen() then names).
-std::string Truncation(int fd) {
+// Anything but a regular file in the module's place is refused unread: a FIFO, a socket or a
+// device left by a half-finished copy. Empty for a regular file.
+std::string NotAFile(mode_t mode) {
+  if (S_ISREG(mode)) return {};
+  const char* kind = S_ISFIFO(mode)                   ? "a FIFO"
+                     : S_ISSOCK(mode)                 ? "a socket"
+                     : S_ISCHR(mode) || S_ISBLK(mode) ? "a device"
+                     : S_ISDIR(mode)                  ? "a folder"
+                                                      : "something else";
+  return std::string(kind) + ", not a file";
+}
+
+// Why the module cannot be loaded as it is, or empty. A module shorter than its own headers say
+// would be mapped all the same, and the first touch of a missing page would end the program
+// with SIGBUS (an interrupted copy, say). Empty, too, for a file that is no ELF file of ours,
+// which dlopen() then names.
+std::string Unusable(int fd) {
   struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return {};
+  if (fstat(fd, &st) != 0) return std::string("cannot examine it: ") + std::strerror(errno);
+  if (std::string kind = NotAFile(st.st_mode); !kind.empty()) return kind;
   const auto size = static_cast<unsigned long long>(st.st_size);
   ElfW(Ehdr) header{};
   if (!ReadAt(fd, &header, sizeof header, 0) || std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 ||
@@ -218,15 +232,22 @@ bool TWindowModuleLoader::Open(bool withMainWindow) {
     return false;
   }
   if (calls_ == nullptr) {
+    // Bounded from here on: the file system holding the module may hang as well as the toolkit.
+    WatchTheWindow();
     TUniqueFd folder;
     const std::string path = ModulePath(programFolder_, folder);
     // The module is checked and loaded through one descriptor: what is loaded is what was
-    // checked.
-    const TUniqueFd module(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    std::string problem = module.Valid() ? Truncation(module.Get()) : std::string();
+    // checked. Without O_NONBLOCK a FIFO in its place would block the open until a writer came.
+    const TUniqueFd module(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    std::string problem;
+    struct stat st {};
+    if (module.Valid()) {
+      problem = Unusable(module.Get());
+    } else if (stat(path.c_str(), &st) == 0) {
+      problem = NotAFile(st.st_mode);  // a socket cannot be opened at all
+    }
     const CompanyMainWindowCalls* calls = nullptr;
     if (problem.empty()) {
-      WatchTheWindow();
       const std::string checked =
           module.Valid() ? "/proc/self/fd/" + std::to_string(module.Get()) : path;
       // Never unloaded: the toolkit it brings keeps threads and handlers of its own.

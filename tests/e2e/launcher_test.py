@@ -526,32 +526,69 @@ class WindowModuleTest(E2ETest):
         self.assertEqual(sandbox.opened(), [])
 
 
-    def test_a_truncated_module_is_refused_before_it_is_mapped(self):
+    def test_a_broken_module_is_refused_before_it_is_read(self):
         # An interrupted copy: mapped as it is, the first touch of a missing page would end the
-        # program with SIGBUS, its message lost. It is refused as a broken module is.
-        with open(os.path.join(os.path.dirname(PROGRAM), MODULE), "rb") as f:
+        # program with SIGBUS, its message lost. Something other than a file in its place is not
+        # read at all: opened as a file, a FIFO nobody writes to would hold the program, and its
+        # lock, for ever. Each is refused as a broken module is, within the window's bound of
+        # 10 s, and the next start with the module back in place works.
+        bound = 10
+        module = os.path.join(os.path.dirname(PROGRAM), MODULE)
+        with open(module, "rb") as f:
             whole = f.read()
-        cuts = [("cut in half", len(whole) // 2), ("its last bytes missing", len(whole) - 64)]
-        for name, size in cuts:
+
+        def cut(size):
+            def put(path):
+                with open(path, "wb") as f:
+                    f.write(whole[:size])
+            return put
+
+        def bound_socket(path):
+            listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+            self.addCleanup(listener.close)
+            listener.bind(path)
+
+        def device(path):
+            # A node of its own where nodes may be made (as root), else a link to one.
+            try:
+                os.mknod(path, 0o644 | stat.S_IFCHR, os.stat("/dev/zero").st_rdev)
+            except PermissionError:
+                os.symlink("/dev/zero", path)
+
+        rows = [("cut in half", cut(len(whole) // 2), "an incomplete copy"),
+                ("its last bytes missing", cut(len(whole) - 64), "an incomplete copy"),
+                ("a FIFO nobody writes to", os.mkfifo, "a FIFO, not a file"),
+                ("a socket", bound_socket, "a socket, not a file"),
+                ("a device", device, "a device, not a file")]
+        for name, make, says in rows:
             for path in ("browser", "message"):
                 with self.subTest(name, path=path):
                     sandbox = self.fresh()
-                    with open(os.path.join(sandbox.app, MODULE), "wb") as f:
-                        f.write(whole[:size])
+                    placed = os.path.join(sandbox.app, MODULE)
+                    os.unlink(placed)
+                    make(placed)
                     sandbox.write("Company.ini", ini("Company", {"CompanyNum": "1"}))
                     if path == "browser":
                         sandbox.write("Config.ini", config(PAGE))
+                    started = time.monotonic()
                     process = sandbox.start()
                     self.assertEqual(sandbox.finish(process), 1)
+                    self.assertLess(time.monotonic() - started, bound)
                     process.log.seek(0)
                     err = process.log.read().decode(errors="replace")
                     self.assertIn("cannot load its window module (", err)
-                    self.assertIn("an incomplete copy", err)
+                    self.assertIn(says, err)
                     if path == "browser":
                         self.assertEqual(sandbox.wait_opened(1), [[address(PAGE, num=b"1")]])
                     else:
                         self.assertIn("CompanyMain: " + NO_CONFIG, err.splitlines())
                         self.assertEqual(sandbox.opened(), [])
+                    os.unlink(placed)
+                    shutil.copy(module, placed)
+                    sandbox.write("Config.ini", config(PAGE))
+                    opened = len(sandbox.opened())
+                    self.assertEqual(sandbox.finish(sandbox.start()), 0)
+                    self.assertEqual(len(sandbox.wait_opened(opened + 1)), opened + 1)
 
     def test_an_address_space_limit_never_leaves_a_launcher_running(self):
         # Short of address space the toolkit fails in many ways: libraries that cannot be

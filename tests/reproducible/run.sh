@@ -67,9 +67,9 @@ git clone -q --shared "$root" "$b" && git -C "$b" checkout -q --detach "$(git -C
 git -C "$root" diff HEAD --binary | git -C "$b" apply --allow-empty || exit 1
 (cd "$root" && git ls-files -z --others --exclude-standard | xargs -0 -r cp -P --parents -t "$b")
 
+source "$root/tests/locales.sh"
 locale=zh_CN.UTF-8
-locale -a 2>/dev/null | grep -qx zh_CN.utf8 || localedef -i zh_CN -f UTF-8 zh_CN.UTF-8 2>/dev/null ||
-  locale=C.UTF-8
+locales $locale 2>/dev/null || locale=C.UTF-8
 echo "second build: from scratch in $b,"
 echo "  host name another-builder, time zone UTC+14, locale $locale, umask 077"
 second() {  # command...: in the clone, under the second build's conditions

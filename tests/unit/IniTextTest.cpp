@@ -132,6 +132,14 @@ TEST(IniReadValues, ReportsTheSectionAndEveryKey) {
       {"the first section only",
        "[Company]\nCompanyNum=1\n[Company]\nCompanyName=n\n",
        {true, {"1", "", ""}}},
+      // Windows' profile reader needs no "]": "[Company" opens the section, and a "[" line
+      // inside it opens another (Wine's own reader departs from it here).
+      {"a header without its ] is the section",
+       "[Other]\nCompanyNum=0\n[Company \nCompanyNum=1\n[Company]\nCompanyName=n\n",
+       {true, {"1", "", ""}}},
+      {"a [ line without ] inside the section ends it",
+       "[Company]\nCompanyNum=1\n[note\nCompanyName=n\n",
+       {true, {"1", "", ""}}},
   };
   for (const auto& c : cases)
     EXPECT_EQ(IniReadValues(c.text, "Company", keys, kCodePage), c.expected) << c.what;

@@ -8,6 +8,9 @@ if [ $# -lt 1 ] || [ ! -f "$1" ]; then
   exit 2
 fi
 exe=$(realpath "$1")
+wine_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# py COMMAND ARG...: the suites' Python helpers (winetest.py).
+py() { python3 "$wine_dir/winetest.py" "$@"; }
 linux=${2:+$(realpath "$2")}
 tools=$(dirname "$exe")/wine-tools
 for tool in companymain-driver.exe fake-browser.exe; do
@@ -71,11 +74,11 @@ end_prefix() {
 # on_screen PREFIX DISPLAY: one line of what the display shows: the windows of the prefix with
 # their texts (through the test driver, when the prefix has it), the names of the other visible
 # windows, and a screenshot kept after the suite (in $SCREENSHOTS, else
-# /tmp/companymain-screens).
+# /tmp/companymain-screens; named with the suite's process id, as suites run side by side).
 on_screen() {
   local dir=$1 screen=$2 shots=${SCREENSHOTS:-/tmp/companymain-screens} shot windows
   mkdir -p "$shots"
-  shot=$shots/$(date +%H%M%S)-$(printf '%s' "${case_name:-setup}" | tr -c 'A-Za-z0-9' _ | cut -c1-60).png
+  shot=$shots/$(date +%H%M%S)-$$-$(printf '%s' "${case_name:-setup}" | tr -c 'A-Za-z0-9' _ | cut -c1-60).png
   DISPLAY=$screen timeout 30 import -window root "$shot" >/dev/null 2>&1 || shot="(no screenshot)"
   rm -f "$work/windows.out"
   if [ -f "$dir/drive_c/tools/driver.exe" ]; then
@@ -141,17 +144,8 @@ settle() {
 
 # Wine takes its ANSI code page from the Unix locale: zh_CN.UTF-8 gives 936, zh_TW.UTF-8 950,
 # en_US.UTF-8 (and C) 1252. The Linux program reads its code page from a GBK locale.
-ensure_locale() {  # name charmap
-  local want
-  want=$(echo "$1" | tr 'A-Z' 'a-z' | sed 's/utf-8/utf8/')
-  locale -a 2>/dev/null | tr 'A-Z' 'a-z' | grep -qx "$want" && return
-  localedef -i "${1%%.*}" -f "$2" "$1" >/dev/null 2>&1 ||
-    echo "warning: could not make the locale $1" >&2
-}
-ensure_locale zh_CN.UTF-8 UTF-8
-ensure_locale zh_CN.GBK GBK
-ensure_locale zh_TW.UTF-8 UTF-8
-ensure_locale en_US.UTF-8 UTF-8
+source "$wine_dir/../locales.sh"
+locales zh_CN.UTF-8 zh_CN.GBK zh_TW.UTF-8 en_US.UTF-8
 
 # Two screens of their own: a large one, and one smaller than the window. Each server picks a
 # free display number and reports it once it accepts clients; -noreset keeps it from resetting
@@ -178,7 +172,7 @@ b64() { printf '%s' "$1" | base64 -w0; }
 # printf %b escapes.
 b64_lines() { printf '%s' "$1" | base64 -w76 | sed 's/$/\\r\\n/' | tr -d '\n' | sed 's/\\r\\n$//'; }
 # repeat TEXT N: TEXT N times.
-repeat() { python3 -c 'import sys; sys.stdout.write(sys.argv[1] * int(sys.argv[2]))' "$1" "$2"; }
+repeat() { py repeat "$1" "$2"; }
 
 # make_template DIR ARCH TOOLS: a booted prefix (win64 or win32) with the test driver in
 # C:\tools and the fake browser (from TOOLS, built for ARCH) as Internet Explorer and as the
@@ -363,17 +357,8 @@ launches() {
 launched_params() {
   local field=2
   [ "$2" = A ] && field=4
-  sed -n "${1}p" "$prefix/drive_c/browser.log" | awk -v f=$field '{print $f}' | xxd -r -p | python3 -c '
-import sys
-line = sys.stdin.buffer.read()
-if line.startswith(b"\""):
-    rest = line[line.index(b"\"", 1) + 1:]
-else:
-    rest = line[line.find(b" "):] if b" " in line else b""
-rest = rest[1:] if rest.startswith(b" ") else rest
-if len(rest) >= 2 and rest.startswith(b"\"") and rest.endswith(b"\""):
-    rest = rest[1:-1]
-sys.stdout.buffer.write(rest)' >"$3"
+  sed -n "${1}p" "$prefix/drive_c/browser.log" | awk -v f=$field '{print $f}' | xxd -r -p |
+    py launched-params >"$3"
 }
 
 expect_launches() {  # N

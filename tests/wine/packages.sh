@@ -23,7 +23,6 @@ tools32=$root/build-win32/wine-tools
 for tool in companymain-driver.exe fake-browser.exe; do
   [ -f "$tools32/$tool" ] || { echo "missing $tools32/$tool (build the windows-x86 preset)" >&2; exit 2; }
 done
-py() { python3 "$root/tests/wine/packages.py" "$@"; }
 
 # use_arch win64|win32: the Wine loader for prefixes of that architecture. lib.sh takes the
 # 64-bit one for everything; a 32-bit prefix needs the 32-bit one.
@@ -186,8 +185,7 @@ shortcut_dirs() {
 }
 start_menu_link() {
   local dir
-  for dir in "$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs" \
-    "$prefix/drive_c/users/$wine_user/AppData/Roaming/Microsoft/Windows/Start Menu/Programs"; do
+  for dir in "$(shortcut_dirs | sed -n 1p)" "$(shortcut_dirs | sed -n 3p)"; do
     [ -f "$dir/企业信息管理.lnk" ] && { echo "$dir/企业信息管理.lnk"; return; }
   done
 }
@@ -213,10 +211,17 @@ uninstall_value() {
   [ "$case_arch" = win32 ] && view=32
   py uninstall "$prefix" "$view" "$1" | sed -n "s/^$2=//p"
 }
-expect_value() {  # key name value
-  local got
-  got=$(uninstall_value "$1" "$2")
-  [ "$got" = "$3" ] || problems+=("Uninstall $2 is \"$got\", expected \"$3\"")
+# expect_value KEY NAME=VALUE|NAME~PATTERN|NAME>NUMBER: the value is VALUE, matches PATTERN (grep
+# -i), or is a number greater than NUMBER.
+expect_value() {
+  local name=${2%%[=~>]*} got
+  local op=${2:${#name}:1} want=${2:${#name}+1}
+  got=$(uninstall_value "$1" "$name")
+  case $op in
+    =) [ "$got" = "$want" ] ;;
+    '~') grep -q -i -- "$want" <<<"$got" ;;
+    *) [ "$got" -gt "$want" ] 2>/dev/null ;;
+  esac || problems+=("Uninstall $name is \"$got\", expected $op \"$want\"")
 }
 
 # start_from_shortcut [ADDRESS]: starts the program the way the user does, from the Start-menu
@@ -231,12 +236,12 @@ start_from_shortcut() {
   settle
 }
 
+installed_tool() { wine_run within 60 wine 'C:\Program Files\CompanyMain\CompanyMainConfig.exe' "$@"; }
 # expect_shown LINE...: the installed tool's show prints exactly these lines (field=value): the
 # values as the launcher reads them.
 expect_shown() {
   local want got status
-  wine_run within 60 wine 'C:\Program Files\CompanyMain\CompanyMainConfig.exe' show \
-    >"$case_dir/show" 2>"$case_dir/show.err"
+  installed_tool show >"$case_dir/show" 2>"$case_dir/show.err"
   status=$?
   want=$(printf '%s\n' "$@")
   got=$(tr -d '\r' <"$case_dir/show")
@@ -268,17 +273,20 @@ drive_setup() {
 }
 
 save_config() { rm -rf "$case_dir/config.saved" && cp -a "$install_dir/Config" "$case_dir/config.saved"; }
-expect_config_kept() {
-  diff -r "$case_dir/config.saved" "$install_dir/Config" >/dev/null 2>&1 ||
-    problems+=("the configuration changed")
+expect_kept() {  # path...: each (Config, or a file in it) as save_config saw it
+  local path
+  for path; do
+    diff -r "$case_dir/config.saved${path#Config}" "$install_dir/$path" >/dev/null 2>&1 ||
+      problems+=("$path changed")
+  done
 }
 expect_tool_version() {  # version: the installed configuration tool reports it
-  wine_run within 60 wine "C:\\Program Files\\CompanyMain\\CompanyMainConfig.exe" --version >"$case_dir/version" 2>&1
+  installed_tool --version >"$case_dir/version" 2>&1
   grep -q "companymain-config $1" "$case_dir/version" || problems+=("after the upgrade: $(head -1 "$case_dir/version")")
 }
 expect_uninstalled() {  # Uninstall key: only the configuration stays
   expect_files Config Config/Config.ini Config/Company.ini
-  expect_config_kept
+  expect_kept Config
   expect_shortcuts 0
   [ -z "$(uninstall_value "$1" DisplayName)" ] || problems+=("the Uninstall entry stayed")
   # Nor the values an MSI handed over to the tool.
@@ -286,80 +294,93 @@ expect_uninstalled() {  # Uninstall key: only the configuration stays
     problems+=("a registry key Software\\CompanyMain stayed")
 }
 
-# ---- The setup ----------------------------------------------------------------------------
+# ---- One package's life: the setup and each MSI -----------------------------------------
 
-# setup_case NAME ARCH SETUP SETUP2: the setup's life in a fresh prefix of ARCH, SETUP2 the
-# newer version of SETUP.
-setup_case() {
-  local name=$1 arch=$2 first=$3 newer=$4 machine=x64 status
-  [ "$arch" = win32 ] && machine=x86
-  package_case "$name: silent install with a configuration, shortcuts, Uninstall entry, start; one value changed alone" "$arch"
-  # A value refused on a PC without the program: the setup stops before anything is copied.
-  # (The script's logic is the same in both prefixes: once is enough.)
-  if [ "$arch" = win64 ]; then
-    run_wine "C:\\$first" /S /URL=ftp://example.com/p "${options[@]:1}"
-    status=$?
-    [ $status -eq 2 ] || problems+=("refused address on a new PC: setup exit code $status, expected 2")
-    [ -e "$install_dir" ] && problems+=("a refused setup copied: $(cd "$install_dir" && find . | tr '\n' ' ')")
-    setup_log | grep -q 'http:// \(or\|或\) https://' || problems+=("the log does not give the tool's reason: $(setup_log)")
-  fi
-
-  run_wine "C:\\$first" /S "${options[@]}" || problems+=("setup exit code $?")
-  expect_files CompanyMain.exe CompanyMainConfig.exe Uninstall.exe Config Config/Config.ini Config/Company.ini
+# life NAME ARCH: a package's life in a fresh prefix: installed silently with the values, started
+# from its shortcut; one value given alone changes it alone (by itself, or with the upgrade); the
+# newer version keeps the configuration; the uninstallation leaves only it. The package's data:
+# commands install, one_value (may be none), upgrade, uninstall; files; key and entries (see
+# expect_value); signed_files; before, adds (its channel's own steps); kept (by the upgrade).
+life() {
+  package_case "$1" "$2"
+  local machine=x64 entry file
+  [ "$2" = win32 ] && machine=x86
+  [ -z "$before" ] || $before
+  run_wine "${install[@]}" || problems+=("install exit code $?")
+  expect_files "${files[@]}"
   expect_machine $machine
   expect_shortcuts 2
-  k=CompanyMain
-  expect_value $k DisplayName 企业信息管理
-  expect_value $k DisplayVersion "$version"
-  expect_value $k Publisher CompanyMain
-  expect_value $k UninstallString '"C:\Program Files\CompanyMain\Uninstall.exe"'
-  expect_value $k QuietUninstallString '"C:\Program Files\CompanyMain\Uninstall.exe" /S'
-  expect_value $k DisplayIcon 'C:\Program Files\CompanyMain\CompanyMain.exe,0'
-  expect_value $k NoModify 1
-  expect_value $k NoRepair 1
-  [ "$(uninstall_value $k EstimatedSize)" -gt 100 ] 2>/dev/null || problems+=("EstimatedSize missing")
-  verify "$install_dir/Uninstall.exe" || problems+=("the uninstaller is not signed")
+  for entry in "${entries[@]}"; do expect_value "$key" "$entry"; done
+  for file in "${signed_files[@]}"; do verify "$install_dir/$file" || problems+=("$file is not signed"); done
   start_from_shortcut
   expect_shown "${shown[@]}"
-
-  # One value given alone changes that value alone.
-  run_wine "C:\\$first" /S /DEVICEID=D-02 || problems+=("setup /DEVICEID= alone: exit code $?")
-  expect_shown "${shown_d2[@]}"
+  if [ ${#one_value[@]} -gt 0 ]; then
+    run_wine "${one_value[@]}" || problems+=("${one_value[*]}: exit code $?")
+    expect_shown "${shown_d2[@]}"
+  fi
   save_config
+  [ -z "$adds" ] || $adds
+  run_wine "${upgrade[@]}" || problems+=("upgrade exit code $?")
+  expect_kept "${kept[@]}"
+  save_config
+  expect_value "$key" DisplayVersion=1.0.1
+  expect_shown "${shown_d2[@]}"
+  expect_tool_version 1.0.1
+  expect_shortcuts 2
+  start_from_shortcut "$address_d2"
+  run_wine "${uninstall[@]}" || problems+=("uninstall exit code $?")
+  expect_uninstalled "$key"
+  end_case
+}
 
-  # A refused address: the setup ends with the tool's code, and nothing of the configuration
-  # changes. Its log holds what the tool said (the tool's output reached the setup). A write
-  # that fails gives its own code.
-  local log=$prefix/drive_c/users/$wine_user/Temp/CompanyMain-Setup.log status said
+# A value refused on a PC without the program: the setup stops before anything is copied.
+setup_refused_on_new_pc() {
+  local status
+  run_wine "C:\\$first" /S /URL=ftp://example.com/p "${options[@]:1}"
+  status=$?
+  [ $status -eq 2 ] || problems+=("refused address on a new PC: setup exit code $status, expected 2")
+  [ -e "$install_dir" ] && problems+=("a refused setup copied: $(cd "$install_dir" && find . | tr '\n' ' ')")
+  setup_log | grep -q 'http:// \(or\|或\) https://' || problems+=("the log does not give the tool's reason: $(setup_log)")
+}
+
+# A refused address: the setup ends with the tool's code, and nothing of the configuration
+# changes. Its log holds what the tool said (the tool's output reached the setup). A write
+# that fails gives its own code. In the 64-bit prefix, more than a string of the setup holds:
+# refused, not written cut.
+setup_refusals() {
+  local status said
   run_wine "C:\\$first" /S /URL=ftp://example.com/p
   status=$?
   [ $status -eq 2 ] || problems+=("refused address: setup exit code $status, expected 2: $(setup_log)")
-  expect_config_kept
+  expect_kept Config
   mkdir -p "$prefix/drive_c/scratch"
-  wine_run within 60 wine 'C:\Program Files\CompanyMain\CompanyMainConfig.exe' --dir 'C:\scratch' \
-    set-address ftp://example.com/p >/dev/null 2>"$case_dir/said"
+  installed_tool --dir 'C:\scratch' set-address ftp://example.com/p >/dev/null 2>"$case_dir/said"
   said=$(program_said "$case_dir/said" | head -1)
   [ -n "$said" ] && setup_log | grep -q -F -- "$said" ||
     problems+=("the setup's log lacks the tool's message \"$said\": $(setup_log | head -c 300)")
-  # More than a string of the setup holds: refused, not written cut.
-  if [ "$arch" = win64 ]; then
+  if [ "$case_arch" = win64 ]; then
     run_wine "C:\\$first" /S "/OTHERINFO=$(repeat x 1100)"
     status=$?
     [ $status -eq 2 ] || problems+=("a value too long: setup exit code $status, expected 2: $(setup_log)")
-    expect_config_kept
+    expect_kept Config
   fi
+}
 
-  # The newer version over it without values: the configuration stays as it was.
-  run_wine "C:\\$newer" /S || problems+=("upgrade exit code $?")
-  expect_config_kept
-  expect_value CompanyMain DisplayVersion 1.0.1
-  expect_tool_version 1.0.1
-  start_from_shortcut "$address_d2"
-
-  # The uninstallation: only the configuration stays.
-  run_wine "C:\\Program Files\\CompanyMain\\Uninstall.exe" /S || problems+=("uninstaller exit code $?")
-  expect_uninstalled CompanyMain
-  end_case
+# setup_case NAME ARCH SETUP SETUP2: the setup's life, SETUP2 the newer version of SETUP.
+setup_case() {
+  first=$3
+  install=("C:\\$3" /S "${options[@]}") one_value=("C:\\$3" /S /DEVICEID=D-02) upgrade=("C:\\$4" /S)
+  uninstall=("C:\\Program Files\\CompanyMain\\Uninstall.exe" /S)
+  files=(CompanyMain.exe CompanyMainConfig.exe Uninstall.exe Config Config/Config.ini Config/Company.ini)
+  key=CompanyMain signed_files=(Uninstall.exe) adds=setup_refusals kept=(Config)
+  entries=(DisplayName=企业信息管理 "DisplayVersion=$version" Publisher=CompanyMain
+    'UninstallString="C:\Program Files\CompanyMain\Uninstall.exe"'
+    'QuietUninstallString="C:\Program Files\CompanyMain\Uninstall.exe" /S'
+    'DisplayIcon=C:\Program Files\CompanyMain\CompanyMain.exe,0' NoModify=1 NoRepair=1 'EstimatedSize>100')
+  # The script's logic is the same in both prefixes: once is enough.
+  before=
+  [ "$2" = win64 ] && before=setup_refused_on_new_pc
+  life "$1: silent install with a configuration, shortcuts, Uninstall entry, start; one value changed alone" "$2"
 }
 
 # The shipped setup is a 32-bit program, in both prefixes. Where Wine cannot start it, the
@@ -409,7 +430,7 @@ drive_setup run s "$(hex "C:\\$ui_setup2")" \
   dialog s "$(hex 启动企业信息管理)" shows s "$(hex "$address_d2")" press s 1 ended s 0
 expect_address "$address_d2"
 expect_shown "${shown_d2[@]}"
-expect_value CompanyMain DisplayVersion 1.0.1
+expect_value CompanyMain DisplayVersion=1.0.1
 drive_setup run u "$(hex '"C:\Program Files\CompanyMain\Uninstall.exe" _?=C:\Program Files\CompanyMain')" \
   dialog u "$(hex '卸载 企业信息管理')" press u 2 ended u 1
 end_case
@@ -424,10 +445,8 @@ fleet() {
   settle
   return $status
 }
-fleet_changed() {  # what the JSON says of "changed", or what it printed
-  python3 -c 'import json, sys; print(str(json.load(open(sys.argv[1], encoding="utf-8"))["changed"]).lower())' \
-    "$case_dir/fleet.out" 2>/dev/null || head -c 300 "$case_dir/fleet.out"
-}
+# fleet_changed: what the JSON says of "changed" (true or false), or what the script printed.
+fleet_changed() { py json-field "$case_dir/fleet.out" changed; }
 config_state() {  # each file's inode, time (to the nanosecond) and content
   local file
   for file in Config.ini Company.ini; do
@@ -452,9 +471,7 @@ fleet_dir=$prefix/drive_c/Fleet/CompanyMain
 cp "$root/deploy/windows/companymain-config.cmd" "$prefix/drive_c/"
 # /D= (last, unquoted) chooses the folder: the script must find it through the registry. The
 # setup is the shipped one where Wine starts 32-bit programs, else the same built for amd64.
-fleet_setup=$setup
-[ $run32 = yes ] || fleet_setup=CompanyMain-Setup-$version-amd64.exe
-run_wine "C:\\$fleet_setup" /S "${options[@]}" '/D=C:\Fleet\CompanyMain' || problems+=("setup exit code $?")
+run_wine "C:\\$ui_setup" /S "${options[@]}" '/D=C:\Fleet\CompanyMain' || problems+=("setup exit code $?")
 [ -f "$fleet_dir/Config/Company.ini" ] || problems+=("the setup did not install into C:\\Fleet\\CompanyMain")
 expect_fleet "a new address" 0 true "Config.ini " set-address http://example.com/company/new.aspx
 expect_fleet "the same address again" 0 false "" set-address http://example.com/company/new.aspx
@@ -462,16 +479,20 @@ expect_fleet "a dry run of another device id" 0 true "" --dry-run set-company --
 expect_fleet "another device id" 0 true "Company.ini " set-company --device-id D-02
 expect_fleet "the same device id again" 0 false "" set-company --device-id D-02
 expect_fleet "a refused address" 2 "" "" set-address ftp://example.com/p
-address=${address/info.aspx?x=1/new.aspx}
-address=${address/$(b64 D-01)/$(b64 D-02)}
-start_from_shortcut
+start_from_shortcut "${address_d2/info.aspx?x=1/new.aspx}"
 run_wine "C:\\Fleet\\CompanyMain\\Uninstall.exe" /S || problems+=("uninstaller exit code $?")
 expect_fleet "no installation" 4 false "" set-address http://example.com/company/new.aspx
-address=${address/new.aspx/info.aspx?x=1}
-address=${address/$(b64 D-02)/$(b64 D-01)}
 end_case
 
 # ---- The MSIs -----------------------------------------------------------------------------
+
+# The fleet script finds an MSI's installation in Program Files; a value it has stays.
+msi_fleet() {
+  cp "$root/deploy/windows/companymain-config.cmd" "$prefix/drive_c/"
+  fleet_dir=$install_dir
+  expect_fleet "the fleet script on the MSI's installation" 0 false "" \
+    set-address http://example.com/company/info.aspx?x=1
+}
 
 for arch in win64 win32; do
   machine=x64
@@ -492,40 +513,13 @@ for arch in win64 win32; do
   [ -z "$(uninstall_value name=企业信息管理 DisplayName)" ] || problems+=("an Uninstall entry stayed")
   end_case
 
-  package_case "$name_life" $arch
-  run_wine msiexec /i "C:\\$msi" /qn "${properties[@]}" || problems+=("msiexec exit code $?")
-  expect_files CompanyMain.exe CompanyMainConfig.exe Config Config/Config.ini Config/Company.ini
-  expect_machine $machine
-  expect_shortcuts 2
-  k=name=企业信息管理
-  expect_value $k DisplayVersion "$version"
-  expect_value $k Publisher CompanyMain
-  expect_value $k NoModify 1
-  expect_value $k NoRepair 1
-  uninstall_value $k UninstallString | grep -q -i '^MsiExec.exe /X{' || problems+=("no MsiExec uninstall string")
-  start_from_shortcut
-  expect_shown "${shown[@]}"
-  cp "$install_dir/Config/Config.ini" "$case_dir/Config.ini"
-  # The fleet script finds an MSI's installation in Program Files; a value it has stays.
-  cp "$root/deploy/windows/companymain-config.cmd" "$prefix/drive_c/"
-  fleet_dir=$install_dir
-  expect_fleet "the fleet script on the MSI's installation" 0 false "" \
-    set-address http://example.com/company/info.aspx?x=1
-  save_config
-
   # The newer version given one value replaces the older one and changes that value alone.
-  run_wine msiexec /i "C:\\$msi2" /qn DEVICEID=D-02 || problems+=("upgrade exit code $?")
-  expect_value $k DisplayVersion 1.0.1
-  cmp -s "$case_dir/Config.ini" "$install_dir/Config/Config.ini" || problems+=("Config.ini changed")
-  expect_shown "${shown_d2[@]}"
-  save_config
-  expect_tool_version 1.0.1
-  expect_shortcuts 2
-  start_from_shortcut "$address_d2"
-
-  run_wine msiexec /x "C:\\$msi2" /qn || problems+=("msiexec /x exit code $?")
-  expect_uninstalled $k
-  end_case
+  install=(msiexec /i "C:\\$msi" /qn "${properties[@]}") one_value=()
+  upgrade=(msiexec /i "C:\\$msi2" /qn DEVICEID=D-02) uninstall=(msiexec /x "C:\\$msi2" /qn)
+  files=(CompanyMain.exe CompanyMainConfig.exe Config Config/Config.ini Config/Company.ini)
+  key=name=企业信息管理 signed_files=() before= adds=msi_fleet kept=(Config/Config.ini)
+  entries=("DisplayVersion=$version" Publisher=CompanyMain NoModify=1 NoRepair=1 'UninstallString~^MsiExec.exe /X{')
+  life "$name_life" $arch
 done
 
 # Values a command line would have to quote. Wine's msiexec drops every double quote of its

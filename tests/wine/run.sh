@@ -10,96 +10,80 @@ source "$(dirname "$0")/lib.sh"
 
 # ---- The page address -------------------------------------------------------------------
 
-new_case "address: the documented example (name in GBK, code page 936)"
-config_url "$(b64 'http://example.com/p')"
-company 1234567890 R01 '\xce\xde' D1 '' ''
-drive start a exit a
-expect_address "http://example.com/p?Id=MTIzNDU2Nzg5MA==&Name=%E6%97%A0&Type=UjAx&DeviceId=RDE=&other=&Version=$V"
-end_case
-
-new_case "address: R02 takes the number from the upload account; blanks and symbols encoded"
-# The page keeps its trailing blanks in front of "?Id="; name and other are trimmed first.
-config_url "$(b64 'http://h.example/q?x=1  ')"
-company ' 99 ' ' R02 ' '  \xd6\xd0\xce\xc4 \xc3\xfb  ' ' D-2 ' 'ABC1234567890XYZ' " a~b (R01)! "
-drive start a exit a
-expect_address "http://h.example/q?x=1  ?Id=MTIzNDU2Nzg5MA==&Name=%E4%B8%AD%E6%96%87+%E5%90%8D&Type=UjAx&DeviceId=RC0y&other=a%7Eb+(R01)!&Version=$V"
-end_case
-
-new_case "address: blank name becomes 无; a 57-byte number keeps the encoder's CR LF"
-num=123456789012345678901234567890123456789012345678901234567
-config_url "$(b64 'https://example.com/company')"
-company "$num" r02 '   ' D1 'ABC1234567890XYZ' ''
-drive start a exit a
-expect_address "https://example.com/company?Id=$(b64 "$num")\r\n&Name=%E6%97%A0&Type=cjAy&DeviceId=RDE=&other=&Version=$V"
-end_case
-
-new_case "address: Western code page 1252 reads the same bytes as Latin letters" en_US.UTF-8
-config_url "$(b64 'http://example.com/p')"
-company 1 R01 '\xce\xde' D1 '' '\xe9'
-drive start a exit a
-expect_address "http://example.com/p?Id=MQ==&Name=%C3%8E%C3%9E&Type=UjAx&DeviceId=RDE=&other=%C3%A9&Version=$V"
-end_case
-
-new_case "address: lenient base64 and a program folder the ANSI code page cannot spell"
-# Thai is not in code page 936: the profile must still be read, from a folder named in it.
+# address NAME LANG PREPARE PAGE EXPECTED [NUM TYPE NAME DEVICE UPLOAD OTHER]: a case: the
+# configured PAGE (base64 written here) and the identity file of the six values (printf %b
+# escapes; none without them); then PREPARE (a command, "-" for none) changes what it must.
+# Started once, the program hands the browser exactly EXPECTED (printf %b escapes).
+address() {
+  new_case "address: $1" "$2"
+  local prepare=$3 expected=$5
+  config_url "$(b64 "$4")"
+  shift 5
+  [ $# -eq 0 ] || company "$@"
+  [ "$prepare" = - ] || $prepare
+  drive start a exit a
+  expect_address "$expected"
+  end_case
+}
+example="http://example.com/p?Id=MTIzNDU2Nzg5MA==&Name=%E6%97%A0&Type=UjAx&DeviceId=RDE=&other=&Version=$V"
 thai=$(printf '\xe0\xb9\x84\xe0\xb8\x97\xe0\xb8\xa2')
-mkdir -p "$prefix/drive_c/$thai"
-mv "$app" "$prefix/drive_c/$thai/app"
-app=$prefix/drive_c/$thai/app
-app_win="C:\\$thai\\app"
-encoded=$(b64 'http://example.com/p')
-config_url "${encoded:0:5} *${encoded:5:7}	${encoded:12}"
-company 1234567890 R01 '\xce\xde' D1 '' ''
-drive start a exit a
-expect_address "http://example.com/p?Id=MTIzNDU2Nzg5MA==&Name=%E6%97%A0&Type=UjAx&DeviceId=RDE=&other=&Version=$V"
-end_case
+num=123456789012345678901234567890123456789012345678901234567
+a2046=$(repeat a 2046)
 
-new_case "address: values cut at 2047 bytes drop a double-byte character the cut would split"
+# Thai is not in code page 936: the profile must still be read, from a folder named in it.
+lenient_in_thai_folder() {
+  mkdir -p "$prefix/drive_c/$thai"
+  mv "$app" "$prefix/drive_c/$thai/app"
+  app=$prefix/drive_c/$thai/app
+  app_win="C:\\$thai\\app"
+  local encoded
+  encoded=$(b64 'http://example.com/p')
+  config_url "${encoded:0:5} *${encoded:5:7}	${encoded:12}"
+}
+# As Notepad saves it. Thai is not in code page 936: it arrives as "?", as an ANSI save would
+# have it; the cut at 2047 bytes counts the code page's bytes, not UTF-8's.
+utf8_identity() {
+  printf '\xef\xbb\xbf[Company]\r\nCompanyNum=1234567890\r\nCompanyType=R01\r\n' >"$app/Config/Company.ini"
+  printf 'CompanyName=中文 酒店\xe0\xb9\x84\r\nDeviceId=D1\r\nOtherInfo=xy%s文z\r\n' "$(repeat 中 1022)" \
+    >>"$app/Config/Company.ini"
+}
+empty_section() { printf '[Company]\r\n' >"$app/Config/Company.ini"; }
+
+address "the documented example (name in GBK, code page 936)" zh_CN.UTF-8 - 'http://example.com/p' \
+  "$example" 1234567890 R01 '\xce\xde' D1 '' ''
+# The page keeps its trailing blanks in front of "?Id="; name and other are trimmed first.
+address "R02 takes the number from the upload account; blanks and symbols encoded" zh_CN.UTF-8 - \
+  'http://h.example/q?x=1  ' \
+  "http://h.example/q?x=1  ?Id=MTIzNDU2Nzg5MA==&Name=%E4%B8%AD%E6%96%87+%E5%90%8D&Type=UjAx&DeviceId=RC0y&other=a%7Eb+(R01)!&Version=$V" \
+  ' 99 ' ' R02 ' '  \xd6\xd0\xce\xc4 \xc3\xfb  ' ' D-2 ' 'ABC1234567890XYZ' " a~b (R01)! "
+address "blank name becomes 无; a 57-byte number keeps the encoder's CR LF" zh_CN.UTF-8 - \
+  'https://example.com/company' \
+  "https://example.com/company?Id=$(b64 "$num")\r\n&Name=%E6%97%A0&Type=cjAy&DeviceId=RDE=&other=&Version=$V" \
+  "$num" r02 '   ' D1 'ABC1234567890XYZ' ''
+address "Western code page 1252 reads the same bytes as Latin letters" en_US.UTF-8 - 'http://example.com/p' \
+  "http://example.com/p?Id=MQ==&Name=%C3%8E%C3%9E&Type=UjAx&DeviceId=RDE=&other=%C3%A9&Version=$V" \
+  1 R01 '\xce\xde' D1 '' '\xe9'
+address "lenient base64 and a program folder the ANSI code page cannot spell" zh_CN.UTF-8 \
+  lenient_in_thai_folder 'http://example.com/p' "$example" 1234567890 R01 '\xce\xde' D1 '' ''
 # In GBK 中 is D6 D0 and 文 CE C4. The name's 2047th byte is the trail byte of 中 (itself in the
 # lead-byte range) and stays; in the device and the other value it is the lead byte of 文,
 # which goes with its character.
-config_url "$(b64 'http://example.com/p')"
-a2046=$(repeat a 2046)
-company 1 R01 "x$(repeat '\xd6\xd0' 1023)\xce\xc4" "$a2046\xce\xc4" '' "xy$(repeat '\xd6\xd0' 1022)\xce\xc4z"
-drive start a exit a
-expect_address "http://example.com/p?Id=MQ==&Name=x$(repeat %E4%B8%AD 1023)&Type=UjAx&DeviceId=$(b64_lines "$a2046")&other=xy$(repeat %E4%B8%AD 1022)&Version=$V"
-end_case
-
-new_case "address: a UTF-8 identity file with its byte order mark reads as if saved in code page 936"
-# As Notepad saves it. Thai is not in code page 936: it arrives as "?", as an ANSI save would
-# have it; the cut at 2047 bytes counts the code page's bytes, not UTF-8's.
-config_url "$(b64 'http://example.com/p')"
-{
-  printf '\xef\xbb\xbf[Company]\r\nCompanyNum=1234567890\r\nCompanyType=R01\r\n'
-  printf 'CompanyName=中文 酒店\xe0\xb9\x84\r\nDeviceId=D1\r\nOtherInfo=xy%s文z\r\n' "$(repeat 中 1022)"
-} >"$app/Config/Company.ini"
-drive start a exit a
-expect_address "http://example.com/p?Id=MTIzNDU2Nzg5MA==&Name=%E4%B8%AD%E6%96%87+%E9%85%92%E5%BA%97%3F&Type=UjAx&DeviceId=RDE=&other=xy$(repeat %E4%B8%AD 1022)&Version=$V"
-end_case
-
-new_case "address: blank name is 无 in UTF-8 also in code page 950, which has no 无" zh_TW.UTF-8
+address "values cut at 2047 bytes drop a double-byte character the cut would split" zh_CN.UTF-8 - \
+  'http://example.com/p' \
+  "http://example.com/p?Id=MQ==&Name=x$(repeat %E4%B8%AD 1023)&Type=UjAx&DeviceId=$(b64_lines "$a2046")&other=xy$(repeat %E4%B8%AD 1022)&Version=$V" \
+  1 R01 "x$(repeat '\xd6\xd0' 1023)\xce\xc4" "$a2046\xce\xc4" '' "xy$(repeat '\xd6\xd0' 1022)\xce\xc4z"
+address "a UTF-8 identity file with its byte order mark reads as if saved in code page 936" zh_CN.UTF-8 \
+  utf8_identity 'http://example.com/p' \
+  "http://example.com/p?Id=MTIzNDU2Nzg5MA==&Name=%E4%B8%AD%E6%96%87+%E9%85%92%E5%BA%97%3F&Type=UjAx&DeviceId=RDE=&other=xy$(repeat %E4%B8%AD 1022)&Version=$V"
 # A4 A4 is 中 in Big5: the other value shows that code page 950 is in force.
-config_url "$(b64 'http://example.com/p')"
-company 1 R01 '  ' D1 '' '\xa4\xa4'
-drive start a exit a
-expect_address "http://example.com/p?Id=MQ==&Name=%E6%97%A0&Type=UjAx&DeviceId=RDE=&other=%E4%B8%AD&Version=$V"
-end_case
-
-new_case "address: a [Company] section without values is still an identity"
-config_url "$(b64 'http://example.com/p')"
-printf '[Company]\r\n' >"$app/Config/Company.ini"
-drive start a exit a
-expect_address "http://example.com/p?Id=&Name=%E6%97%A0&Type=&DeviceId=&other=&Version=$V"
-end_case
-
-new_case "address: a program path of 258 characters"
+address "blank name is 无 in UTF-8 also in code page 950, which has no 无" zh_TW.UTF-8 - 'http://example.com/p' \
+  "http://example.com/p?Id=MQ==&Name=%E6%97%A0&Type=UjAx&DeviceId=RDE=&other=%E4%B8%AD&Version=$V" \
+  1 R01 '  ' D1 '' '\xa4\xa4'
+address "a [Company] section without values is still an identity" zh_CN.UTF-8 empty_section \
+  'http://example.com/p' "http://example.com/p?Id=&Name=%E6%97%A0&Type=&DeviceId=&other=&Version=$V"
 # The identity file's path is 261 characters long, the configuration file's 260.
-config_url "$(b64 'http://example.com/p')"
-company 1234567890 R01 '\xce\xde' D1 '' ''
-program_path_length 258
-drive start a exit a
-expect_address "http://example.com/p?Id=MTIzNDU2Nzg5MA==&Name=%E6%97%A0&Type=UjAx&DeviceId=RDE=&other=&Version=$V"
-end_case
+address "a program path of 258 characters" zh_CN.UTF-8 'program_path_length 258' 'http://example.com/p' \
+  "$example" 1234567890 R01 '\xce\xde' D1 '' ''
 
 # ---- The messages -----------------------------------------------------------------------
 
@@ -157,7 +141,7 @@ remove_iexplore
 config_url "$(b64 'http://example.com/p')"
 company 1234567890 R01 '\xce\xde' D1 '' ''
 drive start a exit a
-expect_address "http://example.com/p?Id=MTIzNDU2Nzg5MA==&Name=%E6%97%A0&Type=UjAx&DeviceId=RDE=&other=&Version=$V"
+expect_address "$example"
 end_case
 
 new_case "browser: no browser at all is reported"
@@ -192,7 +176,7 @@ config_url "$(b64 'http://example.com/p')"
 company 1234567890 R01 '\xce\xde' D1 '' ''
 drive start a min iconic a buttons a 1 start b zoomed a box b "$msg_running" nowindow b \
   buttons b 1 ok b exit b exit a
-expect_address "http://example.com/p?Id=MTIzNDU2Nzg5MA==&Name=%E6%97%A0&Type=UjAx&DeviceId=RDE=&other=&Version=$V"
+expect_address "$example"
 end_case
 
 new_case "second copy while the first shows a creation message: its hidden window is found"
@@ -214,7 +198,7 @@ config_url "$(b64 'http://example.com/p')"
 company 1234567890 R01 '\xce\xde' D1 '' ''
 drive start a min watch a iconic a quiet a 3000 launches 0 restore a 128 143 1024 738 exit a \
   seen a 1
-expect_address "http://example.com/p?Id=MTIzNDU2Nzg5MA==&Name=%E6%97%A0&Type=UjAx&DeviceId=RDE=&other=&Version=$V"
+expect_address "$example"
 end_case
 
 new_case "minimized start on a screen smaller than the window: restored at the top-left" zh_CN.UTF-8 small

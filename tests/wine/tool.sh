@@ -11,69 +11,52 @@ usage="$0 path/to/CompanyMain.exe"
 source "$(dirname "$0")/lib.sh"
 tool_exe=$(dirname "$exe")/CompanyMainConfig.exe
 [ -f "$tool_exe" ] || { echo "missing $tool_exe" >&2; exit 2; }
-ensure_locale zh_TW.UTF-8 UTF-8
-ensure_locale en_US.UTF-8 UTF-8
 
-# tool ARG...: runs the tool in C:\app; its output (UTF-8 when redirected) in $case_dir/tool.out.
+# tool_case NAME [LANG]: a fresh case with the tool beside the program.
+tool_case() {
+  new_case "tool: $1" "${2:-zh_CN.UTF-8}"
+  cp "$tool_exe" "$app/CompanyMainConfig.exe"
+}
+
+# tool ARG...: runs the tool in C:\app; its standard output (UTF-8 when redirected) in
+# $case_dir/tool.out, its standard error in $case_dir/tool.err; returns its exit code.
 tool() {
-  wine_run within 60 wine 'C:\app\CompanyMainConfig.exe' "$@" >"$case_dir/tool.out" 2>&1
+  wine_run within 60 wine 'C:\app\CompanyMainConfig.exe' "$@" >"$case_dir/tool.out" 2>"$case_dir/tool.err"
 }
+said() { head -c 300 "$case_dir/tool.out" "$case_dir/tool.err"; }
 
-# Random cases: one line of tab-separated values each (url number type name device upload
-# other), from characters the code page holds.
-random_cases() {  # codec seed count
-  python3 - "$@" <<'PY'
-import random, sys
-codec, seed, count = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-extra = {"cp936": "无锡湖畔大酒店中文名称宾馆旅社前台", "cp950": "無錫湖畔大酒店中文名稱賓館旅社前台",
-         "cp1252": "éàüößñçÉÀÜ"}[codec]
-rng = random.Random(seed)
-ascii_pool = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_.~!*'() "
-def text(low, high, pool=ascii_pool + extra):
-    return "".join(rng.choice(pool) for _ in range(rng.randint(low, high)))
-for _ in range(count):
-    fields = ["http://%s.example/%s" % (text(1, 8, "abcxyz" + extra), text(0, 12).replace(" ", "-")),
-              text(1, 70, "0123456789"), rng.choice(["R01", "R02", "r02", "X9"]),
-              rng.choice([text(1, 20).strip() or "x", "-"]), text(1, 12, "ABCDEF0123456789-"),
-              rng.choice(["-", "ABC1234567890XYZ", "ABC12345678"]), text(1, 30).strip() or "o"]
-    print("\t".join(fields))
-PY
-}
-
-# tool_split ARG...: the same, with standard output alone in $case_dir/tool.out and standard
-# error in $case_dir/tool.err.
-tool_split() {
-  wine_run within 60 wine 'C:\app\CompanyMainConfig.exe' "$@" >"$case_dir/tool.out" \
-    2>"$case_dir/tool.err"
+# expect_status WHAT CODE ARG...: runs the tool and notes a different exit code.
+expect_status() {
+  local what=$1 code=$2
+  shift 2
+  tool "$@"
+  local status=$?
+  [ "$status" -eq "$code" ] || problems+=("$what: exit code $status, expected $code: $(said)")
 }
 
 # json_field FIELD: from the JSON in $case_dir/tool.out; what the file holds instead, when it is
 # not JSON.
-json_field() {
-  python3 - "$case_dir/tool.out" "$1" <<'PY'
-import json, sys
-raw = open(sys.argv[1], "rb").read()
-try:
-    print(json.loads(raw.decode("utf-8")).get(sys.argv[2], ""), end="")
-except ValueError:
-    print("(not JSON: %r)" % raw[:300], end="")
-PY
+json_field() { py json-field "$case_dir/tool.out" "$1"; }
+
+# shown: the stored values as show --json prints them, one "name=value" per line, sorted.
+shown() {
+  tool --json show
+  py shown "$case_dir/tool.out" 2>/dev/null || echo "(no JSON)"
 }
+stamp() { stat -c '%i %y' "$app/Config/Config.ini" "$app/Config/Company.ini"; }
 
 for entry in "zh_CN.UTF-8 cp936 11" "zh_TW.UTF-8 cp950 12" "en_US.UTF-8 cp1252 13"; do
   read -r lang codec seed <<<"$entry"
   n=0
   while IFS=$'\t' read -r url number type name device upload other; do
     n=$((n + 1))
-    new_case "tool: check and launcher agree, code page ${codec#cp}, case $n" "$lang"
-    cp "$tool_exe" "$app/CompanyMainConfig.exe"
+    tool_case "check and launcher agree, code page ${codec#cp}, case $n" "$lang"
     [ "$name" = - ] && name=''
     [ "$upload" = - ] && upload=''
-    tool set-address "$url" || problems+=("set-address: $(head -c 300 "$case_dir/tool.out")")
-    tool set-company --number "$number" --type "$type" --name "$name" --device-id "$device" \
-      --upload-user "$upload" --other "$other" ||
-      problems+=("set-company: $(head -c 300 "$case_dir/tool.out")")
-    tool_split check --json || problems+=("check: $(head -c 300 "$case_dir/tool.out" "$case_dir/tool.err")")
+    expect_status set-address 0 set-address "$url"
+    expect_status set-company 0 set-company --number "$number" --type "$type" --name "$name" \
+      --device-id "$device" --upload-user "$upload" --other "$other"
+    expect_status check 0 check --json
     json_field address >"$case_dir/checked"
     drive start a exit a
     expect_launches 1
@@ -83,7 +66,7 @@ for entry in "zh_CN.UTF-8 cp936 11" "zh_TW.UTF-8 cp950 12" "en_US.UTF-8 cp1252 1
         problems+=("check said $(head -c 200 "$case_dir/checked") launcher opened $(head -c 200 "$case_dir/got")")
     fi
     end_case
-  done < <(random_cases "$codec" "$seed" 4)
+  done < <(py random-cases "$codec" "$seed" 4)
 done
 
 # ---- Refused input and the launcher's messages ----------------------------------------------
@@ -91,13 +74,10 @@ done
 refused() {  # name expected-code arg...
   local name=$1 code=$2
   shift 2
-  new_case "tool: $name"
-  cp "$tool_exe" "$app/CompanyMainConfig.exe"
+  tool_case "$name"
   config_url "$(b64 'http://kept.example/')"
   cp "$app/Config/Config.ini" "$case_dir/kept"
-  tool "$@"
-  local status=$?
-  [ "$status" -eq "$code" ] || problems+=("exit code $status, expected $code: $(head -c 200 "$case_dir/tool.out")")
+  expect_status "$1" "$code" "$@"
   cmp -s "$case_dir/kept" "$app/Config/Config.ini" || problems+=("Config.ini changed")
   end_case
 }
@@ -110,48 +90,25 @@ refused "a name code page 936 cannot hold is refused" 2 set-company --number 1 -
 
 message_case() {  # name hex-of-message: files prepared by the caller
   # Standard output alone: the JSON.
-  tool_split check --json
-  local status=$?
-  [ "$status" -eq 1 ] || problems+=("check ended with $status")
+  expect_status check 1 check --json
   [ "$(json_field message | od -An -tx1 -v | tr -d ' \n')" = "$2" ] ||
     problems+=("check said $(json_field message); on standard error: $(head -c 300 "$case_dir/tool.err")")
   drive start a box a "$2" ok a exit a
   expect_launches 0
   end_case
 }
-new_case "tool: check says the launcher's message: no configuration file"
-cp "$tool_exe" "$app/CompanyMainConfig.exe"
+tool_case "check says the launcher's message: no configuration file"
 company 1 R01 x D1 '' ''
 message_case "no configuration" "$msg_no_config"
 
-new_case "tool: check says the launcher's message: no identity section"
-cp "$tool_exe" "$app/CompanyMainConfig.exe"
+tool_case "check says the launcher's message: no identity section"
 config_url "$(b64 'http://example.com/p')"
 printf '[Compnay]\r\nCompanyNum=1\r\n' >"$app/Config/Company.ini"
 message_case "no identity" "$msg_no_identity"
 
 # ---- Changing an installation --------------------------------------------------------------
 
-# expect_status WHAT CODE ARG...: runs the tool (output apart) and notes a different exit code.
-expect_status() {
-  local what=$1 code=$2
-  shift 2
-  tool_split "$@"
-  local status=$?
-  [ "$status" -eq "$code" ] ||
-    problems+=("$what: exit code $status, expected $code: $(head -c 300 "$case_dir/tool.out" "$case_dir/tool.err")")
-}
-# shown: the stored values as show --json prints them, one "name=value" per line, sorted.
-shown() {
-  tool_split --json show
-  python3 -c 'import json, sys; d = json.load(open(sys.argv[1], encoding="utf-8"))
-print("\n".join(sorted("%s=%s" % (k, v) for k, v in d.items() if k != "command")))' \
-    "$case_dir/tool.out" 2>/dev/null || echo "(no JSON)"
-}
-stamp() { stat -c '%i %y' "$app/Config/Config.ini" "$app/Config/Company.ini"; }
-
-new_case "tool: one value changed alone, every other kept; blank required values refused"
-cp "$tool_exe" "$app/CompanyMainConfig.exe"
+tool_case "one value changed alone, every other kept; blank required values refused"
 expect_status "set-address" 0 set-address 'http://example.com/p'
 expect_status "set-company" 0 set-company --number 1234567890 --type R02 --name '无锡 "湖畔" 酒店' \
   --device-id D1 --upload-user 'dom\' --other '备注 100% \'
@@ -170,8 +127,7 @@ expect_status "--name ''" 0 set-company --name '' --other ''
 grep -qx 'name=' <<<"$(shown)" || problems+=("the name was not cleared")
 end_case
 
-new_case "tool: files written over existing ones; the same values leave them untouched"
-cp "$tool_exe" "$app/CompanyMainConfig.exe"
+tool_case "files written over existing ones; the same values leave them untouched"
 for url in 'http://first.example/' 'http://second.example/'; do
   expect_status "set-address $url" 0 set-address "$url"
 done
@@ -182,19 +138,18 @@ grep -qx 'url=http://second.example/' <<<"$now" || problems+=("Config.ini was no
 grep -qx 'number=2' <<<"$now" || problems+=("Company.ini was not replaced: $now")
 before=$(stamp)
 expect_status "the same address" 0 --json set-address 'http://second.example/'
-[ "$(json_field changed)" = False ] || problems+=("the same address: $(cat "$case_dir/tool.out")")
+[ "$(json_field changed)" = false ] || problems+=("the same address: $(cat "$case_dir/tool.out")")
 expect_status "the same identity" 0 --json set-company --number 2
-[ "$(json_field changed)" = False ] || problems+=("the same identity: $(cat "$case_dir/tool.out")")
+[ "$(json_field changed)" = false ] || problems+=("the same identity: $(cat "$case_dir/tool.out")")
 [ "$(stamp)" = "$before" ] || problems+=("files rewritten: $before / $(stamp)")
 expect_status "a dry run" 0 --json --dry-run set-company --number 3
-[ "$(json_field changed)" = True ] || problems+=("dry run: $(cat "$case_dir/tool.out")")
+[ "$(json_field changed)" = true ] || problems+=("dry run: $(cat "$case_dir/tool.out")")
 [ "$(stamp)" = "$before" ] || problems+=("the dry run wrote")
 leftovers=$(ls "$app/Config" | grep -v -x -e Config.ini -e Company.ini)
 [ -z "$leftovers" ] || problems+=("left in Config: $leftovers")
 end_case
 
-new_case "tool: --from-registry takes an MSI's values from the registry exactly; another type of value is a read failure"
-cp "$tool_exe" "$app/CompanyMainConfig.exe"
+tool_case "--from-registry takes an MSI's values from the registry exactly; another type of value is a read failure"
 expect_status "set-company" 0 set-company --number 1234567890 --type R01 --device-id D1
 # As Windows Installer writes them: each value in double quotes, "" for none given.
 printf '%s\r\n' 'REGEDIT4' '' '[HKEY_LOCAL_MACHINE\SOFTWARE\CompanyMain\Setup]' \
@@ -206,7 +161,7 @@ expect_status "set-address" 0 --from-registry 'SOFTWARE\CompanyMain\Setup' set-a
 grep -qx 'url=http://example.com/p?q=%41\\' <<<"$(shown)" || problems+=("address: $(shown | tr '\n' ' ')")
 expect_status "set-company" 3 --from-registry 'SOFTWARE\CompanyMain\Setup' set-company
 grep -q 'OTHERINFO' "$case_dir/tool.err" || problems+=("the failure does not name OTHERINFO: $(head -c 300 "$case_dir/tool.err")")
-wine_run within 60 wine reg delete 'HKLM\SOFTWARE\CompanyMain\Setup' /v OTHERINFO /f >/dev/null 2>&1
+reg delete 'HKLM\SOFTWARE\CompanyMain\Setup' /v OTHERINFO /f
 settle
 expect_status "set-company" 0 --from-registry 'SOFTWARE\CompanyMain\Setup' set-company
 now=$(shown)
@@ -219,8 +174,7 @@ end_case
 # The user's language: Chinese where Windows speaks it, English elsewhere.
 for entry in "zh_CN.UTF-8|错误: 页面地址为空。|用法:" "en_US.UTF-8|Error: The page address is empty.|Usage:"; do
   IFS='|' read -r lang refused usage <<<"$entry"
-  new_case "tool: speaks the language of $lang" "$lang"
-  cp "$tool_exe" "$app/CompanyMainConfig.exe"
+  tool_case "speaks the language of $lang" "$lang"
   expect_status "a blank address" 2 set-address ' '
   [ "$(program_said "$case_dir/tool.err")" = "$refused" ] || problems+=("said $(head -c 200 "$case_dir/tool.err")")
   expect_status "--help" 0 --help
@@ -228,5 +182,88 @@ for entry in "zh_CN.UTF-8|错误: 页面地址为空。|用法:" "en_US.UTF-8|Er
   grep -q 'Version=5.0.0.0' "$case_dir/tool.out" || problems+=("--help does not name Version=5.0.0.0")
   end_case
 done
+
+# ---- Our reader against the platform's ------------------------------------------------------
+
+# random_ini_files DIR SEED COUNT [all]: DIR/1 .. DIR/COUNT, each an installation whose
+# Company.ini (GBK) mixes blanks, quotes, case, duplicate keys and sections, comments, lines
+# without "=", CR, LF and CR LF, and malformed section lines. With "all", also the two kinds of
+# section line where Wine's reader departs from Windows' (a "[" line without "]", and a name
+# with a second "]"): ours follows Windows there, as the INI table holds.
+random_ini_files() {
+  python3 - "$@" <<'PY'
+import os, random, sys
+top, seed, count = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+rng = random.Random(seed)
+keys = ["CompanyNum", "CompanyType", "CompanyName", "DeviceId", "UploadUser", "OtherInfo"]
+blank = lambda: rng.choice(["", "", " ", "\t", "  \t "])
+def case(text):
+    return "".join(c.upper() if rng.random() < 0.3 else c.lower() if rng.random() < 0.3 else c
+                   for c in text)
+def value():
+    v = "".join(rng.choice("ab 1;#=[]\"'酒店前台无锡") for _ in range(rng.randint(0, 8)))
+    return rng.choice([v, '"%s"' % v, "'%s'" % v, '"%s' % v, v + '"'])
+sections = ["[Company]", "[company]", "[ Company ]", "[Other]", "[Company]tail", "[]",
+            "Company]", "[Compnay]", "[Com pany]"]
+departing = ["[Company", "[note", "[ Company  ", "[Company]]", "[Company]x]"]
+for n in range(1, count + 1):
+    lines = []
+    for _ in range(rng.randint(1, 14)):
+        kind = rng.random()
+        if kind < 0.25:
+            pool = sections + (departing if len(sys.argv) > 4 else [])
+            lines.append(blank() + rng.choice(pool) + blank())
+        elif kind < 0.8:
+            lines.append(blank() + case(rng.choice(keys)) + blank() + "=" + blank() + value() + blank())
+        else:
+            lines.append(rng.choice(["", ";CompanyNum=9", "#DeviceId=9", "CompanyNum", "=x",
+                                     "Company Num=1", blank()]))
+    text = "".join(line + rng.choice(["\r\n", "\n", "\r"]) for line in lines)
+    os.makedirs(os.path.join(top, str(n), "Config"))
+    with open(os.path.join(top, str(n), "Config", "Company.ini"), "wb") as f:
+        f.write(text.encode("gbk"))
+PY
+}
+
+# differing DIR COUNT: how many installations the two tools' show --json (linux.json, win.json)
+# disagree on, and the first few.
+differing() {
+  python3 - "$@" <<'PY'
+import json, os, sys
+top, count = sys.argv[1], int(sys.argv[2])
+bad = []
+for n in range(1, count + 1):
+    got = [open(os.path.join(top, str(n), name), "rb").read() for name in ("linux.json", "win.json")]
+    try:
+        same = json.loads(got[0]) == json.loads(got[1])
+    except ValueError:
+        same = False
+    if not same:
+        ini = open(os.path.join(top, str(n), "Config", "Company.ini"), "rb").read()
+        bad.append("%d: %r linux %r windows %r" % (n, ini[:300], got[0][:300], got[1][:300]))
+print(len(bad), "differences;", " | ".join(bad[:3]))
+PY
+}
+
+linux_tool=${COMPANYMAIN_CONFIG:-$(dirname "$exe")/../build/companymain-config}
+if [ ! -x "$linux_tool" ]; then
+  skip_case "tool: our INI reader agrees with the platform's" "no Linux tool at $linux_tool"
+else
+  count=500
+  new_case "tool: our INI reader agrees with the platform's, $count random files"
+  cp "$tool_exe" "$app/CompanyMainConfig.exe"
+  random_ini_files "$app/d" 22 "$count" ${COMPANYMAIN_INI_ALL:+all}
+  for n in $(seq "$count"); do
+    LANG=zh_CN.GBK LC_ALL=zh_CN.GBK "$linux_tool" --dir "$app/d/$n" --json show >"$app/d/$n/linux.json"
+  done
+  # One Windows process runs them all: a Wine start for each would take minutes.
+  printf '@for /L %%%%i in (1,1,%d) do @C:\\app\\CompanyMainConfig.exe --dir C:\\app\\d\\%%%%i --json show >C:\\app\\d\\%%%%i\\win.json\r\n' \
+    "$count" >"$app/show.bat"
+  wine_run within 900 wine cmd /c 'C:\app\show.bat' >/dev/null 2>&1
+  said=$(differing "$app/d" "$count")
+  echo "  $count files, $said"
+  [[ $said == "0 differences;"* ]] || problems+=("$said")
+  end_case
+fi
 
 finish

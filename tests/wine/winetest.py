@@ -1,0 +1,142 @@
+"""What the Wine suites (tests/wine/*.sh) do in Python, as lib.sh's "py COMMAND ARG...":
+
+  lnk FILE                  the target path of a shell link
+  uninstall PREFIX VIEW KEY the values of an Uninstall key, one "name=value" a line (VIEW 64 or
+                            32; KEY a key name, or "name=TEXT": the key whose DisplayName is TEXT)
+  machine FILE              the machine of a PE file: x64 or x86
+  repeat TEXT N             TEXT N times
+  launched-params           a browser's command line (standard input) without the program and
+                            without the quotes a "%1" command adds
+  json-field FILE FIELD     a value of the JSON in FILE (a flag as true/false), else what FILE holds
+  shown FILE                the configuration tool's show --json as sorted "name=value" lines
+  random-cases CODEC SEED COUNT
+                            random configurations in code page CODEC, a tab-separated line each:
+                            url number type name device upload other ("-" for none)
+"""
+import json
+import random
+import re
+import struct
+import sys
+
+
+def link_target(path):
+    """The local path from the link's LinkInfo (MS-SHLLINK), as Unicode where present."""
+    data = open(path, "rb").read()
+    if data[:4] != b"\x4c\x00\x00\x00":
+        raise SystemExit(f"{path}: not a shell link")
+    flags = struct.unpack_from("<I", data, 0x14)[0]
+    pos = 0x4C
+    if flags & 0x1:  # HasLinkTargetIDList
+        pos += 2 + struct.unpack_from("<H", data, pos)[0]
+    if not flags & 0x2:  # HasLinkInfo
+        raise SystemExit(f"{path}: no LinkInfo")
+    info = pos
+    header = struct.unpack_from("<I", data, info + 4)[0]
+    if header >= 0x24:
+        unicode_at = struct.unpack_from("<I", data, info + 0x1C)[0]
+        if unicode_at:
+            text = data[info + unicode_at:]
+            end = next(i for i in range(0, len(text), 2) if text[i:i + 2] == b"\0\0")
+            return text[:end].decode("utf-16-le")
+    base_at = struct.unpack_from("<I", data, info + 0x10)[0]
+    text = data[info + base_at:]
+    return text[:text.index(b"\0")].decode("cp936")
+
+
+def reg_string(raw):
+    """A value as Wine writes it in a .reg file."""
+    raw = re.sub(r'^str\(\d+\):', '', raw)
+    if raw.startswith('"'):
+        body = raw[1:-1]
+        return re.sub(r'\\x([0-9a-fA-F]{1,4})|\\(.)',
+                      lambda m: chr(int(m.group(1), 16)) if m.group(1) else m.group(2), body)
+    if raw.startswith("dword:"):
+        return str(int(raw[6:], 16))
+    return raw
+
+
+def uninstall_values(prefix, view, key):
+    base = r"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+    if view == "32" and re.search(r"^#arch=win64", open(f"{prefix}/system.reg").read(), re.M):
+        base = r"Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+    keys = {}
+    current = None
+    for line in open(f"{prefix}/system.reg", encoding="utf-8", errors="replace"):
+        line = line.rstrip("\n")
+        if line.startswith("["):
+            name = line[1:line.index("]")]
+            current = name[len(base):] if name.startswith(base) and "\\\\" not in name[len(base):] else None
+            if current is not None:
+                keys[current] = {}
+        elif current is not None and line.startswith('"') and '"=' in line:
+            name, raw = line.split('"=', 1)
+            keys[current][reg_string(name + '"')] = reg_string(raw)
+    if key.startswith("name="):
+        found = [v for v in keys.values() if v.get("DisplayName") == key[5:]]
+        return found[0] if len(found) == 1 else ({"count": str(len(found))} if found else {})
+    return keys.get(key.replace("\\", "\\\\"), {})
+
+
+def machine(path):
+    data = open(path, "rb").read(4096)
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    return {0x8664: "x64", 0x14C: "x86"}.get(struct.unpack_from("<H", data, pe + 4)[0], "?")
+
+
+def launched_params(line):
+    if line.startswith(b'"'):
+        rest = line[line.index(b'"', 1) + 1:]
+    else:
+        rest = line[line.find(b" "):] if b" " in line else b""
+    rest = rest[1:] if rest.startswith(b" ") else rest
+    if len(rest) >= 2 and rest.startswith(b'"') and rest.endswith(b'"'):
+        rest = rest[1:-1]
+    return rest
+
+
+def json_field(path, field):
+    raw = open(path, "rb").read()
+    try:
+        value = json.loads(raw.decode("utf-8"))[field]
+    except (ValueError, KeyError, TypeError):
+        return "(no %s in: %r)" % (field, raw[:300])
+    return value if isinstance(value, str) else json.dumps(value)
+
+
+def shown(path):
+    values = json.load(open(path, encoding="utf-8"))
+    return "\n".join(sorted("%s=%s" % (k, v) for k, v in values.items() if k != "command"))
+
+
+def random_cases(codec, seed, count):
+    extra = {"cp936": "无锡湖畔大酒店中文名称宾馆旅社前台", "cp950": "無錫湖畔大酒店中文名稱賓館旅社前台",
+             "cp1252": "éàüößñçÉÀÜ"}[codec]
+    rng = random.Random(seed)
+    ascii_pool = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_.~!*'() "
+
+    def text(low, high, pool=ascii_pool + extra):
+        return "".join(rng.choice(pool) for _ in range(rng.randint(low, high)))
+
+    for _ in range(count):
+        yield "\t".join([
+            "http://%s.example/%s" % (text(1, 8, "abcxyz" + extra), text(0, 12).replace(" ", "-")),
+            text(1, 70, "0123456789"), rng.choice(["R01", "R02", "r02", "X9"]),
+            rng.choice([text(1, 20).strip() or "x", "-"]), text(1, 12, "ABCDEF0123456789-"),
+            rng.choice(["-", "ABC1234567890XYZ", "ABC12345678"]), text(1, 30).strip() or "o"])
+
+
+COMMANDS = {
+    "lnk": lambda path: link_target(path) + "\n",
+    "uninstall": lambda *key: "".join(f"{n}={v}\n" for n, v in sorted(uninstall_values(*key).items())),
+    "machine": lambda path: machine(path) + "\n",
+    "repeat": lambda text, n: text.encode("utf-8", "surrogateescape") * int(n),
+    "launched-params": lambda: launched_params(sys.stdin.buffer.read()),
+    "json-field": json_field,
+    "shown": lambda path: shown(path) + "\n",
+    "random-cases": lambda codec, seed, n: "".join(f"{line}\n" for line in random_cases(codec, int(seed), int(n))),
+}
+
+if __name__ == "__main__":
+    result = COMMANDS[sys.argv[1]](*sys.argv[2:])
+    sys.stdout.buffer.write(result if isinstance(result, bytes) else result.encode("utf-8"))
