@@ -31,7 +31,7 @@ bool TFrm_CompanyMain::ReadCompanyIdentity() {
     desktop_.ShowMessage(kMsgIdentityMissing);
     return false;
   }
-  identity_ = NormaliseIdentity(*delivered, desktop_.AnsiCodePage());
+  identity_ = NormaliseIdentity(*delivered);
   return true;
 }
 

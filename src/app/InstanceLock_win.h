@@ -3,7 +3,7 @@
 #include <memory>
 #include <string_view>
 
-#include "app/CheckOutInfo.h"
+#include "app/InstanceLock.h"
 
 class TWinApplication;
 

@@ -7,7 +7,7 @@ std::optional<TCompanyIdentity> TIniCompanyIdentitySource::Deliver() {
   return ReadIdentity(folder_, codePage_);
 }
 
-TCompanyIdentity NormaliseIdentity(const TCompanyIdentity& delivered, const TCodePage& codePage) {
+TCompanyIdentity NormaliseIdentity(const TCompanyIdentity& delivered) {
   TCompanyIdentity kept;
   kept.CompanyType = delivered.CompanyType;
   kept.CompanyNum = delivered.CompanyNum;
@@ -19,11 +19,6 @@ TCompanyIdentity NormaliseIdentity(const TCompanyIdentity& delivered, const TCod
     kept.CompanyType = "R01";
     // The upload account carries the company number at bytes 4..13.
     if (delivered.UploadUser.size() >= 13) kept.CompanyNum = delivered.UploadUser.substr(3, 10);
-  }
-  if (TrimView(delivered.CompanyName).empty()) {
-    // A code page without "无" would store "?", and "?" would reach the page.
-    std::string placeholder = codePage.FromUtf16(kBlankNamePlaceholder);
-    kept.CompanyName = codePage.ToUtf16(placeholder) == kBlankNamePlaceholder ? placeholder : "";
   }
   return kept;
 }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "FakeDesktop.h"
+#include "Latin1CodePage.h"
+#include "address/PageAddress.h"
 #include "inputs/CompanyIdentity.h"
 
 namespace {
@@ -44,12 +46,12 @@ TEST(NormaliseIdentity, TypeNumberAndNameRules) {
        " R01 ",
        "Hotel"},
       {"R021 is not R02", {"1", "R021", "Hotel", "D", "ABC1234567890", ""}, "1", "R021", "Hotel"},
-      {"blank name becomes 无", {"1", "R01", " \t ", "D", "", ""}, "1", "R01", "\xCE\xDE"},
-      {"empty name becomes 无", {"1", "R01", "", "D", "", ""}, "1", "R01", "\xCE\xDE"},
+      {"a blank name stays blank", {"1", "R01", " \t ", "D", "", ""}, "1", "R01", " \t "},
+      {"an empty name stays empty", {"1", "R01", "", "D", "", ""}, "1", "R01", ""},
       {"a name keeps its blanks", {"1", "R01", " Inn ", "D", "", ""}, "1", "R01", " Inn "},
   };
   for (const auto& c : cases) {
-    const TCompanyIdentity kept = NormaliseIdentity(c.delivered, FakeCodePage());
+    const TCompanyIdentity kept = NormaliseIdentity(c.delivered);
     EXPECT_EQ(kept.CompanyNum, c.num) << c.what;
     EXPECT_EQ(kept.CompanyType, c.type) << c.what;
     EXPECT_EQ(kept.CompanyName, c.name) << c.what;
@@ -60,10 +62,14 @@ TEST(NormaliseIdentity, TypeNumberAndNameRules) {
 }
 
 TEST(NormaliseIdentity, PlaceholderNeverBecomesAQuestionMark) {
-  const TCompanyIdentity blank{"1", "R01", "  ", "D", "", ""};
-  EXPECT_EQ(NormaliseIdentity(blank, FakeCodePage()).CompanyName, "\xCE\xDE");
-  // Without "无" in the code page the name stays blank; the address sends "无" itself.
-  EXPECT_EQ(NormaliseIdentity(blank, Latin1CodePage()).CompanyName, "");
+  // The blank name reaches the address as "无" in UTF-8, with or without "无" in the code page.
+  const TCompanyIdentity kept = NormaliseIdentity({"1", "R01", "  ", "D", "", ""});
+  const FakeCodePage gbk;
+  const Latin1CodePage latin1;
+  for (const TCodePage* codePage : std::initializer_list<const TCodePage*>{&gbk, &latin1}) {
+    const std::string address = BuildPageAddress("http://x/", kept, *codePage);
+    EXPECT_NE(address.find("&Name=%E6%97%A0&"), std::string::npos) << address;
+  }
 }
 
 TEST(IniCompanyIdentitySource, ReadsTheCompanySection) {
