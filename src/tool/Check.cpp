@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <map>
 
-#include "app/CompanyMain.h"
-#include "app/Version.h"
+#include "launcher/CompanyMain.h"
+#include "launcher/Version.h"
 #include "common/Text.h"
 #include "tool/Json.h"
 #include "tool/Tool.h"

@@ -2,7 +2,7 @@
 #include <iterator>
 
 #include "address/PageAddress.h"
-#include "app/Version.h"
+#include "launcher/Version.h"
 #include "common/Text.h"
 #include "tool/Tool.h"
 

@@ -2,7 +2,7 @@
 #include <exception>
 #include <iterator>
 
-#include "app/Version.h"
+#include "launcher/Version.h"
 #include "common/Base64.h"
 #include "common/Text.h"
 #include "common/Utf.h"

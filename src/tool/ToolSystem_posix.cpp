@@ -14,7 +14,7 @@
 #include <string>
 #include <thread>
 
-#include "app/Version.h"
+#include "launcher/Version.h"
 #include "common/File_posix.h"
 #include "common/ProgramFolder.h"
 #include "common/Utf.h"

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/CompanyMain.h"
-#include "app/Messages.h"
+#include "launcher/CompanyMain.h"
+#include "launcher/Messages.h"
 #include "common/CodePage_posix.h"
 #include "inputs/CompanyIdentity.h"
 #include "inputs/ConfigFolder.h"

@@ -13,7 +13,7 @@
 #include "FakeDesktop.h"
 #include "GbkCodePage.h"
 #include "Latin1CodePage.h"
-#include "app/Messages.h"
+#include "launcher/Messages.h"
 #include "common/Base64.h"
 #include "common/IniText.h"
 #include "common/Utf.h"

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "Latin1CodePage.h"
-#include "app/Desktop.h"
+#include "launcher/Desktop.h"
 #include "common/CodePage.h"
 #include "common/IniText.h"
 #include "inputs/ConfigFolder.h"

@@ -3,9 +3,9 @@
 #include <stdexcept>
 
 #include "FakeDesktop.h"
-#include "app/CheckOutInfo.h"
-#include "app/CompanyMain.h"
-#include "app/Messages.h"
+#include "launcher/CheckOutInfo.h"
+#include "launcher/CompanyMain.h"
+#include "launcher/Messages.h"
 #include "common/Base64.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "app/XDisplay_posix.h"
+#include "launcher/XDisplay_posix.h"
 
 bool IsDisplayNumber(std::string_view text) {
   return !text.empty() && text.size() <= 9 && text.find_first_not_of("0123456789") == text.npos;

@@ -1,7 +1,7 @@
-#include "app/CompanyMain.h"
+#include "launcher/CompanyMain.h"
 
 #include "address/PageAddress.h"
-#include "app/Messages.h"
+#include "launcher/Messages.h"
 #include "common/Text.h"
 #include "inputs/InstallationFiles.h"
 

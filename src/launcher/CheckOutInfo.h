@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/InstanceLock.h"
+#include "launcher/InstanceLock.h"
 
 class TCheckOutInfo {
  public:

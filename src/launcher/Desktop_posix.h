@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/Desktop.h"
+#include "launcher/Desktop.h"
 
 class TWindowModuleLoader;
 

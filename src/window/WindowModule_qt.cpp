@@ -12,10 +12,10 @@
 #include <memory>
 #include <string>
 
-#include "app/CompanyMain_qt.h"
-#include "app/MessageBox_qt.h"
-#include "app/Messages.h"
-#include "app/WindowModule.h"
+#include "window/CompanyMain_qt.h"
+#include "window/MessageBox_qt.h"
+#include "launcher/Messages.h"
+#include "launcher/WindowModule.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/WindowModule_posix.h"
+#include "launcher/WindowModule_posix.h"
 
 #include <dlfcn.h>
 #include <elf.h>
@@ -15,9 +15,9 @@
 #include <string_view>
 #include <vector>
 
-#include "app/Browser_posix.h"
-#include "app/InstanceLock_posix.h"
-#include "app/WindowModule.h"
+#include "launcher/Browser_posix.h"
+#include "launcher/InstanceLock_posix.h"
+#include "launcher/WindowModule.h"
 #include "common/File_posix.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "address/PageAddress.h"
-#include "app/Desktop.h"
+#include "launcher/Desktop.h"
 #include "inputs/CompanyIdentity.h"
 #include "inputs/ConfigFolder.h"
 

@@ -1,6 +1,6 @@
-#include "app/CheckOutInfo.h"
+#include "launcher/CheckOutInfo.h"
 
-#include "app/Messages.h"
+#include "launcher/Messages.h"
 
 bool TCheckOutInfo::CheckProgramRunning(TInstanceLock& lock) noexcept {
   bool running = false;

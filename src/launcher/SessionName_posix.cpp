@@ -1,9 +1,9 @@
-#include "app/SessionName_posix.h"
+#include "launcher/SessionName_posix.h"
 
 #include <cstdint>
 #include <optional>
 
-#include "app/XDisplay_posix.h"
+#include "launcher/XDisplay_posix.h"
 #include "common/Text.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "app/InstanceLock_posix.h"
+#include "launcher/InstanceLock_posix.h"
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -14,7 +14,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "app/Messages.h"
+#include "launcher/Messages.h"
 #include "common/File_posix.h"
 
 namespace {

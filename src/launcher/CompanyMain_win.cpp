@@ -1,13 +1,13 @@
-#include "app/CompanyMain_win.h"
+#include "launcher/CompanyMain_win.h"
 
 #include <windows.h>
 
 #include <algorithm>
 
-#include "app/Application_win.h"
-#include "app/LoadingPicture_win.h"
-#include "app/Messages.h"
-#include "app/Resources_win.h"
+#include "launcher/Application_win.h"
+#include "launcher/LoadingPicture_win.h"
+#include "launcher/Messages.h"
+#include "launcher/Resources_win.h"
 #include "common/CodePage_win.h"
 #include "common/Handles_win.h"
 

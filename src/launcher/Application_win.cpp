@@ -1,11 +1,11 @@
-#include "app/Application_win.h"
+#include "launcher/Application_win.h"
 
 #include <windows.h>
 
 #include <string>
 
-#include "app/Messages.h"
-#include "app/Resources_win.h"
+#include "launcher/Messages.h"
+#include "launcher/Resources_win.h"
 #include "common/CodePage_win.h"
 #include "common/Handles_win.h"
 

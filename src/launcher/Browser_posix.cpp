@@ -1,4 +1,4 @@
-#include "app/Browser_posix.h"
+#include "launcher/Browser_posix.h"
 
 #include <signal.h>
 #include <spawn.h>

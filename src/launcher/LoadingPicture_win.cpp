@@ -1,4 +1,4 @@
-#include "app/LoadingPicture_win.h"
+#include "launcher/LoadingPicture_win.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "app/Display_posix.h"
+#include "launcher/Display_posix.h"
 
 #include <netdb.h>
 #include <poll.h>
@@ -21,8 +21,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/SessionName_posix.h"
-#include "app/XDisplay_posix.h"
+#include "launcher/SessionName_posix.h"
+#include "launcher/XDisplay_posix.h"
 #include "common/File_posix.h"
 #include "common/Text.h"
 

@@ -1,9 +1,9 @@
-#include "app/InstanceLock_win.h"
+#include "launcher/InstanceLock_win.h"
 
 #include <windows.h>
 
-#include "app/Application_win.h"
-#include "app/Messages.h"
+#include "launcher/Application_win.h"
+#include "launcher/Messages.h"
 #include "common/CodePage_win.h"
 #include "common/Handles_win.h"
 

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "app/CompanyMain.h"
+#include "launcher/CompanyMain.h"
 
 class TWinApplication;
 

@@ -1,7 +1,7 @@
-#include "app/Desktop_posix.h"
+#include "launcher/Desktop_posix.h"
 
-#include "app/Browser_posix.h"
-#include "app/WindowModule_posix.h"
+#include "launcher/Browser_posix.h"
+#include "launcher/WindowModule_posix.h"
 
 void TPosixDesktop::ShowMessage(std::string_view utf8Text) {
   // The main window exists, hidden, while its creation shows a message.

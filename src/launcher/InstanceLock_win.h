@@ -3,7 +3,7 @@
 #include <memory>
 #include <string_view>
 
-#include "app/InstanceLock.h"
+#include "launcher/InstanceLock.h"
 
 class TWinApplication;
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/Desktop.h"
+#include "launcher/Desktop.h"
 
 class TWinApplication;
 

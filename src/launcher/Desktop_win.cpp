@@ -1,11 +1,11 @@
-#include "app/Desktop_win.h"
+#include "launcher/Desktop_win.h"
 
 #include <windows.h>
 // The shell and OLE need the Windows declarations first.
 #include <ole2.h>
 #include <shellapi.h>
 
-#include "app/Application_win.h"
+#include "launcher/Application_win.h"
 #include "common/CodePage_win.h"
 #include "inputs/InstallationFiles.h"
 

@@ -3,13 +3,13 @@
 #include <cstdio>
 #include <string>
 
-#include "app/CheckOutInfo.h"
-#include "app/CompanyMain.h"
-#include "app/Desktop_posix.h"
-#include "app/Display_posix.h"
-#include "app/InstanceLock_posix.h"
-#include "app/Version.h"
-#include "app/WindowModule_posix.h"
+#include "launcher/CheckOutInfo.h"
+#include "launcher/CompanyMain.h"
+#include "launcher/Desktop_posix.h"
+#include "launcher/Display_posix.h"
+#include "launcher/InstanceLock_posix.h"
+#include "launcher/Version.h"
+#include "launcher/WindowModule_posix.h"
 #include "common/CodePage_posix.h"
 #include "common/ProgramFolder.h"
 #include "inputs/CompanyIdentity.h"

@@ -1,9 +1,9 @@
-#include "app/MessageBox_qt.h"
+#include "window/MessageBox_qt.h"
 
 #include <QMessageBox>
 #include <QTimer>
 
-#include "app/Messages.h"
+#include "launcher/Messages.h"
 
 void ShowProgramMessageBox(std::string_view utf8Text, const std::function<void(bool)>& waiting) {
   QMessageBox box(QMessageBox::Warning, QStringFromUtf8(kMessageCaption), QStringFromUtf8(utf8Text),

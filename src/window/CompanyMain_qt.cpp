@@ -1,4 +1,4 @@
-#include "app/CompanyMain_qt.h"
+#include "window/CompanyMain_qt.h"
 
 #include <QEvent>
 #include <QFrame>
@@ -7,8 +7,8 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-#include "app/MessageBox_qt.h"
-#include "app/Messages.h"
+#include "window/MessageBox_qt.h"
+#include "launcher/Messages.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
 #include <windows.h>
 
-#include "app/Application_win.h"
-#include "app/CheckOutInfo.h"
-#include "app/CompanyMain.h"
-#include "app/CompanyMain_win.h"
-#include "app/Desktop_win.h"
-#include "app/InstanceLock_win.h"
+#include "launcher/Application_win.h"
+#include "launcher/CheckOutInfo.h"
+#include "launcher/CompanyMain.h"
+#include "launcher/CompanyMain_win.h"
+#include "launcher/Desktop_win.h"
+#include "launcher/InstanceLock_win.h"
 #include "common/CodePage_win.h"
 #include "common/Handles_win.h"
 #include "inputs/CompanyIdentity.h"
