@@ -41,7 +41,7 @@ class TConfigFolder {
 };
 
 // The real folder: "Config" in the program's folder, or in the folder given. Reading is the
-// platform's (ConfigFolder_posix.cpp, ConfigFolder_win.cpp).
+// platform's (ConfigFolder_linux.cpp, ConfigFolder_win.cpp).
 class TProgramConfigFolder final : public TConfigFolder {
  public:
   TProgramConfigFolder();  // the running program's folder

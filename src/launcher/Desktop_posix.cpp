@@ -1,7 +1,7 @@
 #include "launcher/Desktop_posix.h"
 
 #include "launcher/Browser_posix.h"
-#include "launcher/WindowModule_posix.h"
+#include "launcher/WindowModule_linux.h"
 
 void TPosixDesktop::ShowMessage(std::string_view utf8Text) {
   // The main window exists, hidden, while its creation shows a message.

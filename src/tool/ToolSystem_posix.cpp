@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "launcher/Version.h"
-#include "common/File_posix.h"
+#include "common/File_linux.h"
 #include "common/ProgramFolder.h"
 #include "common/Utf.h"
 

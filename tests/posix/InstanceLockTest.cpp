@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "launcher/InstanceLock_posix.h"
+#include "launcher/InstanceLock_linux.h"
 
 namespace {
 

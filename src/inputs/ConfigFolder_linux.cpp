@@ -3,7 +3,7 @@
 
 #include <cerrno>
 
-#include "common/File_posix.h"
+#include "common/File_linux.h"
 #include "inputs/ConfigFolder.h"
 
 namespace {

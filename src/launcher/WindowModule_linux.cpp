@@ -1,4 +1,4 @@
-#include "launcher/WindowModule_posix.h"
+#include "launcher/WindowModule_linux.h"
 
 #include <dlfcn.h>
 #include <elf.h>
@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "launcher/Browser_posix.h"
-#include "launcher/InstanceLock_posix.h"
+#include "launcher/InstanceLock_linux.h"
 #include "launcher/WindowModule.h"
-#include "common/File_posix.h"
+#include "common/File_linux.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "launcher/Display_posix.h"
+#include "launcher/Display_linux.h"
 
 #include <netdb.h>
 #include <poll.h>
@@ -23,7 +23,7 @@
 
 #include "launcher/SessionName_posix.h"
 #include "launcher/XDisplay_posix.h"
-#include "common/File_posix.h"
+#include "common/File_linux.h"
 #include "common/Text.h"
 
 namespace {

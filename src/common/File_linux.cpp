@@ -1,4 +1,4 @@
-#include "common/File_posix.h"
+#include "common/File_linux.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

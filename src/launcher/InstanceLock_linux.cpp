@@ -1,4 +1,4 @@
-#include "launcher/InstanceLock_posix.h"
+#include "launcher/InstanceLock_linux.h"
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "launcher/Messages.h"
-#include "common/File_posix.h"
+#include "common/File_linux.h"
 
 namespace {
 
