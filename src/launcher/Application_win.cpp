@@ -4,10 +4,10 @@
 
 #include <string>
 
-#include "launcher/Messages.h"
-#include "launcher/Resources_win.h"
 #include "common/CodePage_win.h"
 #include "common/Handles_win.h"
+#include "launcher/Messages.h"
+#include "launcher/Resources_win.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "address/PageAddress.h"
-#include "launcher/Desktop.h"
 #include "inputs/CompanyIdentity.h"
 #include "inputs/ConfigFolder.h"
+#include "launcher/Desktop.h"
 
 // The main window's launch logic, shared by every front end. The platform window creates
 // one, calls FormCreate once it has its elements (and its handle), and calls FormShow right

@@ -4,12 +4,12 @@
 
 #include <algorithm>
 
+#include "common/CodePage_win.h"
+#include "common/Handles_win.h"
 #include "launcher/Application_win.h"
 #include "launcher/LoadingPicture_win.h"
 #include "launcher/Messages.h"
 #include "launcher/Resources_win.h"
-#include "common/CodePage_win.h"
-#include "common/Handles_win.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <ole2.h>
 #include <shellapi.h>
 
-#include "launcher/Application_win.h"
 #include "common/CodePage_win.h"
 #include "inputs/InstallationFiles.h"
+#include "launcher/Application_win.h"
 
 namespace {
 

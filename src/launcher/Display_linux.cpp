@@ -21,10 +21,10 @@
 #include <string_view>
 #include <vector>
 
-#include "launcher/SessionName_posix.h"
-#include "launcher/XDisplay_posix.h"
 #include "common/File_linux.h"
 #include "common/Text.h"
+#include "launcher/SessionName_posix.h"
+#include "launcher/XDisplay_posix.h"
 
 namespace {
 

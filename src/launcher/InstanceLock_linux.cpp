@@ -14,8 +14,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "launcher/Messages.h"
 #include "common/File_linux.h"
+#include "launcher/Messages.h"
 
 namespace {
 

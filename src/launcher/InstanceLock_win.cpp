@@ -2,10 +2,10 @@
 
 #include <windows.h>
 
-#include "launcher/Application_win.h"
-#include "launcher/Messages.h"
 #include "common/CodePage_win.h"
 #include "common/Handles_win.h"
+#include "launcher/Application_win.h"
+#include "launcher/Messages.h"
 
 struct TWinInstanceLock::TMutex {
   TUniqueHandle handle;

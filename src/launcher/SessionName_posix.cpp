@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "launcher/XDisplay_posix.h"
 #include "common/Text.h"
+#include "launcher/XDisplay_posix.h"
 
 namespace {
 

@@ -15,10 +15,10 @@
 #include <string_view>
 #include <vector>
 
+#include "common/File_linux.h"
 #include "launcher/Browser_posix.h"
 #include "launcher/InstanceLock_linux.h"
 #include "launcher/WindowModule.h"
-#include "common/File_linux.h"
 
 namespace {
 

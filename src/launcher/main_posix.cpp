@@ -3,6 +3,10 @@
 #include <cstdio>
 #include <string>
 
+#include "common/CodePage_posix.h"
+#include "common/ProgramFolder.h"
+#include "inputs/CompanyIdentity.h"
+#include "inputs/ConfigFolder.h"
 #include "launcher/CheckOutInfo.h"
 #include "launcher/CompanyMain.h"
 #include "launcher/Desktop_posix.h"
@@ -10,10 +14,6 @@
 #include "launcher/InstanceLock_linux.h"
 #include "launcher/Version.h"
 #include "launcher/WindowModule_linux.h"
-#include "common/CodePage_posix.h"
-#include "common/ProgramFolder.h"
-#include "inputs/CompanyIdentity.h"
-#include "inputs/ConfigFolder.h"
 
 // The version, findable in the file itself (companymain-config --version reads it there).
 [[gnu::used, gnu::retain]] static const char kVersionMark[] =

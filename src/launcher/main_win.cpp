@@ -1,15 +1,15 @@
 #include <windows.h>
 
+#include "common/CodePage_win.h"
+#include "common/Handles_win.h"
+#include "inputs/CompanyIdentity.h"
+#include "inputs/ConfigFolder.h"
 #include "launcher/Application_win.h"
 #include "launcher/CheckOutInfo.h"
 #include "launcher/CompanyMain.h"
 #include "launcher/CompanyMain_win.h"
 #include "launcher/Desktop_win.h"
 #include "launcher/InstanceLock_win.h"
-#include "common/CodePage_win.h"
-#include "common/Handles_win.h"
-#include "inputs/CompanyIdentity.h"
-#include "inputs/ConfigFolder.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <map>
 
+#include "common/Text.h"
 #include "launcher/CompanyMain.h"
 #include "launcher/Version.h"
-#include "common/Text.h"
 #include "tool/Json.h"
 #include "tool/Tool.h"
 

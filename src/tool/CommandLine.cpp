@@ -2,8 +2,8 @@
 #include <iterator>
 
 #include "address/PageAddress.h"
-#include "launcher/Version.h"
 #include "common/Text.h"
+#include "launcher/Version.h"
 #include "tool/Tool.h"
 
 std::string Fill(std::string_view text, std::initializer_list<std::string_view> values) {

@@ -2,10 +2,10 @@
 #include <exception>
 #include <iterator>
 
-#include "launcher/Version.h"
 #include "common/Base64.h"
 #include "common/Text.h"
 #include "common/Utf.h"
+#include "launcher/Version.h"
 #include "tool/Json.h"
 #include "tool/Tool.h"
 

@@ -14,10 +14,10 @@
 #include <string>
 #include <thread>
 
-#include "launcher/Version.h"
 #include "common/File_linux.h"
 #include "common/ProgramFolder.h"
 #include "common/Utf.h"
+#include "launcher/Version.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-#include "window/MessageBox_qt.h"
 #include "launcher/Messages.h"
+#include "window/MessageBox_qt.h"
 
 namespace {
 

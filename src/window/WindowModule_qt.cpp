@@ -12,10 +12,10 @@
 #include <memory>
 #include <string>
 
-#include "window/CompanyMain_qt.h"
-#include "window/MessageBox_qt.h"
 #include "launcher/Messages.h"
 #include "launcher/WindowModule.h"
+#include "window/CompanyMain_qt.h"
+#include "window/MessageBox_qt.h"
 
 namespace {
 

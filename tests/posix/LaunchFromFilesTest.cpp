@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "launcher/CompanyMain.h"
-#include "launcher/Messages.h"
 #include "common/CodePage_posix.h"
 #include "inputs/CompanyIdentity.h"
 #include "inputs/ConfigFolder.h"
+#include "launcher/CompanyMain.h"
+#include "launcher/Messages.h"
 
 namespace {
 

@@ -14,9 +14,9 @@
 #include <QWindow>
 #include <functional>
 
+#include "launcher/Messages.h"
 #include "window/CompanyMain_qt.h"
 #include "window/MessageBox_qt.h"
-#include "launcher/Messages.h"
 
 namespace {
 

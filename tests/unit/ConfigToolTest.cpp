@@ -13,10 +13,10 @@
 #include "FakeDesktop.h"
 #include "GbkCodePage.h"
 #include "Latin1CodePage.h"
-#include "launcher/Messages.h"
 #include "common/Base64.h"
 #include "common/IniText.h"
 #include "common/Utf.h"
+#include "launcher/Messages.h"
 #include "tool/ConfigTool.h"
 
 namespace {

@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "Latin1CodePage.h"
-#include "launcher/Desktop.h"
 #include "common/CodePage.h"
 #include "common/IniText.h"
 #include "inputs/ConfigFolder.h"
+#include "launcher/Desktop.h"
 
 // A double-byte code page that knows two characters, like a tiny code page 936.
 class FakeCodePage final : public TCodePage {

@@ -3,10 +3,10 @@
 #include <stdexcept>
 
 #include "FakeDesktop.h"
+#include "common/Base64.h"
 #include "launcher/CheckOutInfo.h"
 #include "launcher/CompanyMain.h"
 #include "launcher/Messages.h"
-#include "common/Base64.h"
 
 namespace {
 
