@@ -21,7 +21,7 @@ struct TFileRead {
   [[nodiscard]] bool SectionFound() const { return state == State::Read && values.sectionFound; }
 };
 
-// The installation's "Config" folder beside the program: the narrow view of the file system
+// The installation's configuration folder beside the program: the narrow view of the file system
 // that the launch and the configuration tool read through (and that their tests replace).
 class TConfigFolder {
  public:
@@ -40,8 +40,8 @@ class TConfigFolder {
                                 const TCodePage& unicodeText) = 0;
 };
 
-// The real folder: "Config" in the program's folder, or in the folder given. Reading is the
-// platform's (ConfigFolder_linux.cpp, ConfigFolder_win.cpp).
+// The real folder, in the program's folder or in the folder given (see InstallationFiles.h).
+// Reading is the platform's (ConfigFolder_linux.cpp, ConfigFolder_win.cpp).
 class TProgramConfigFolder final : public TConfigFolder {
  public:
   TProgramConfigFolder();  // the running program's folder
