@@ -17,7 +17,9 @@ void TSectionReading::Start(std::string_view start) {
   encoding_ = IniEncodingOf(start);
   const TCodePage& text = encoding_ == TIniEncoding::Ansi ? ansi_ : unicode_;
   decoder_.emplace(text);
-  scanner_.emplace(section_, keys_, text);
+  // Text in another code page than the launcher's is read to be kept: no cut the launcher's
+  // own reading (kIniValueMax characters of UTF-16, three bytes each at most) would not make.
+  scanner_.emplace(section_, keys_, text, &text == &ansi_ ? kIniValueMax : 3 * kIniValueMax);
   Feed(start);
 }
 

@@ -34,7 +34,8 @@ class TConfigFolder {
   // Values of one section, read as the private-profile reader reads them. A file without a
   // byte order mark gives its values in the ANSI code page (ansi); a Unicode file gives them
   // converted into unicodeText: the launcher asks for the ANSI code page there too, the tool
-  // for UTF-8, to keep them as they are. Errors other than the file's own pass to the caller.
+  // for UTF-8, to keep them as they are (values in another code page than ansi are not cut to
+  // kIniValueMax bytes). Errors other than the file's own pass to the caller.
   virtual TFileRead ReadSection(const std::string& path, std::string_view section,
                                 const std::vector<std::string>& keys, const TCodePage& ansi,
                                 const TCodePage& unicodeText) = 0;

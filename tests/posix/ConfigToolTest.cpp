@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "common/IniText.h"
+#include "common/Utf.h"
 #include "tool/ToolSystem_posix.h"
 
 namespace {
@@ -195,6 +196,19 @@ TEST_F(ConfigToolTest, WhatOtherUsersCannotRead) {
       EXPECT_EQ(closed->folder, c.closed->folder);
     }
   }
+}
+
+TEST_F(ConfigToolTest, AKeptValueIsNotCutWhereItsUtf8IsLongerThanTheLauncherReads) {
+  // 1500 bytes in ISO-8859-1, 3000 in UTF-8: whole for the launcher, and kept whole.
+  std::vector<std::string> args = kIdentity;
+  args.insert(args.end(), {"--other", std::string(1500, '\xE9')});
+  ASSERT_EQ(Run(args, "", "ISO-8859-1"), 0) << system_->err;
+  ASSERT_EQ(Run({"set-company", "--device-id", "D2"}, "", "ISO-8859-1"), 0) << system_->err;
+  std::string other = "OtherInfo=";
+  for (int i = 0; i < 1500; ++i) other += "\xC3\xA9";
+  const std::string file = Read(folder_ + "/Config/Company.ini");
+  EXPECT_NE(file.find(Utf16ToBytes(Utf8ToUtf16(other + "\r\n"), false)), std::string::npos);
+  EXPECT_NE(file.find(Utf16ToBytes(u"DeviceId=D2\r\n", false)), std::string::npos);
 }
 
 TEST_F(ConfigToolTest, ReadingTellsMissingFromUnreadable) {
