@@ -18,6 +18,8 @@
 #include "inputs/ConfigFolder.h"
 
 inline constexpr std::string_view kConfigFolderName = "Config";
+// The configuration tool's lock file in it, there only while a writer holds it.
+inline constexpr std::string_view kWriterLockName = ".companymain-config.lock";
 
 // Config.ini: the address, base64 of its bytes in the ANSI code page.
 inline constexpr std::string_view kAddressFileName = "Config.ini";

@@ -16,7 +16,9 @@
 
 #include "common/File_linux.h"
 #include "common/ProgramFolder.h"
+#include "common/Text.h"
 #include "common/Utf.h"
+#include "inputs/InstallationFiles.h"
 #include "launcher/Version.h"
 
 namespace {
@@ -182,7 +184,7 @@ class TFlockWriterLock final : public TConfigToolSystem::TWriterLock {
 
 std::unique_ptr<TConfigToolSystem::TWriterLock> TPosixConfigToolSystem::LockForWriting(
     const std::string& folder, int waitSeconds, TFailure& failure) {
-  const std::string path = folder + "/" + kWriterLockName;
+  const std::string path = Concat({folder, "/", kWriterLockName});
   // Polled rather than waited on with a timer signal: the wait ends on time whatever holds it.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(waitSeconds);
   for (;;) {

@@ -56,6 +56,3 @@ class TPosixConfigToolSystem : public TConfigToolSystem {
   TPosixCodePage codePage_;
   TProgramConfigFolder files_;
 };
-
-// The name of the writers' lock file in the configuration folder.
-inline constexpr const char* kWriterLockName = ".companymain-config.lock";

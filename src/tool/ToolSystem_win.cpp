@@ -14,6 +14,7 @@
 #include "common/Handles_win.h"
 #include "common/ProgramFolder.h"
 #include "common/Text.h"
+#include "inputs/InstallationFiles.h"
 
 namespace {
 
@@ -104,7 +105,8 @@ TConfigToolSystem::TFailure TWinConfigToolSystem::ReadFailure(std::uint32_t erro
 
 std::unique_ptr<TConfigToolSystem::TWriterLock> TWinConfigToolSystem::LockForWriting(
     const std::string& folder, int waitSeconds, TFailure& failure) {
-  const std::wstring path = ExtendedLengthPath(WideFromUtf8(folder + "\\" + kWriterLockName));
+  const std::wstring path =
+      ExtendedLengthPath(WideFromUtf8(Concat({folder, "\\", kWriterLockName})));
   const ULONGLONG start = GetTickCount64();
   for (;;) {
     HANDLE raw =

@@ -64,6 +64,3 @@ class TWinConfigToolSystem final : public TConfigToolSystem {
   TWinCodePage codePage_;
   TProgramConfigFolder files_;
 };
-
-// The name of the writers' lock file in the configuration folder.
-inline constexpr const char* kWriterLockName = ".companymain-config.lock";
