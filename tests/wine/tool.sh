@@ -197,74 +197,14 @@ done
 
 # ---- Our reader against the platform's ------------------------------------------------------
 
-# random_ini_files DIR SEED COUNT [all]: DIR/1 .. DIR/COUNT, each an installation whose
-# Company.ini (GBK) mixes blanks, quotes, case, duplicate keys and sections, comments, lines
-# without "=", CR, LF and CR LF, and malformed section lines. With "all", also the two kinds of
-# section line where Wine's reader departs from Windows' (a "[" line without "]", and a name
-# with a second "]"): ours follows Windows there, as the INI table holds.
-random_ini_files() {
-  python3 - "$@" <<'PY'
-import os, random, sys
-top, seed, count = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-rng = random.Random(seed)
-keys = ["CompanyNum", "CompanyType", "CompanyName", "DeviceId", "UploadUser", "OtherInfo"]
-blank = lambda: rng.choice(["", "", " ", "\t", "  \t "])
-def case(text):
-    return "".join(c.upper() if rng.random() < 0.3 else c.lower() if rng.random() < 0.3 else c
-                   for c in text)
-def value():
-    v = "".join(rng.choice("ab 1;#=[]\"'酒店前台无锡") for _ in range(rng.randint(0, 8)))
-    return rng.choice([v, '"%s"' % v, "'%s'" % v, '"%s' % v, v + '"'])
-sections = ["[Company]", "[company]", "[ Company ]", "[Other]", "[Company]tail", "[]",
-            "Company]", "[Compnay]", "[Com pany]"]
-departing = ["[Company", "[note", "[ Company  ", "[Company]]", "[Company]x]"]
-for n in range(1, count + 1):
-    lines = []
-    for _ in range(rng.randint(1, 14)):
-        kind = rng.random()
-        if kind < 0.25:
-            pool = sections + (departing if len(sys.argv) > 4 else [])
-            lines.append(blank() + rng.choice(pool) + blank())
-        elif kind < 0.8:
-            lines.append(blank() + case(rng.choice(keys)) + blank() + "=" + blank() + value() + blank())
-        else:
-            lines.append(rng.choice(["", ";CompanyNum=9", "#DeviceId=9", "CompanyNum", "=x",
-                                     "Company Num=1", blank()]))
-    text = "".join(line + rng.choice(["\r\n", "\n", "\r"]) for line in lines)
-    os.makedirs(os.path.join(top, str(n), "Config"))
-    with open(os.path.join(top, str(n), "Config", "Company.ini"), "wb") as f:
-        f.write(text.encode("gbk"))
-PY
-}
-
-# differing DIR COUNT: how many installations the two tools' show --json (linux.json, win.json)
-# disagree on, and the first few.
-differing() {
-  python3 - "$@" <<'PY'
-import json, os, sys
-top, count = sys.argv[1], int(sys.argv[2])
-bad = []
-for n in range(1, count + 1):
-    got = [open(os.path.join(top, str(n), name), "rb").read() for name in ("linux.json", "win.json")]
-    try:
-        same = json.loads(got[0]) == json.loads(got[1])
-    except ValueError:
-        same = False
-    if not same:
-        ini = open(os.path.join(top, str(n), "Config", "Company.ini"), "rb").read()
-        bad.append("%d: %r linux %r windows %r" % (n, ini[:300], got[0][:300], got[1][:300]))
-print(len(bad), "differences;", " | ".join(bad[:3]))
-PY
-}
-
 linux_tool=${COMPANYMAIN_CONFIG:-$(dirname "$exe")/../build/companymain-config}
 if [ ! -x "$linux_tool" ]; then
   skip_case "tool: our INI reader agrees with the platform's" "no Linux tool at $linux_tool"
 else
   count=500
-  new_case "tool: our INI reader agrees with the platform's, $count random files"
-  cp "$tool_exe" "$app/CompanyMainConfig.exe"
-  random_ini_files "$app/d" 22 "$count" ${COMPANYMAIN_INI_ALL:+all}
+  tool_case "our INI reader agrees with the platform's, $count random files"
+  # COMPANYMAIN_INI_ALL=1 adds the section lines where Wine's reader departs from Windows'.
+  py ini-files "$app/d" 22 "$count" ${COMPANYMAIN_INI_ALL:+all}
   for n in $(seq "$count"); do
     LANG=zh_CN.GBK LC_ALL=zh_CN.GBK "$linux_tool" --dir "$app/d/$n" --json show >"$app/d/$n/linux.json"
   done
@@ -272,7 +212,7 @@ else
   printf '@for /L %%%%i in (1,1,%d) do @C:\\app\\CompanyMainConfig.exe --dir C:\\app\\d\\%%%%i --json show >C:\\app\\d\\%%%%i\\win.json\r\n' \
     "$count" >"$app/show.bat"
   wine_run within 900 wine cmd /c 'C:\app\show.bat' >/dev/null 2>&1
-  said=$(differing "$app/d" "$count")
+  said=$(py differing "$app/d" "$count")
   echo "  $count files, $said"
   [[ $said == "0 differences;"* ]] || problems+=("$said")
   end_case

@@ -12,8 +12,16 @@
   random-cases CODEC SEED COUNT
                             random configurations in code page CODEC, a tab-separated line each:
                             url number type name device upload other ("-" for none)
+  ini-files DIR SEED COUNT [all]
+                            DIR/1 .. DIR/COUNT, installations whose Company.ini (GBK) mixes
+                            blanks, quotes, case, duplicate keys and sections, comments, lines
+                            without "=", CR, LF and CR LF, and malformed section lines; with
+                            "all", also those where Wine's reader departs from Windows'
+  differing DIR COUNT       how many of those installations the two tools' show --json
+                            (linux.json, win.json) disagree on, and the first few
 """
 import json
+import os
 import random
 import re
 import struct
@@ -126,6 +134,60 @@ def random_cases(codec, seed, count):
             rng.choice(["-", "ABC1234567890XYZ", "ABC12345678"]), text(1, 30).strip() or "o"])
 
 
+def ini_files(top, seed, count, *departing_too):
+    """Random Company.ini files for comparing our reader with the platform's. A "[" line
+    without "]", and a name with a second "]", are where Wine's reader departs from Windows'
+    (ours follows Windows there, as the INI table holds): only with "all"."""
+    rng = random.Random(int(seed))
+    keys = ["CompanyNum", "CompanyType", "CompanyName", "DeviceId", "UploadUser", "OtherInfo"]
+    sections = ["[Company]", "[company]", "[ Company ]", "[Other]", "[Company]tail", "[]",
+                "Company]", "[Compnay]", "[Com pany]"]
+    if departing_too:
+        sections += ["[Company", "[note", "[ Company  ", "[Company]]", "[Company]x]"]
+
+    def blank():
+        return rng.choice(["", "", " ", "\t", "  \t "])
+
+    def case(text):
+        return "".join(c.upper() if rng.random() < 0.3 else c.lower() if rng.random() < 0.3 else c
+                       for c in text)
+
+    def value():
+        v = "".join(rng.choice("ab 1;#=[]\"'酒店前台无锡") for _ in range(rng.randint(0, 8)))
+        return rng.choice([v, '"%s"' % v, "'%s'" % v, '"%s' % v, v + '"'])
+
+    for n in range(1, int(count) + 1):
+        lines = []
+        for _ in range(rng.randint(1, 14)):
+            kind = rng.random()
+            if kind < 0.25:
+                lines.append(blank() + rng.choice(sections) + blank())
+            elif kind < 0.8:
+                lines.append(blank() + case(rng.choice(keys)) + blank() + "=" + blank() + value() + blank())
+            else:
+                lines.append(rng.choice(["", ";CompanyNum=9", "#DeviceId=9", "CompanyNum", "=x",
+                                         "Company Num=1", blank()]))
+        text = "".join(line + rng.choice(["\r\n", "\n", "\r"]) for line in lines)
+        os.makedirs(os.path.join(top, str(n), "Config"))
+        with open(os.path.join(top, str(n), "Config", "Company.ini"), "wb") as f:
+            f.write(text.encode("gbk"))
+    return ""
+
+
+def differing(top, count):
+    bad = []
+    for n in range(1, int(count) + 1):
+        got = [open(os.path.join(top, str(n), name), "rb").read() for name in ("linux.json", "win.json")]
+        try:
+            same = json.loads(got[0]) == json.loads(got[1])
+        except ValueError:
+            same = False
+        if not same:
+            ini = open(os.path.join(top, str(n), "Config", "Company.ini"), "rb").read()
+            bad.append("%d: %r linux %r windows %r" % (n, ini[:300], got[0][:300], got[1][:300]))
+    return "%d differences; %s\n" % (len(bad), " | ".join(bad[:3]))
+
+
 COMMANDS = {
     "lnk": lambda path: link_target(path) + "\n",
     "uninstall": lambda *key: "".join(f"{n}={v}\n" for n, v in sorted(uninstall_values(*key).items())),
@@ -135,6 +197,8 @@ COMMANDS = {
     "json-field": json_field,
     "shown": lambda path: shown(path) + "\n",
     "random-cases": lambda codec, seed, n: "".join(f"{line}\n" for line in random_cases(codec, int(seed), int(n))),
+    "ini-files": ini_files,
+    "differing": differing,
 }
 
 if __name__ == "__main__":
