@@ -80,7 +80,7 @@ for arch in win64 win32; do
   bash scripts/sign-windows.sh "$stage/$arch/CompanyMain.exe" "$stage/$arch/CompanyMainConfig.exe" \
     "$stage/$arch/CompanyMainSettings.exe"
 done
-cp src/launcher/res/CompanyMain.ico "$stage/"
+cp src/app/launcher/res/CompanyMain.ico "$stage/"
 # The setup and the MSIs' cabinets keep the files' times: the installed programs carry the
 # source's date.
 touch -d "@$SOURCE_DATE_EPOCH" "$stage"/win64/* "$stage"/win32/* "$stage/CompanyMain.ico"
