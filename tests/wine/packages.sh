@@ -175,6 +175,10 @@ expect_machine() {  # x64|x86
   for file in CompanyMain.exe CompanyMainConfig.exe CompanyMainSettings.exe; do
     [ "$(py machine "$install_dir/$file" 2>/dev/null)" = "$1" ] || problems+=("$file is not $1")
   done
+  # Opened from the Start menu, the settings window flashes no console; the tool keeps its
+  # console and its redirected output for scripts.
+  [ "$(py subsystem "$install_dir/CompanyMainSettings.exe")" = gui ] || problems+=("CompanyMainSettings.exe is no windows program")
+  [ "$(py subsystem "$install_dir/CompanyMainConfig.exe")" = console ] || problems+=("CompanyMainConfig.exe is no console program")
 }
 
 # The shortcuts: 企业信息管理.lnk in the Start menu and on the desktop, each pointing at the
