@@ -415,12 +415,15 @@ drive_setup run s "$(hex "C:\\$ui_setup")" \
   dialog s "$(hex Configuration)" focus s 0 field s 0 "" field s 1 "" field s 4 "" field s 6 "" \
   type s 0 "$(hex "$url")" type s 2 "$(hex R01)" type s 3 "$(hex 'Lakeside Hotel')" type s 4 "$(hex D-01)" \
   type s 6 "$(hex 'a~b')" press s 1 \
-  alert s "$(hex 'holds no company identity yet: give --number.')" \
+  alert s "$(hex 'Company number must be given: this computer holds no company identity yet.')" focus s 1 \
   dialog s "$(hex Configuration)" field s 0 "$(hex "$url")" field s 2 "$(hex R01)" field s 1 "" \
   nofile "$(hex 'C:\Program Files\CompanyMain')" \
   type s 1 "$(hex 1234567890)" press s 1 \
   dialog s "$(hex 'Start 企业信息管理')" shows s "$(hex "$address_en")" checked s "$(hex 'Start 企业信息管理')" 1 \
   press s 1 ended s 0
+# The page speaks in its fields: no option of the tool, no exit code.
+! grep -q -e '--number' -e 'exit code' "$case_dir/driver.out" ||
+  problems+=("the page's refusal names an option or an exit code: $(grep -A3 'message box' "$case_dir/driver.out" | head -c 300)")
 expect_address "$address_en"
 expect_shown "${shown[@]/name=某某 酒店/name=Lakeside Hotel}"
 drive_setup run w "$(hex '"C:\Program Files\CompanyMain\CompanyMainSettings.exe"')" \
@@ -452,7 +455,7 @@ drive_setup run s "$(hex "C:\\$ui_setup2")" \
   dialog s "$(hex 配置)" field s 0 "$(hex "$url")" field s 1 "$(hex 1234567890)" field s 2 "$(hex R01)" \
   field s 3 "$(hex '某某 酒店')" field s 4 "$(hex D-01)" field s 5 "" field s 6 "$(hex 'a~b')" \
   type s 4 "$(hex D-02)" type s 0 "$(hex ftp://example.com/p)" press s 1 \
-  alert s "$(hex '页面地址须以 http:// 或 https:// 开头')" \
+  alert s "$(hex '页面地址须以 http:// 或 https:// 开头')" focus s 0 \
   dialog s "$(hex 配置)" field s 0 "$(hex ftp://example.com/p)" field s 4 "$(hex D-02)" \
   type s 0 "$(hex "$url")" press s 1 \
   dialog s "$(hex 启动企业信息管理)" shows s "$(hex "$address_d2")" press s 1 ended s 0
