@@ -11,6 +11,7 @@
 #include "app/Version.h"
 #include "common/Base64.h"
 #include "common/IniText.h"
+#include "common/JsonObject.h"
 #include "common/PublicFunction.h"
 #include "common/Text.h"
 #include "common/Utf.h"
@@ -148,6 +149,8 @@ struct TCommandLine {
   std::string folder;  // --dir, as the system gave it
   bool registryGiven = false;
   std::string registryKey;  // --from-registry
+  bool valuesGiven = false;
+  std::string valuesFrom;  // --values-from: a path as the system gave it, or "-"
   std::string command;
   std::vector<std::string> operands;           // text
   std::map<std::string, std::string> options;  // set-company's, as text
@@ -316,6 +319,13 @@ class TTool {
   // Takes the values of set-address or set-company from the registry key of --from-registry;
   // an exit code when that fails.
   std::optional<int> TakeFromRegistry();
+  // The same from the JSON object of --values-from.
+  std::optional<int> TakeFromJson();
+  // A value refused: the field it belongs to (show's name) goes into the JSON answer.
+  int RefuseValue(const char* field, const std::string& why) {
+    refusedField_ = field;
+    return Refuse(why);
+  }
   int SetAddress();
   int SetCompany();
   int Show();
@@ -325,6 +335,7 @@ class TTool {
   TConfigToolSystem& system_;
   const TCodePage& codePage_;
   TCommandLine line_;
+  std::string refusedField_;
 };
 
 void TTool::Parse(const std::vector<std::string>& args) {
@@ -363,6 +374,12 @@ void TTool::Parse(const std::vector<std::string>& args) {
           line.registryGiven = true;
           line.registryKey = *text;
         }
+      }
+    } else if (arg == "--values-from") {
+      // A path stays the system's bytes, as --dir's.
+      if (auto v = value()) {
+        line.valuesGiven = true;
+        line.valuesFrom = *v;
       }
     } else if (std::any_of(std::begin(kFields), std::end(kFields),
                            [&](const TField& f) { return arg == f.option; })) {
@@ -405,6 +422,13 @@ void TTool::Parse(const std::vector<std::string>& args) {
     line.error =
         _("--from-registry takes the values from the registry: give none on the "
           "command line.");
+  } else if (line.valuesGiven && !setting) {
+    line.error = _("--values-from is only for set-address and set-company.");
+  } else if (line.valuesGiven &&
+             (line.registryGiven || !line.operands.empty() || !line.options.empty())) {
+    line.error =
+        _("--values-from takes the values from a JSON object: give none on the command line "
+          "or with --from-registry.");
   }
 }
 
@@ -415,6 +439,8 @@ std::string TTool::Usage() {
                 "  %1 [--dir FOLDER] [--dry-run] [--json] set-company [--number NUMBER]\n"
                 "      [--type TYPE] [--name NAME] [--device-id ID] [--upload-user ACCOUNT]\n"
                 "      [--other TEXT]\n"
+                "  %1 [--dir FOLDER] [--dry-run] [--json] --values-from FILE|-\n"
+                "      set-address|set-company\n"
                 "  %1 [--dir FOLDER] [--json] show\n"
                 "  %1 [--dir FOLDER] [--json] check\n"
                 "  %1 --help | --version\n"),
@@ -459,6 +485,12 @@ std::string TTool::Usage() {
            "                key KEY under HKEY_LOCAL_MACHINE, where the MSI hands them over\n"
            "                (Windows): URL, or COMPANYNUM, COMPANYTYPE, COMPANYNAME, DEVICEID,\n"
            "                UPLOADUSER, OTHERINFO, each in double quotes; \"\" gives none.\n"
+           "  --values-from FILE|-\n"
+           "                takes the values of set-address or set-company from a JSON\n"
+           "                object in FILE (- for standard input), by the names show\n"
+           "                prints: {\"url\": \"...\"}, or number, type, name, device-id,\n"
+           "                upload-user, other; null gives none. Nothing rewrites them on\n"
+           "                the way, as a shell or an engine may rewrite arguments.\n"
            "\n"
            "Exit codes: 0 done (also when nothing needed changing); 1 check: the launcher\n"
            "would show a message; 2 a value or the command line was refused, nothing was\n"
@@ -471,6 +503,7 @@ int TTool::Fail(int code, const std::string& why) {
         "{\"command\":" + JsonString(line_.command) +
         (line_.command == "check" ? std::string(",\"ok\":false") : ",\"changed\":false") +
         ",\"dryRun\":" + (line_.dryRun ? "true" : "false") + ",\"error\":" + JsonString(why) +
+        (refusedField_.empty() ? std::string() : ",\"field\":" + JsonString(refusedField_)) +
         "}\n");
   }
   system_.Err(Fill(_("Error: %1"), {why}) + "\n");
@@ -580,28 +613,77 @@ std::optional<int> TTool::TakeFromRegistry() {
   return std::nullopt;
 }
 
+std::optional<int> TTool::TakeFromJson() {
+  // Far more than seven values of 2047 bytes, each escaped, can take.
+  constexpr std::size_t kLimit = 1 << 20;
+  const std::string shown =
+      line_.valuesFrom == "-" ? _("standard input") : system_.PathText(line_.valuesFrom);
+  std::string bytes;
+  TConfigToolSystem::TFailure failure;
+  if (!system_.ReadInput(line_.valuesFrom, kLimit, bytes, failure)) {
+    return Fail(kToolWriteFailed,
+                Fill(_("Cannot read %1: %2."), {shown, failure.reason}) + Remedy(failure));
+  }
+  if (bytes.size() > kLimit) {
+    return Refuse(Fill(_("%1 holds more than %2 bytes: it is no object of values."),
+                       {shown, std::to_string(kLimit)}));
+  }
+  const TJsonObjectRead read = ReadJsonObject(bytes);
+  if (!read.error.empty())
+    return Refuse(Fill(_("%1 is no JSON object of texts: %2."), {shown, read.error}));
+  const bool address = line_.command == "set-address";
+  for (const auto& [name, value] : read.members) {
+    const TField* field = nullptr;
+    for (const TField& f : kFields)
+      if (name == f.show) field = &f;
+    if (address ? name != "url" : field == nullptr) {
+      return Refuse(Fill(
+          _("%1 takes no value %2 (it takes %3)."),
+          {line_.command, name,
+           address ? std::string("url") : "number, type, name, device-id, upload-user, other"}));
+    }
+    if (!value) continue;  // null: not given
+    // A NUL cannot stand in a file the launcher reads as text.
+    if (value->find('\0') != std::string::npos) {
+      return RefuseValue(address ? "url" : field->show,
+                         Fill(_("The value of %1 holds a NUL character."), {name}));
+    }
+    if (address) {
+      line_.operands.push_back(*value);
+    } else {
+      line_.options[field->option] = *value;
+    }
+  }
+  if (line_.operands.empty() && line_.options.empty())
+    return Refuse(Fill(_("%1 gives no value for %2."), {shown, line_.command}));
+  return std::nullopt;
+}
+
 int TTool::SetAddress() {
   if (line_.operands.size() != 1) return Refuse(_("set-address needs one address."));
   const std::string& url = line_.operands[0];
-  if (TrimView(url).empty()) return Refuse(_("The page address is empty."));
+  if (TrimView(url).empty()) return RefuseValue("url", _("The page address is empty."));
   // The launcher on Windows hands only web addresses to the default browser: anything else
   // would open a file or run a program named in the configuration.
   if (!StartsWithNoCase(url, "http://") && !StartsWithNoCase(url, "https://")) {
-    return Refuse(
+    return RefuseValue(
+        "url",
         _("The page address must start with http:// or https:// (the launcher hands only web "
           "addresses to the browser)."));
   }
   if (url.find_first_of("\r\n") != std::string::npos)
-    return Refuse(_("The page address must not hold a line break."));
+    return RefuseValue("url", _("The page address must not hold a line break."));
   if (!Representable(url, codePage_))
-    return Refuse(_("The page address holds characters this computer's code page cannot hold."));
+    return RefuseValue(
+        "url", _("The page address holds characters this computer's code page cannot hold."));
   const std::string ansi = Ansi(url, codePage_);
   std::string encoded = Base64Encode(ansi);
   std::erase(encoded, '\r');
   std::erase(encoded, '\n');
   if (encoded.size() > kIniValueMax) {
-    return Refuse(Fill(_("The page address is too long: %1 characters encoded, at most %2."),
-                       {std::to_string(encoded.size()), std::to_string(kIniValueMax)}));
+    return RefuseValue("url",
+                       Fill(_("The page address is too long: %1 characters encoded, at most %2."),
+                            {std::to_string(encoded.size()), std::to_string(kIniValueMax)}));
   }
   const std::string folder = Folder();
   if (folder.empty())
@@ -632,21 +714,24 @@ int TTool::SetCompany() {
     if (given == line_.options.end()) continue;
     const std::string& value = given->second;
     if (field.required && TrimView(value).empty()) {
-      return Refuse(Fill(_("%1 must not be blank: the web system cannot tell the company "
-                           "without it."),
-                         {field.option}));
+      return RefuseValue(field.show,
+                         Fill(_("%1 must not be blank: the web system cannot tell the company "
+                                "without it."),
+                              {field.option}));
     }
     if (value.find_first_of("\r\n") != std::string::npos)
-      return Refuse(Fill(_("%1 must not hold a line break."), {field.option}));
+      return RefuseValue(field.show, Fill(_("%1 must not hold a line break."), {field.option}));
     // The launcher reads the file in its code page: what that cannot hold would reach the web
     // system as "?", and what it cuts would be lost.
     if (!Representable(value, codePage_)) {
-      return Refuse(Fill(_("%1 holds characters this computer's code page cannot hold: %2"),
-                         {field.option, value}));
+      return RefuseValue(field.show,
+                         Fill(_("%1 holds characters this computer's code page cannot hold: %2"),
+                              {field.option, value}));
     }
     if (Ansi(value, codePage_).size() > kIniValueMax) {
-      return Refuse(Fill(_("%1 is too long (at most %2 bytes in this computer's code page)."),
-                         {field.option, std::to_string(kIniValueMax)}));
+      return RefuseValue(field.show,
+                         Fill(_("%1 is too long (at most %2 bytes in this computer's code page)."),
+                              {field.option, std::to_string(kIniValueMax)}));
     }
   }
 
@@ -930,6 +1015,9 @@ int TTool::Run() {
   if (line_.version) return Version();
   if (line_.registryGiven) {
     if (const auto failed = TakeFromRegistry()) return *failed;
+  }
+  if (line_.valuesGiven) {
+    if (const auto failed = TakeFromJson()) return *failed;
   }
   if (line_.command == "set-address") return SetAddress();
   if (line_.command == "set-company") return SetCompany();

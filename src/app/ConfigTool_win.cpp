@@ -137,6 +137,32 @@ class TWinConfigToolSystem final : public TConfigToolSystem {
     return read;
   }
 
+  bool ReadInput(const std::string& path, std::size_t limit, std::string& bytes,
+                 TFailure& failure) override {
+    HANDLE raw =
+        path == "-" ? GetStdHandle(STD_INPUT_HANDLE) : OpenFile(path, GENERIC_READ, OPEN_EXISTING);
+    if (raw == INVALID_HANDLE_VALUE || raw == nullptr) {
+      failure = Failure(raw == nullptr ? ERROR_INVALID_HANDLE : GetLastError());
+      return false;
+    }
+    // Standard input is not ours to close.
+    const TUniqueHandle file(path == "-" ? nullptr : raw);
+    char buffer[4096];
+    while (bytes.size() <= limit) {
+      DWORD n = 0;
+      if (!ReadFile(raw, buffer, sizeof buffer, &n, nullptr)) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_BROKEN_PIPE) break;  // the writer of a pipe is done
+        failure = Failure(error);
+        return false;
+      }
+      if (n == 0) break;
+      bytes.append(buffer, n);
+    }
+    if (bytes.size() > limit + 1) bytes.resize(limit + 1);
+    return true;
+  }
+
   std::optional<std::string> FileStart(const std::string& path) override {
     HANDLE raw = OpenFile(path, GENERIC_READ, OPEN_EXISTING);
     if (raw == INVALID_HANDLE_VALUE) return std::nullopt;
