@@ -1,6 +1,7 @@
 # Sourced: the files that hold the tool's messages, and how they are found in them (the
 # English source texts in _("...") and Translate("...")).
-catalog_sources=(src/app/ConfigTool.cpp src/app/ConfigTool_posix.cpp src/app/ConfigTool_win.cpp)
+catalog_sources=(src/tool/Check.cpp src/tool/CommandLine.cpp src/tool/Commands.cpp
+                 src/tool/ToolSystem_posix.cpp src/tool/ToolSystem_win.cpp)
 
 extract_messages() {  # source-root: the template on standard output
   (cd "$1" && xgettext --language=C++ --from-code=UTF-8 --keyword=_ --keyword=Translate \

@@ -78,7 +78,7 @@ for arch in win64 win32; do
   cp "build-$arch$suffix/CompanyMain.exe" "build-$arch$suffix/CompanyMainConfig.exe" "$stage/$arch/"
   bash scripts/sign-windows.sh "$stage/$arch/CompanyMain.exe" "$stage/$arch/CompanyMainConfig.exe"
 done
-cp src/app/res/CompanyMain.ico "$stage/"
+cp src/launcher/res/CompanyMain.ico "$stage/"
 # The setup and the MSIs' cabinets keep the files' times: the installed programs carry the
 # source's date.
 touch -d "@$SOURCE_DATE_EPOCH" "$stage"/win64/* "$stage"/win32/* "$stage/CompanyMain.ico"

@@ -80,6 +80,16 @@ step() {
   [ "$kind" != failed ]
 }
 
+# after NUMBER: waits until step NUMBER has ended (another lane's), at most an hour.
+after() {
+  local waited=0
+  until cut -f1 "$logs/results" 2>/dev/null | grep -qx "$1"; do
+    [ $waited -lt 3600 ] || return 1
+    sleep 2
+    waited=$((waited + 2))
+  done
+}
+
 linux_build() {
   cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j2
 }
@@ -125,19 +135,18 @@ if [ "$built" = yes ]; then
   (
     step 11 "Fault and concurrency report" 2400 bash tests/faults/run.sh build/CompanyMain \
       build-win64/CompanyMain.exe
-  ) &
-  (
-    # apt and dpkg one after another; the reproducibility check compares the package test's
-    # first build with its own.
-    step 12 "Debian package: build, lint, install, upgrade, remove, purge; the Ansible role" 2400 \
-      bash tests/package/run.sh --keep-build "$first_debs"
-    if [ -e tests/install/run.sh ]; then
-      step 13 "install-deps where Wine's 32-bit side cannot be installed" 600 bash tests/install/run.sh
-    fi
+    # It compares the package test's first build with its own.
+    after 12
     deb_from=()
     ls "$first_debs"/*.deb >/dev/null 2>&1 && deb_from=(--deb-from "$first_debs")
     step 14 "Reproducible packages: a second build elsewhere, compared byte for byte" 2400 \
       bash tests/reproducible/run.sh "${deb_from[@]}"
+  ) &
+  (
+    # apt and dpkg, one after another.
+    step 12 "Debian package: build, lint, install, upgrade, remove, purge; the Ansible role" 2400 \
+      bash tests/package/run.sh --keep-build "$first_debs"
+    step 13 "install-deps where Wine's 32-bit side cannot be installed" 600 bash tests/install/run.sh
   ) &
   wait
 fi

@@ -1,14 +1,14 @@
 #include "address/PageAddress.h"
 
 #include "address/Encoding.h"
-#include "common/PublicFunction.h"
+#include "common/Base64.h"
 #include "common/Text.h"
 #include "common/Utf.h"
 
 std::vector<TQueryValue> PageQuery(const TCompanyIdentity& identity, const TCodePage& codePage) {
   auto base64 = [](std::string_view key, std::string_view v) {
     const std::string_view sent = TrimView(v);
-    return TQueryValue{key, std::string(sent), false, TStrOper::EncodeStr(sent)};
+    return TQueryValue{key, std::string(sent), false, Base64Encode(sent)};
   };
   auto form = [](std::string_view key, std::string utf8) {
     std::string encoded = QueryEncode(utf8);
@@ -34,14 +34,8 @@ std::vector<TQueryValue> PageQuery(const TCompanyIdentity& identity, const TCode
 std::string BuildPageAddress(std::string_view companyUrl, const std::vector<TQueryValue>& query) {
   std::string address(companyUrl);
   // "?" is added even when the page already has a query: the web system reads it that way.
-  // Appended piece by piece: GCC 12 takes "?" + std::string for an overlapping copy
-  // (-Wrestrict) in optimized MinGW builds.
-  for (std::size_t i = 0; i < query.size(); ++i) {
-    address += i == 0 ? '?' : '&';
-    address += query[i].key;
-    address += '=';
-    address += query[i].encoded;
-  }
+  for (std::size_t i = 0; i < query.size(); ++i)
+    address += Concat({i == 0 ? "?" : "&", query[i].key, "=", query[i].encoded});
   return Trim(address);
 }
 

@@ -65,10 +65,11 @@ std::size_t LongestOf(std::string_view section, const std::vector<std::string>& 
 }  // namespace
 
 TIniScanner::TIniScanner(std::string_view section, std::vector<std::string> keys,
-                         const TCodePage& codePage)
+                         const TCodePage& codePage, std::size_t valueMax)
     : section_(section),
       keys_(std::move(keys)),
       codePage_(codePage),
+      valueMax_(valueMax),
       found_(keys_.size(), false),
       missing_(keys_.size()),
       name_(LongestOf(section_, keys_)) {
@@ -108,7 +109,7 @@ bool TIniScanner::FeedNuls(std::uint64_t count) {
 bool TIniScanner::Skimming() const {
   return phase_ == Phase::SkipLine || phase_ == Phase::HeaderDone ||
          (phase_ == Phase::KeyName && name_.TooLong()) ||
-         (phase_ == Phase::Value && value_.size() > kIniValueMax);
+         (phase_ == Phase::Value && value_.size() > valueMax_);
 }
 
 void TIniScanner::Skim(std::string_view part) {
@@ -188,8 +189,8 @@ void TIniScanner::Take(char c) {
       return;
     case Phase::Value:
       if (valueBytes_ == 0 && IsIniBlank(c)) return;  // leading blanks
-      // An opening quote and kIniValueMax bytes are all a value can keep.
-      if (value_.size() < kIniValueMax + 1) value_ += c;
+      // An opening quote and valueMax_ bytes are all a value can keep.
+      if (value_.size() < valueMax_ + 1) value_ += c;
       ++valueBytes_;
       if (!IsIniBlank(c)) {
         valueTrimmed_ = valueBytes_;
@@ -232,8 +233,8 @@ void TIniScanner::EndValue() {
         1, static_cast<std::size_t>(std::min<std::uint64_t>(valueTrimmed_ - 2, value.size())));
   }
   value = value.substr(0, value.find('\0'));
-  if (value.size() > kIniValueMax) {
-    value = value.substr(0, kIniValueMax);
+  if (value.size() > valueMax_) {
+    value = value.substr(0, valueMax_);
     value = value.substr(0, codePage_.CompleteCharacters(value));
   }
   result_.values[static_cast<std::size_t>(key_)] = std::string(value);

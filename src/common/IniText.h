@@ -33,7 +33,10 @@ struct TIniValues {
 // The text must be in the ANSI code page (see TIniTextDecoder).
 class TIniScanner {
  public:
-  TIniScanner(std::string_view section, std::vector<std::string> keys, const TCodePage& codePage);
+  // valueMax: where values are cut (the profile reader's kIniValueMax, or more for text that
+  // is to be kept whole).
+  TIniScanner(std::string_view section, std::vector<std::string> keys, const TCodePage& codePage,
+              std::size_t valueMax = kIniValueMax);
 
   // Reads the next piece of text. False once nothing after it can change the result: every
   // key has been found, or the section has ended.
@@ -74,6 +77,7 @@ class TIniScanner {
   std::string section_;
   std::vector<std::string> keys_;
   const TCodePage& codePage_;
+  std::size_t valueMax_;
   TIniValues result_;
   std::vector<bool> found_;
   std::size_t missing_;

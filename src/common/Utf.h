@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/CodePage.h"
+
 // UTF-16 to UTF-8. A surrogate pair becomes one 4-byte sequence; a lone surrogate, which
 // has no UTF-8 form, becomes U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view units);
@@ -21,3 +23,18 @@ std::size_t Utf8IncompleteTail(std::string_view utf8);
 std::u16string Utf16FromBytes(std::string_view bytes, bool bigEndian);
 // And back: the units as little- or big-endian bytes.
 std::string Utf16ToBytes(std::u16string_view units, bool bigEndian);
+
+// UTF-8 taken as a code page: what a Unicode file's values are read into where they must stay
+// exactly as they are (the configuration tool keeps them), whatever the session's code page.
+class TUtf8CodePage final : public TCodePage {
+ public:
+  [[nodiscard]] std::u16string ToUtf16(std::string_view ansi) const override {
+    return Utf8ToUtf16(ansi);
+  }
+  [[nodiscard]] std::string FromUtf16(std::u16string_view units) const override {
+    return Utf16ToUtf8(units);
+  }
+  [[nodiscard]] std::size_t CompleteCharacters(std::string_view text) const override {
+    return text.size() - Utf8IncompleteTail(text);
+  }
+};

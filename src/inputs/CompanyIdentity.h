@@ -26,25 +26,24 @@ class CompanyIdentitySource {
   virtual std::optional<TCompanyIdentity> Deliver() = 0;
 };
 
-// The record kept in "Config/Company.ini" beside the program, section "Company". No record
-// when that file is missing or cannot be read, or holds no such section (an empty file, a
-// misspelt section name, text that is no INI file): an empty identity would open somebody
-// else's page. A section whose values are blank is a record.
+// The record kept in the installation's identity file (see ReadIdentity in
+// InstallationFiles.h), in the ANSI code page.
 class TIniCompanyIdentitySource final : public CompanyIdentitySource {
  public:
-  explicit TIniCompanyIdentitySource(TConfigFolder& folder) : folder_(folder) {}
+  TIniCompanyIdentitySource(TConfigFolder& folder, const TCodePage& codePage)
+      : folder_(folder), codePage_(codePage) {}
   std::optional<TCompanyIdentity> Deliver() override;
 
  private:
   TConfigFolder& folder_;
+  const TCodePage& codePage_;
 };
 
-// What a blank company name is sent as.
+// What a blank company name is sent as (see PageQuery), in UTF-8 whatever the code page.
 inline constexpr std::u16string_view kBlankNamePlaceholder = u"\u65E0";  // 无
 
 // What the main window keeps of a delivered record: type "R02" (trimmed) becomes "R01" and
 // then takes its company number from bytes 4..13 of the upload account when that is at least
-// 13 bytes long; a blank name becomes "无" in the ANSI code page, like every other field, or
-// stays blank where the code page has no "无" (the page address sends it anyway).
+// 13 bytes long. A blank name stays blank: the page address sends it as "无".
 // UploadUser is not kept.
-TCompanyIdentity NormaliseIdentity(const TCompanyIdentity& delivered, const TCodePage& codePage);
+TCompanyIdentity NormaliseIdentity(const TCompanyIdentity& delivered);

@@ -1,23 +1,47 @@
 #include "inputs/ConfigFolder.h"
 
-#include "common/PublicFunction.h"
+#include "common/ProgramFolder.h"
+#include "inputs/InstallationFiles.h"
 
-TProgramConfigFolder::TProgramConfigFolder(const TCodePage& codePage)
-    : TProgramConfigFolder(codePage, TSysOper::GetAppPath()) {}
+TProgramConfigFolder::TProgramConfigFolder() : TProgramConfigFolder(ProgramFolder()) {}
 
-TProgramConfigFolder::TProgramConfigFolder(const TCodePage& codePage, std::string programFolder)
-    : codePage_(codePage), programFolder_(std::move(programFolder)) {}
+TProgramConfigFolder::TProgramConfigFolder(std::string programFolder)
+    : programFolder_(std::move(programFolder)) {}
 
 std::string TProgramConfigFolder::PathOf(std::string_view fileName) {
   if (programFolder_.empty()) return {};
-  return programFolder_ + "Config" + TSysOper::PathSeparator() + std::string(fileName);
+  return programFolder_ + std::string(kConfigFolderName) + PathSeparator() + std::string(fileName);
 }
 
-bool TProgramConfigFolder::FileExists(const std::string& path) {
-  return TFileOper::FileExists(path);
+void TSectionReading::Start(std::string_view start) {
+  encoding_ = IniEncodingOf(start);
+  const TCodePage& text = encoding_ == TIniEncoding::Ansi ? ansi_ : unicode_;
+  decoder_.emplace(text);
+  // Text in another code page than the launcher's is read to be kept: no cut the launcher's
+  // own reading (kIniValueMax characters of UTF-16, three bytes each at most) would not make.
+  scanner_.emplace(section_, keys_, text, &text == &ansi_ ? kIniValueMax : 3 * kIniValueMax);
+  Feed(start);
 }
 
-std::optional<TIniValues> TProgramConfigFolder::ReadIniValues(
-    const std::string& path, std::string_view section, const std::vector<std::string>& keys) {
-  return TFileOper::ReadIniValues(path, section, keys, codePage_);
+bool TSectionReading::Feed(std::string_view bytes) {
+  text_.clear();
+  decoder_->Feed(bytes, text_);
+  return scanner_->Feed(text_);
+}
+
+std::optional<bool> TSectionReading::FeedZeros(std::uint64_t count) {
+  const auto nuls = decoder_->NulsOfZeroBytes(count);
+  if (!nuls) return std::nullopt;
+  return scanner_->FeedNuls(*nuls);
+}
+
+TFileRead TSectionReading::Finish() {
+  text_.clear();
+  decoder_->Finish(text_);
+  scanner_->Feed(text_);
+  TFileRead read;
+  read.state = TFileRead::State::Read;
+  read.encoding = encoding_;
+  read.values = scanner_->Finish();
+  return read;
 }

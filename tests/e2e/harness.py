@@ -525,7 +525,7 @@ class Sandbox:
 
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-ICONS = os.path.join(SOURCE, "src", "app", "res", "icons")
+ICONS = os.path.join(SOURCE, "src", "launcher", "res", "icons")
 
 
 def desktop_entry(key: str) -> str:

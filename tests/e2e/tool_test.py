@@ -39,7 +39,7 @@ class ToolTest(unittest.TestCase):
         argv = [tool, "--dir", folder or self.root]
         argv += [a.encode(encoding) if isinstance(a, str) else a for a in args]
         env = {"PATH": "/usr/bin:/bin", "LANG": lang, "HOME": self.root,
-               "LOCPATH": locales("zh_CN.UTF-8", "zh_CN.GBK")}
+               "LOCPATH": locales("zh_CN.UTF-8", "zh_CN.GBK", "en_US.ISO-8859-1")}
         for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
             if name in os.environ:
                 env[name] = os.environ[name]
@@ -48,6 +48,11 @@ class ToolTest(unittest.TestCase):
         if expect is not None:
             self.assertEqual(done.returncode, expect, (done.stdout + done.stderr).decode(encoding))
         return done
+
+    def start(self, *args) -> subprocess.Popen:
+        env = {"PATH": "/usr/bin:/bin", "LANG": "C.UTF-8", "HOME": self.root}
+        return subprocess.Popen([TOOL, "--dir", self.root, *args], env=env, cwd="/",
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
     def read(self, name: str) -> bytes:
         with open(os.path.join(self.config, name), "rb") as f:
@@ -120,6 +125,44 @@ class WritingTest(ToolTest):
                 # And shown as its bytes, where it is no text.
                 done = self.tool("check", folder=folder, lang=lang, expect=1)
                 self.assertIn(b"inst\\x", done.stdout)
+
+
+    def test_a_kept_value_survives_a_session_that_cannot_hold_it(self):
+        identity = IDENTITY[:5] + ["某某酒店 北楼", "--device-id", "D1", "--other", "前台 1"]
+        self.tool("set-company", *identity, lang="zh_CN.UTF-8", expect=0)
+        for lang, device in (("en_US.ISO-8859-1", "D6"), ("C", "D7")):
+            with self.subTest(lang):
+                done = self.tool("--json", "set-company", "--device-id", device, lang=lang,
+                                 expect=0)
+                self.assertEqual(json.loads(done.stdout)["fields"], ["DeviceId"])
+                text = self.read("Company.ini").decode("utf-16")
+                self.assertIn("CompanyName=某某酒店 北楼\r\n", text)
+                self.assertIn("OtherInfo=前台 1\r\n", text)
+                self.assertIn(f"DeviceId={device}\r\n", text)
+        # An ANSI file written by hand in GBK is no text in the C locale: refused, named, kept.
+        kept = ("[Company]\r\nCompanyNum=1\r\nCompanyType=R01\r\nCompanyName=酒店\r\n"
+                "DeviceId=D1\r\n").encode("gbk")
+        with open(os.path.join(self.config, "Company.ini"), "wb") as f:
+            f.write(kept)
+        done = self.tool("set-company", "--device-id", "D8", lang="C", expect=2)
+        self.assertIn(b"The stored CompanyName is not text", done.stderr)
+        self.assertEqual(self.read("Company.ini"), kept)
+
+    def test_two_writers_at_once_lose_no_change(self):
+        self.tool("set-company", *IDENTITY, expect=0)
+        for round in range(100):
+            device, name = f"D{round}", f"Inn {round}"
+            writers = [self.start("--json", "set-company", "--device-id", device),
+                       self.start("--json", "set-company", "--name", name)]
+            reports = []
+            for writer in writers:
+                out, err = writer.communicate(timeout=WAIT)
+                self.assertEqual(writer.returncode, 0, err)
+                reports.append(json.loads(out))
+            shown = self.shown()
+            self.assertTrue(all(report["changed"] for report in reports), reports)
+            self.assertEqual((shown["device-id"], shown["name"]), (device, name), round)
+        self.assertEqual(sorted(os.listdir(self.config)), ["Company.ini"])
 
 
 class LanguageTest(ToolTest):

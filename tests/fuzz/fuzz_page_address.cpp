@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Latin-1 maps every byte, so the fuzzer reaches every path of the address building.
   const Latin1CodePage codePage;
   const TCompanyIdentity delivered{parts[1], parts[2], parts[3], parts[4], parts[5], parts[6]};
-  const TCompanyIdentity kept = NormaliseIdentity(delivered, codePage);
+  const TCompanyIdentity kept = NormaliseIdentity(delivered);
   const std::string address = BuildPageAddress(parts[0], kept, codePage);
 
   FUZZ_CHECK(address == Trim(address));

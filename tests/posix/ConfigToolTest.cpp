@@ -16,8 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "app/ConfigTool_posix.h"
 #include "common/IniText.h"
+#include "common/Utf.h"
+#include "tool/ToolSystem_posix.h"
 
 namespace {
 
@@ -197,8 +198,21 @@ TEST_F(ConfigToolTest, WhatOtherUsersCannotRead) {
   }
 }
 
+TEST_F(ConfigToolTest, AKeptValueIsNotCutWhereItsUtf8IsLongerThanTheLauncherReads) {
+  // 1500 bytes in ISO-8859-1, 3000 in UTF-8: whole for the launcher, and kept whole.
+  std::vector<std::string> args = kIdentity;
+  args.insert(args.end(), {"--other", std::string(1500, '\xE9')});
+  ASSERT_EQ(Run(args, "", "ISO-8859-1"), 0) << system_->err;
+  ASSERT_EQ(Run({"set-company", "--device-id", "D2"}, "", "ISO-8859-1"), 0) << system_->err;
+  std::string other = "OtherInfo=";
+  for (int i = 0; i < 1500; ++i) other += "\xC3\xA9";
+  const std::string file = Read(folder_ + "/Config/Company.ini");
+  EXPECT_NE(file.find(Utf16ToBytes(Utf8ToUtf16(other + "\r\n"), false)), std::string::npos);
+  EXPECT_NE(file.find(Utf16ToBytes(u"DeviceId=D2\r\n", false)), std::string::npos);
+}
+
 TEST_F(ConfigToolTest, ReadingTellsMissingFromUnreadable) {
-  using State = TConfigToolSystem::TRead::State;
+  using State = TFileRead::State;
   const std::string path = folder_ + "/Config/Company.ini";
   const struct {
     const char* name;
@@ -219,9 +233,12 @@ TEST_F(ConfigToolTest, ReadingTellsMissingFromUnreadable) {
     std::filesystem::create_directory(folder_ + "/Config");
     c.arrange();
     CapturedSystem system(TPosixCodePage("UTF-8"));
-    const auto read = system.ReadIniValues(path, "Company", {"CompanyNum"});
+    const auto read = system.Files().ReadSection(path, "Company", {"CompanyNum"},
+                                                 system.AnsiCodePage(), system.AnsiCodePage());
     EXPECT_EQ(read.state, c.state);
-    EXPECT_EQ(read.failure.reason.empty(), c.state != State::Unreadable) << read.failure.reason;
+    if (c.state == State::Unreadable) {
+      EXPECT_NE(system.ReadFailure(read.error).reason, "");
+    }
     if (c.state == State::Read) {
       EXPECT_EQ(read.values.values[0], "1");
     }

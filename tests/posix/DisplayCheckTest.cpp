@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/Display_posix.h"
+#include "launcher/Display_linux.h"
 
 namespace {
 

@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/InstanceLock_posix.h"
+#include "launcher/InstanceLock_linux.h"
 
 namespace {
 

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "app/CompanyMain.h"
-#include "app/Messages.h"
 #include "common/CodePage_posix.h"
 #include "inputs/CompanyIdentity.h"
 #include "inputs/ConfigFolder.h"
+#include "launcher/CompanyMain.h"
+#include "launcher/Messages.h"
 
 namespace {
 
@@ -49,8 +49,8 @@ class LaunchFromFilesTest : public ::testing::Test {
   }
   std::vector<std::string> Launch() const {
     RecordingDesktop desktop;
-    TProgramConfigFolder config(desktop.AnsiCodePage(), folder_);
-    TIniCompanyIdentitySource identity(config);
+    TProgramConfigFolder config(folder_);
+    TIniCompanyIdentitySource identity(config, desktop.AnsiCodePage());
     TFrm_CompanyMain form(desktop, config, identity);
     form.FormCreate();
     form.FormShow();

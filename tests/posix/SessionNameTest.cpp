@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/SessionName_posix.h"
+#include "launcher/SessionName_posix.h"
 
 namespace {
 

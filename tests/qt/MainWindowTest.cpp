@@ -14,9 +14,9 @@
 #include <QWindow>
 #include <functional>
 
-#include "app/CompanyMain_qt.h"
-#include "app/MessageBox_qt.h"
-#include "app/Messages.h"
+#include "launcher/Messages.h"
+#include "window/CompanyMain_qt.h"
+#include "window/MessageBox_qt.h"
 
 namespace {
 

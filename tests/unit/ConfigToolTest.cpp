@@ -13,11 +13,11 @@
 #include "FakeDesktop.h"
 #include "GbkCodePage.h"
 #include "Latin1CodePage.h"
-#include "app/ConfigTool.h"
-#include "app/Messages.h"
 #include "common/Base64.h"
 #include "common/IniText.h"
 #include "common/Utf.h"
+#include "launcher/Messages.h"
+#include "tool/ConfigTool.h"
 
 namespace {
 
@@ -40,7 +40,7 @@ const std::string kCompanyIni = "/opt/app/Config/Company.ini";
 const std::string kReal = "/etc/companymain";
 
 // Files are strings; every change is written to a log.
-class FakeSystem final : public TConfigToolSystem {
+class FakeSystem final : public TConfigToolSystem, public TConfigFolder {
  public:
   explicit FakeSystem(std::unique_ptr<TCodePage> codePage = std::make_unique<Utf8CodePage>())
       : codePage_(std::move(codePage)) {
@@ -67,22 +67,22 @@ class FakeSystem final : public TConfigToolSystem {
                : path;
   }
 
+  TConfigFolder& Files() override { return *this; }
+  std::string PathOf(std::string_view name) override { return kConfig + "/" + std::string(name); }
   bool FileExists(const std::string& path) override { return files.contains(path); }
-  TRead ReadIniValues(const std::string& path, std::string_view section,
-                      const std::vector<std::string>& keys) override {
-    TRead read;
-    if (unreadable.contains(path)) {
-      read.state = TRead::State::Unreadable;
-      read.failure = {"Permission denied", true};
-    } else if (files.contains(path)) {
-      read.state = TRead::State::Read;
-      read.values = IniReadValues(files[path], section, keys, *codePage_);
-    }
-    return read;
+  TFileRead ReadSection(const std::string& path, std::string_view section,
+                        const std::vector<std::string>& keys, const TCodePage& ansi,
+                        const TCodePage& unicodeText) override {
+    if (unreadable.contains(path)) return {TFileRead::State::Unreadable, {}, {}, 13};
+    if (!files.contains(path)) return {};
+    const TIniEncoding encoding = IniEncodingOf(files[path]);
+    return {TFileRead::State::Read, encoding,
+            IniReadValues(files[path], section, keys,
+                          encoding == TIniEncoding::Ansi ? ansi : unicodeText),
+            0};
   }
-  std::optional<std::string> FileStart(const std::string& path) override {
-    if (!files.contains(path)) return std::nullopt;
-    return files[path].substr(0, 4);
+  TFailure ReadFailure(std::uint32_t error) override {
+    return {error == 13 ? "Permission denied" : "error " + std::to_string(error), error == 13};
   }
   std::optional<TClosed> ClosedToOthers(const std::string& path) override {
     for (const auto& [prefix, closed] : closedToOthers)
@@ -91,6 +91,17 @@ class FakeSystem final : public TConfigToolSystem {
   }
   std::string LauncherVersion(const std::string&) override { return "1.0.0"; }
 
+  // Another writer holds the configuration while heldBy runs: the lock is had afterwards.
+  std::unique_ptr<TWriterLock> LockForWriting(const std::string& folder, int waitSeconds,
+                                              TFailure& failure) override {
+    locks.push_back(folder + " " + std::to_string(waitSeconds));
+    if (lockHeld) {
+      failure.held = true;
+      return nullptr;
+    }
+    if (heldBy) std::exchange(heldBy, nullptr)();
+    return std::make_unique<TWriterLock>();
+  }
   bool MakeFolder(const std::string& path, TFailure& failure) override {
     if (folders.contains(path)) return true;
     if (folderFailure) {
@@ -151,6 +162,9 @@ class FakeSystem final : public TConfigToolSystem {
   std::map<std::string, std::string> inputs;
   bool linked = true;
   std::vector<std::string> log;
+  std::vector<std::string> locks;  // folder and wait of each lock asked for
+  bool lockHeld = false;
+  std::function<void()> heldBy;
   std::string out, err;
 
  private:
@@ -361,6 +375,144 @@ TEST(ConfigTool, EveryValueIsWrittenExactlyOrRefused) {
         EXPECT_NE(system.err.find(c.says), std::string::npos) << system.err;
       }
     }
+  }
+}
+
+// The C locale's code page: ASCII, every other byte no text.
+class AsciiCodePage final : public TCodePage {
+ public:
+  [[nodiscard]] std::u16string ToUtf16(std::string_view ansi) const override {
+    std::u16string out;
+    for (const char c : ansi) out += static_cast<unsigned char>(c) < 0x80 ? c : u'\uFFFD';
+    return out;
+  }
+  [[nodiscard]] std::string FromUtf16(std::u16string_view units) const override {
+    std::string out;
+    for (const char16_t unit : units) out += unit < 0x80 ? static_cast<char>(unit) : '?';
+    return out;
+  }
+};
+
+TEST(ConfigTool, AKeptValueStaysExactlyWhateverTheSessionsCodePage) {
+  // Written by the tool in a UTF-8 session: a Unicode file.
+  FakeSystem writer;
+  ASSERT_EQ(RunConfigTool({"set-company", "--number", "1", "--type", "R01", "--device-id", "D1",
+                           "--name", "某某酒店 北楼", "--other", "前台 1"},
+                          writer),
+            0);
+  const std::string unicode = writer.files[kCompanyIni];
+  // Written by hand in GBK: 酒店 as its GBK bytes, no byte order mark.
+  const std::string gbk =
+      "[Company]\r\nCompanyNum=1\r\nCompanyType=R01\r\nCompanyName=\xBE\xC6"
+      "\xB5\xEA\r\nDeviceId=D1\r\nUploadUser=\r\nOtherInfo=\r\n";
+  const std::vector<std::string> wrote = {"1", "R01", "某某酒店 北楼", "D6", "", "前台 1"};
+  const struct {
+    const char* name;
+    const std::string& before;
+    std::function<std::unique_ptr<TCodePage>()> session;
+    std::vector<std::string> args;
+    std::vector<std::string> after;  // read back as text; {} when refused
+    std::string says;
+  } cases[] = {
+      {"Unicode file, ISO-8859-1 session",
+       unicode,
+       [] { return std::make_unique<Latin1CodePage>(); },
+       {"--device-id", "D6"},
+       wrote,
+       "DeviceId changed"},
+      {"Unicode file, C session",
+       unicode,
+       [] { return std::make_unique<AsciiCodePage>(); },
+       {"--device-id", "D6"},
+       wrote,
+       "DeviceId changed"},
+      {"Unicode file, GBK session",
+       unicode,
+       [] { return std::make_unique<GbkCodePage>(); },
+       {"--device-id", "D6"},
+       wrote,
+       "DeviceId changed"},
+      {"GBK file, GBK session",
+       gbk,
+       [] { return std::make_unique<GbkCodePage>(); },
+       {"--device-id", "D6"},
+       {"1", "R01", "酒店", "D6", "", ""},
+       "DeviceId changed"},
+      // As the launcher of this session decodes it: the same bytes reach the web system.
+      {"GBK file, ISO-8859-1 session",
+       gbk,
+       [] { return std::make_unique<Latin1CodePage>(); },
+       {"--device-id", "D6"},
+       {"1", "R01", "\u00BE\u00C6\u00B5\u00EA", "D6", "", ""},
+       "DeviceId changed"},
+      {"GBK file, C session",
+       gbk,
+       [] { return std::make_unique<AsciiCodePage>(); },
+       {"--device-id", "D6"},
+       {},
+       "The stored CompanyName is not text"},
+      {"GBK file, C session, the name given",
+       gbk,
+       [] { return std::make_unique<AsciiCodePage>(); },
+       {"--device-id", "D6", "--name", "Inn"},
+       {"1", "R01", "Inn", "D6", "", ""},
+       "CompanyName, DeviceId changed"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeSystem system(c.session());
+    system.files[kCompanyIni] = c.before;
+    std::vector<std::string> args = {"set-company"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    EXPECT_EQ(RunConfigTool(args, system), c.after.empty() ? 2 : 0) << system.err;
+    EXPECT_NE((system.out + system.err).find(c.says), std::string::npos)
+        << system.out << system.err;
+    if (c.after.empty()) {
+      EXPECT_EQ(system.files[kCompanyIni], c.before);
+      EXPECT_NE(system.err.find("--name"), std::string::npos) << system.err;
+      continue;
+    }
+    ASSERT_EQ(IniEncodingOf(system.files[kCompanyIni]), TIniEncoding::Utf16Le);
+    EXPECT_EQ(IniReadValues(system.files[kCompanyIni], "Company", kKeys, Utf8CodePage()).values,
+              c.after);
+  }
+}
+
+TEST(ConfigTool, OneWriterAtATime) {
+  const std::vector<std::string> setDevice = {"set-company", "--device-id", "D6"};
+  // Held for the whole wait: exit 3, the folder named, nothing written.
+  FakeSystem held;
+  held.files[kCompanyIni] = kIdentity;
+  held.lockHeld = true;
+  EXPECT_EQ(RunConfigTool(setDevice, held), 3);
+  EXPECT_EQ(held.locks, (std::vector<std::string>{kConfig + " 10"}));
+  EXPECT_NE(held.err.find("kept <" + kReal + "> busy for 10 seconds"), std::string::npos)
+      << held.err;
+  EXPECT_TRUE(held.log.empty());
+  EXPECT_EQ(held.files[kCompanyIni], kIdentity);
+
+  // Another writer's change made while this one waited is read again and kept.
+  FakeSystem meanwhile;
+  meanwhile.files[kCompanyIni] = kIdentity;
+  meanwhile.heldBy = [&meanwhile] {
+    ASSERT_EQ(RunConfigTool({"set-company", "--name", "Inn"}, meanwhile), 0);
+  };
+  EXPECT_EQ(RunConfigTool({"--json", "set-company", "--device-id", "D6"}, meanwhile), 0);
+  EXPECT_EQ(Stored(meanwhile), StoredWith({{"CompanyName", "Inn"}, {"DeviceId", "D6"}}));
+  EXPECT_NE(meanwhile.out.find("\"fields\":[\"DeviceId\"]"), std::string::npos) << meanwhile.out;
+
+  // Refusals, unchanged files, dry runs and readers never take the lock.
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"set-company", "--device-id", ""},
+                                             {"set-company", "--device-id", "D1"},
+                                             {"--dry-run", "set-company", "--device-id", "D6"},
+                                             {"show"},
+                                             {"check"}}) {
+    FakeSystem reader;
+    reader.files[kCompanyIni] = kIdentity;
+    reader.lockHeld = true;
+    RunConfigTool(args, reader);
+    EXPECT_TRUE(reader.locks.empty()) << args.back();
   }
 }
 

@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "Latin1CodePage.h"
-#include "app/Desktop.h"
 #include "common/CodePage.h"
 #include "common/IniText.h"
 #include "inputs/ConfigFolder.h"
+#include "launcher/Desktop.h"
 
 // A double-byte code page that knows two characters, like a tiny code page 936.
 class FakeCodePage final : public TCodePage {
@@ -71,11 +71,20 @@ class FakeDesktop final : public TDesktop, public TConfigFolder {
   bool FileExists(const std::string& path) override {
     return files.contains(path) || IsUnreadable(path);
   }
-  std::optional<TIniValues> ReadIniValues(const std::string& file, std::string_view section,
-                                          const std::vector<std::string>& keys) override {
+  TFileRead ReadSection(const std::string& file, std::string_view section,
+                        const std::vector<std::string>& keys, const TCodePage& ansi,
+                        const TCodePage& unicodeText) override {
     const auto it = files.find(file);
-    if (it == files.end()) return std::nullopt;
-    return IniReadValues(it->second, section, keys, codePage_);
+    TFileRead read;
+    if (it == files.end()) {
+      if (IsUnreadable(file)) read.state = TFileRead::State::Unreadable;
+      return read;
+    }
+    const TIniEncoding encoding = IniEncodingOf(it->second);
+    return {TFileRead::State::Read, encoding,
+            IniReadValues(it->second, section, keys,
+                          encoding == TIniEncoding::Ansi ? ansi : unicodeText),
+            0};
   }
   [[nodiscard]] const TCodePage& AnsiCodePage() const override { return codePage_; }
   void InitializeOle() override { log.emplace_back("ole"); }

@@ -3,10 +3,10 @@
 #include <stdexcept>
 
 #include "FakeDesktop.h"
-#include "app/CheckOutInfo.h"
-#include "app/CompanyMain.h"
-#include "app/Messages.h"
 #include "common/Base64.h"
+#include "launcher/CheckOutInfo.h"
+#include "launcher/CompanyMain.h"
+#include "launcher/Messages.h"
 
 namespace {
 
@@ -29,7 +29,7 @@ std::string ConfigWith(std::string_view page) {
 
 // Runs the window's two steps the way every front end does: create, then show.
 Log Launch(FakeDesktop& desktop) {
-  TIniCompanyIdentitySource source(desktop);
+  TIniCompanyIdentitySource source(desktop, desktop.AnsiCodePage());
   TFrm_CompanyMain window(desktop, desktop, source);
   window.FormCreate();
   window.FormShow();

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/MessageCatalog.h"
+#include "tool/MessageCatalog.h"
 
 namespace {
 

@@ -477,6 +477,12 @@ expect_fleet "a new address" 0 true "Config.ini " set-address http://example.com
 expect_fleet "the same address again" 0 false "" set-address http://example.com/company/new.aspx
 expect_fleet "a dry run of another device id" 0 true "" --dry-run set-company --device-id D-02
 expect_fleet "another device id" 0 true "Company.ini " set-company --device-id D-02
+# From a session in code page 1252 the name the setup wrote under 936 is kept: the address the
+# shortcut opens below still carries it.
+case_lang=en_US.UTF-8
+expect_fleet "a device id under code page 1252" 0 true "Company.ini " set-company --device-id D-03
+case_lang=zh_CN.UTF-8
+expect_fleet "the device id back under code page 936" 0 true "Company.ini " set-company --device-id D-02
 expect_fleet "the same device id again" 0 false "" set-company --device-id D-02
 expect_fleet "a refused address" 2 "" "" set-address ftp://example.com/p
 start_from_shortcut "${address_d2/info.aspx?x=1/new.aspx}"

@@ -127,6 +127,18 @@ expect_status "--name ''" 0 set-company --name '' --other ''
 grep -qx 'name=' <<<"$(shown)" || problems+=("the name was not cleared")
 end_case
 
+tool_case "a value kept exactly: written under code page 936, another changed under 1252"
+expect_status "set-company under 936" 0 set-company --number 1 --type R01 --name '某某酒店 北楼' \
+  --device-id D1 --other '前台 1'
+case_lang=en_US.UTF-8
+expect_status "set-company under 1252" 0 --json set-company --device-id D2
+grep -qF '"fields":["DeviceId"]' "$case_dir/tool.out" || problems+=("reported $(said)")
+now=$(shown)
+for line in 'name=某某酒店 北楼' 'other=前台 1' 'device-id=D2'; do
+  grep -qxF "$line" <<<"$now" || problems+=("not kept: $line ($(tr '\n' ' ' <<<"$now"))")
+done
+end_case
+
 tool_case "files written over existing ones; the same values leave them untouched"
 for url in 'http://first.example/' 'http://second.example/'; do
   expect_status "set-address $url" 0 set-address "$url"

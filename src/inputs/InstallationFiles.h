@@ -1,0 +1,93 @@
+#pragma once
+
+// The installation's files: the Config folder beside the program, Config.ini with the company
+// page's address and Company.ini with the company's identity. Their names, the identity's
+// fields, the launcher's reading and the tool's writing live here side by side, so that the
+// writer is held to the reader it must satisfy. Callers never spell a name themselves: a new
+// field is one more row of kIdentityFields (and its member in TCompanyIdentity).
+
+#include <cstddef>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/CodePage.h"
+#include "inputs/CompanyIdentity.h"
+#include "inputs/ConfigFolder.h"
+
+inline constexpr std::string_view kConfigFolderName = "Config";
+// The configuration tool's lock file in it, there only while a writer holds it.
+inline constexpr std::string_view kWriterLockName = ".companymain-config.lock";
+
+// Config.ini: the address, base64 of its bytes in the ANSI code page.
+inline constexpr std::string_view kAddressFileName = "Config.ini";
+inline constexpr std::string_view kAddressSection = "SysInfo";
+inline constexpr std::string_view kAddressKey = "CompanyURL";
+// The MSI's property for the address, and the registry value it hands over.
+inline constexpr std::string_view kAddressProperty = "URL";
+
+// Company.ini: the identity, one key per field.
+inline constexpr std::string_view kIdentityFileName = "Company.ini";
+inline constexpr std::string_view kIdentitySection = "Company";
+
+struct TIdentityField {
+  std::string_view option;    // set-company's option
+  std::string_view key;       // the key in Company.ini
+  std::string_view label;     // the name show prints
+  std::string_view property;  // the MSI's property, and the registry value it hands over
+  bool required;              // the web system cannot tell the company without it
+  std::string TCompanyIdentity::*member;
+};
+inline constexpr TIdentityField kIdentityFields[] = {
+    {"--number", "CompanyNum", "number", "COMPANYNUM", true, &TCompanyIdentity::CompanyNum},
+    {"--type", "CompanyType", "type", "COMPANYTYPE", true, &TCompanyIdentity::CompanyType},
+    {"--name", "CompanyName", "name", "COMPANYNAME", false, &TCompanyIdentity::CompanyName},
+    {"--device-id", "DeviceId", "device-id", "DEVICEID", true, &TCompanyIdentity::DeviceId},
+    {"--upload-user", "UploadUser", "upload-user", "UPLOADUSER", false,
+     &TCompanyIdentity::UploadUser},
+    {"--other", "OtherInfo", "other", "OTHERINFO", false, &TCompanyIdentity::OtherInfo},
+};
+inline constexpr std::size_t kIdentityFieldCount = std::size(kIdentityFields);
+
+std::vector<std::string> IdentityKeys();
+std::vector<std::string> AddressKeys();
+
+// ---- The web-address rule
+
+// Only a web address may be handed to the browser: "open" on anything else would run a
+// program or open a file named in the configuration. ASCII case does not matter.
+bool IsWebAddress(std::string_view address);
+// The value Config.ini holds for the address (its bytes in the ANSI code page): base64 on one
+// line. The launcher reads no more than kIniValueMax bytes of it.
+std::string AddressValue(std::string_view ansiAddress);
+
+// ---- Reading, as the launcher reads (values in the ANSI code page)
+
+// The identity; nullopt when Company.ini is missing, cannot be read, or holds no [Company]
+// section (an empty identity would open somebody else's page). Blank values are values.
+std::optional<TCompanyIdentity> ReadIdentity(TConfigFolder& folder, const TCodePage& codePage);
+// The address, decoded; nullopt when Config.ini is not there. A value that cannot be read is
+// an empty one.
+std::optional<std::string> ReadAddress(TConfigFolder& folder, const TCodePage& codePage);
+
+// ---- Reading and writing, as the configuration tool does
+
+// The values a file holds, each as Unicode text (UTF-8) where it can be kept exactly: a
+// Unicode file's values as they are, an ANSI file's as the launcher decodes them. nullopt
+// for a value whose bytes are no text in the code page: it could not be written back as it
+// was.
+struct TStoredValues {
+  TFileRead read;
+  std::vector<std::optional<std::string>> text;  // one per key, when read.SectionFound()
+};
+TStoredValues ReadStored(TConfigFolder& folder, const std::string& path, std::string_view section,
+                         const std::vector<std::string>& keys, const TCodePage& codePage);
+
+// Company.ini's bytes for the values (UTF-8, one per field): UTF-16 LE with its mark, which
+// reads the same in every code page; a value that the reader would trim or unquote is quoted.
+std::string IdentityFileBytes(const std::vector<std::string>& utf8Values);
+// Config.ini's bytes for an address value (see AddressValue): ASCII, the same in every code
+// page.
+std::string AddressFileBytes(std::string_view value);
