@@ -64,6 +64,12 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args, TConfigToolS
           line.registryKey = *text;
         }
       }
+    } else if (arg == "--values-from") {
+      // A path stays the system's bytes, as --dir's.
+      if (auto v = value()) {
+        line.valuesGiven = true;
+        line.valuesFrom = *v;
+      }
     } else if (std::any_of(std::begin(kIdentityFields), std::end(kIdentityFields),
                            [&](const TIdentityField& f) { return arg == f.option; })) {
       if (line.options.contains(arg)) line.error = Fill(_("Option %1 is given twice."), {arg});
@@ -105,6 +111,13 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args, TConfigToolS
     line.error =
         _("--from-registry takes the values from the registry: give none on the "
           "command line.");
+  } else if (line.valuesGiven && !setting) {
+    line.error = _("--values-from is only for set-address and set-company.");
+  } else if (line.valuesGiven &&
+             (line.registryGiven || !line.operands.empty() || !line.options.empty())) {
+    line.error =
+        _("--values-from takes the values from a JSON object: give none on the command line "
+          "or with --from-registry.");
   }
   return line;
 }
@@ -117,6 +130,8 @@ std::string Usage(TConfigToolSystem& system) {
                 "  %1 [--dir FOLDER] [--dry-run] [--json] set-company [--number NUMBER]\n"
                 "      [--type TYPE] [--name NAME] [--device-id ID] [--upload-user ACCOUNT]\n"
                 "      [--other TEXT]\n"
+                "  %1 [--dir FOLDER] [--dry-run] [--json] --values-from FILE|-\n"
+                "      set-address|set-company\n"
                 "  %1 [--dir FOLDER] [--json] show\n"
                 "  %1 [--dir FOLDER] [--json] check\n"
                 "  %1 --help | --version\n"),
@@ -165,6 +180,12 @@ std::string Usage(TConfigToolSystem& system) {
            "                key KEY under HKEY_LOCAL_MACHINE, where the MSI hands them over\n"
            "                (Windows): URL, or COMPANYNUM, COMPANYTYPE, COMPANYNAME, DEVICEID,\n"
            "                UPLOADUSER, OTHERINFO, each in double quotes; \"\" gives none.\n"
+           "  --values-from FILE|-\n"
+           "                takes the values of set-address or set-company from a JSON\n"
+           "                object in FILE (- for standard input), by the names show\n"
+           "                prints: {\"url\": \"...\"}, or number, type, name, device-id,\n"
+           "                upload-user, other; null gives none. Nothing rewrites them on\n"
+           "                the way, as a shell or an engine may rewrite arguments.\n"
            "\n"
            "Exit codes: 0 done (also when nothing needed changing); 1 check: the launcher\n"
            "would show a message; 2 a value or the command line was refused, nothing was\n"

@@ -38,6 +38,7 @@ int TTool::Fail(int code, const std::string& why) {
       json.Add("changed", false);
     }
     json.Add("dryRun", line_.dryRun).Add("error", why);
+    if (!refusedField_.empty()) json.Add("field", refusedField_);
     system_.OutUtf8(json.Text() + "\n");
   }
   system_.Err(Fill(_("Error: %1"), {why}) + "\n");
@@ -216,25 +217,73 @@ std::optional<int> TTool::TakeFromRegistry() {
   return std::nullopt;
 }
 
+std::optional<int> TTool::TakeFromJson() {
+  // Far more than seven values of 2047 bytes, each escaped, can take.
+  constexpr std::size_t kLimit = 1 << 20;
+  const std::string shown =
+      line_.valuesFrom == "-" ? _("standard input") : system_.PathText(line_.valuesFrom);
+  std::string bytes;
+  TConfigToolSystem::TFailure failure;
+  if (!system_.ReadInput(line_.valuesFrom, kLimit, bytes, failure)) {
+    return Fail(kToolWriteFailed,
+                Fill(_("Cannot read %1: %2."), {shown, failure.reason}) + Remedy(failure));
+  }
+  if (bytes.size() > kLimit) {
+    return Refuse(Fill(_("%1 holds more than %2 bytes: it is no object of values."),
+                       {shown, std::to_string(kLimit)}));
+  }
+  const TJsonObjectRead read = ReadJsonObject(bytes);
+  if (!read.error.empty())
+    return Refuse(Fill(_("%1 is no JSON object of texts: %2."), {shown, read.error}));
+  const bool address = line_.command == "set-address";
+  for (const auto& [name, value] : read.members) {
+    const TIdentityField* field = nullptr;
+    for (const TIdentityField& f : kIdentityFields)
+      if (name == f.label) field = &f;
+    if (address ? name != "url" : field == nullptr) {
+      return Refuse(Fill(_("%1 takes no value %2 (it takes %3)."),
+                         {line_.command, name,
+                          address ? "url" : "number, type, name, device-id, upload-user, other"}));
+    }
+    if (!value) continue;  // null: not given
+    // A NUL cannot stand in a file the launcher reads as text.
+    if (value->find('\0') != std::string::npos) {
+      return RefuseValue(address ? std::string_view("url") : field->label,
+                         Fill(_("The value of %1 holds a NUL character."), {name}));
+    }
+    if (address) {
+      line_.operands.push_back(*value);
+    } else {
+      line_.options[std::string(field->option)] = *value;
+    }
+  }
+  if (line_.operands.empty() && line_.options.empty())
+    return Refuse(Fill(_("%1 gives no value for %2."), {shown, line_.command}));
+  return std::nullopt;
+}
+
 int TTool::SetAddress() {
   if (line_.operands.size() != 1) return Refuse(_("set-address needs one address."));
   const std::string& url = line_.operands[0];
-  if (TrimView(url).empty()) return Refuse(_("The page address is empty."));
+  if (TrimView(url).empty()) return RefuseValue("url", _("The page address is empty."));
   // The launcher on Windows hands only web addresses to the default browser: anything else
   // would open a file or run a program named in the configuration.
   if (!IsWebAddress(url)) {
-    return Refuse(
+    return RefuseValue(
+        "url",
         _("The page address must start with http:// or https:// (the launcher hands only web "
           "addresses to the browser)."));
   }
   if (url.find_first_of("\r\n") != std::string::npos)
-    return Refuse(_("The page address must not hold a line break."));
+    return RefuseValue("url", _("The page address must not hold a line break."));
   if (!Representable(url, codePage_))
-    return Refuse(_("The page address holds characters this computer's code page cannot hold."));
+    return RefuseValue(
+        "url", _("The page address holds characters this computer's code page cannot hold."));
   address_ = AnsiOf(url, codePage_);
   if (const std::string value = AddressValue(address_); value.size() > kIniValueMax) {
-    return Refuse(Fill(_("The page address is too long: %1 characters encoded, at most %2."),
-                       {std::to_string(value.size()), std::to_string(kIniValueMax)}));
+    return RefuseValue("url",
+                       Fill(_("The page address is too long: %1 characters encoded, at most %2."),
+                            {std::to_string(value.size()), std::to_string(kIniValueMax)}));
   }
   return Set(kAddressFileName, kAddressSection, AddressKeys(), &TTool::PlanAddress);
 }
@@ -259,21 +308,24 @@ int TTool::SetCompany() {
     if (given == line_.options.end()) continue;
     const std::string& value = given->second;
     if (field.required && TrimView(value).empty()) {
-      return Refuse(Fill(_("%1 must not be blank: the web system cannot tell the company "
-                           "without it."),
-                         {field.option}));
+      return RefuseValue(field.label,
+                         Fill(_("%1 must not be blank: the web system cannot tell the company "
+                                "without it."),
+                              {field.option}));
     }
     if (value.find_first_of("\r\n") != std::string::npos)
-      return Refuse(Fill(_("%1 must not hold a line break."), {field.option}));
+      return RefuseValue(field.label, Fill(_("%1 must not hold a line break."), {field.option}));
     // The launcher reads the file in its code page: what that cannot hold would reach the web
     // system as "?", and what it cuts would be lost.
     if (!Representable(value, codePage_)) {
-      return Refuse(Fill(_("%1 holds characters this computer's code page cannot hold: %2"),
-                         {field.option, value}));
+      return RefuseValue(field.label,
+                         Fill(_("%1 holds characters this computer's code page cannot hold: %2"),
+                              {field.option, value}));
     }
     if (AnsiOf(value, codePage_).size() > kIniValueMax) {
-      return Refuse(Fill(_("%1 is too long (at most %2 bytes in this computer's code page)."),
-                         {field.option, std::to_string(kIniValueMax)}));
+      return RefuseValue(field.label,
+                         Fill(_("%1 is too long (at most %2 bytes in this computer's code page)."),
+                              {field.option, std::to_string(kIniValueMax)}));
     }
   }
   return Set(kIdentityFileName, kIdentitySection, IdentityKeys(), &TTool::PlanIdentity);
@@ -396,6 +448,9 @@ int TTool::Run() {
   if (line_.version) return Version();
   if (line_.registryGiven) {
     if (const auto failed = TakeFromRegistry()) return *failed;
+  }
+  if (line_.valuesGiven) {
+    if (const auto failed = TakeFromJson()) return *failed;
   }
   if (line_.command == "set-address") return SetAddress();
   if (line_.command == "set-company") return SetCompany();

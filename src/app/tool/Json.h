@@ -1,12 +1,14 @@
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-// The one writer of the tool's JSON output: fixed shapes of strings, booleans, null, arrays
-// and objects, each text escaped by JsonString.
+// The tool's JSON: the one writer of its output (fixed shapes of strings, booleans, null,
+// arrays and objects, each text escaped by JsonString), and the reader of the values an engine
+// hands over (ReadJsonObject).
 
 // The UTF-8 text as a JSON string.
 std::string JsonString(std::string_view utf8);
@@ -31,3 +33,15 @@ class TJsonObject {
 
 // An array of JSON values.
 std::string JsonArray(const std::vector<std::string>& jsonItems);
+
+// A JSON object of texts, as an engine hands values over: {"name": "text", "other": null}.
+// Read strictly (RFC 8259): the text must be UTF-8 without a byte order mark, every string
+// valid UTF-8 and every \u escape a character (a lone surrogate is refused, not replaced); a
+// member's value is a string or null (null: not given); a name given twice, a nested value,
+// a number or a boolean, and anything after the object but blanks are refused. Values arrive
+// exactly as encoded, with no trimming or other rewriting.
+struct TJsonObjectRead {
+  std::map<std::string, std::optional<std::string>> members;
+  std::string error;  // empty when the text was read; else why not (English, with the offset)
+};
+TJsonObjectRead ReadJsonObject(std::string_view text);

@@ -23,6 +23,8 @@ struct TCommandLine {
   std::string folder;  // --dir, as the system gave it
   bool registryGiven = false;
   std::string registryKey;  // --from-registry
+  bool valuesGiven = false;
+  std::string valuesFrom;  // --values-from: a path as the system gave it, or "-"
   std::string command;
   std::vector<std::string> operands;           // text
   std::map<std::string, std::string> options;  // set-company's, as text
@@ -58,6 +60,11 @@ class TTool {
   // A refusal (exit code 2) or a failure (3), as text or as the JSON object.
   int Fail(int code, const std::string& why);
   int Refuse(const std::string& why) { return Fail(kToolRefused, why); }
+  // A value refused: the field it belongs to (show's name) goes into the JSON answer.
+  int RefuseValue(std::string_view field, const std::string& why) {
+    refusedField_ = field;
+    return Refuse(why);
+  }
   // What to do about the failure, when more rights would help (with a blank before it).
   std::string Remedy(const TConfigToolSystem::TFailure& failure);
   // The installation folder, ending with the separator; "" when it cannot be told.
@@ -87,6 +94,8 @@ class TTool {
   // Takes the values of set-address or set-company from the registry key of --from-registry;
   // an exit code when that fails.
   std::optional<int> TakeFromRegistry();
+  // The same from the JSON object of --values-from.
+  std::optional<int> TakeFromJson();
   int SetAddress();
   int SetCompany();
   int Show();
@@ -97,6 +106,7 @@ class TTool {
   const TCodePage& codePage_;
   TCommandLine line_;
   std::string address_;  // set-address: the address in the ANSI code page, once checked
+  std::string refusedField_;
 };
 
 // Text helpers of the code page.
