@@ -151,7 +151,7 @@ class Lifecycle:
         # Debian's hardening flags reached every compiler and linker line of our code.
         compiles = [l for l in log.splitlines() if re.search(r" -o \S+\.o -c \S+/src/", l)]
         links = [l for l in log.splitlines()
-                 if re.search(r" -o (\.\./\.\./)?(CompanyMain|CompanyMainWindow\.so|companymain-config) ", l)]
+                 if re.search(r" -o (\.\./)*(CompanyMain|CompanyMainWindow\.so|companymain-config) ", l)]
         check(compiles, "no compiler lines in the build log")
         for flag in ("-D_FORTIFY_SOURCE=2", "-fstack-protector-strong", "-Wall", "-Wextra"):
             check(all(flag in l for l in compiles), "a compiler line lacks %s" % flag)
