@@ -121,7 +121,6 @@ if [ "$built" = yes ]; then
     # Qt and fontconfig keep caches for the life of the process; leak reports would be theirs.
     ASAN_OPTIONS=detect_leaks=0 step 05 "Linux build and tests under ASan and UBSan" 2400 \
       bash -c 'linux_build sanitize && linux_tests sanitize'
-    step 06 "Fuzzing" 1200 bash tests/fuzz/run.sh "${FUZZ_SECONDS:-30}"
   ) &
   (
     step 07 "Windows DLL imports" 300 bash scripts/check-imports.sh build-win64/CompanyMain.exe \
@@ -147,6 +146,7 @@ if [ "$built" = yes ]; then
     step 12 "Debian package: build, lint, install, upgrade, remove, purge; the Ansible role" 2400 \
       bash tests/package/run.sh --keep-build "$first_debs"
     step 13 "install-deps where Wine's 32-bit side cannot be installed" 600 bash tests/install/run.sh
+    step 06 "Fuzzing" 1200 bash tests/fuzz/run.sh "${FUZZ_SECONDS:-30}"
   ) &
   wait
 fi

@@ -151,7 +151,7 @@ class Lifecycle:
         # Debian's hardening flags reached every compiler and linker line of our code.
         compiles = [l for l in log.splitlines() if re.search(r" -o \S+\.o -c \S+/src/", l)]
         links = [l for l in log.splitlines()
-                 if re.search(r" -o (\.\./\.\./)?(CompanyMain|CompanyMainWindow\.so|companymain-config) ", l)]
+                 if re.search(r" -o (\.\./)*(CompanyMain|CompanyMainWindow\.so|companymain-config) ", l)]
         check(compiles, "no compiler lines in the build log")
         for flag in ("-D_FORTIFY_SOURCE=2", "-fstack-protector-strong", "-Wall", "-Wextra"):
             check(all(flag in l for l in compiles), "a compiler line lacks %s" % flag)
@@ -367,18 +367,9 @@ class Lifecycle:
 
     # --- the Ansible role -------------------------------------------------------------
 
-    def ansible(self, host_vars: dict, check_mode=False):
-        """Runs the role on this machine (connection local) with these variables for the host,
-        as a fleet's inventory gives them; returns the number of changed tasks and each task's
-        status ("ok", "changed", "skipping") by name. A failed task fails the step."""
+    def ansible_env(self) -> dict:
+        """The environment of ansible-playbook on this machine: a home and apt of its own."""
         folder = os.path.join(self.work, "ansible")
-        os.makedirs(os.path.join(folder, "inventory", "host_vars"), exist_ok=True)
-        with open(os.path.join(folder, "inventory", "hosts"), "w") as f:
-            f.write("localhost ansible_connection=local ansible_python_interpreter=/usr/bin/python3\n")
-        with open(os.path.join(folder, "inventory", "host_vars", "localhost.yml"), "w") as f:
-            json.dump(host_vars, f, ensure_ascii=False)  # JSON is YAML
-        with open(os.path.join(folder, "play.yml"), "w") as f:
-            f.write("- hosts: localhost\n  gather_facts: false\n  roles: [companymain]\n")
         # apt sees only the sources the role adds, with indexes and cache of its own: updating
         # the machine's sources would make the test depend on a mirror outside the machine
         # (and one in the middle of a sync fails it).
@@ -391,14 +382,31 @@ class Lifecycle:
                     + 'Dir::Etc::SourceParts "%s/sources.list.d";\n' % apt
                     + 'Dir::State::Lists "%s/lists";\n' % apt
                     + 'Dir::Cache "%s/cache";\n' % apt)
-        env = {"PATH": "/usr/bin:/bin:/usr/sbin:/sbin", "LANG": "C.UTF-8", "HOME": folder,
-               "ANSIBLE_HOME": os.path.join(folder, "home"), "ANSIBLE_ROLES_PATH": ROLES,
-               "ANSIBLE_NOCOLOR": "1", "ANSIBLE_REMOTE_TEMP": os.path.join(folder, "tmp"),
-               "APT_CONFIG": os.path.join(apt, "apt.conf")}
+        return {"PATH": "/usr/bin:/bin:/usr/sbin:/sbin", "LANG": "C.UTF-8", "HOME": folder,
+                "ANSIBLE_HOME": os.path.join(folder, "home"), "ANSIBLE_NOCOLOR": "1",
+                "ANSIBLE_REMOTE_TEMP": os.path.join(folder, "tmp"),
+                "APT_CONFIG": os.path.join(apt, "apt.conf")}
+
+    def ansible(self, host_vars: dict, *args, inventory_vars="", fails=False):
+        """Runs the role on this machine (connection local) with these variables for the host,
+        as a fleet's inventory gives them (inventory_vars: more on the host's INI line), and
+        ansible-playbook's further args (--check, --diff, -e); returns the number of changed
+        tasks and each task's status ("ok", "changed", "skipping", "fatal") by name, and keeps
+        the output in self.played. A failed task fails the step, unless fails: then it must."""
+        folder = os.path.join(self.work, "ansible")
+        os.makedirs(os.path.join(folder, "inventory", "host_vars"), exist_ok=True)
+        with open(os.path.join(folder, "inventory", "hosts"), "w") as f:
+            f.write("localhost ansible_connection=local ansible_python_interpreter=/usr/bin/python3"
+                    " %s\n" % inventory_vars)
+        with open(os.path.join(folder, "inventory", "host_vars", "localhost.yml"), "w") as f:
+            json.dump(host_vars, f, ensure_ascii=False)  # JSON is YAML
+        with open(os.path.join(folder, "play.yml"), "w") as f:
+            f.write("- hosts: localhost\n  gather_facts: false\n  roles: [companymain]\n")
+        env = dict(self.ansible_env(), ANSIBLE_ROLES_PATH=ROLES)
         done = subprocess.run(["ansible-playbook", "-i", os.path.join(folder, "inventory"),
-                               os.path.join(folder, "play.yml")] + (["--check"] if check_mode else []),
+                               os.path.join(folder, "play.yml"), *args],
                               capture_output=True, env=env, timeout=300, cwd=folder)
-        out = done.stdout.decode(errors="replace")
+        out = self.played = done.stdout.decode(errors="replace")
         # ansible-core's own output: "TASK [role : name]" and a line per host, then the recap.
         tasks = {}
         parts = re.split(r"^TASK \[(.*)\] \**$", out, flags=re.M)
@@ -408,10 +416,10 @@ class Lifecycle:
             tasks[name] = status.group(1) if status else "?"
         recap = re.search(r"^localhost\s*:\s*ok=(\d+)\s+changed=(\d+)\s+unreachable=(\d+)\s+"
                           r"failed=(\d+)", out, re.M)
-        check(done.returncode == 0 and recap and recap.group(3) == recap.group(4) == "0",
-              "ansible-playbook exited with %d:\n%s" % (
-                  done.returncode, (out + done.stderr.decode(errors="replace"))[-3000:]))
-        return int(recap.group(2)), tasks
+        failed = done.returncode != 0 or not recap or recap.group(3) != "0" or recap.group(4) != "0"
+        check(failed == fails, "ansible-playbook exited with %d:\n%s" % (
+            done.returncode, (out + done.stderr.decode(errors="replace"))[-3000:]))
+        return int(recap.group(2)) if recap else -1, tasks
 
     @staticmethod
     def changed(tasks: dict) -> list:
@@ -474,7 +482,7 @@ class Lifecycle:
     def ansible_check_mode(self):
         before = self.file_states()
         changed, tasks = self.ansible(dict(self.fleet, companymain_address=FLEET_PAGE + "&new=1"),
-                                      check_mode=True)
+                                      "--check")
         check(changed == 1 and self.changed(tasks) == ["Set the page address"],
               "changed: %s" % self.changed(tasks))
         check(self.file_states() == before, "check mode wrote a configuration file")
@@ -502,6 +510,98 @@ class Lifecycle:
               "the role wrote the machine's own sources, not the test's")
         changed, tasks = self.ansible(fleet)
         check(changed == 0, "the same run again changed %s" % self.changed(tasks))
+
+    def ansible_verbatim(self):
+        """Values the command module of ansible-core 2.14 would expand ($NAME, ${NAME}, a
+        leading ~) reach the files exactly; a line break fails the task, naming the variable
+        and giving the tool's reason, and changes nothing."""
+        host = dict(self.fleet, companymain_deb="", companymain_name="Hotel $HOME",
+                    companymain_other="price ${PATH} 100$ 前台 \"q\" 'q' `id` $(id) ;|>",
+                    companymain_upload_user="~/acct",
+                    companymain_address="http://example.com/info.aspx?k=$HOME&n=${PATH}")
+        self.ansible(host)
+        shown = json.loads(self.tool("--json", "show").stdout)
+        want = {"url": host["companymain_address"], "name": host["companymain_name"],
+                "other": host["companymain_other"], "upload-user": "~/acct"}
+        check({k: shown[k] for k in want} == want, "the files hold %r" % shown)
+        before = self.file_states()
+        self.ansible(dict(host, companymain_name="North\nSouth"), fails=True)
+        fatal = re.search(r"^fatal: \[localhost\]: FAILED! => (\{.*\})$", self.played, re.M)
+        message = json.loads(fatal.group(1)).get("msg", "") if fatal else ""
+        check(message.startswith("companymain_name: ") and "line break" in message,
+              "the failure says %r" % (message or self.played[-2000:]))
+        check(self.file_states() == before, "a refused value changed a file")
+
+    def ansible_absent(self):
+        """companymain_state absent: the package purged and nothing of the role left."""
+        repository = "deb [trusted=yes] file:%s ./" % os.path.join(self.work, "repo")
+        self.ansible(dict(self.fleet, companymain_state="absent",
+                          companymain_apt_repository=repository))
+        self.check_purged()
+        sources = os.path.join(self.work, "ansible", "apt", "sources.list.d")
+        left = [p for p in [ROLE_CACHE] + glob.glob(sources + "/companymain*") if os.path.lexists(p)]
+        check(not left, "left behind: %s" % left)
+
+    def ansible_check_mode_predicts(self):
+        """--check --diff on a PC without the package, then on one with an older version that is
+        not configured: no failure, "changed" for what the real run changes, the values before
+        and after, nothing installed or written."""
+        changed, tasks = self.ansible(self.fleet, "--check", "--diff")
+        would = ["Copy the package to the host", "Folder for the package on the host",
+                 "Install the package from the .deb (check mode, the copy is not on the host yet)",
+                 "Set the company's identity", "Set the page address"]
+        check(self.changed(tasks) == would, "changed: %s" % self.changed(tasks))
+        check("+url=%s\n" % FLEET_PAGE in self.played and "+device-id=DESK-2\n" in self.played,
+              "no diff of the values: %s" % self.played[-3000:])
+        check(installed_version() == "" and not os.path.lexists(ROLE_CACHE),
+              "check mode installed %r" % installed_version())
+        self.install("1.0.0")
+        before = {n: os.path.exists(os.path.join(CONFIG, n)) for n in ("Config.ini", "Company.ini")}
+        out, deb = self.debs["1.0.1"]
+        changed, tasks = self.ansible(dict(self.fleet, companymain_deb=os.path.join(out, deb)),
+                                      "--check", "--diff")
+        check(self.changed(tasks) == would, "changed: %s" % self.changed(tasks))
+        check(tasks.get("Check what the launcher will open") == "skipping"
+              and tasks.get("The address the launcher opens (check mode)") == "ok",
+              "the final check: %s" % tasks)
+        check(re.search(r"^-url=\n\+url=%s$" % re.escape(FLEET_PAGE), self.played, re.M),
+              "no diff of the address: %s" % self.played[-3000:])
+        check(installed_version() == "install ok installed 1.0.0-1", "dpkg says %r" % installed_version())
+        check({n: os.path.exists(os.path.join(CONFIG, n)) for n in before} == before,
+              "check mode wrote a file")
+
+    def ansible_require_page(self):
+        """An installation without an identity fails the host, unless companymain_require_page
+        is false: as text from an INI inventory, or from -e."""
+        host = {"companymain_deb": ""}
+        _, tasks = self.ansible(host, fails=True)
+        check(tasks.get("Check what the launcher will open") == "fatal",
+              "the failure is not the check's: %s" % self.played[-2000:])
+        self.ansible(host, inventory_vars="companymain_require_page=false")
+        self.ansible(host, "-e", "companymain_require_page=false")
+
+    def readme_fleet_recipe(self):
+        """The README's fleet recipe, word for word, in the tree the package was built from
+        (its .deb beside it): check mode fails nothing, the real run installs and configures."""
+        with open(os.path.join(SOURCE, "README.md"), encoding="utf-8") as f:
+            readme = f.read()
+        recipe = re.search(r"^### Linux: Ansible\n.*?^```sh\n(.*?)^```", readme, re.M | re.S).group(1)
+        check("--check --diff" in recipe, "the recipe has no check run:\n" + recipe)
+        subprocess.run(["apt-get", "purge", "-y", PACKAGE], capture_output=True,
+                       env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"))
+        out, _ = self.debs["1.0.0"]
+        sh("bash", "-euo", "pipefail", "-c", recipe, cwd=os.path.join(out, PACKAGE),
+           env=self.ansible_env())
+        check(installed_version() == "install ok installed 1.0.0-1", "dpkg says %r" % installed_version())
+        shown = json.loads(self.tool("--json", "show").stdout)
+        check(shown["url"] == "http://example.com/company/info.aspx" and shown["device-id"] == "D1",
+              "the recipe configured %r" % shown)
+
+    def purge_leaves_nothing(self):
+        check(os.path.isdir(ROLE_CACHE), "the role's copy of the .deb is not there to purge")
+        self.apt("purge", "-y", PACKAGE)
+        self.check_purged()
+        check(not os.path.lexists(ROLE_CACHE), ROLE_CACHE + " is still there")
 
     def remove_role_traces(self):
         # apt's sources and indexes the role touched are the test's own (APT_CONFIG).
@@ -586,6 +686,17 @@ class Lifecycle:
              self.ansible_check_mode),
             ("ansible: 1.0.1 from an apt repository upgrades (changed), configuration kept; "
              "again: no change", self.ansible_repository),
+            ("ansible: $HOME, ${PATH}, ~, quotes, backticks and Chinese reach the files exactly; "
+             "a line break fails naming the variable", self.ansible_verbatim),
+            ("ansible: state absent purges the package and leaves nothing of the role",
+             self.ansible_absent),
+            ("ansible: --check --diff on a new PC and on an older unconfigured one fails nothing, "
+             "reports the changes and shows the values before and after",
+             self.ansible_check_mode_predicts),
+            ("ansible: companymain_require_page=false from an INI inventory and from -e",
+             self.ansible_require_page),
+            ("ansible: the README's fleet recipe word for word", self.readme_fleet_recipe),
+            ("ansible: purge leaves nothing of the package or the role", self.purge_leaves_nothing),
         ]
         try:
             for name, action in steps:

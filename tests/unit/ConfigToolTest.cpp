@@ -138,6 +138,17 @@ class FakeSystem final : public TConfigToolSystem, public TConfigFolder {
     return true;
   }
 
+  bool ReadInput(const std::string& path, std::size_t limit, std::string& bytes,
+                 TFailure& failure) override {
+    const auto found = inputs.find(path);
+    if (found == inputs.end()) {
+      failure = {"No such file or directory", false};
+      return false;
+    }
+    bytes = found->second.substr(0, limit + 1);
+    return true;
+  }
+
   void Out(std::string_view utf8) override { out += utf8; }
   void Err(std::string_view utf8) override { err += utf8; }
   void OutAddress(std::string_view ansi) override { out += ansi; }
@@ -150,6 +161,8 @@ class FakeSystem final : public TConfigToolSystem, public TConfigFolder {
   std::optional<TFailure> folderFailure, writeFailure;
   // Registry keys under HKEY_LOCAL_MACHINE: value name to text.
   std::map<std::string, std::map<std::string, std::string>> registry;
+  // What --values-from reads: a path, or "-" for standard input.
+  std::map<std::string, std::string> inputs;
   bool linked = true;
   bool hasRegistry = false;
   std::vector<std::string> log;
@@ -717,6 +730,118 @@ TEST(ConfigTool, TakesTheValuesTheMsiHandsOverInTheRegistry) {
     if (c.values) system.registry[key] = *c.values;
     std::vector<std::string> args = {"--from-registry", key};
     args.insert(args.end(), c.args.begin(), c.args.end());
+    EXPECT_EQ(RunConfigTool(args, system), c.code) << system.err;
+    EXPECT_EQ(Stored(system), c.identity);
+    const TIniValues address =
+        IniReadValues(system.files[kConfigIni], "SysInfo", {"CompanyURL"}, system.AnsiCodePage());
+    EXPECT_EQ(Base64Decode(address.values[0]), c.address);
+    EXPECT_NE((system.out + system.err).find(c.says), std::string::npos)
+        << system.out << system.err;
+  }
+}
+
+// An engine's values as a JSON object: each exactly as encoded, through the command line's rules;
+// a refused value is named by its field in the JSON answer.
+TEST(ConfigTool, TakesTheValuesAnEngineHandsOverAsJson) {
+  const struct {
+    const char* name;
+    std::string json;
+    std::vector<std::string> args;
+    int code;
+    std::vector<std::string> identity;  // Company.ini read back
+    std::string address;                // Config.ini's address read back
+    std::string says;
+  } cases[] = {
+      {"values a shell or an engine would expand",
+       R"({"name":"Hotel $HOME","upload-user":"~/acct","other":"${PATH} `id` \"q\"","type":null})",
+       {"set-company"},
+       0,
+       StoredWith({{"CompanyName", "Hotel $HOME"},
+                   {"UploadUser", "~/acct"},
+                   {"OtherInfo", "${PATH} `id` \"q\""}}),
+       "http://kept/",
+       "CompanyName, UploadUser, OtherInfo changed"},
+      {"the address, from a file",
+       R"({"url":"http://h.example/p?k=$HOME&n=\u65e0"})",
+       {"--values-from", "values.json", "set-address"},
+       0,
+       kStored,
+       "http://h.example/p?k=$HOME&n=\xE6\x97\xA0",
+       "CompanyURL changed"},
+      {"a line break is refused and named",
+       R"({"device-id":"D2","name":"a\nb"})",
+       {"--json", "set-company"},
+       2,
+       kStored,
+       "http://kept/",
+       R"("error":"--name must not hold a line break.","field":"name"})"},
+      {"a refused address is named",
+       R"({"url":"ftp://h.example/"})",
+       {"--json", "set-address"},
+       2,
+       kStored,
+       "http://kept/",
+       R"("field":"url")"},
+      {"a NUL is refused",
+       R"({"other":"a\u0000b"})",
+       {"set-company"},
+       2,
+       kStored,
+       "http://kept/",
+       "holds a NUL character"},
+      {"a name the command does not take",
+       R"({"url":"http://new/"})",
+       {"set-company"},
+       2,
+       kStored,
+       "http://kept/",
+       "set-company takes no value url"},
+      {"no value given",
+       R"({"number":null})",
+       {"set-company"},
+       2,
+       kStored,
+       "http://kept/",
+       "gives no value for set-company"},
+      {"not strict JSON",
+       R"({"number":1})",
+       {"set-company"},
+       2,
+       kStored,
+       "http://kept/",
+       "is no JSON object of texts: the value of \"number\" must be a string or null"},
+      {"values on the command line as well",
+       R"({"number":"1"})",
+       {"set-company", "--type", "R02"},
+       2,
+       kStored,
+       "http://kept/",
+       "give none on the command line"},
+      {"only for the set- commands",
+       R"({"number":"1"})",
+       {"check"},
+       2,
+       kStored,
+       "http://kept/",
+       "--values-from is only for set-address and set-company"},
+      {"a file that cannot be read",
+       R"({"number":"1"})",
+       {"--values-from", "missing.json", "set-company"},
+       3,
+       kStored,
+       "http://kept/",
+       "Cannot read <missing.json>: No such file or directory"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeSystem system;
+    system.files[kCompanyIni] = kIdentity;
+    system.files[kConfigIni] = AddressFile("http://kept/");
+    system.inputs["-"] = c.json;
+    system.inputs["values.json"] = c.json;
+    std::vector<std::string> args = c.args;
+    if (std::find(args.begin(), args.end(), "--values-from") == args.end())
+      args.insert(args.begin(), {"--values-from", "-"});
     EXPECT_EQ(RunConfigTool(args, system), c.code) << system.err;
     EXPECT_EQ(Stored(system), c.identity);
     const TIniValues address =

@@ -307,9 +307,10 @@ expect_uninstalled() {  # Uninstall key: only the configuration stays
 # ---- One package's life: the setup and each MSI -----------------------------------------
 
 # life NAME ARCH: a package's life in a fresh prefix: installed silently with the values, started
-# from its shortcut; one value given alone changes it alone (by itself, or with the upgrade); the
-# newer version keeps the configuration; the uninstallation leaves only it. The package's data:
-# commands install, one_value (may be none), upgrade, uninstall; files; key and entries (see
+# from its shortcut; one value given alone (the same package run again) changes it alone to D-02;
+# the newer version keeps the configuration, and when it is given the device id upgraded_id
+# changes that alone; the uninstallation leaves only the configuration. The package's data:
+# commands install, one_value, upgrade, uninstall; upgraded_id; files; key and entries (see
 # expect_value); signed_files; before, adds (its channel's own steps); kept (by the upgrade).
 life() {
   package_case "$1" "$2"
@@ -324,20 +325,19 @@ life() {
   for file in "${signed_files[@]}"; do verify "$install_dir/$file" || problems+=("$file is not signed"); done
   start_from_shortcut
   expect_shown "${shown[@]}"
-  if [ ${#one_value[@]} -gt 0 ]; then
-    run_wine "${one_value[@]}" || problems+=("${one_value[*]}: exit code $?")
-    expect_shown "${shown_d2[@]}"
-  fi
+  local shown_up=("${shown[@]/device-id=D-01/device-id=$upgraded_id}")
+  run_wine "${one_value[@]}" || problems+=("${one_value[*]}: exit code $?")
+  expect_shown "${shown_d2[@]}"
   save_config
   [ -z "$adds" ] || $adds
   run_wine "${upgrade[@]}" || problems+=("upgrade exit code $?")
   expect_kept "${kept[@]}"
   save_config
   expect_value "$key" DisplayVersion=1.0.1
-  expect_shown "${shown_d2[@]}"
+  expect_shown "${shown_up[@]}"
   expect_tool_version 1.0.1
   expect_shortcuts 3
-  start_from_shortcut "$address_d2"
+  start_from_shortcut "${address/$(b64 D-01)/$(b64 "$upgraded_id")}"
   run_wine "${uninstall[@]}" || problems+=("uninstall exit code $?")
   expect_uninstalled "$key"
   end_case
@@ -379,7 +379,7 @@ setup_refusals() {
 # setup_case NAME ARCH SETUP SETUP2: the setup's life, SETUP2 the newer version of SETUP.
 setup_case() {
   first=$3
-  install=("C:\\$3" /S "${options[@]}") one_value=("C:\\$3" /S /DEVICEID=D-02) upgrade=("C:\\$4" /S)
+  install=("C:\\$3" /S "${options[@]}") one_value=("C:\\$3" /S /DEVICEID=D-02) upgrade=("C:\\$4" /S) upgraded_id=D-02
   uninstall=("C:\\Program Files\\CompanyMain\\Uninstall.exe" /S)
   files=(CompanyMain.exe CompanyMainConfig.exe CompanyMainSettings.exe Uninstall.exe Config Config/Config.ini Config/Company.ini)
   key=CompanyMain signed_files=(Uninstall.exe) adds=setup_refusals kept=(Config)
@@ -555,13 +555,23 @@ msi_fleet() {
     set-address http://example.com/company/info.aspx?x=1
 }
 
+# What Wine's msiexec cannot show: on Windows a run of an installed product is a maintenance
+# run that reinstalls no component unless the package asks for it. The package's own tables,
+# read as the MSI documentation defines their conditions.
+new_case "msi tables: a run again given a value reinstalls with the machine's registry values rewritten, before costing; one without values, or a removal, writes nothing"
+for machine in x64 x86; do
+  said=$(py msi-runs "$dist/CompanyMain-$version-$machine.msi" 2>&1) || problems+=("$machine: $said")
+  [ -z "$said" ] || problems+=("$machine: $said")
+done
+end_case
+
 for arch in win64 win32; do
   machine=x64
   [ $arch = win32 ] && machine=x86
   msi=CompanyMain-$version-$machine.msi
   msi2=CompanyMain-1.0.1-$machine.msi
   name_refused="msi $machine: a refused address rolls the whole installation back"
-  name_life="msi $machine: silent install with properties, the fleet script finds it, an upgrade given one value changes it alone, uninstall"
+  name_life="msi $machine: silent install with properties, the same MSI again and an upgrade each given one value change it alone, the fleet script finds it, uninstall"
   if [ $arch = win32 ] && [ $run32 = no ]; then
     skip_case "$name_refused" "$why32"
     skip_case "$name_life" "$why32"
@@ -574,9 +584,11 @@ for arch in win64 win32; do
   [ -z "$(uninstall_value name=企业信息管理 DisplayName)" ] || problems+=("an Uninstall entry stayed")
   end_case
 
-  # The newer version given one value replaces the older one and changes that value alone.
-  install=(msiexec /i "C:\\$msi" /qn "${properties[@]}") one_value=()
-  upgrade=(msiexec /i "C:\\$msi2" /qn DEVICEID=D-02) uninstall=(msiexec /x "C:\\$msi2" /qn)
+  # The same MSI run again given one value changes that value alone (a maintenance run, which
+  # the package turns into a reinstallation that rewrites the values' registry key); the newer
+  # version given one value replaces the older one and changes that value alone.
+  install=(msiexec /i "C:\\$msi" /qn "${properties[@]}") one_value=(msiexec /i "C:\\$msi" /qn DEVICEID=D-02)
+  upgrade=(msiexec /i "C:\\$msi2" /qn DEVICEID=D-03) upgraded_id=D-03 uninstall=(msiexec /x "C:\\$msi2" /qn)
   files=(CompanyMain.exe CompanyMainConfig.exe CompanyMainSettings.exe Config Config/Config.ini Config/Company.ini)
   key=name=企业信息管理 signed_files=() before= adds=msi_fleet kept=(Config/Config.ini)
   entries=("DisplayVersion=$version" Publisher=CompanyMain NoModify=1 NoRepair=1 'UninstallString~^MsiExec.exe /X{')

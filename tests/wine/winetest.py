@@ -19,12 +19,15 @@
                             "all", also those where Wine's reader departs from Windows'
   differing DIR COUNT       how many of those installations the two tools' show --json
                             (linux.json, win.json) disagree on, and the first few
+  msi-runs MSI              what the MSI's own tables (msiinfo export) make of its runs, as
+                            Windows Installer defines the conditions: one line a problem
 """
 import json
 import os
 import random
 import re
 import struct
+import subprocess
 import sys
 
 
@@ -196,6 +199,117 @@ def differing(top, count):
     return "%d differences; %s\n" % (len(bad), " | ".join(bad[:3]))
 
 
+def msi_table(msi, table):
+    """The rows of an MSI table (after its three header lines) as lists of fields."""
+    out = subprocess.run(["msiinfo", "export", msi, table], capture_output=True, check=True,
+                         timeout=60).stdout.decode("utf-8", "replace")
+    return [line.split("\t") for line in out.split("\r\n" if "\r\n" in out else "\n")[3:] if line]
+
+
+def msi_condition(text, props):
+    """Evaluates a condition of the Condition column over properties (name -> text; a missing
+    or empty one is false): NOT, AND, OR, parentheses, = and ~= (case-insensitive) with a
+    "string", as the MSI documentation defines them. Anything else raises."""
+    tokens = re.findall(r'\s*(\(|\)|~=|=|"[^"]*"|[A-Za-z_][A-Za-z0-9_.]*)', text)
+    if "".join(tokens).replace(" ", "") != text.replace(" ", ""):
+        raise ValueError("cannot read the condition " + text)
+    pos = [0]
+
+    def peek():
+        return tokens[pos[0]].strip() if pos[0] < len(tokens) else None
+
+    def take():
+        pos[0] += 1
+        return tokens[pos[0] - 1].strip()
+
+    def term():
+        if peek() == "NOT":
+            take()
+            return not term()
+        if peek() == "(":
+            take()
+            value = disjunction()
+            if take() != ")":
+                raise ValueError("no ) in " + text)
+            return value
+        name = take()
+        if peek() in ("=", "~="):
+            op, literal = take(), take()
+            if not literal.startswith('"'):
+                raise ValueError("not a string: " + literal)
+            left, right = props.get(name, ""), literal[1:-1]
+            return left.lower() == right.lower() if op == "~=" else left == right
+        return bool(props.get(name, ""))
+
+    def conjunction():
+        value = term()
+        while peek() == "AND":
+            take()
+            value = term() and value
+        return value
+
+    def disjunction():
+        value = conjunction()
+        while peek() == "OR":
+            take()
+            value = conjunction() or value
+        return value
+
+    result = disjunction()
+    if peek() is not None:
+        raise ValueError("left over in " + text)
+    return result
+
+
+def msi_runs(msi):
+    """The property-setting actions (type 51) before costing, run in sequence order, for a new
+    PC, a run again with one value, a run again without one, and a removal; then which of the
+    tool's actions run and whether the components are reinstalled with the machine's registry
+    values rewritten (REINSTALL=ALL and "m" in REINSTALLMODE)."""
+    sequence = sorted(msi_table(msi, "InstallExecuteSequence"), key=lambda row: int(row[2]))
+    actions = {row[0]: row for row in msi_table(msi, "CustomAction")}
+    defaults = {row[0]: row[1] for row in msi_table(msi, "Property")}
+    problems = []
+    values = ["URL", "COMPANYNUM", "COMPANYTYPE", "COMPANYNAME", "DEVICEID", "UPLOADUSER", "OTHERINFO"]
+    for name in values + ["REINSTALL", "REINSTALLMODE", "ADDLOCAL", "REMOVE"]:
+        if name in defaults:
+            problems.append("the Property table gives %s a value: %r" % (name, defaults[name]))
+    order = [row[0] for row in sequence]
+    for action in ("CostFinalize", "WriteRegistryValues"):
+        if action not in order:
+            problems.append("no %s in InstallExecuteSequence" % action)
+            return problems
+    runs = {"a new PC given DEVICEID": ({"DEVICEID": "D2"}, True),
+            "run again given DEVICEID": ({"Installed": "1", "DEVICEID": "D2"}, True),
+            "run again given URL": ({"Installed": "1", "URL": "http://example.com/"}, True),
+            "run again without values": ({"Installed": "1"}, False),
+            "removal": ({"Installed": "1", "REMOVE": "ALL", "DEVICEID": "D2"}, False)}
+    for run, (props, writes) in runs.items():
+        props = dict(props)
+        ran = []
+        for action, condition, _ in sequence:
+            if condition and not msi_condition(condition, props):
+                continue
+            row = actions.get(action)
+            if row and int(row[1]) & 0x3F == 51:
+                if order.index(action) > order.index("CostFinalize"):
+                    problems.append("%s sets %s after CostFinalize" % (action, row[2]))
+                props[row[2]] = row[3]
+            elif row and int(row[1]) & 0x3F == 18 and order.index(action) > order.index("WriteRegistryValues"):
+                ran.append(action)
+        tool = any("--from-registry" in actions[a][3] and "--dry-run" not in actions[a][3] for a in ran)
+        if tool != writes:
+            problems.append("%s: the tool %s" % (run, "does not write" if writes else "writes"))
+        if run.startswith("run again") and writes and not (
+                props.get("REINSTALL") == "ALL" and "m" in props.get("REINSTALLMODE", "")):
+            problems.append("%s: REINSTALL=%r REINSTALLMODE=%r: the registry values stay as the "
+                            "first installation wrote them" % (run, props.get("REINSTALL"),
+                                                               props.get("REINSTALLMODE")))
+        if not writes and props.get("REINSTALL"):
+            problems.append("%s: REINSTALL=%r" % (run, props["REINSTALL"]))
+    return "".join(p + "\n" for p in problems)
+
+
 COMMANDS = {
     "lnk": lambda path: link_target(path) + "\n",
     "uninstall": lambda *key: "".join(f"{n}={v}\n" for n, v in sorted(uninstall_values(*key).items())),
@@ -208,6 +322,7 @@ COMMANDS = {
     "random-cases": lambda codec, seed, n: "".join(f"{line}\n" for line in random_cases(codec, int(seed), int(n))),
     "ini-files": ini_files,
     "differing": differing,
+    "msi-runs": msi_runs,
 }
 
 if __name__ == "__main__":

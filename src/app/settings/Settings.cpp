@@ -48,6 +48,11 @@ class TCapturingSystem final : public TConfigToolSystem {
                      std::map<std::string, std::string>& texts, TFailure& failure) override {
     return system_.RegistryTexts(key, names, texts, failure);
   }
+  [[nodiscard]] bool HasRegistry() const override { return system_.HasRegistry(); }
+  bool ReadInput(const std::string& path, std::size_t limit, std::string& bytes,
+                 TFailure& failure) override {
+    return system_.ReadInput(path, limit, bytes, failure);
+  }
 
   void Out(std::string_view utf8) override { out += utf8; }
   void Err(std::string_view utf8) override { err += utf8; }

@@ -64,6 +64,12 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args, TConfigToolS
           line.registryKey = *text;
         }
       }
+    } else if (arg == "--values-from") {
+      // A path stays the system's bytes, as --dir's.
+      if (auto v = value()) {
+        line.valuesGiven = true;
+        line.valuesFrom = *v;
+      }
     } else if (std::any_of(std::begin(kIdentityFields), std::end(kIdentityFields),
                            [&](const TIdentityField& f) { return arg == f.option; })) {
       if (line.options.contains(arg)) line.error = Fill(_("Option %1 is given twice."), {arg});
@@ -105,6 +111,13 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args, TConfigToolS
     line.error =
         _("--from-registry takes the values from the registry: give none on the "
           "command line.");
+  } else if (line.valuesGiven && !setting) {
+    line.error = _("--values-from is only for set-address and set-company.");
+  } else if (line.valuesGiven &&
+             (line.registryGiven || !line.operands.empty() || !line.options.empty())) {
+    line.error =
+        _("--values-from takes the values from a JSON object: give none on the command line "
+          "or with --from-registry.");
   }
   return line;
 }
@@ -117,6 +130,8 @@ std::string Usage(TConfigToolSystem& system) {
                 "  %1 [--dir FOLDER] [--dry-run] [--json] set-company [--number NUMBER]\n"
                 "      [--type TYPE] [--name NAME] [--device-id ID] [--upload-user ACCOUNT]\n"
                 "      [--other TEXT]\n"
+                "  %1 [--dir FOLDER] [--dry-run] [--json] --values-from FILE|-\n"
+                "      set-address|set-company\n"
                 "  %1 [--dir FOLDER] [--json] show\n"
                 "  %1 [--dir FOLDER] [--json] check\n"
                 "  %1 --help | --version\n"),
@@ -159,7 +174,13 @@ std::string Usage(TConfigToolSystem& system) {
            "  --dir FOLDER  the installation folder, the one holding Config; by default the\n"
            "                folder of this tool.\n"
            "  --dry-run     checks everything and says what would change, writes nothing.\n"
-           "  --json        prints one JSON object, for scripts (\"changed\": true or false).\n") +
+           "  --json        prints one JSON object, for scripts (\"changed\": true or false).\n"
+           "  --values-from FILE|-\n"
+           "                takes the values of set-address or set-company from a JSON\n"
+           "                object in FILE (- for standard input), by the names show\n"
+           "                prints: {\"url\": \"...\"}, or number, type, name, device-id,\n"
+           "                upload-user, other; null gives none. Nothing rewrites them on\n"
+           "                the way, as a shell or an engine may rewrite arguments.\n") +
          // Only where there is a registry to read.
          (system.HasRegistry()
               ? _("  --from-registry KEY\n"

@@ -55,8 +55,9 @@ int TTool::Refuse(const std::vector<TProblem>& problems) {
                         .Add("command", line_.command)
                         .Add("changed", false)
                         .Add("dryRun", line_.dryRun)
-                        .Add("error", problems.front().text)
                         .AddJson("problems", JsonArray(items))
+                        .Add("error", problems.front().text)
+                        .Add("field", problems.front().field)
                         .Text() +
                     "\n");
   }
@@ -254,6 +255,51 @@ std::optional<int> TTool::TakeFromRegistry() {
   return std::nullopt;
 }
 
+std::optional<int> TTool::TakeFromJson() {
+  // Far more than seven values of 2047 bytes, each escaped, can take.
+  constexpr std::size_t kLimit = 1 << 20;
+  const std::string shown =
+      line_.valuesFrom == "-" ? _("standard input") : system_.PathText(line_.valuesFrom);
+  std::string bytes;
+  TConfigToolSystem::TFailure failure;
+  if (!system_.ReadInput(line_.valuesFrom, kLimit, bytes, failure)) {
+    return Fail(kToolWriteFailed,
+                Fill(_("Cannot read %1: %2."), {shown, failure.reason}) + Remedy(failure));
+  }
+  if (bytes.size() > kLimit) {
+    return Refuse(Fill(_("%1 holds more than %2 bytes: it is no object of values."),
+                       {shown, std::to_string(kLimit)}));
+  }
+  const TJsonObjectRead read = ReadJsonObject(bytes);
+  if (!read.error.empty())
+    return Refuse(Fill(_("%1 is no JSON object of texts: %2."), {shown, read.error}));
+  const bool address = line_.command == "set-address";
+  for (const auto& [name, value] : read.members) {
+    const TIdentityField* field = nullptr;
+    for (const TIdentityField& f : kIdentityFields)
+      if (name == f.label) field = &f;
+    if (address ? name != "url" : field == nullptr) {
+      return Refuse(Fill(_("%1 takes no value %2 (it takes %3)."),
+                         {line_.command, name,
+                          address ? "url" : "number, type, name, device-id, upload-user, other"}));
+    }
+    if (!value) continue;  // null: not given
+    // A NUL cannot stand in a file the launcher reads as text.
+    if (value->find('\0') != std::string::npos) {
+      return RefuseValue(address ? std::string_view("url") : field->label,
+                         Fill(_("The value of %1 holds a NUL character."), {name}));
+    }
+    if (address) {
+      line_.operands.push_back(*value);
+    } else {
+      line_.options[std::string(field->option)] = *value;
+    }
+  }
+  if (line_.operands.empty() && line_.options.empty())
+    return Refuse(Fill(_("%1 gives no value for %2."), {shown, line_.command}));
+  return std::nullopt;
+}
+
 int TTool::SetAddress() {
   if (line_.operands.size() != 1) return Refuse(_("set-address needs one address."));
   const std::string& url = line_.operands[0];
@@ -308,21 +354,21 @@ std::vector<TProblem> TTool::CheckGivenIdentity() {
     const auto given = line_.options.find(std::string(field.option));
     if (given == line_.options.end()) continue;
     const std::string& value = given->second;
-    // One rule's sentence, naming the option and the field's title.
-    const auto refused = [&](const char* rule, std::string_view more = {}) {
-      problems.push_back({std::string(field.label), Fill(_(rule), {field.option, more}),
-                          Fill(_(rule), {FieldTitle(field.label), more})});
+    // One rule's sentence (translated), naming the option and the field's title.
+    const auto refused = [&](const std::string& rule, std::string_view more = {}) {
+      problems.push_back({std::string(field.label), Fill(rule, {field.option, more}),
+                          Fill(rule, {FieldTitle(field.label), more})});
     };
     if (field.required && TrimView(value).empty()) {
-      refused("%1 must not be blank: the web system cannot tell the company without it.");
+      refused(_("%1 must not be blank: the web system cannot tell the company without it."));
     } else if (value.find_first_of("\r\n") != std::string::npos) {
-      refused("%1 must not hold a line break.");
+      refused(_("%1 must not hold a line break."));
     } else if (!Representable(value, codePage_)) {
       // The launcher reads the file in its code page: what that cannot hold would reach the
       // web system as "?", and what it cuts would be lost.
-      refused("%1 holds characters this computer's code page cannot hold: %2", value);
+      refused(_("%1 holds characters this computer's code page cannot hold: %2"), value);
     } else if (AnsiOf(value, codePage_).size() > kIniValueMax) {
-      refused("%1 is too long (at most %2 bytes in this computer's code page).",
+      refused(_("%1 is too long (at most %2 bytes in this computer's code page)."),
               std::to_string(kIniValueMax));
     }
   }
@@ -458,6 +504,9 @@ int TTool::Run() {
   if (line_.version) return Version();
   if (line_.registryGiven) {
     if (const auto failed = TakeFromRegistry()) return *failed;
+  }
+  if (line_.valuesGiven) {
+    if (const auto failed = TakeFromJson()) return *failed;
   }
   if (line_.command == "set-address") return SetAddress();
   if (line_.command == "set-company") return SetCompany();

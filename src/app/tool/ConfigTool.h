@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -95,6 +96,13 @@ class TConfigToolSystem {
   // left out. false (and why) when the key cannot be read, or where there is no registry.
   virtual bool RegistryTexts(const std::string& key, const std::vector<std::string>& names,
                              std::map<std::string, std::string>& texts, TFailure& failure) = 0;
+
+  // ---- Values an engine hands over
+  // The bytes of the file at the path (as the system gave it), or of standard input for "-":
+  // at most limit + 1 of them, so that more than limit can be told. false (and why) when they
+  // cannot be read.
+  virtual bool ReadInput(const std::string& path, std::size_t limit, std::string& bytes,
+                         TFailure& failure) = 0;
 
   // ---- Output
   // Standard output and standard error, in whatever the console takes.

@@ -1,5 +1,6 @@
 #include "tool/Json.h"
 
+#include <cstdint>
 #include <optional>
 #include <utility>
 
@@ -69,12 +70,221 @@ TJsonObject& TJsonObject::Add(std::string_view name, const std::vector<std::stri
 }
 
 // ---- Reading
+namespace {
+
+class TReader {
+ public:
+  explicit TReader(std::string_view text) : text_(text) {}
+
+  TJsonObjectRead Read() {
+    TJsonObjectRead read;
+    Blanks();
+    if (!Take('{')) return Fail(read, "a JSON object must start with {");
+    Blanks();
+    if (!Take('}')) {
+      for (;;) {
+        Blanks();
+        std::string name;
+        if (!String(name))
+          return Fail(read, error_.empty() ? "a member name must be a string" : error_);
+        Blanks();
+        if (!Take(':')) return Fail(read, "a member name must be followed by :");
+        Blanks();
+        std::optional<std::string> value;
+        if (Peek() == '"') {
+          value.emplace();
+          if (!String(*value)) return Fail(read, error_);
+        } else if (text_.substr(pos_, 4) == "null") {
+          pos_ += 4;
+        } else {
+          return Fail(read, "the value of \"" + name + "\" must be a string or null");
+        }
+        if (!read.members.emplace(name, value).second)
+          return Fail(read, "\"" + name + "\" is given twice");
+        Blanks();
+        if (Take(',')) continue;
+        if (Take('}')) break;
+        return Fail(read, "members must be separated by , and the object closed with }");
+      }
+    }
+    Blanks();
+    if (pos_ != text_.size()) return Fail(read, "nothing may follow the object");
+    return read;
+  }
+
+ private:
+  [[nodiscard]] char Peek() const { return pos_ < text_.size() ? text_[pos_] : '\0'; }
+  bool Take(char c) {
+    if (pos_ >= text_.size() || text_[pos_] != c) return false;
+    ++pos_;
+    return true;
+  }
+  void Blanks() {
+    while (pos_ < text_.size() && (text_[pos_] == ' ' || text_[pos_] == '\t' ||
+                                   text_[pos_] == '\n' || text_[pos_] == '\r'))
+      ++pos_;
+  }
+  TJsonObjectRead& Fail(TJsonObjectRead& read, const std::string& why) const {
+    read.members.clear();
+    read.error = why + " (at byte " + std::to_string(pos_) + ")";
+    return read;
+  }
+  bool Error(const char* why) {
+    error_ = why;
+    return false;
+  }
+
+  // Four hex digits after \u.
+  std::optional<std::uint32_t> Hex4() {
+    if (text_.size() - pos_ < 4) return std::nullopt;
+    std::uint32_t unit = 0;
+    for (int i = 0; i < 4; ++i) {
+      const char c = text_[pos_++];
+      unit <<= 4;
+      if (c >= '0' && c <= '9')
+        unit |= static_cast<std::uint32_t>(c - '0');
+      else if (c >= 'a' && c <= 'f')
+        unit |= static_cast<std::uint32_t>(c - 'a' + 10);
+      else if (c >= 'A' && c <= 'F')
+        unit |= static_cast<std::uint32_t>(c - 'A' + 10);
+      else
+        return std::nullopt;
+    }
+    return unit;
+  }
+
+  static void Append(std::string& out, std::uint32_t cp) {
+    if (cp < 0x80) {
+      out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      out += static_cast<char>(0xC0 | (cp >> 6));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      out += static_cast<char>(0xE0 | (cp >> 12));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (cp >> 18));
+      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  }
+
+  // One UTF-8 character taken as it is: well-formed (no overlong form, no surrogate, at most
+  // U+10FFFF), or false.
+  bool Utf8Character(std::string& out) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text_[pos_ + i]); };
+    const unsigned char lead = byte(0);
+    std::size_t length = 0;
+    std::uint32_t cp = 0;
+    if (lead >= 0xC2 && lead <= 0xDF)
+      length = 2, cp = lead & 0x1F;
+    else if (lead >= 0xE0 && lead <= 0xEF)
+      length = 3, cp = lead & 0x0F;
+    else if (lead >= 0xF0 && lead <= 0xF4)
+      length = 4, cp = lead & 0x07;
+    else
+      return false;
+    if (text_.size() - pos_ < length) return false;
+    for (std::size_t i = 1; i < length; ++i) {
+      if ((byte(i) & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (byte(i) & 0x3F);
+    }
+    if ((length == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
+        (length == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
+      return false;
+    out.append(text_.substr(pos_, length));
+    pos_ += length;
+    return true;
+  }
+
+  bool String(std::string& out) {
+    if (!Take('"')) return false;
+    for (;;) {
+      if (pos_ >= text_.size()) return Error("a string is not closed with \"");
+      const auto c = static_cast<unsigned char>(text_[pos_]);
+      if (c == '"') {
+        ++pos_;
+        return true;
+      }
+      if (c < 0x20) return Error("a control character must be escaped in a string");
+      if (c >= 0x80) {
+        if (!Utf8Character(out)) return Error("a string is not valid UTF-8");
+        continue;
+      }
+      ++pos_;
+      if (c != '\\') {
+        out += static_cast<char>(c);
+        continue;
+      }
+      if (pos_ >= text_.size()) return Error("an escape is cut off");
+      const char e = text_[pos_++];
+      switch (e) {
+        case '"':
+          out += '"';
+          break;
+        case '\\':
+          out += '\\';
+          break;
+        case '/':
+          out += '/';
+          break;
+        case 'b':
+          out += '\b';
+          break;
+        case 'f':
+          out += '\f';
+          break;
+        case 'n':
+          out += '\n';
+          break;
+        case 'r':
+          out += '\r';
+          break;
+        case 't':
+          out += '\t';
+          break;
+        case 'u': {
+          auto unit = Hex4();
+          if (!unit) return Error("\\u must be followed by four hex digits");
+          std::uint32_t cp = *unit;
+          if (cp >= 0xDC00 && cp <= 0xDFFF) return Error("a \\u escape is a lone low surrogate");
+          if (cp >= 0xD800 && cp <= 0xDBFF) {
+            if (!(Take('\\') && Take('u'))) return Error("a \\u escape is a lone high surrogate");
+            const auto low = Hex4();
+            if (!low) return Error("\\u must be followed by four hex digits");
+            if (*low < 0xDC00 || *low > 0xDFFF)
+              return Error("a \\u escape is a lone high surrogate");
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (*low - 0xDC00);
+          }
+          Append(out, cp);
+          break;
+        }
+        default:
+          return Error("unknown escape in a string");
+      }
+    }
+  }
+
+  std::string_view text_;
+  std::size_t pos_ = 0;
+  std::string error_;
+};
+
+}  // namespace
+
+TJsonObjectRead ReadJsonObject(std::string_view text) {
+  return TReader(text).Read();
+}
+
+// ---- Reading the tool's own answers
 
 namespace {
 
-class TJsonReader {
+class TAnswerReader {
  public:
-  explicit TJsonReader(std::string_view text) : text_(text) {}
+  explicit TAnswerReader(std::string_view text) : text_(text) {}
 
   std::optional<TJsonValue> Document() {
     TJsonValue value;
@@ -288,5 +498,5 @@ std::string TJsonValue::TextOf(std::string_view name) const {
 }
 
 std::optional<TJsonValue> ParseJson(std::string_view text) {
-  return TJsonReader(text).Document();
+  return TAnswerReader(text).Document();
 }

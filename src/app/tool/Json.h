@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -7,8 +8,9 @@
 #include <vector>
 
 // The tool's JSON: the one writer of its output (fixed shapes of strings, booleans, null,
-// arrays and objects, each text escaped by JsonString), and the reader that takes that output
-// back in the settings window.
+// arrays and objects, each text escaped by JsonString), the strict reader of the values an
+// engine hands over (ReadJsonObject), and the reader of the tool's own answers, which the
+// settings window runs in process (ParseJson).
 
 // The UTF-8 text as a JSON string.
 std::string JsonString(std::string_view utf8);
@@ -34,8 +36,19 @@ class TJsonObject {
 // An array of JSON values.
 std::string JsonArray(const std::vector<std::string>& jsonItems);
 
-// ---- Reading (the tool's own output, read back by the settings window)
+// A JSON object of texts, as an engine hands values over: {"name": "text", "other": null}.
+// Read strictly (RFC 8259): the text must be UTF-8 without a byte order mark, every string
+// valid UTF-8 and every \u escape a character (a lone surrogate is refused, not replaced); a
+// member's value is a string or null (null: not given); a name given twice, a nested value,
+// a number or a boolean, and anything after the object but blanks are refused. Values arrive
+// exactly as encoded, with no trimming or other rewriting.
+struct TJsonObjectRead {
+  std::map<std::string, std::optional<std::string>> members;
+  std::string error;  // empty when the text was read; else why not (English, with the offset)
+};
+TJsonObjectRead ReadJsonObject(std::string_view text);
 
+// The tool's own answers, read back by the settings window: any JSON value.
 // A JSON value: null, a boolean, a string (UTF-8), an array or an object. Numbers are kept as
 // their text: the tool writes none that a reader computes with.
 struct TJsonValue {

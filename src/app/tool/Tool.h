@@ -23,6 +23,8 @@ struct TCommandLine {
   std::string folder;  // --dir, as the system gave it
   bool registryGiven = false;
   std::string registryKey;  // --from-registry
+  bool valuesGiven = false;
+  std::string valuesFrom;  // --values-from: a path as the system gave it, or "-"
   std::string command;
   std::vector<std::string> operands;           // text
   std::map<std::string, std::string> options;  // set-company's, as text
@@ -69,12 +71,16 @@ class TTool {
   int Fail(int code, const std::string& why);
   int Refuse(const std::string& why) { return Fail(kToolRefused, why); }
   // A refusal of values: each problem on a line of its own; with --json, all of them with
-  // their fields ("problems"), the first one as the error.
+  // their fields ("problems"), the first one as the error and its field.
   int Refuse(const std::vector<TProblem>& problems);
   // The field as a window or the setup's page labels it, in the user's language.
   std::string FieldTitle(std::string_view field);
   // The problems of set-company's given values, before any file is read.
   std::vector<TProblem> CheckGivenIdentity();
+  // A value refused, the field it belongs to (show's name) named in the JSON answer.
+  int RefuseValue(std::string_view field, const std::string& why) {
+    return Refuse(std::vector<TProblem>{{std::string(field), why, why}});
+  }
   // What to do about the failure, when more rights would help (with a blank before it).
   std::string Remedy(const TConfigToolSystem::TFailure& failure);
   // The installation folder, ending with the separator; "" when it cannot be told.
@@ -104,6 +110,8 @@ class TTool {
   // Takes the values of set-address or set-company from the registry key of --from-registry;
   // an exit code when that fails.
   std::optional<int> TakeFromRegistry();
+  // The same from the JSON object of --values-from.
+  std::optional<int> TakeFromJson();
   int SetAddress();
   int SetCompany();
   int Show();

@@ -269,6 +269,32 @@ bool TPosixConfigToolSystem::RegistryTexts(const std::string&, const std::vector
   return false;
 }
 
+bool TPosixConfigToolSystem::ReadInput(const std::string& path, std::size_t limit,
+                                       std::string& bytes, TFailure& failure) {
+  TUniqueFd file;
+  if (path != "-") {
+    file = TUniqueFd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file.Valid()) {
+      failure = Failure(errno);
+      return false;
+    }
+  }
+  const int fd = path == "-" ? STDIN_FILENO : file.Get();
+  char buffer[4096];
+  while (bytes.size() <= limit) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      failure = Failure(errno);
+      return false;
+    }
+    if (n == 0) break;
+    bytes.append(buffer, static_cast<std::size_t>(n));
+  }
+  if (bytes.size() > limit + 1) bytes.resize(limit + 1);
+  return true;
+}
+
 void TPosixConfigToolSystem::Out(std::string_view utf8) {
   WriteAll(STDOUT_FILENO, Ansi(utf8));
 }

@@ -42,6 +42,8 @@ class TPosixConfigToolSystem : public TConfigToolSystem {
   bool ReplaceFile(const std::string& path, std::string_view bytes, TFailure& failure) override;
   bool RegistryTexts(const std::string& key, const std::vector<std::string>& names,
                      std::map<std::string, std::string>& texts, TFailure& failure) override;
+  bool ReadInput(const std::string& path, std::size_t limit, std::string& bytes,
+                 TFailure& failure) override;
 
   void Out(std::string_view utf8) override;
   void Err(std::string_view utf8) override;

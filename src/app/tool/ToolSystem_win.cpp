@@ -201,6 +201,32 @@ bool TWinConfigToolSystem::ReplaceFile(const std::string& path, std::string_view
   return true;
 }
 
+bool TWinConfigToolSystem::ReadInput(const std::string& path, std::size_t limit, std::string& bytes,
+                                     TFailure& failure) {
+  HANDLE raw =
+      path == "-" ? GetStdHandle(STD_INPUT_HANDLE) : OpenFile(path, GENERIC_READ, OPEN_EXISTING);
+  if (raw == INVALID_HANDLE_VALUE || raw == nullptr) {
+    failure = Failure(raw == nullptr ? ERROR_INVALID_HANDLE : GetLastError());
+    return false;
+  }
+  // Standard input is not ours to close.
+  const TUniqueHandle file(path == "-" ? nullptr : raw);
+  char buffer[4096];
+  while (bytes.size() <= limit) {
+    DWORD n = 0;
+    if (!ReadFile(raw, buffer, sizeof buffer, &n, nullptr)) {
+      const DWORD error = GetLastError();
+      if (error == ERROR_BROKEN_PIPE) break;  // the writer of a pipe is done
+      failure = Failure(error);
+      return false;
+    }
+    if (n == 0) break;
+    bytes.append(buffer, n);
+  }
+  if (bytes.size() > limit + 1) bytes.resize(limit + 1);
+  return true;
+}
+
 bool TWinConfigToolSystem::RegistryTexts(const std::string& key,
                                          const std::vector<std::string>& names,
                                          std::map<std::string, std::string>& texts,

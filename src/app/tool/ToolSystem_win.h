@@ -48,6 +48,8 @@ class TWinConfigToolSystem final : public TConfigToolSystem {
   [[nodiscard]] bool HasRegistry() const override { return true; }
   bool RegistryTexts(const std::string& key, const std::vector<std::string>& names,
                      std::map<std::string, std::string>& texts, TFailure& failure) override;
+  bool ReadInput(const std::string& path, std::size_t limit, std::string& bytes,
+                 TFailure& failure) override;
 
   void Out(std::string_view utf8) override;
   void Err(std::string_view utf8) override;
