@@ -63,7 +63,7 @@ build() {  # preset folder
   else
     cmake --preset "$1" -B "$2" -DCOMPANYMAIN_VERSION="$version" -DCOMPANYMAIN_WINE_TOOLS=OFF >/dev/null
   fi
-  cmake --build "$2" -j2 --target CompanyMain CompanyMainConfig >/dev/null
+  cmake --build "$2" -j2 --target CompanyMain CompanyMainConfig CompanyMainSettings >/dev/null
   exec 8<&-
 }
 suffix=
@@ -75,8 +75,10 @@ stage=$(mktemp -d /tmp/companymain-package.XXXXXX)
 trap 'rm -rf "$stage"' EXIT
 for arch in win64 win32; do
   mkdir -p "$stage/$arch"
-  cp "build-$arch$suffix/CompanyMain.exe" "build-$arch$suffix/CompanyMainConfig.exe" "$stage/$arch/"
-  bash scripts/sign-windows.sh "$stage/$arch/CompanyMain.exe" "$stage/$arch/CompanyMainConfig.exe"
+  cp "build-$arch$suffix/CompanyMain.exe" "build-$arch$suffix/CompanyMainConfig.exe" \
+    "build-$arch$suffix/CompanyMainSettings.exe" "$stage/$arch/"
+  bash scripts/sign-windows.sh "$stage/$arch/CompanyMain.exe" "$stage/$arch/CompanyMainConfig.exe" \
+    "$stage/$arch/CompanyMainSettings.exe"
 done
 cp src/app/launcher/res/CompanyMain.ico "$stage/"
 # The setup and the MSIs' cabinets keep the files' times: the installed programs carry the
@@ -144,6 +146,7 @@ for arch in x64 x86; do
     -q "UPDATE Property SET Value='$secure' WHERE Property='SecureCustomProperties'" \
     -q "UPDATE Shortcut SET Name='企业信息管理' WHERE Shortcut='StartMenuShortcut'" \
     -q "UPDATE Shortcut SET Name='企业信息管理' WHERE Shortcut='DesktopShortcut'" \
+    -q "UPDATE Shortcut SET Name='企业信息管理 设置' WHERE Shortcut='SettingsShortcut'" \
     -q "UPDATE LaunchCondition SET Description='已经安装了更新的版本。' WHERE Condition='NOT WIX_DOWNGRADE_DETECTED'"
   # wixl dates the summary now and gives it a random PackageCode. The dates become
   # SOURCE_DATE_EPOCH; the PackageCode, which must differ between any two different packages,

@@ -9,6 +9,8 @@
 ; nothing after "=" clears it). The configuration page shows the installation's values and
 ; writes the ones changed on it. The setup and the uninstaller speak Simplified Chinese or
 ; English, as the user's Windows does (English for other languages).
+; Command line of the uninstaller: /S, and /REMOVECONFIG to remove the configuration too (it
+; stays otherwise).
 !ifndef TARGET
   !define TARGET x86-unicode
 !endif
@@ -86,13 +88,26 @@ Var FinishText
 Var CheckCode
 ; The refusal happened before anything was copied.
 Var BeforeCopy
+; The page's check: what the tool refused, one sentence a line naming the field as the page
+; labels it, and the first of those fields in the page's order (7: none).
+Var Problems
+Var FirstWrong
+; The folder page's text: it names the version an upgrade replaces.
+Var DirText
+; The finish page's address field.
+Var FinishAddress
+; The uninstaller removes the configuration too (its page's box, or /REMOVECONFIG).
+Var RemoveConfig
+Var RemoveConfigBox
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
 !define MUI_ABORTWARNING
+!define MUI_DIRECTORYPAGE_TEXT_TOP "$DirText"
 !insertmacro MUI_PAGE_DIRECTORY
 Page custom ConfigurationPage ConfigurationPageLeave
 !insertmacro MUI_PAGE_INSTFILES
+!define MUI_FINISHPAGE_TITLE "$(FinishTitle)"
 !define MUI_FINISHPAGE_TEXT "$FinishText"
 !define MUI_FINISHPAGE_TEXT_LARGE
 !define MUI_FINISHPAGE_RUN "$INSTDIR\CompanyMain.exe"
@@ -100,6 +115,7 @@ Page custom ConfigurationPage ConfigurationPageLeave
 !define MUI_PAGE_CUSTOMFUNCTION_SHOW FinishPageShow
 !insertmacro MUI_PAGE_FINISH
 !insertmacro MUI_UNPAGE_CONFIRM
+UninstPage custom un.KeepPage un.KeepPageLeave
 !insertmacro MUI_UNPAGE_INSTFILES
 ; The first language is the one for a Windows that speaks neither.
 !insertmacro MUI_LANGUAGE "English"
@@ -121,16 +137,16 @@ LangString LabelName ${LANG_ENGLISH} "Company name"
 LangString LabelName ${LANG_SIMPCHINESE} "企业名称"
 LangString LabelDevice ${LANG_ENGLISH} "Device ID"
 LangString LabelDevice ${LANG_SIMPCHINESE} "设备编号"
-LangString LabelUpload ${LANG_ENGLISH} "Upload account (optional)"
+LangString LabelUpload ${LANG_ENGLISH} "Upload user (optional)"
 LangString LabelUpload ${LANG_SIMPCHINESE} "上传用户 (可空)"
 LangString LabelOther ${LANG_ENGLISH} "Other information (optional)"
 LangString LabelOther ${LANG_SIMPCHINESE} "其他信息 (可空)"
-LangString PageRefused ${LANG_ENGLISH} "CompanyMainConfig.exe does not accept these values (exit code $R7):$\r$\n$\r$\n$R6$\r$\nCorrect them to go on. Nothing has been installed or changed yet."
-LangString PageRefused ${LANG_SIMPCHINESE} "CompanyMainConfig.exe 不接受这些值 (退出代码 $R7):$\r$\n$\r$\n$R6$\r$\n请改正后再继续。还没有安装或改动任何东西。"
-LangString Refused ${LANG_ENGLISH} "The configuration was refused (CompanyMainConfig.exe exit code $R7):$\r$\n$\r$\n$R6$\r$\nNothing was installed or changed."
-LangString Refused ${LANG_SIMPCHINESE} "配置被拒绝 (CompanyMainConfig.exe 退出代码 $R7):$\r$\n$\r$\n$R6$\r$\n没有安装或改动任何东西。"
-LangString NotWritten ${LANG_ENGLISH} "The configuration was not written (CompanyMainConfig.exe exit code $R7):$\r$\n$\r$\n$R6$\r$\nThe programs are installed; run the setup again once the cause is removed."
-LangString NotWritten ${LANG_SIMPCHINESE} "配置没有写入 (CompanyMainConfig.exe 退出代码 $R7):$\r$\n$\r$\n$R6$\r$\n程序已安装; 请排除原因后重新运行安装程序。"
+LangString PageRefused ${LANG_ENGLISH} "Please correct these values to go on:$\r$\n$\r$\n$Problems$\r$\nNothing has been installed or changed yet."
+LangString PageRefused ${LANG_SIMPCHINESE} "请改正以下各项后再继续:$\r$\n$\r$\n$Problems$\r$\n还没有安装或改动任何东西。"
+LangString Refused ${LANG_ENGLISH} "The configuration was refused:$\r$\n$\r$\n$R6$\r$\nNothing was installed or changed."
+LangString Refused ${LANG_SIMPCHINESE} "配置被拒绝:$\r$\n$\r$\n$R6$\r$\n没有安装或改动任何东西。"
+LangString NotWritten ${LANG_ENGLISH} "The configuration was not written:$\r$\n$\r$\n$R6$\r$\nThe programs are installed; run the setup again once the cause is removed."
+LangString NotWritten ${LANG_SIMPCHINESE} "配置没有写入:$\r$\n$\r$\n$R6$\r$\n程序已安装; 请排除原因后重新运行安装程序。"
 LangString Stopped ${LANG_ENGLISH} "Configuration not written (exit code $R7)"
 LangString Stopped ${LANG_SIMPCHINESE} "配置没有写入 (退出代码 $R7)"
 LangString ToolFailed ${LANG_ENGLISH} "CompanyMainConfig.exe could not be started."
@@ -141,10 +157,24 @@ LangString ExitCode ${LANG_ENGLISH} "exit code"
 LangString ExitCode ${LANG_SIMPCHINESE} "退出代码"
 LangString FinishRun ${LANG_ENGLISH} "Start ${APP_TITLE}"
 LangString FinishRun ${LANG_SIMPCHINESE} "启动${APP_TITLE}"
-LangString FinishOpens ${LANG_ENGLISH} "${APP_TITLE} is installed. Started, it opens this address:"
+LangString FinishOpens ${LANG_ENGLISH} "${APP_TITLE} is installed. Each time it starts, it opens this address:"
 LangString FinishOpens ${LANG_SIMPCHINESE} "${APP_TITLE}已安装。启动后将打开这个地址:"
 LangString FinishNotYet ${LANG_ENGLISH} "${APP_TITLE} is installed, but it cannot open its page yet:"
 LangString FinishNotYet ${LANG_SIMPCHINESE} "${APP_TITLE}已安装, 但还不能打开页面:"
+LangString FinishTitle ${LANG_ENGLISH} "Setup is complete"
+LangString FinishTitle ${LANG_SIMPCHINESE} "${APP_TITLE}安装完成"
+LangString UpgradeDir ${LANG_ENGLISH} "Version $0 of ${APP_TITLE} is installed in this folder. Setup replaces it with version ${VERSION} and keeps its configuration. Choose another folder to install a separate copy."
+LangString UpgradeDir ${LANG_SIMPCHINESE} "此文件夹中已安装${APP_TITLE} $0 版。安装程序将把它升级到 ${VERSION} 版, 并保留其配置。如需另装一份, 请选择其他文件夹。"
+LangString NewDir ${LANG_ENGLISH} "Setup installs ${APP_TITLE} ${VERSION} in this folder. To install it elsewhere, choose another folder."
+LangString NewDir ${LANG_SIMPCHINESE} "安装程序将把${APP_TITLE} ${VERSION} 安装到此文件夹。如需安装到其他位置, 请选择其他文件夹。"
+LangString KeepTitle ${LANG_ENGLISH} "Configuration"
+LangString KeepTitle ${LANG_SIMPCHINESE} "配置"
+LangString KeepSubtitle ${LANG_ENGLISH} "What happens to this PC's page address and company identity."
+LangString KeepSubtitle ${LANG_SIMPCHINESE} "本机的页面地址和企业身份如何处理。"
+LangString KeepText ${LANG_ENGLISH} "The configuration stays in $INSTDIR\Config: the page address (Config.ini) and the company identity (Company.ini). A later installation in this folder opens the same page without asking again."
+LangString KeepText ${LANG_SIMPCHINESE} "配置保留在 $INSTDIR\Config 中: 页面地址 (Config.ini) 和企业身份 (Company.ini)。以后安装到此文件夹时, 无需重新输入即可打开同一页面。"
+LangString KeepRemove ${LANG_ENGLISH} "Remove the configuration too"
+LangString KeepRemove ${LANG_SIMPCHINESE} "同时删除配置"
 
 ; The value of a command-line option such as /URL=..., split as Windows splits a command line:
 ; /URL="http://a b/" and "/URL=http://a b/" both give http://a b/. (GetOptions would end the
@@ -195,6 +225,12 @@ Function .onInit
   ${If} $0 != ""
   ${AndIf} $INSTDIR == "$PROGRAMFILES64\CompanyMain"
     StrCpy $INSTDIR $0
+  ${EndIf}
+  ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "DisplayVersion"
+  ${If} $0 != ""
+    StrCpy $DirText "$(UpgradeDir)"
+  ${Else}
+    StrCpy $DirText "$(NewDir)"
   ${EndIf}
   ; Values given on the command line go to the tool as given (a silent run has no page).
   !insertmacro GET_OPTION Url "/URL="
@@ -417,10 +453,12 @@ Function ReadStored
   !insertmacro SHOW_FIELD OtherInfo
 FunctionEnd
 
+; Labels sized for the longer English ones, "(optional)" included; the field ends a little
+; before the page's right edge.
 !macro FIELD NAME LABEL TOP
-  ${NSD_CreateLabel} 0 ${TOP} 30% 10u "${LABEL}"
+  ${NSD_CreateLabel} 0 ${TOP} 42% 10u "${LABEL}"
   Pop $0
-  ${NSD_CreateText} 31% ${TOP} 69% 12u $${NAME}
+  ${NSD_CreateText} 43% ${TOP} 56% 12u $${NAME}
   Pop $${NAME}Field
 !macroend
 
@@ -445,6 +483,7 @@ Function ConfigurationPage
   ; Back keeps what was typed, for when the user comes back to the page.
   GetFunctionAddress $0 ReadFields
   nsDialogs::OnBack $0
+  ${NSD_SetFocus} $UrlField
   nsDialogs::Show
 FunctionEnd
 
@@ -470,25 +509,131 @@ FunctionEnd
 ; values as typed.
 Function ConfigurationPageLeave
   Call ReadFields
-  Push "--dry-run"
+  StrCpy $Problems ""
+  StrCpy $FirstWrong 7
+  Push "--dry-run --json"
   Call ConfigureWith
-  ${If} $R7 != 0
+  ${If} $Problems != ""
     MessageBox MB_OK|MB_ICONEXCLAMATION "$(PageRefused)"
+    !macro FOCUS_WRONG NAME INDEX
+      ${If} $FirstWrong == ${INDEX}
+        ${NSD_SetFocus} $${NAME}Field
+        SendMessage $${NAME}Field ${EM_SETSEL} 0 -1
+      ${EndIf}
+    !macroend
+    !insertmacro FOCUS_WRONG Url 0
+    !insertmacro FOCUS_WRONG CompanyNum 1
+    !insertmacro FOCUS_WRONG CompanyType 2
+    !insertmacro FOCUS_WRONG CompanyName 3
+    !insertmacro FOCUS_WRONG DeviceId 4
+    !insertmacro FOCUS_WRONG UploadUser 5
+    !insertmacro FOCUS_WRONG OtherInfo 6
     Abort
   ${EndIf}
 FunctionEnd
 
+; A JSON string of the line $R3 from the character after its opening quote at $0: $3 gets its
+; text (a line break as a blank), $0 moves past its closing quote.
+Function ReadJsonString
+  StrCpy $3 ""
+  ${Do}
+    StrCpy $1 $R3 1 $0
+    IntOp $0 $0 + 1
+    ${If} $1 == ""
+    ${OrIf} $1 == '"'
+      ${Break}
+    ${EndIf}
+    ${If} $1 == "\"
+      StrCpy $1 $R3 1 $0
+      IntOp $0 $0 + 1
+      ${If} $1 S== "n"
+      ${OrIf} $1 S== "r"
+      ${OrIf} $1 S== "t"
+        StrCpy $1 " "
+      ${EndIf}
+    ${EndIf}
+    StrCpy $3 "$3$1"
+  ${Loop}
+FunctionEnd
+
+; What a refused --json run said (its output, tool.txt): each problem's sentence goes on a line
+; of $Problems, its field may be the first wrong one; a refusal without problems (a file that
+; cannot be read, say) adds its error.
+Function CollectProblems
+  Call LoadToolOutput
+  StrCpy $4 ""
+  StrCpy $5 ""
+  ${Do}
+    Call NextLine
+    StrLen $9 $R3
+    StrCpy $0 0
+    ${DoWhile} $0 < $9
+      StrCpy $1 $R3 9 $0
+      ${If} $1 S== '"field":"'
+        IntOp $0 $0 + 9
+        Call ReadJsonString
+        StrCpy $2 $3
+        !macro WRONG NAME INDEX
+          ${If} $2 S== "${NAME}"
+          ${AndIf} $FirstWrong > ${INDEX}
+            StrCpy $FirstWrong ${INDEX}
+          ${EndIf}
+        !macroend
+        !insertmacro WRONG url 0
+        !insertmacro WRONG number 1
+        !insertmacro WRONG type 2
+        !insertmacro WRONG name 3
+        !insertmacro WRONG device-id 4
+        !insertmacro WRONG upload-user 5
+        !insertmacro WRONG other 6
+        StrCpy $1 $R3 12 $0
+        ${If} $1 S== ',"message":"'
+          IntOp $0 $0 + 12
+          Call ReadJsonString
+          StrCpy $4 "$4$3$\r$\n"
+        ${EndIf}
+      ${Else}
+        StrCpy $1 $R3 9 $0
+        ${If} $1 S== '"error":"'
+        ${AndIf} $5 == ""
+          IntOp $0 $0 + 9
+          Call ReadJsonString
+          StrCpy $5 $3
+        ${Else}
+          IntOp $0 $0 + 1
+        ${EndIf}
+      ${EndIf}
+    ${Loop}
+  ${LoopUntil} $R4 P= 0
+  System::Free $R5
+  ${If} $4 == ""
+    StrCpy $4 "$5$\r$\n"
+    ${If} $5 == ""
+      ; No JSON: the tool could not run, or the values did not fit a command line.
+      StrCpy $4 "$R6$\r$\n"
+    ${EndIf}
+  ${EndIf}
+  StrCpy $Problems "$Problems$4"
+FunctionEnd
+
 ; Runs set-address and set-company with the values to pass, each command with the options on
-; the stack before it (--dry-run, or nothing); $R7 is the first exit code that is not 0, or 0.
+; the stack before it (--dry-run --json on the page, --dry-run, or nothing); $R7 is the first
+; exit code that is not 0, or 0. With --json both commands run, and each refusal's problems
+; are collected (CollectProblems).
 Function ConfigureWith
   Pop $R8
   StrCpy $R7 0
+  StrCpy $R1 0
   ${If} $PassUrl == 1
     !insertmacro QUOTE $0 $Url
     StrCpy $R9 "$R8 set-address $0"
     Call RunConfigTool
     ${If} $R7 != 0
-      Return
+      ${If} $R8 != "--dry-run --json"
+        Return
+      ${EndIf}
+      StrCpy $R1 $R7
+      Call CollectProblems
     ${EndIf}
   ${EndIf}
   StrCpy $R2 ""
@@ -507,6 +652,13 @@ Function ConfigureWith
   ${If} $R2 != ""
     StrCpy $R9 "$R8 set-company$R2"
     Call RunConfigTool
+    ${If} $R7 != 0
+    ${AndIf} $R8 == "--dry-run --json"
+      Call CollectProblems
+    ${EndIf}
+  ${EndIf}
+  ${If} $R1 != 0
+    StrCpy $R7 $R1
   ${EndIf}
 FunctionEnd
 
@@ -545,14 +697,24 @@ Function ReadFinish
     ${EndIf}
   ${LoopUntil} $R4 P= 0
   System::Free $R5
+  StrCpy $FinishAddress $R2
   ${If} $CheckCode == 0
-    StrCpy $FinishText "$(FinishOpens)$\r$\n$\r$\n$R2"
+    StrCpy $FinishText "$(FinishOpens)"
   ${Else}
-    StrCpy $FinishText "$(FinishNotYet)$\r$\n$\r$\n$R2"
+    StrCpy $FinishText "$(FinishNotYet)"
   ${EndIf}
 FunctionEnd
 
+; The page's text is two lines at most; below it, the address (or the reason) in a read-only
+; field: a label would take each & for a mnemonic and clip a long line.
 Function FinishPageShow
+  System::Call '*(i 0, i 0, i 195, i 20) p .r1'
+  System::Call 'user32::MapDialogRect(p $mui.FinishPage, p r1)'
+  System::Call '*$1(i, i, i .r2, i .r3)'
+  System::Free $1
+  System::Call 'user32::SetWindowPos(p $mui.FinishPage.Text, p 0, i 0, i 0, i r2, i r3, i 0x16)'
+  nsDialogs::CreateControl EDIT ${DEFAULT_STYLES}|${WS_TABSTOP}|${WS_VSCROLL}|${ES_MULTILINE}|${ES_READONLY}|${ES_AUTOVSCROLL} ${WS_EX_CLIENTEDGE} 120u 66u 195u 40u "$FinishAddress"
+  Pop $0
   ; Started now it would only show its message.
   ${If} $CheckCode != 0
     ${NSD_Uncheck} $mui.FinishPage.Run
@@ -574,9 +736,11 @@ Section "CompanyMain"
   ${If} ${RunningX64}
     File "${BUILD64}\CompanyMain.exe"
     File "${BUILD64}\CompanyMainConfig.exe"
+    File "${BUILD64}\CompanyMainSettings.exe"
   ${Else}
     File "${BUILD32}\CompanyMain.exe"
     File "${BUILD32}\CompanyMainConfig.exe"
+    File "${BUILD32}\CompanyMainSettings.exe"
   ${EndIf}
   CreateDirectory "$INSTDIR\Config"
   WriteUninstaller "$INSTDIR\Uninstall.exe"
@@ -584,6 +748,8 @@ Section "CompanyMain"
   SetOutPath "$INSTDIR"
   CreateShortcut "$SMPROGRAMS\${APP_TITLE}.lnk" "$INSTDIR\CompanyMain.exe" "" "$INSTDIR\CompanyMain.exe" 0
   CreateShortcut "$DESKTOP\${APP_TITLE}.lnk" "$INSTDIR\CompanyMain.exe" "" "$INSTDIR\CompanyMain.exe" 0
+  ; The settings window, for the values months later, beside the launcher in the Start menu.
+  CreateShortcut "$SMPROGRAMS\${APP_TITLE} 设置.lnk" "$INSTDIR\CompanyMainSettings.exe" "" "$INSTDIR\CompanyMain.exe" 0
 
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${APP_TITLE}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
@@ -592,7 +758,8 @@ Section "CompanyMain"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
   WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
-  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+  ; Modify in Apps & Features opens the settings window.
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "ModifyPath" '"$INSTDIR\CompanyMainSettings.exe"'
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
   IntFmt $0 "0x%08X" $0
@@ -614,15 +781,55 @@ Function un.onInit
   ${If} ${RunningX64}
     SetRegView 64
   ${EndIf}
+  StrCpy $RemoveConfig 0
+  ${un.GetParameters} $0
+  ClearErrors
+  ${un.GetOptions} $0 "/REMOVECONFIG" $1
+  ${IfNot} ${Errors}
+    StrCpy $RemoveConfig 1
+  ${EndIf}
 FunctionEnd
 
-; The configuration (Config\ with its files) stays: a reinstallation or a newer version finds
-; it as it was. An empty Config folder goes with the rest.
+; Names the configuration that stays, with a box to remove it too (clear unless /REMOVECONFIG).
+Function un.KeepPage
+  !insertmacro MUI_HEADER_TEXT "$(KeepTitle)" "$(KeepSubtitle)"
+  nsDialogs::Create 1018
+  Pop $0
+  ${If} $0 == error
+    Abort
+  ${EndIf}
+  ${NSD_CreateLabel} 0 0 100% 40u "$(KeepText)"
+  Pop $0
+  ${NSD_CreateCheckbox} 0 48u 100% 12u "$(KeepRemove)"
+  Pop $RemoveConfigBox
+  ${If} $RemoveConfig == 1
+    ${NSD_Check} $RemoveConfigBox
+  ${EndIf}
+  nsDialogs::Show
+FunctionEnd
+
+Function un.KeepPageLeave
+  ${NSD_GetState} $RemoveConfigBox $0
+  ${If} $0 == ${BST_CHECKED}
+    StrCpy $RemoveConfig 1
+  ${Else}
+    StrCpy $RemoveConfig 0
+  ${EndIf}
+FunctionEnd
+
+; The configuration (Config\ with its files) stays unless asked otherwise: a reinstallation or
+; a newer version finds it as it was. An empty Config folder goes with the rest.
 Section "Uninstall"
+  ${If} $RemoveConfig == 1
+    Delete "$INSTDIR\Config\Config.ini"
+    Delete "$INSTDIR\Config\Company.ini"
+  ${EndIf}
   Delete "$SMPROGRAMS\${APP_TITLE}.lnk"
+  Delete "$SMPROGRAMS\${APP_TITLE} 设置.lnk"
   Delete "$DESKTOP\${APP_TITLE}.lnk"
   Delete "$INSTDIR\CompanyMain.exe"
   Delete "$INSTDIR\CompanyMainConfig.exe"
+  Delete "$INSTDIR\CompanyMainSettings.exe"
   Delete "$INSTDIR\Uninstall.exe"
   RMDir "$INSTDIR\Config"
   RMDir "$INSTDIR"

@@ -309,17 +309,24 @@ def wayland_answers(path: str, deadline: float) -> bool:
 
 class Compositor:
     """A private Weston on its headless back end, with XWayland started by Weston on the first
-    X client, its sockets in a runtime directory of its own (the Wayland one is wayland-0)."""
+    X client, its sockets in a runtime directory of its own (the Wayland one is wayland-0).
+    With seen_on (an X display), Weston runs as a 1024x768 window on that display instead: it
+    draws, and a pointer moved on that display is Weston's pointer (click, screenshot)."""
 
-    def __init__(self, xwayland=True):
+    def __init__(self, xwayland=True, seen_on: "Display" = None):
         self.runtime = tempfile.mkdtemp(prefix="companymain-wayland-")
         os.chmod(self.runtime, 0o700)
         self.log = tempfile.NamedTemporaryFile(prefix="companymain-weston-", suffix=".log")
+        self.seen_on = seen_on
+        backend = ["--backend=headless-backend.so"] if seen_on is None else [
+            "--backend=x11-backend.so", "--use-pixman", "--width=1024", "--height=768"]
+        env = {"XDG_RUNTIME_DIR": self.runtime, "PATH": "/usr/bin:/bin", "HOME": self.runtime}
+        if seen_on is not None:
+            env["DISPLAY"] = seen_on.name
         self.server = subprocess.Popen(
-            ["weston", "--backend=headless-backend.so", "--socket=wayland-0", "--idle-time=0",
+            ["weston", *backend, "--socket=wayland-0", "--idle-time=0",
              "--log=" + self.log.name, *(["--xwayland"] if xwayland else [])],
-            env={"XDG_RUNTIME_DIR": self.runtime, "PATH": "/usr/bin:/bin", "HOME": self.runtime},
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.socket = os.path.join(self.runtime, "wayland-0")
         self.x_display = None
         deadline = time.monotonic() + WAIT
@@ -345,6 +352,46 @@ class Compositor:
         self.server.wait(timeout=WAIT)
         shutil.rmtree(self.runtime, True)
         self.log.close()
+
+    def click(self, x: int, y: int):
+        """A left click at this point of Weston's output. Weston takes the pointer only once
+        it has entered its window (one that starts inside gets no enter): the pointer leaves
+        the window (1024x768 at the display's corner), comes back and moves there first."""
+        env = {"DISPLAY": self.seen_on.name, "PATH": "/usr/bin:/bin"}
+        for step in ((1100, 900), (x - 10, y - 10), (x, y)):
+            run(["xdotool", "mousemove", str(step[0]), str(step[1])], env)
+            time.sleep(0.3)
+        for action in ("mousedown", "mouseup"):
+            run(["xdotool", action, "1"], env)
+            time.sleep(0.2)
+
+    def screenshot(self, path: str) -> str:
+        """Weston's output, below its panel (32 pixels, with a clock), as a PNG, once it has
+        settled: two shots 0.3 s apart differ by no more than an animation's few pixels (the
+        window may still be getting maximized and drawn). Fails the wait after WAIT seconds."""
+        deadline = time.monotonic() + WAIT
+        previous = path + ".previous.png"
+        self._shoot(previous)
+        while True:
+            time.sleep(0.3)
+            self._shoot(path)
+            if Compositor.pixels_changed(previous, path) < 1000:
+                os.remove(previous)
+                return path
+            if time.monotonic() > deadline:
+                raise AssertionError("Weston's output kept changing for %d s: %s" % (WAIT, path))
+            os.replace(path, previous)
+
+    def _shoot(self, path: str):
+        run(["import", "-window", "root", "-crop", "1024x736+0+32", "+repage", path],
+            {"DISPLAY": self.seen_on.name, "PATH": "/usr/bin:/bin"})
+
+    @staticmethod
+    def pixels_changed(first: str, second: str) -> int:
+        """How many pixels of two screenshots differ by more than a trace."""
+        result = subprocess.run(["compare", "-metric", "AE", "-fuzz", "5%", first, second,
+                                 "null:"], capture_output=True, timeout=WAIT)
+        return int(float(result.stderr.split()[0]))
 
 
 FAKE_XDG_OPEN = r"""#!/bin/sh

@@ -1130,8 +1130,8 @@ class WaylandTest(E2ETest):
             self.fail("Wayland windows are read through AT-SPI: run inside dbus-run-session, "
                       "with at-spi2-core and python3-pyatspi installed")
 
-    def compositor(self, xwayland=True) -> Compositor:
-        compositor = Compositor(xwayland)
+    def compositor(self, xwayland=True, seen_on=None) -> Compositor:
+        compositor = Compositor(xwayland, seen_on)
         self.addCleanup(compositor.close)
         self.addCleanup(forget_lock, compositor)
         return compositor
@@ -1179,6 +1179,27 @@ class WaylandTest(E2ETest):
                 self.answer(sandbox, refused, refused_ok)
                 self.answer(sandbox, holder, holder_ok)
                 self.assertEqual(sandbox.opened(), [])
+
+    def test_a_message_stays_above_the_window_after_a_click_on_it(self):
+        # The browser fails while the maximized window is up: the box belongs to the window, so
+        # a click on the window leaves the box in front. Screenshots kept as in DesktopTest.
+        compositor = self.compositor(xwayland=False, seen_on=self.own_display())
+        sandbox = self.fresh(browser_exit=3)
+        sandbox.write("Company.ini", ini("Company", {"CompanyNum": "1"}))
+        sandbox.write("Config.ini", config(PAGE))
+        process = sandbox.start(env=self.wayland_env(sandbox, compositor,
+                                                     WAYLAND_DISPLAY="wayland-0"))
+        text, ok = self.message_of(process)
+        self.assertEqual(text, NO_BROWSER)
+        folder = os.environ.get("COMPANYMAIN_SCREENSHOTS") or sandbox.root
+        before = compositor.screenshot(os.path.join(folder, "wayland-message-before-click.png"))
+        compositor.click(900, 700)  # the window's lower right, away from the box
+        after = compositor.screenshot(os.path.join(folder, "wayland-message-after-click.png"))
+        # The pointer and the loading picture change a few hundred pixels; a box gone behind
+        # the window changes tens of thousands.
+        self.assertLess(Compositor.pixels_changed(before, after), 5000,
+                        "the message box left the front: %s, %s" % (before, after))
+        self.answer(sandbox, process, ok)
 
     def test_other_sessions_never_refuse(self):
         # Another compositor, and an X server of its own: each is a session of its own.

@@ -31,6 +31,8 @@ struct SeenBox {
   QMessageBox::StandardButtons buttons;
   qsizetype buttonCount = 0;
   Qt::WindowModality modality = Qt::NonModal;
+  QWindow* transientParent = nullptr;
+  Qt::WindowFlags flags;
 };
 
 // Runs action and answers every message box it shows with OK, noting what each box was.
@@ -42,7 +44,9 @@ std::vector<SeenBox> AnsweringBoxes(const std::function<void()>& action) {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
     if (box == nullptr || !box->isVisible()) return;
     seen.push_back({box->windowTitle(), box->text(), box->icon(), box->standardButtons(),
-                    box->buttons().size(), box->windowModality()});
+                    box->buttons().size(), box->windowModality(),
+                    box->windowHandle() ? box->windowHandle()->transientParent() : nullptr,
+                    box->windowFlags()});
     if (QAbstractButton* ok = box->button(QMessageBox::Ok)) ok->click();
   });
   answer.start();
@@ -51,18 +55,25 @@ std::vector<SeenBox> AnsweringBoxes(const std::function<void()>& action) {
 }
 
 TEST(MessageBoxTest, EveryMessageIsAModalWarningWithOneOkButton) {
+  // Shown over the window on screen, a box is transient for it; a dialog's frame either way.
+  TFrm_CompanyMainQt window;
+  window.show();
   for (std::string_view text : {kMsgAlreadyRunning, kMsgConfigMissing, kMsgAddressEmpty,
-                                kMsgIdentityMissing, kMsgBrowserFailed}) {
-    SCOPED_TRACE(std::string(text));
-    const auto seen = AnsweringBoxes([&] { ShowProgramMessageBox(text); });
-    ASSERT_EQ(seen.size(), 1u);
-    EXPECT_EQ(seen[0].caption, QStringLiteral("提示"));
-    EXPECT_EQ(seen[0].text, Q(text));
-    EXPECT_EQ(seen[0].icon, QMessageBox::Warning);
-    EXPECT_EQ(seen[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-    EXPECT_EQ(seen[0].buttonCount, 1);
-    EXPECT_EQ(seen[0].modality, Qt::ApplicationModal);
-  }
+                                kMsgIdentityMissing, kMsgBrowserFailed})
+    for (QWidget* over : {static_cast<QWidget*>(nullptr), static_cast<QWidget*>(&window)}) {
+      SCOPED_TRACE(std::string(text) + (over ? " over the window" : ""));
+      const auto seen = AnsweringBoxes([&] { ShowProgramMessageBox(text, {}, over); });
+      ASSERT_EQ(seen.size(), 1u);
+      EXPECT_EQ(seen[0].transientParent, over ? window.windowHandle() : nullptr);
+      EXPECT_FALSE(seen[0].flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+      EXPECT_TRUE(seen[0].flags & Qt::WindowCloseButtonHint);
+      EXPECT_EQ(seen[0].caption, QStringLiteral("提示"));
+      EXPECT_EQ(seen[0].text, Q(text));
+      EXPECT_EQ(seen[0].icon, QMessageBox::Warning);
+      EXPECT_EQ(seen[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+      EXPECT_EQ(seen[0].buttonCount, 1);
+      EXPECT_EQ(seen[0].modality, Qt::ApplicationModal);
+    }
 }
 
 TEST(MainWindowTest, LayoutOfTheWindow) {

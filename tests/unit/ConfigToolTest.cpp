@@ -17,7 +17,9 @@
 #include "common/IniText.h"
 #include "common/Utf.h"
 #include "launcher/Messages.h"
+#include "settings/Settings.h"
 #include "tool/ConfigTool.h"
+#include "tool/Json.h"
 
 namespace {
 
@@ -90,6 +92,7 @@ class FakeSystem final : public TConfigToolSystem, public TConfigFolder {
     return std::nullopt;
   }
   std::string LauncherVersion(const std::string&) override { return "1.0.0"; }
+  [[nodiscard]] bool HasRegistry() const override { return hasRegistry; }
 
   // Another writer holds the configuration while heldBy runs: the lock is had afterwards.
   std::unique_ptr<TWriterLock> LockForWriting(const std::string& folder, int waitSeconds,
@@ -161,6 +164,7 @@ class FakeSystem final : public TConfigToolSystem, public TConfigFolder {
   // What --values-from reads: a path, or "-" for standard input.
   std::map<std::string, std::string> inputs;
   bool linked = true;
+  bool hasRegistry = false;
   std::vector<std::string> log;
   std::vector<std::string> locks;  // folder and wait of each lock asked for
   bool lockHeld = false;
@@ -1146,3 +1150,215 @@ TEST(ConfigTool, TheFolderIsTakenAsGiven) {
 }
 
 }  // namespace
+
+TEST(ConfigTool, RefusalsNameEveryRefusedFieldAtOnce) {
+  // Each problem: its field, and the sentence that names the field as the window labels it.
+  using TProblems = std::vector<std::pair<std::string, std::string>>;
+  const struct {
+    const char* name;
+    bool stored;  // Company.ini holds kIdentity
+    std::vector<std::string> args;
+    TProblems problems;
+    std::vector<std::string> errors;  // the command line's lines, naming options or files
+  } cases[] = {
+      {"two values blanked",
+       true,
+       {"set-company", "--number", "", "--device-id", " ", "--name", ""},
+       {{"number", "Company number must not be blank"},
+        {"device-id", "Device ID must not be blank"}},
+       {"--number must not be blank", "--device-id must not be blank"}},
+      {"a new identity without its required values",
+       false,
+       {"set-company", "--name", "Hotel"},
+       {{"number", "Company number must be given"},
+        {"type", "Type code must be given"},
+        {"device-id", "Device ID must be given"}},
+       {"holds no company identity yet: give --number --type --device-id."}},
+      {"a value refused and one missing from a new identity",
+       false,
+       {"set-company", "--number", "1", "--type", "R01", "--other", "a\nb"},
+       {{"other", "Other information must not hold a line break"},
+        {"device-id", "Device ID must be given"}},
+       {"--other must not hold a line break", "give --device-id."}},
+      {"the address",
+       true,
+       {"set-address", "ftp://example.com/"},
+       {{"url", "The page address must start with http://"}},
+       {"The page address must start with http://"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const bool json : {false, true}) {
+      FakeSystem system;
+      if (c.stored) system.files[kCompanyIni] = kIdentity;
+      std::vector<std::string> args = {"--dry-run"};
+      if (json) args.emplace_back("--json");
+      args.insert(args.end(), c.args.begin(), c.args.end());
+      EXPECT_EQ(RunConfigTool(args, system), 2);
+      EXPECT_TRUE(system.log.empty());
+      // Every problem at once on the command line, one "Error:" line each.
+      std::size_t at = 0;
+      for (const std::string& error : c.errors) {
+        at = system.err.find(error, at);
+        EXPECT_NE(at, std::string::npos) << error << " in " << system.err;
+      }
+      EXPECT_EQ(std::count(system.err.begin(), system.err.end(), '\n'),
+                static_cast<std::ptrdiff_t>(c.errors.size()))
+          << system.err;
+      if (!json) continue;
+      const auto parsed = ParseJson(system.out);
+      ASSERT_TRUE(parsed) << system.out;
+      EXPECT_NE(system.err.find(parsed->TextOf("error")), std::string::npos);
+      const TJsonValue* problems = parsed->Find("problems");
+      ASSERT_NE(problems, nullptr) << system.out;
+      TProblems got;
+      for (const TJsonValue& problem : problems->items)
+        got.emplace_back(problem.TextOf("field"), problem.TextOf("message"));
+      ASSERT_EQ(got.size(), c.problems.size()) << system.out;
+      for (std::size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(got[i].first, c.problems[i].first);
+        EXPECT_TRUE(got[i].second.starts_with(c.problems[i].second)) << got[i].second;
+        EXPECT_EQ(got[i].second.find("--"), std::string::npos) << got[i].second;
+      }
+    }
+  }
+}
+
+TEST(ConfigTool, HelpListsOnlyThePlatformsOptions) {
+  for (const bool registry : {false, true}) {
+    SCOPED_TRACE(registry ? "Windows" : "Linux");
+    FakeSystem system;
+    system.hasRegistry = registry;
+    EXPECT_EQ(RunConfigTool({"--help"}, system), 0);
+    EXPECT_EQ(system.out.find("--from-registry") != std::string::npos, registry) << system.out;
+    EXPECT_NE(system.out.find("--json"), std::string::npos);
+    EXPECT_NE(system.out.find("Exit codes:"), std::string::npos);
+  }
+}
+
+TEST(ConfigToolJson, ReadsWhatTheWriterWritesAndRefusesTheRest) {
+  const std::string text = "a \"q\" \\ \n\t\x01 企业 \xF0\x9F\x98\x80";
+  const auto written = ParseJson(TJsonObject()
+                                     .Add("text", text)
+                                     .Add("yes", true)
+                                     .AddOrNull("none", std::nullopt)
+                                     .Add("list", std::vector<std::string>{"a", ""})
+                                     .Text());
+  ASSERT_TRUE(written);
+  EXPECT_EQ(written->TextOf("text"), text);
+  EXPECT_TRUE(written->Find("yes")->boolean);
+  EXPECT_EQ(written->Find("none")->kind, TJsonValue::Kind::Null);
+  EXPECT_EQ(written->Find("list")->items.size(), 2U);
+  const struct {
+    const char* json;
+    bool valid;
+    std::string text;  // the value of "v" when valid and a string
+  } cases[] = {
+      {R"({"v":"\u00e9\ud83d\ude00"})", true, "\xC3\xA9\xF0\x9F\x98\x80"},
+      {R"( {"v" : "x" , "n" : [1, -2.5e3, {}, []]} )", true, "x"},
+      {R"({"v":"\ude00"})", false, ""},
+      {R"({"v":"\ud83d"})", false, ""},
+      {R"({"v":"a)", false, ""},
+      {"{\"v\":\"a\nb\"}", false, ""},
+      {R"({"v":01})", false, ""},
+      {R"({"v":"x"} x)", false, ""},
+      {R"({"v":"x",})", false, ""},
+      {R"({"v":tru})", false, ""},
+      {"", false, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.json);
+    const auto parsed = ParseJson(c.json);
+    EXPECT_EQ(parsed.has_value(), c.valid);
+    if (parsed) {
+      EXPECT_EQ(parsed->TextOf("v"), c.text);
+    }
+  }
+  std::string deep;
+  for (int i = 0; i < 1000; ++i) deep += "[";
+  EXPECT_FALSE(ParseJson(deep));
+}
+
+TEST(Settings, TheWindowsValuesGoThroughTheToolsRules) {
+  const TSettingsValues stored = {
+      "http://example.com/a?b=1&c=2", "1234567890", "R01", "Hotel", "D1", "up", "note"};
+  const struct {
+    const char* name;
+    bool fresh;  // nothing stored yet
+    std::map<std::size_t, std::string> edits;
+    std::vector<std::size_t> problemFields;  // refused, in the window's order
+    std::vector<std::string> written;        // the files written, in order
+    std::vector<std::string> changed;
+  } cases[] = {
+      {"nothing changed", false, {}, {}, {}, {}},
+      {"the device id alone", false, {{4, "D2"}}, {}, {kCompanyIni}, {"DeviceId"}},
+      {"the address alone",
+       false,
+       {{0, "https://example.com/x"}},
+       {},
+       {kConfigIni},
+       {"CompanyURL"}},
+      {"number and device id blanked", false, {{1, ""}, {4, ""}}, {1, 4}, {}, {}},
+      {"a bad address with a blank number", false, {{0, "ftp://x/"}, {1, " "}}, {0, 1}, {}, {}},
+      {"a new installation with the number left out",
+       true,
+       {{0, "http://x/"}, {2, "R01"}, {4, "D1"}},
+       {1},
+       {},
+       {}},
+      {"a new installation",
+       true,
+       {{0, "http://x/"}, {1, "1"}, {2, "R01"}, {4, "D1"}},
+       {},
+       {kConfigIni, kCompanyIni},
+       {"CompanyURL", "CompanyNum", "CompanyType", "CompanyName", "DeviceId", "UploadUser",
+        "OtherInfo"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeSystem system;
+    if (!c.fresh) {
+      system.files[kConfigIni] = AddressFile(stored[0]);
+      system.files[kCompanyIni] = kIdentity;
+    }
+    TSettings settings(system);
+    const TSettingsLoad load = settings.Load();
+    EXPECT_EQ(load.failure, "");
+    EXPECT_EQ(load.values, c.fresh ? TSettingsValues{} : stored);
+    TSettingsValues edited = load.values;
+    for (const auto& [field, value] : c.edits) edited[field] = value;
+    const auto before = system.files;
+    const TSettingsSave save = settings.Save(load.values, edited);
+    std::vector<std::size_t> fields;
+    for (const TSettingsProblem& problem : save.problems) {
+      fields.push_back(problem.field);
+      EXPECT_EQ(problem.text.find("--"), std::string::npos) << problem.text;
+    }
+    EXPECT_EQ(fields, c.problemFields);
+    EXPECT_EQ(save.failure, "");
+    std::vector<std::string> written;
+    for (const std::string& line : system.log)
+      if (line.starts_with("write ")) written.push_back(line.substr(6));
+    EXPECT_EQ(written, c.written);
+    EXPECT_EQ(save.changed, c.changed);
+    // Refused or unchanged: every file as it was; saved: the tool reads back what was typed.
+    if (written.empty()) {
+      EXPECT_EQ(system.files, before);
+    } else {
+      EXPECT_EQ(settings.Load().values, edited);
+    }
+    // The window shows the sent values and the address only when the launcher would open it.
+    const TSettingsLaunch launch = settings.Launch();
+    const bool opens = !c.fresh || !written.empty();
+    EXPECT_EQ(launch.opens, opens) << launch.message;
+    if (opens) {
+      // A refusal left the stored address.
+      const std::string& url = save.problems.empty() ? edited[0] : load.values[0];
+      EXPECT_EQ(launch.address.substr(0, url.size()), url);
+      ASSERT_EQ(launch.sent.size(), 6U);
+      EXPECT_EQ(launch.sent[0].first, "Id");
+    } else {
+      EXPECT_EQ(launch.message, kMsgIdentityMissing);
+    }
+  }
+}

@@ -44,6 +44,8 @@
 //   alert NAME HEX          wait for a message box whose text holds this, and press its OK
 //   shows NAME HEX          a visible control of the dialog shows text that holds this
 //   checked NAME HEX 0|1    the check box with exactly this text is clear or checked
+//   check NAME HEX          tick the check box with exactly this text
+//   focus NAME N            the keyboard focus is on the dialog's N-th visible edit field
 //   ended NAME CODE         wait for it to end with this exit code
 //   nofile HEX              no file or folder at this Windows path
 // Prints one line per step; exit status 1 at the first failing step.
@@ -642,6 +644,42 @@ int DialogStep(int available, char** args) {
       fail(copy, std::string("the check box is ") + (checked ? "checked" : "clear"));
     std::printf("ok \"%s\" is %s\n", Utf8(label).c_str(), checked ? "checked" : "clear");
     return 4;
+  }
+  if (step == "check") {
+    need(2);
+    Copy& copy = Named(step, args[1]);
+    HWND dialog = dialogOf(copy, args[1]);
+    const std::wstring label = Wide(FromHex(args[2]));
+    HWND box = nullptr;
+    for (HWND control : VisibleControls(dialog))
+      if (ClassOf(control) == L"Button" && TextOf(control) == label) box = control;
+    if (box == nullptr) fail(copy, "no check box \"" + Utf8(label) + "\"");
+    // A click, as a user's: the dialog hears of it as it would of the mouse.
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(box, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 5000, &result);
+    std::printf("ok ticked \"%s\"\n", Utf8(label).c_str());
+    return 3;
+  }
+  if (step == "focus") {
+    need(2);
+    Copy& copy = Named(step, args[1]);
+    HWND dialog = dialogOf(copy, args[1]);
+    const std::size_t n = static_cast<std::size_t>(std::atol(args[2]));
+    const std::vector<HWND> edits = EditFields(dialog);
+    if (n >= edits.size()) fail(copy, "no edit field " + std::to_string(n));
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    const DWORD thread = GetWindowThreadProcessId(dialog, nullptr);
+    if (!WaitFor([&] { return GetGUIThreadInfo(thread, &info) && info.hwndFocus == edits[n]; })) {
+      std::string on = "nothing";
+      for (std::size_t i = 0; i < edits.size(); ++i)
+        if (edits[i] == info.hwndFocus) on = "edit field " + std::to_string(i);
+      if (on == "nothing" && info.hwndFocus != nullptr)
+        on = "\"" + Utf8(TextOf(info.hwndFocus)) + "\" (" + Utf8(ClassOf(info.hwndFocus)) + ")";
+      fail(copy, "the focus is on " + on + ", not on edit field " + std::to_string(n));
+    }
+    std::printf("ok the focus is on edit field %zu of %s\n", n, args[1]);
+    return 3;
   }
   if (step == "ended") {
     need(2);

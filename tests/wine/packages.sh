@@ -82,7 +82,8 @@ done
 signed=("$dist/$setup" "$dist/CompanyMain-Setup-$version-amd64.exe" "$dist/CompanyMain-$version-x64.msi"
   "$dist/CompanyMain-$version-x86.msi")
 for arch in win64 win32; do
-  signed+=("$work/zip/$arch/CompanyMain/CompanyMain.exe" "$work/zip/$arch/CompanyMain/CompanyMainConfig.exe")
+  signed+=("$work/zip/$arch/CompanyMain/CompanyMain.exe" "$work/zip/$arch/CompanyMain/CompanyMainConfig.exe"
+    "$work/zip/$arch/CompanyMain/CompanyMainSettings.exe")
 done
 for file in "${signed[@]}"; do
   verify "$file" || problems+=("$(basename "$file"): $(grep -i -m1 -E 'fail|error|mismatch' "$case_dir/verify.out")")
@@ -171,13 +172,17 @@ expect_files() {  # name...: exactly these entries in the installation folder (C
 
 expect_machine() {  # x64|x86
   local file
-  for file in CompanyMain.exe CompanyMainConfig.exe; do
+  for file in CompanyMain.exe CompanyMainConfig.exe CompanyMainSettings.exe; do
     [ "$(py machine "$install_dir/$file" 2>/dev/null)" = "$1" ] || problems+=("$file is not $1")
   done
+  # Opened from the Start menu, the settings window flashes no console; the tool keeps its
+  # console and its redirected output for scripts.
+  [ "$(py subsystem "$install_dir/CompanyMainSettings.exe")" = gui ] || problems+=("CompanyMainSettings.exe is no windows program")
+  [ "$(py subsystem "$install_dir/CompanyMainConfig.exe")" = console ] || problems+=("CompanyMainConfig.exe is no console program")
 }
 
 # The shortcuts: 企业信息管理.lnk in the Start menu and on the desktop, each pointing at the
-# program. Per machine where Wine puts them so; the MSI's land in the user's folders under Wine.
+# program, and 企业信息管理 设置.lnk beside the first, pointing at the settings window. Per machine where Wine puts them so; the MSI's land in the user's folders under Wine.
 shortcut_dirs() {
   local c=$prefix/drive_c
   printf '%s\n' "$c/ProgramData/Microsoft/Windows/Start Menu/Programs" "$c/users/Public/Desktop" \
@@ -189,18 +194,23 @@ start_menu_link() {
     [ -f "$dir/企业信息管理.lnk" ] && { echo "$dir/企业信息管理.lnk"; return; }
   done
 }
-expect_shortcuts() {  # count expected (2, or 0 after the uninstallation)
-  local links=() dir
+expect_shortcuts() {  # count expected (3: the launcher's two and the settings window's; 0 after the uninstallation)
+  local links=() dir want
   while IFS= read -r dir; do
     [ -d "$dir" ] || continue
     while IFS= read -r -d '' link; do links+=("$link"); done < <(find "$dir" -maxdepth 1 -iname '*.lnk' -print0)
   done < <(shortcut_dirs)
   [ ${#links[@]} -eq "$1" ] || problems+=("${#links[@]} shortcuts, expected $1: ${links[*]##*/}")
   for link in "${links[@]}"; do
-    [ "$(basename "$link")" = 企业信息管理.lnk ] || problems+=("shortcut named $(basename "$link")")
+    case $(basename "$link") in
+      企业信息管理.lnk) want='C:\Program Files\CompanyMain\CompanyMain.exe' ;;
+      # In the Start menu, beside the launcher's.
+      '企业信息管理 设置.lnk') want='C:\Program Files\CompanyMain\CompanyMainSettings.exe'
+        [ -f "$(dirname "$link")/企业信息管理.lnk" ] || problems+=("the settings shortcut is not beside the launcher's") ;;
+      *) problems+=("shortcut named $(basename "$link")"); continue ;;
+    esac
     target=$(py lnk "$link" 2>&1)
-    [ "$target" = 'C:\Program Files\CompanyMain\CompanyMain.exe' ] ||
-      problems+=("$(basename "$link") points at $target")
+    [ "$target" = "$want" ] || problems+=("$(basename "$link") points at $target")
   done
 }
 
@@ -310,7 +320,7 @@ life() {
   run_wine "${install[@]}" || problems+=("install exit code $?")
   expect_files "${files[@]}"
   expect_machine $machine
-  expect_shortcuts 2
+  expect_shortcuts 3
   for entry in "${entries[@]}"; do expect_value "$key" "$entry"; done
   for file in "${signed_files[@]}"; do verify "$install_dir/$file" || problems+=("$file is not signed"); done
   start_from_shortcut
@@ -326,7 +336,7 @@ life() {
   expect_value "$key" DisplayVersion=1.0.1
   expect_shown "${shown_up[@]}"
   expect_tool_version 1.0.1
-  expect_shortcuts 2
+  expect_shortcuts 3
   start_from_shortcut "${address/$(b64 D-01)/$(b64 "$upgraded_id")}"
   run_wine "${uninstall[@]}" || problems+=("uninstall exit code $?")
   expect_uninstalled "$key"
@@ -371,12 +381,13 @@ setup_case() {
   first=$3
   install=("C:\\$3" /S "${options[@]}") one_value=("C:\\$3" /S /DEVICEID=D-02) upgrade=("C:\\$4" /S) upgraded_id=D-02
   uninstall=("C:\\Program Files\\CompanyMain\\Uninstall.exe" /S)
-  files=(CompanyMain.exe CompanyMainConfig.exe Uninstall.exe Config Config/Config.ini Config/Company.ini)
+  files=(CompanyMain.exe CompanyMainConfig.exe CompanyMainSettings.exe Uninstall.exe Config Config/Config.ini Config/Company.ini)
   key=CompanyMain signed_files=(Uninstall.exe) adds=setup_refusals kept=(Config)
   entries=(DisplayName=企业信息管理 "DisplayVersion=$version" Publisher=CompanyMain
     'UninstallString="C:\Program Files\CompanyMain\Uninstall.exe"'
     'QuietUninstallString="C:\Program Files\CompanyMain\Uninstall.exe" /S'
-    'DisplayIcon=C:\Program Files\CompanyMain\CompanyMain.exe,0' NoModify=1 NoRepair=1 'EstimatedSize>100')
+    'DisplayIcon=C:\Program Files\CompanyMain\CompanyMain.exe,0' NoModify= NoRepair=1 'EstimatedSize>100'
+    'ModifyPath="C:\Program Files\CompanyMain\CompanyMainSettings.exe"')
   # The script's logic is the same in both prefixes: once is enough.
   before=
   [ "$2" = win64 ] && before=setup_refused_on_new_pc
@@ -401,38 +412,82 @@ address_en=${address/"Name=$name_sent"/Name=Lakeside+Hotel}
 package_case "setup, interactive, English: an empty page on a new PC, a refusal stays on the page before anything is copied, the finish page starts the program" win64 en_US.UTF-8
 drive_setup run s "$(hex "C:\\$ui_setup")" \
   dialog s "$(hex 'Choose Install Location')" field s 0 "$(hex 'C:\Program Files\CompanyMain')" press s 1 \
-  dialog s "$(hex Configuration)" field s 0 "" field s 1 "" field s 4 "" field s 6 "" \
+  dialog s "$(hex Configuration)" focus s 0 field s 0 "" field s 1 "" field s 4 "" field s 6 "" \
   type s 0 "$(hex "$url")" type s 2 "$(hex R01)" type s 3 "$(hex 'Lakeside Hotel')" type s 4 "$(hex D-01)" \
   type s 6 "$(hex 'a~b')" press s 1 \
-  alert s "$(hex 'holds no company identity yet: give --number.')" \
+  alert s "$(hex 'Company number must be given: this computer holds no company identity yet.')" focus s 1 \
   dialog s "$(hex Configuration)" field s 0 "$(hex "$url")" field s 2 "$(hex R01)" field s 1 "" \
   nofile "$(hex 'C:\Program Files\CompanyMain')" \
   type s 1 "$(hex 1234567890)" press s 1 \
   dialog s "$(hex 'Start 企业信息管理')" shows s "$(hex "$address_en")" checked s "$(hex 'Start 企业信息管理')" 1 \
   press s 1 ended s 0
+# The page speaks in its fields: no option of the tool, no exit code.
+! grep -q -e '--number' -e '(exit code' "$case_dir/driver.out" ||
+  problems+=("the page's refusal names an option or an exit code: $(grep -A3 'message box' "$case_dir/driver.out" | head -c 300)")
 expect_address "$address_en"
 expect_shown "${shown[@]/name=某某 酒店/name=Lakeside Hotel}"
+drive_setup run w "$(hex '"C:\Program Files\CompanyMain\CompanyMainSettings.exe"')" \
+  dialog w "$(hex 'Company number')" field w 1 "$(hex 1234567890)" field w 3 "$(hex 'Lakeside Hotel')" \
+  field w 4 "$(hex D-01)" shows w "$(hex "$address_en")" press w 2 ended w 0
 # The uninstaller speaks English too (run in place, where it does not copy itself away).
 drive_setup run u "$(hex '"C:\Program Files\CompanyMain\Uninstall.exe" _?=C:\Program Files\CompanyMain')" \
   dialog u "$(hex 'Uninstall 企业信息管理')" press u 2 ended u 1
+# Gone through, it names the configuration it keeps, and keeps it unless its box is ticked.
+save_config
+drive_setup run u "$(hex '"C:\Program Files\CompanyMain\Uninstall.exe" _?=C:\Program Files\CompanyMain')" \
+  dialog u "$(hex 'Uninstall 企业信息管理')" press u 1 \
+  dialog u "$(hex 'Remove the configuration too')" shows u "$(hex 'C:\Program Files\CompanyMain\Config')" \
+  checked u "$(hex 'Remove the configuration too')" 0 press u 1 \
+  dialog u "$(hex 'Uninstallation Complete')" press u 1 ended u 0
+expect_kept Config
+[ -e "$install_dir/CompanyMain.exe" ] && problems+=("the interactive uninstaller left CompanyMain.exe")
+# Silently, /REMOVECONFIG takes the configuration too (installed again first, keeping it).
+run_wine "C:\\$ui_setup" /S || problems+=("setup exit code $?")
+run_wine "C:\\Program Files\\CompanyMain\\Uninstall.exe" /S /REMOVECONFIG || problems+=("uninstaller exit code $?")
+[ -e "$install_dir" ] && problems+=("/REMOVECONFIG left $(cd "$install_dir" && find . | tr '\n' ' ')")
 end_case
 
 package_case "setup, interactive, Chinese: an upgrade's page shows the installation's values, a refusal keeps what was typed, one value changed alone" win64
 run_wine "C:\\$ui_setup" /S "${options[@]}" || problems+=("setup exit code $?")
 drive_setup run s "$(hex "C:\\$ui_setup2")" \
-  dialog s "$(hex 选择安装位置)" field s 0 "$(hex 'C:\Program Files\CompanyMain')" press s 1 \
+  dialog s "$(hex 选择安装位置)" shows s "$(hex "已安装企业信息管理 $version 版")" \
+  field s 0 "$(hex 'C:\Program Files\CompanyMain')" press s 1 \
   dialog s "$(hex 配置)" field s 0 "$(hex "$url")" field s 1 "$(hex 1234567890)" field s 2 "$(hex R01)" \
   field s 3 "$(hex '某某 酒店')" field s 4 "$(hex D-01)" field s 5 "" field s 6 "$(hex 'a~b')" \
   type s 4 "$(hex D-02)" type s 0 "$(hex ftp://example.com/p)" press s 1 \
-  alert s "$(hex '页面地址须以 http:// 或 https:// 开头')" \
+  alert s "$(hex '页面地址须以 http:// 或 https:// 开头')" focus s 0 \
   dialog s "$(hex 配置)" field s 0 "$(hex ftp://example.com/p)" field s 4 "$(hex D-02)" \
   type s 0 "$(hex "$url")" press s 1 \
   dialog s "$(hex 启动企业信息管理)" shows s "$(hex "$address_d2")" press s 1 ended s 0
 expect_address "$address_d2"
 expect_shown "${shown_d2[@]}"
 expect_value CompanyMain DisplayVersion=1.0.1
+# Months later, the settings window of the Start menu (Modify in Apps & Features opens the same
+# program, ModifyPath above): the stored values; the device id changed alone; then the number
+# and the device id blanked, refused in one message naming both, the focus on 企业编号, nothing
+# written; the address the launcher then opens.
+save_config
+drive_setup run w "$(hex '"C:\Program Files\CompanyMain\CompanyMainSettings.exe"')" \
+  dialog w "$(hex 企业编号)" field w 0 "$(hex "$url")" field w 1 "$(hex 1234567890)" \
+  field w 2 "$(hex R01)" field w 3 "$(hex '某某 酒店')" field w 4 "$(hex D-02)" field w 5 "" \
+  field w 6 "$(hex 'a~b')" shows w "$(hex "$address_d2")" focus w 0 \
+  type w 4 "$(hex D-03)" press w 1 shows w "$(hex "${address_d2/$(b64 D-02)/$(b64 D-03)}")" \
+  shows w "$(hex "DeviceId=D-03")" \
+  type w 1 "" type w 4 "" press w 1 \
+  alert w "$(hex $'企业编号 不能为空: 没有它网页系统无法识别企业。\r\n设备编号 不能为空')" focus w 1 \
+  press w 2 ended w 0
+expect_shown "${shown[@]/device-id=D-01/device-id=D-03}"
+# Company.ini alone was written, and in it the device id alone changed.
+expect_kept Config/Config.ini
+[ "$(installed_tool show | tr -d '\r' | grep -c -v -x -F -f <(printf '%s\n' "${shown_d2[@]}"))" = 1 ] ||
+  problems+=("the settings window changed more than the device id")
 drive_setup run u "$(hex '"C:\Program Files\CompanyMain\Uninstall.exe" _?=C:\Program Files\CompanyMain')" \
   dialog u "$(hex '卸载 企业信息管理')" press u 2 ended u 1
+drive_setup run u "$(hex '"C:\Program Files\CompanyMain\Uninstall.exe" _?=C:\Program Files\CompanyMain')" \
+  dialog u "$(hex '卸载 企业信息管理')" press u 1 \
+  dialog u "$(hex 同时删除配置)" check u "$(hex 同时删除配置)" press u 1 \
+  dialog u "$(hex 卸载完成)" press u 1 ended u 0
+[ -e "$install_dir/Config" ] && problems+=("the ticked box left $(cd "$install_dir/Config" && find . | tr '\n' ' ')")
 end_case
 
 # ---- The fleet script (deploy/windows) --------------------------------------------------
@@ -534,7 +589,7 @@ for arch in win64 win32; do
   # version given one value replaces the older one and changes that value alone.
   install=(msiexec /i "C:\\$msi" /qn "${properties[@]}") one_value=(msiexec /i "C:\\$msi" /qn DEVICEID=D-02)
   upgrade=(msiexec /i "C:\\$msi2" /qn DEVICEID=D-03) upgraded_id=D-03 uninstall=(msiexec /x "C:\\$msi2" /qn)
-  files=(CompanyMain.exe CompanyMainConfig.exe Config Config/Config.ini Config/Company.ini)
+  files=(CompanyMain.exe CompanyMainConfig.exe CompanyMainSettings.exe Config Config/Config.ini Config/Company.ini)
   key=name=企业信息管理 signed_files=() before= adds=msi_fleet kept=(Config/Config.ini)
   entries=("DisplayVersion=$version" Publisher=CompanyMain NoModify=1 NoRepair=1 'UninstallString~^MsiExec.exe /X{')
   life "$name_life" $arch
@@ -568,7 +623,7 @@ for arch in win64 win32; do
   fi
   package_case "$name" $arch
   listing=$(python3 -m zipfile -l "$dist/CompanyMain-$version-$arch.zip" | awk 'NR > 1 {print $1}' | sort | tr '\n' ' ')
-  [ "$listing" = "CompanyMain/ CompanyMain/CompanyMain.exe CompanyMain/CompanyMainConfig.exe CompanyMain/Config/ " ] ||
+  [ "$listing" = "CompanyMain/ CompanyMain/CompanyMain.exe CompanyMain/CompanyMainConfig.exe CompanyMain/CompanyMainSettings.exe CompanyMain/Config/ " ] ||
     problems+=("zip holds: $listing")
   python3 -m zipfile -e "$dist/CompanyMain-$version-$arch.zip" "$prefix/drive_c/"
   tool_run() { run_wine 'C:\CompanyMain\CompanyMainConfig.exe' "$@" || problems+=("tool $1: exit code $?"); }

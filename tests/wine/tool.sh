@@ -192,6 +192,7 @@ for entry in "zh_CN.UTF-8|错误: 页面地址为空。|用法:" "en_US.UTF-8|Er
   expect_status "--help" 0 --help
   grep -q "^$usage" <<<"$(head -1 "$case_dir/tool.out")" || problems+=("--help: $(head -1 "$case_dir/tool.out")")
   grep -q 'Version=5.0.0.0' "$case_dir/tool.out" || problems+=("--help does not name Version=5.0.0.0")
+  grep -q -e '--from-registry' "$case_dir/tool.out" || problems+=("--help does not offer --from-registry")
   end_case
 done
 

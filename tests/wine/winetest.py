@@ -95,6 +95,14 @@ def machine(path):
     return {0x8664: "x64", 0x14C: "x86"}.get(struct.unpack_from("<H", data, pe + 4)[0], "?")
 
 
+def subsystem(path):
+    """The program's subsystem: gui (no console), console, or the number."""
+    data = open(path, "rb").read(4096)
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    number = struct.unpack_from("<H", data, pe + 24 + 68)[0]  # the same in PE32 and PE32+
+    return {2: "gui", 3: "console"}.get(number, str(number))
+
+
 def launched_params(line):
     if line.startswith(b'"'):
         rest = line[line.index(b'"', 1) + 1:]
@@ -306,6 +314,7 @@ COMMANDS = {
     "lnk": lambda path: link_target(path) + "\n",
     "uninstall": lambda *key: "".join(f"{n}={v}\n" for n, v in sorted(uninstall_values(*key).items())),
     "machine": lambda path: machine(path) + "\n",
+    "subsystem": lambda path: subsystem(path) + "\n",
     "repeat": lambda text, n: text.encode("utf-8", "surrogateescape") * int(n),
     "launched-params": lambda: launched_params(sys.stdin.buffer.read()),
     "json-field": json_field,

@@ -175,18 +175,22 @@ std::string Usage(TConfigToolSystem& system) {
            "                folder of this tool.\n"
            "  --dry-run     checks everything and says what would change, writes nothing.\n"
            "  --json        prints one JSON object, for scripts (\"changed\": true or false).\n"
-           "  --from-registry KEY\n"
-           "                takes the values of set-address or set-company from the registry\n"
-           "                key KEY under HKEY_LOCAL_MACHINE, where the MSI hands them over\n"
-           "                (Windows): URL, or COMPANYNUM, COMPANYTYPE, COMPANYNAME, DEVICEID,\n"
-           "                UPLOADUSER, OTHERINFO, each in double quotes; \"\" gives none.\n"
            "  --values-from FILE|-\n"
            "                takes the values of set-address or set-company from a JSON\n"
            "                object in FILE (- for standard input), by the names show\n"
            "                prints: {\"url\": \"...\"}, or number, type, name, device-id,\n"
            "                upload-user, other; null gives none. Nothing rewrites them on\n"
-           "                the way, as a shell or an engine may rewrite arguments.\n"
-           "\n"
+           "                the way, as a shell or an engine may rewrite arguments.\n") +
+         // Only where there is a registry to read.
+         (system.HasRegistry()
+              ? _("  --from-registry KEY\n"
+                  "                takes the values of set-address or set-company from the\n"
+                  "                registry key KEY under HKEY_LOCAL_MACHINE, where the MSI hands\n"
+                  "                them over: URL, or COMPANYNUM, COMPANYTYPE, COMPANYNAME,\n"
+                  "                DEVICEID, UPLOADUSER, OTHERINFO, each in double quotes; \"\"\n"
+                  "                gives none.\n")
+              : std::string()) +
+         _("\n"
            "Exit codes: 0 done (also when nothing needed changing); 1 check: the launcher\n"
            "would show a message; 2 a value or the command line was refused, nothing was\n"
            "written; 3 a file could not be read or written, or another run kept the\n"

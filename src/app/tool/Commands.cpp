@@ -38,11 +38,47 @@ int TTool::Fail(int code, const std::string& why) {
       json.Add("changed", false);
     }
     json.Add("dryRun", line_.dryRun).Add("error", why);
-    if (!refusedField_.empty()) json.Add("field", refusedField_);
     system_.OutUtf8(json.Text() + "\n");
   }
   system_.Err(Fill(_("Error: %1"), {why}) + "\n");
   return code;
+}
+
+int TTool::Refuse(const std::vector<TProblem>& problems) {
+  if (line_.json) {
+    std::vector<std::string> items;
+    for (const TProblem& problem : problems) {
+      items.push_back(
+          TJsonObject().Add("field", problem.field).Add("message", problem.fieldText).Text());
+    }
+    system_.OutUtf8(TJsonObject()
+                        .Add("command", line_.command)
+                        .Add("changed", false)
+                        .Add("dryRun", line_.dryRun)
+                        .AddJson("problems", JsonArray(items))
+                        .Add("error", problems.front().text)
+                        .Add("field", problems.front().field)
+                        .Text() +
+                    "\n");
+  }
+  // One line per sentence: fields missing from a new identity share one.
+  std::vector<std::string> said;
+  for (const TProblem& problem : problems) {
+    if (std::find(said.begin(), said.end(), problem.text) != said.end()) continue;
+    said.push_back(problem.text);
+    system_.Err(Fill(_("Error: %1"), {problem.text}) + "\n");
+  }
+  return kToolRefused;
+}
+
+std::string TTool::FieldTitle(std::string_view field) {
+  if (field == "url") return _("Page address");
+  if (field == "number") return _("Company number");
+  if (field == "type") return _("Type code");
+  if (field == "name") return _("Company name");
+  if (field == "device-id") return _("Device ID");
+  if (field == "upload-user") return _("Upload user");
+  return _("Other information");
 }
 
 std::string TTool::Remedy(const TConfigToolSystem::TFailure& failure) {
@@ -90,7 +126,7 @@ int TTool::Set(std::string_view name, std::string_view section,
   const auto readAndPlan = [&]() {
     TStoredValues stored;
     if (auto failed = ReadStoredFile(config, name, section, keys, stored, true)) {
-      return TOutcome{TOutcome::Kind::Failed, *failed, {}, {}};
+      return TOutcome{TOutcome::Kind::Failed, *failed, {}, {}, {}};
     }
     return (this->*plan)(stored, shown);
   };
@@ -126,8 +162,10 @@ int TTool::Set(std::string_view name, std::string_view section,
 
   switch (outcome.kind) {
     case TOutcome::Kind::Refused:
-      return Refuse(outcome.why);
+      return Refuse(outcome.problems);
     case TOutcome::Kind::Failed:
+      // A value refused before the file was read is refused whatever the file.
+      if (!givenProblems_.empty()) return Refuse(givenProblems_);
       return Fail(kToolWriteFailed, outcome.why);
     case TOutcome::Kind::Unchanged:
       if (line_.json) {
@@ -265,25 +303,26 @@ std::optional<int> TTool::TakeFromJson() {
 int TTool::SetAddress() {
   if (line_.operands.size() != 1) return Refuse(_("set-address needs one address."));
   const std::string& url = line_.operands[0];
-  if (TrimView(url).empty()) return RefuseValue("url", _("The page address is empty."));
+  // Each sentence names the page address as the window and the page label it.
+  const auto refuse = [this](const std::string& why) {
+    return Refuse(std::vector<TProblem>{{"url", why, why}});
+  };
+  if (TrimView(url).empty()) return refuse(_("The page address is empty."));
   // The launcher on Windows hands only web addresses to the default browser: anything else
   // would open a file or run a program named in the configuration.
   if (!IsWebAddress(url)) {
-    return RefuseValue(
-        "url",
+    return refuse(
         _("The page address must start with http:// or https:// (the launcher hands only web "
           "addresses to the browser)."));
   }
   if (url.find_first_of("\r\n") != std::string::npos)
-    return RefuseValue("url", _("The page address must not hold a line break."));
+    return refuse(_("The page address must not hold a line break."));
   if (!Representable(url, codePage_))
-    return RefuseValue(
-        "url", _("The page address holds characters this computer's code page cannot hold."));
+    return refuse(_("The page address holds characters this computer's code page cannot hold."));
   address_ = AnsiOf(url, codePage_);
   if (const std::string value = AddressValue(address_); value.size() > kIniValueMax) {
-    return RefuseValue("url",
-                       Fill(_("The page address is too long: %1 characters encoded, at most %2."),
-                            {std::to_string(value.size()), std::to_string(kIniValueMax)}));
+    return refuse(Fill(_("The page address is too long: %1 characters encoded, at most %2."),
+                       {std::to_string(value.size()), std::to_string(kIniValueMax)}));
   }
   return Set(kAddressFileName, kAddressSection, AddressKeys(), &TTool::PlanAddress);
 }
@@ -292,9 +331,10 @@ TTool::TOutcome TTool::PlanAddress(const TStoredValues& stored, const std::strin
   // The same address as the launcher decodes it is the same address, however it is written.
   if (stored.read.state == TFileRead::State::Read &&
       Base64Decode(stored.read.values.values[0]) == address_) {
-    return {TOutcome::Kind::Unchanged, {}, {}, {}};
+    return {TOutcome::Kind::Unchanged, {}, {}, {}, {}};
   }
   return {TOutcome::Kind::Changed,
+          {},
           {},
           AddressFileBytes(AddressValue(address_)),
           {std::string(kAddressKey)}};
@@ -303,38 +343,40 @@ TTool::TOutcome TTool::PlanAddress(const TStoredValues& stored, const std::strin
 int TTool::SetCompany() {
   if (!line_.operands.empty())
     return Refuse(Fill(_("set-company does not take %1."), {line_.operands[0]}));
+  // Values refused before the file is read are reported with those refused after it.
+  givenProblems_ = CheckGivenIdentity();
+  return Set(kIdentityFileName, kIdentitySection, IdentityKeys(), &TTool::PlanIdentity);
+}
+
+std::vector<TProblem> TTool::CheckGivenIdentity() {
+  std::vector<TProblem> problems;
   for (const TIdentityField& field : kIdentityFields) {
     const auto given = line_.options.find(std::string(field.option));
     if (given == line_.options.end()) continue;
     const std::string& value = given->second;
+    // One rule's sentence (translated), naming the option and the field's title.
+    const auto refused = [&](const std::string& rule, std::string_view more = {}) {
+      problems.push_back({std::string(field.label), Fill(rule, {field.option, more}),
+                          Fill(rule, {FieldTitle(field.label), more})});
+    };
     if (field.required && TrimView(value).empty()) {
-      return RefuseValue(field.label,
-                         Fill(_("%1 must not be blank: the web system cannot tell the company "
-                                "without it."),
-                              {field.option}));
-    }
-    if (value.find_first_of("\r\n") != std::string::npos)
-      return RefuseValue(field.label, Fill(_("%1 must not hold a line break."), {field.option}));
-    // The launcher reads the file in its code page: what that cannot hold would reach the web
-    // system as "?", and what it cuts would be lost.
-    if (!Representable(value, codePage_)) {
-      return RefuseValue(field.label,
-                         Fill(_("%1 holds characters this computer's code page cannot hold: %2"),
-                              {field.option, value}));
-    }
-    if (AnsiOf(value, codePage_).size() > kIniValueMax) {
-      return RefuseValue(field.label,
-                         Fill(_("%1 is too long (at most %2 bytes in this computer's code page)."),
-                              {field.option, std::to_string(kIniValueMax)}));
+      refused(_("%1 must not be blank: the web system cannot tell the company without it."));
+    } else if (value.find_first_of("\r\n") != std::string::npos) {
+      refused(_("%1 must not hold a line break."));
+    } else if (!Representable(value, codePage_)) {
+      // The launcher reads the file in its code page: what that cannot hold would reach the
+      // web system as "?", and what it cuts would be lost.
+      refused(_("%1 holds characters this computer's code page cannot hold: %2"), value);
+    } else if (AnsiOf(value, codePage_).size() > kIniValueMax) {
+      refused(_("%1 is too long (at most %2 bytes in this computer's code page)."),
+              std::to_string(kIniValueMax));
     }
   }
-  return Set(kIdentityFileName, kIdentitySection, IdentityKeys(), &TTool::PlanIdentity);
+  return problems;
 }
 
 TTool::TOutcome TTool::PlanIdentity(const TStoredValues& stored, const std::string& shown) {
-  const auto refused = [](std::string why) {
-    return TOutcome{TOutcome::Kind::Refused, std::move(why), {}, {}};
-  };
+  std::vector<TProblem> problems = givenProblems_;
   // A file without the section holds no identity, as the launcher sees it.
   const bool found = stored.read.SectionFound();
   if (!found) {
@@ -342,38 +384,52 @@ TTool::TOutcome TTool::PlanIdentity(const TStoredValues& stored, const std::stri
     for (const TIdentityField& field : kIdentityFields)
       if (field.required && !line_.options.contains(std::string(field.option)))
         missing.emplace_back(field.option);
-    if (!missing.empty()) {
-      return refused(
-          Fill(_("%1 holds no company identity yet: give %2."), {shown, Joined(missing, " ")}));
+    const std::string why =
+        Fill(_("%1 holds no company identity yet: give %2."), {shown, Joined(missing, " ")});
+    for (const TIdentityField& field : kIdentityFields) {
+      if (!field.required || line_.options.contains(std::string(field.option))) continue;
+      problems.push_back({std::string(field.label), why,
+                          Fill(_("%1 must be given: this computer holds no company identity "
+                                 "yet."),
+                               {FieldTitle(field.label)})});
     }
   }
   std::vector<std::string> values;
   std::vector<std::string> changed;
+  for (std::size_t i = 0; i < kIdentityFieldCount && found; ++i) {
+    const TIdentityField& field = kIdentityFields[i];
+    const std::optional<std::string> old = stored.text[i];
+    if (line_.options.contains(std::string(field.option))) continue;
+    // Kept as it is stored, whatever this session's code page: bytes that are no text in the
+    // code page could not be written back.
+    if (!old) {
+      problems.push_back(
+          {std::string(field.label),
+           Fill(_("The stored %1 is not text in this computer's code page and cannot be kept "
+                  "as it is: give %2."),
+                {field.key, field.option}),
+           Fill(_("The stored %1 is not text in this computer's code page: type it again."),
+                {FieldTitle(field.label)})});
+    } else if (field.required && TrimView(*old).empty()) {
+      problems.push_back(
+          {std::string(field.label),
+           Fill(_("The stored %1 is blank: give %2 (the web system cannot tell the company "
+                  "without it)."),
+                {field.key, field.option}),
+           Fill(_("%1 must not be blank: the web system cannot tell the company without it."),
+                {FieldTitle(field.label)})});
+    }
+  }
+  if (!problems.empty()) return {TOutcome::Kind::Refused, {}, std::move(problems), {}, {}};
   for (std::size_t i = 0; i < kIdentityFieldCount; ++i) {
     const TIdentityField& field = kIdentityFields[i];
     const std::optional<std::string> old = found ? stored.text[i] : std::optional<std::string>();
     const auto given = line_.options.find(std::string(field.option));
-    if (given != line_.options.end()) {
-      values.push_back(given->second);
-    } else {
-      // Kept as it is stored, whatever this session's code page: bytes that are no text in
-      // the code page could not be written back.
-      if (found && !old) {
-        return refused(Fill(_("The stored %1 is not text in this computer's code page and "
-                              "cannot be kept as it is: give %2."),
-                            {field.key, field.option}));
-      }
-      if (field.required && TrimView(old.value_or("")).empty()) {
-        return refused(Fill(_("The stored %1 is blank: give %2 (the web system cannot tell the "
-                              "company without it)."),
-                            {field.key, field.option}));
-      }
-      values.push_back(old.value_or(""));
-    }
+    values.push_back(given != line_.options.end() ? given->second : old.value_or(""));
     if (!found || values.back() != old) changed.emplace_back(field.key);
   }
-  if (changed.empty()) return {TOutcome::Kind::Unchanged, {}, {}, {}};
-  return {TOutcome::Kind::Changed, {}, IdentityFileBytes(values), changed};
+  if (changed.empty()) return {TOutcome::Kind::Unchanged, {}, {}, {}, {}};
+  return {TOutcome::Kind::Changed, {}, {}, IdentityFileBytes(values), changed};
 }
 
 // ---- show and version ------------------------------------------------------------------------

@@ -88,6 +88,9 @@ class TConfigToolSystem {
   virtual bool ReplaceFile(const std::string& path, std::string_view bytes, TFailure& failure) = 0;
 
   // ---- Values an installer hands over
+  // There is a registry for an installer to hand values over in (Windows): the tool offers
+  // --from-registry.
+  [[nodiscard]] virtual bool HasRegistry() const { return false; }
   // The text values (REG_SZ) of the registry key under HKEY_LOCAL_MACHINE, in the registry view
   // of the tool's own architecture, for these names, as UTF-8; a name the key does not hold is
   // left out. false (and why) when the key cannot be read, or where there is no registry.

@@ -4,11 +4,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // The tool's JSON: the one writer of its output (fixed shapes of strings, booleans, null,
-// arrays and objects, each text escaped by JsonString), and the reader of the values an engine
-// hands over (ReadJsonObject).
+// arrays and objects, each text escaped by JsonString), the strict reader of the values an
+// engine hands over (ReadJsonObject), and the reader of the tool's own answers, which the
+// settings window runs in process (ParseJson).
 
 // The UTF-8 text as a JSON string.
 std::string JsonString(std::string_view utf8);
@@ -45,3 +47,23 @@ struct TJsonObjectRead {
   std::string error;  // empty when the text was read; else why not (English, with the offset)
 };
 TJsonObjectRead ReadJsonObject(std::string_view text);
+
+// The tool's own answers, read back by the settings window: any JSON value.
+// A JSON value: null, a boolean, a string (UTF-8), an array or an object. Numbers are kept as
+// their text: the tool writes none that a reader computes with.
+struct TJsonValue {
+  enum class Kind { Null, Bool, Number, String, Array, Object } kind = Kind::Null;
+  bool boolean = false;
+  std::string text;  // String: the text; Number: as written
+  std::vector<TJsonValue> items;
+  std::vector<std::pair<std::string, TJsonValue>> members;  // in the order written
+
+  // The member's value; nullptr when this is no object or has no such member.
+  [[nodiscard]] const TJsonValue* Find(std::string_view name) const;
+  // The member's text when it is a string; "" otherwise.
+  [[nodiscard]] std::string TextOf(std::string_view name) const;
+};
+
+// One JSON value (RFC 8259) with nothing but blanks around it; nullopt when the text is not
+// that. \u escapes become UTF-8, surrogate pairs included; a lone surrogate is refused.
+std::optional<TJsonValue> ParseJson(std::string_view text);

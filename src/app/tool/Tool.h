@@ -38,6 +38,15 @@ struct TCommandLine {
 TCommandLine ParseCommandLine(const std::vector<std::string>& args, TConfigToolSystem& system);
 std::string Usage(TConfigToolSystem& system);
 
+// A value the tool refuses. The field is show's name for it (url, number, ...); text names
+// the option or the file, for the command line; fieldText names the field as the settings
+// window and the setup's page label it, for them.
+struct TProblem {
+  std::string field;
+  std::string text;
+  std::string fieldText;
+};
+
 class TTool {
  public:
   TTool(TConfigToolSystem& system, const std::vector<std::string>& args)
@@ -49,7 +58,8 @@ class TTool {
   // What a set command makes of the file it found.
   struct TOutcome {
     enum class Kind { Refused, Failed, Unchanged, Changed } kind = Kind::Unchanged;
-    std::string why;                  // Refused, Failed
+    std::string why;                  // Failed
+    std::vector<TProblem> problems;   // Refused: every value refused
     std::string bytes;                // Changed: the file's new bytes
     std::vector<std::string> fields;  // Changed: the keys whose values change
   };
@@ -60,10 +70,16 @@ class TTool {
   // A refusal (exit code 2) or a failure (3), as text or as the JSON object.
   int Fail(int code, const std::string& why);
   int Refuse(const std::string& why) { return Fail(kToolRefused, why); }
-  // A value refused: the field it belongs to (show's name) goes into the JSON answer.
+  // A refusal of values: each problem on a line of its own; with --json, all of them with
+  // their fields ("problems"), the first one as the error and its field.
+  int Refuse(const std::vector<TProblem>& problems);
+  // The field as a window or the setup's page labels it, in the user's language.
+  std::string FieldTitle(std::string_view field);
+  // The problems of set-company's given values, before any file is read.
+  std::vector<TProblem> CheckGivenIdentity();
+  // A value refused, the field it belongs to (show's name) named in the JSON answer.
   int RefuseValue(std::string_view field, const std::string& why) {
-    refusedField_ = field;
-    return Refuse(why);
+    return Refuse(std::vector<TProblem>{{std::string(field), why, why}});
   }
   // What to do about the failure, when more rights would help (with a blank before it).
   std::string Remedy(const TConfigToolSystem::TFailure& failure);
@@ -106,7 +122,7 @@ class TTool {
   const TCodePage& codePage_;
   TCommandLine line_;
   std::string address_;  // set-address: the address in the ANSI code page, once checked
-  std::string refusedField_;
+  std::vector<TProblem> givenProblems_;  // set-company: its given values refused
 };
 
 // Text helpers of the code page.

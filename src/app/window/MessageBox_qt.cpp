@@ -5,9 +5,14 @@
 
 #include "launcher/Messages.h"
 
-void ShowProgramMessageBox(std::string_view utf8Text, const std::function<void(bool)>& waiting) {
+void ShowProgramMessageBox(std::string_view utf8Text, const std::function<void(bool)>& waiting,
+                           QWidget* over) {
+  // A parent makes the box transient for its window (WM_TRANSIENT_FOR on X11, the
+  // toplevel's parent on Wayland). The hints name the only buttons the frame gets.
   QMessageBox box(QMessageBox::Warning, QStringFromUtf8(kMessageCaption), QStringFromUtf8(utf8Text),
-                  QMessageBox::Ok);
+                  QMessageBox::Ok, over,
+                  Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                      Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
   box.setWindowModality(Qt::ApplicationModal);
   // Runs once the box's own event loop runs: the box is on screen then.
   if (waiting) QTimer::singleShot(0, &box, [&waiting] { waiting(true); });

@@ -109,8 +109,15 @@ void WaitingForUser(bool waiting) {
     state->host.waitingForUser(state->host.launcher, waiting ? 1 : 0);
 }
 
+// The main window, once it is on screen: the box then belongs to it.
+QWidget* WindowOnScreen() {
+  return state != nullptr && state->window != nullptr && state->window->isVisible()
+             ? state->window.get()
+             : nullptr;
+}
+
 void ShowMessage(const char* utf8Text) {
-  ShowProgramMessageBox(utf8Text, WaitingForUser);
+  ShowProgramMessageBox(utf8Text, WaitingForUser, WindowOnScreen());
 }
 
 // With the window up, xdg-open is given a moment to find and start the browser: a quick
@@ -122,7 +129,7 @@ void WatchBrowser(QTimer& poll, QElapsedTimer& elapsed) {
     const int browser = host.browserState(host.launcher);
     if (browser == 0 && elapsed.elapsed() < host.browserPatience) return;
     poll.stop();
-    if (browser == 2) ShowProgramMessageBox(kMsgBrowserFailed, WaitingForUser);
+    if (browser == 2) ShowProgramMessageBox(kMsgBrowserFailed, WaitingForUser, WindowOnScreen());
     QCoreApplication::quit();
   };
   poll.setInterval(50);
