@@ -56,7 +56,9 @@ wine32() {
   fi
   # Kept only while something of it is installed: a foreign architecture with a broken index
   # fails every later apt-get update, for nothing (also one an earlier run left behind).
-  if ! dpkg-query -W -f='${Architecture}\n' 2>/dev/null | grep -qx i386; then
+  # (grep reads a here-string: in a pipe under pipefail, grep -q ending at its first match
+  # would fail dpkg-query's long listing, and with it the test.)
+  if ! grep -qx i386 <<<"$(dpkg-query -W -f='${Architecture}\n' 2>/dev/null)"; then
     dpkg --remove-architecture i386
     apt-get update -q >/dev/null 2>&1 || true
   fi

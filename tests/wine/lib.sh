@@ -320,7 +320,9 @@ drive() {
   wine_run timeout -k 10 "$drive_limit" wine 'C:\tools\driver.exe' "$app_win\\CompanyMain.exe" "$@" \
     >"$case_dir/driver.out" 2>&1 &
   local driver=$!
-  if printf '%s\n' "$@" | grep -qx look; then
+  # Here-strings, not pipes: under pipefail a grep -q that has its match ends the pipe early,
+  # and a writer with more to say fails it (Wine's messages can run to many kilobytes).
+  if grep -qx look <<<"$(printf '%s\n' "$@")"; then
     while kill -0 $driver 2>/dev/null && ! grep -q '^look' "$case_dir/driver.out"; do
       sleep 0.1
     done
@@ -337,9 +339,9 @@ drive() {
   out=$(tr -d '\r' <"$case_dir/driver.out")
   if [ $status -eq 124 ] || [ $status -eq 137 ]; then
     hung "$drive_limit" "the driver (after: $(printf '%s\n' "$out" | tail -1 | head -c 200))"
-  elif ! printf '%s\n' "$out" | grep -q '^ok'; then
+  elif ! grep -q '^ok' <<<"$out"; then
     problems+=("the driver did no step (status $status): $(printf '%s' "$out" | head -c 300 | tr '\n' ' ')")
-  elif printf '%s\n' "$out" | grep -q '^FAIL'; then
+  elif grep -q '^FAIL' <<<"$out"; then
     problems+=("$(printf '%s\n' "$out" | grep -E '^FAIL|err' | head -3 | tr '\n' ' ')")
   elif [ $status -ne 0 ]; then
     problems+=("driver ended with status $status")

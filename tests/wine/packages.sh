@@ -350,7 +350,7 @@ setup_refused_on_new_pc() {
   status=$?
   [ $status -eq 2 ] || problems+=("refused address on a new PC: setup exit code $status, expected 2")
   [ -e "$install_dir" ] && problems+=("a refused setup copied: $(cd "$install_dir" && find . | tr '\n' ' ')")
-  setup_log | grep -q 'http:// \(or\|或\) https://' || problems+=("the log does not give the tool's reason: $(setup_log)")
+  grep -q 'http:// \(or\|或\) https://' <<<"$(setup_log)" || problems+=("the log does not give the tool's reason: $(setup_log)")
 }
 
 # A refused address: the setup ends with the tool's code, and nothing of the configuration
@@ -366,7 +366,7 @@ setup_refusals() {
   mkdir -p "$prefix/drive_c/scratch"
   installed_tool --dir 'C:\scratch' set-address ftp://example.com/p >/dev/null 2>"$case_dir/said"
   said=$(program_said "$case_dir/said" | head -1)
-  [ -n "$said" ] && setup_log | grep -q -F -- "$said" ||
+  [ -n "$said" ] && grep -q -F -- "$said" <<<"$(setup_log)" ||
     problems+=("the setup's log lacks the tool's message \"$said\": $(setup_log | head -c 300)")
   if [ "$case_arch" = win64 ]; then
     run_wine "C:\\$first" /S "/OTHERINFO=$(repeat x 1100)"
