@@ -124,6 +124,7 @@ if [ "$built" = yes ]; then
   ) &
   (
     step 07 "Windows DLL imports" 300 bash scripts/check-imports.sh build-win64/CompanyMain.exe \
+      build-win64/CompanyMainSettings.exe build-win32/CompanyMainSettings.exe \
       build-win32/CompanyMain.exe build-win64/CompanyMainConfig.exe build-win32/CompanyMainConfig.exe
     step 08 "Wine suite" 1800 bash tests/wine/run.sh build-win64/CompanyMain.exe build/CompanyMain
     step 09 "Configuration tool under Wine" 1200 bash tests/wine/tool.sh build-win64/CompanyMain.exe

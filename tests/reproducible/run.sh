@@ -45,7 +45,8 @@ echo "first build: this tree's programs, packed in the UTC time zone, C locale, 
   --dist "$a/dist") >"$work/a.log" 2>&1 || { tail -20 "$work/a.log"; exit 1; }
 for arch in win64 win32; do
   mkdir -p "$a/$arch"
-  cp "$root/build-$arch/CompanyMain.exe" "$root/build-$arch/CompanyMainConfig.exe" "$a/$arch/"
+  cp "$root/build-$arch/CompanyMain.exe" "$root/build-$arch/CompanyMainConfig.exe" \
+    "$root/build-$arch/CompanyMainSettings.exe" "$a/$arch/"
 done
 if [ -n "$deb_from" ]; then
   cp "$deb_from"/*.deb "$deb_from/SHA256SUMS" "$a/deb/" || exit 1
@@ -85,7 +86,8 @@ mkdir -p "$work/b/deb"
 cp "$(dirname "$b")"/*.deb "$(dirname "$b")/SHA256SUMS" "$work/b/deb/"
 for arch in win64 win32; do
   mkdir -p "$work/b/$arch"
-  cp "$b/build-$arch/CompanyMain.exe" "$b/build-$arch/CompanyMainConfig.exe" "$work/b/$arch/"
+  cp "$b/build-$arch/CompanyMain.exe" "$b/build-$arch/CompanyMainConfig.exe" \
+    "$b/build-$arch/CompanyMainSettings.exe" "$work/b/$arch/"
 done
 openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 2 -subj "/CN=CompanyMain reproducibility" \
   -addext "extendedKeyUsage=codeSigning" -keyout "$work/sign.key" -out "$work/sign.crt" >/dev/null 2>&1
@@ -112,7 +114,9 @@ compare() {  # path relative to both sides
   fi
 }
 artifacts=()
-for arch in win64 win32; do artifacts+=("$arch/CompanyMain.exe" "$arch/CompanyMainConfig.exe"); done
+for arch in win64 win32; do
+  artifacts+=("$arch/CompanyMain.exe" "$arch/CompanyMainConfig.exe" "$arch/CompanyMainSettings.exe")
+done
 for file in "$a"/dist/* "$a"/deb/*; do artifacts+=("${file#"$a"/}"); done
 # Both sides must have made the same set of files, and each of the expected kinds.
 [ "$(cd "$a" && ls dist deb)" = "$(cd "$work/b" && ls dist deb)" ] ||

@@ -64,7 +64,7 @@ def compare_zip(plain_path, signed_path):
 # The MSI tables' rows that follow from the programs' sizes: the key's column values that may
 # differ (0-based), for the rows of the programs.
 PROGRAM_ROWS = {"File.idt": (3,), "MsiFileHash.idt": (2, 3, 4, 5)}
-PROGRAMS = ("CompanyMain.exe", "CompanyMainConfig.exe")
+PROGRAMS = ("CompanyMain.exe", "CompanyMainConfig.exe", "CompanyMainSettings.exe")
 
 
 def dump_msi(path, folder):
