@@ -70,53 +70,42 @@ TJsonObject& TJsonObject::Add(std::string_view name, const std::vector<std::stri
 }
 
 // ---- Reading
+
 namespace {
 
+// One reader for both: RFC 8259 read strictly (every string valid UTF-8, every \u escape a
+// character, nothing but blanks around the value), with the reason and its byte when it is not.
 class TReader {
  public:
   explicit TReader(std::string_view text) : text_(text) {}
 
-  TJsonObjectRead Read() {
-    TJsonObjectRead read;
+  std::optional<TJsonValue> Document() {
+    TJsonValue value;
+    if (!Value(value, 0)) return std::nullopt;
     Blanks();
-    if (!Take('{')) return Fail(read, "a JSON object must start with {");
-    Blanks();
-    if (!Take('}')) {
-      for (;;) {
-        Blanks();
-        std::string name;
-        if (!String(name))
-          return Fail(read, error_.empty() ? "a member name must be a string" : error_);
-        Blanks();
-        if (!Take(':')) return Fail(read, "a member name must be followed by :");
-        Blanks();
-        std::optional<std::string> value;
-        if (Peek() == '"') {
-          value.emplace();
-          if (!String(*value)) return Fail(read, error_);
-        } else if (text_.substr(pos_, 4) == "null") {
-          pos_ += 4;
-        } else {
-          return Fail(read, "the value of \"" + name + "\" must be a string or null");
-        }
-        if (!read.members.emplace(name, value).second)
-          return Fail(read, "\"" + name + "\" is given twice");
-        Blanks();
-        if (Take(',')) continue;
-        if (Take('}')) break;
-        return Fail(read, "members must be separated by , and the object closed with }");
-      }
+    if (pos_ != text_.size()) {
+      Fail("nothing may follow the value");
+      return std::nullopt;
     }
-    Blanks();
-    if (pos_ != text_.size()) return Fail(read, "nothing may follow the object");
-    return read;
+    return value;
+  }
+  [[nodiscard]] std::string Error() const {
+    return error_ + " (at byte " + std::to_string(pos_) + ")";
   }
 
  private:
+  static constexpr int kDepthMax = 64;
+
   [[nodiscard]] char Peek() const { return pos_ < text_.size() ? text_[pos_] : '\0'; }
   bool Take(char c) {
+    Blanks();
     if (pos_ >= text_.size() || text_[pos_] != c) return false;
     ++pos_;
+    return true;
+  }
+  bool Word(std::string_view word) {
+    if (text_.substr(pos_, word.size()) != word) return false;
+    pos_ += word.size();
     return true;
   }
   void Blanks() {
@@ -124,14 +113,83 @@ class TReader {
                                    text_[pos_] == '\n' || text_[pos_] == '\r'))
       ++pos_;
   }
-  TJsonObjectRead& Fail(TJsonObjectRead& read, const std::string& why) const {
-    read.members.clear();
-    read.error = why + " (at byte " + std::to_string(pos_) + ")";
-    return read;
-  }
-  bool Error(const char* why) {
-    error_ = why;
+  bool Fail(const char* why) {
+    if (error_.empty()) error_ = why;
     return false;
+  }
+
+  bool Value(TJsonValue& value, int depth) {
+    if (depth > kDepthMax) return Fail("values are nested too deep");
+    Blanks();
+    switch (Peek()) {
+      case '{':
+        return Object(value, depth);
+      case '[':
+        return Array(value, depth);
+      case '"':
+        value.kind = TJsonValue::Kind::String;
+        return String(value.text);
+      default:
+        break;
+    }
+    if (Word("null")) {
+      value.kind = TJsonValue::Kind::Null;
+      return true;
+    }
+    if (Word("true") || Word("false")) {
+      value.kind = TJsonValue::Kind::Bool;
+      value.boolean = text_[pos_ - 1] == 'e' && text_[pos_ - 2] == 'u';
+      return true;
+    }
+    return Number(value);
+  }
+
+  bool Number(TJsonValue& value) {
+    const std::size_t start = pos_;
+    const auto digits = [&] {
+      const std::size_t from = pos_;
+      while (pos_ < text_.size() && text_[pos_] >= '0' && text_[pos_] <= '9') ++pos_;
+      return pos_ > from;
+    };
+    Word("-");
+    if (!Word("0") && !digits()) return Fail("not a JSON value");
+    if (Word(".") && !digits()) return Fail("a number's fraction has no digits");
+    if (Word("e") || Word("E")) {
+      if (!Word("+")) Word("-");
+      if (!digits()) return Fail("a number's exponent has no digits");
+    }
+    value.kind = TJsonValue::Kind::Number;
+    value.text = std::string(text_.substr(start, pos_ - start));
+    return true;
+  }
+
+  bool Array(TJsonValue& value, int depth) {
+    ++pos_;
+    value.kind = TJsonValue::Kind::Array;
+    if (Take(']')) return true;
+    do {
+      TJsonValue item;
+      if (!Value(item, depth + 1)) return false;
+      value.items.push_back(std::move(item));
+    } while (Take(','));
+    return Take(']') || Fail("items must be separated by , and the array closed with ]");
+  }
+
+  bool Object(TJsonValue& value, int depth) {
+    ++pos_;
+    value.kind = TJsonValue::Kind::Object;
+    if (Take('}')) return true;
+    do {
+      Blanks();
+      std::string name;
+      if (Peek() != '"') return Fail("a member name must be a string");
+      if (!String(name)) return false;
+      if (!Take(':')) return Fail("a member name must be followed by :");
+      TJsonValue member;
+      if (!Value(member, depth + 1)) return false;
+      value.members.emplace_back(std::move(name), std::move(member));
+    } while (Take(','));
+    return Take('}') || Fail("members must be separated by , and the object closed with }");
   }
 
   // Four hex digits after \u.
@@ -200,17 +258,18 @@ class TReader {
   }
 
   bool String(std::string& out) {
-    if (!Take('"')) return false;
+    ++pos_;  // the opening quote
+    out.clear();
     for (;;) {
-      if (pos_ >= text_.size()) return Error("a string is not closed with \"");
+      if (pos_ >= text_.size()) return Fail("a string is not closed with \"");
       const auto c = static_cast<unsigned char>(text_[pos_]);
       if (c == '"') {
         ++pos_;
         return true;
       }
-      if (c < 0x20) return Error("a control character must be escaped in a string");
+      if (c < 0x20) return Fail("a control character must be escaped in a string");
       if (c >= 0x80) {
-        if (!Utf8Character(out)) return Error("a string is not valid UTF-8");
+        if (!Utf8Character(out)) return Fail("a string is not valid UTF-8");
         continue;
       }
       ++pos_;
@@ -218,201 +277,8 @@ class TReader {
         out += static_cast<char>(c);
         continue;
       }
-      if (pos_ >= text_.size()) return Error("an escape is cut off");
+      if (pos_ >= text_.size()) return Fail("an escape is cut off");
       const char e = text_[pos_++];
-      switch (e) {
-        case '"':
-          out += '"';
-          break;
-        case '\\':
-          out += '\\';
-          break;
-        case '/':
-          out += '/';
-          break;
-        case 'b':
-          out += '\b';
-          break;
-        case 'f':
-          out += '\f';
-          break;
-        case 'n':
-          out += '\n';
-          break;
-        case 'r':
-          out += '\r';
-          break;
-        case 't':
-          out += '\t';
-          break;
-        case 'u': {
-          auto unit = Hex4();
-          if (!unit) return Error("\\u must be followed by four hex digits");
-          std::uint32_t cp = *unit;
-          if (cp >= 0xDC00 && cp <= 0xDFFF) return Error("a \\u escape is a lone low surrogate");
-          if (cp >= 0xD800 && cp <= 0xDBFF) {
-            if (!(Take('\\') && Take('u'))) return Error("a \\u escape is a lone high surrogate");
-            const auto low = Hex4();
-            if (!low) return Error("\\u must be followed by four hex digits");
-            if (*low < 0xDC00 || *low > 0xDFFF)
-              return Error("a \\u escape is a lone high surrogate");
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (*low - 0xDC00);
-          }
-          Append(out, cp);
-          break;
-        }
-        default:
-          return Error("unknown escape in a string");
-      }
-    }
-  }
-
-  std::string_view text_;
-  std::size_t pos_ = 0;
-  std::string error_;
-};
-
-}  // namespace
-
-TJsonObjectRead ReadJsonObject(std::string_view text) {
-  return TReader(text).Read();
-}
-
-// ---- Reading the tool's own answers
-
-namespace {
-
-class TAnswerReader {
- public:
-  explicit TAnswerReader(std::string_view text) : text_(text) {}
-
-  std::optional<TJsonValue> Document() {
-    TJsonValue value;
-    if (!Value(value, 0)) return std::nullopt;
-    Blanks();
-    if (at_ != text_.size()) return std::nullopt;
-    return value;
-  }
-
- private:
-  static constexpr int kDepthMax = 64;
-
-  void Blanks() {
-    while (at_ < text_.size() &&
-           (text_[at_] == ' ' || text_[at_] == '\t' || text_[at_] == '\n' || text_[at_] == '\r'))
-      ++at_;
-  }
-  bool Take(char c) {
-    Blanks();
-    if (at_ < text_.size() && text_[at_] == c) {
-      ++at_;
-      return true;
-    }
-    return false;
-  }
-  bool Word(std::string_view word) {
-    if (text_.substr(at_, word.size()) != word) return false;
-    at_ += word.size();
-    return true;
-  }
-
-  bool Value(TJsonValue& value, int depth) {
-    if (depth > kDepthMax) return false;
-    Blanks();
-    if (at_ >= text_.size()) return false;
-    const char c = text_[at_];
-    if (c == '{') return Object(value, depth);
-    if (c == '[') return Array(value, depth);
-    if (c == '"') {
-      value.kind = TJsonValue::Kind::String;
-      return String(value.text);
-    }
-    if (Word("null")) {
-      value.kind = TJsonValue::Kind::Null;
-      return true;
-    }
-    if (Word("true") || Word("false")) {
-      value.kind = TJsonValue::Kind::Bool;
-      value.boolean = text_[at_ - 1] == 'e' && text_[at_ - 2] == 'u';
-      return true;
-    }
-    return Number(value);
-  }
-
-  bool Number(TJsonValue& value) {
-    const std::size_t start = at_;
-    const auto digits = [&] {
-      const std::size_t from = at_;
-      while (at_ < text_.size() && text_[at_] >= '0' && text_[at_] <= '9') ++at_;
-      return at_ > from;
-    };
-    if (at_ < text_.size() && text_[at_] == '-') ++at_;
-    if (at_ < text_.size() && text_[at_] == '0') {
-      ++at_;
-    } else if (!digits()) {
-      return false;
-    }
-    if (at_ < text_.size() && text_[at_] == '.' && (++at_, !digits())) return false;
-    if (at_ < text_.size() && (text_[at_] == 'e' || text_[at_] == 'E')) {
-      ++at_;
-      if (at_ < text_.size() && (text_[at_] == '+' || text_[at_] == '-')) ++at_;
-      if (!digits()) return false;
-    }
-    value.kind = TJsonValue::Kind::Number;
-    value.text = std::string(text_.substr(start, at_ - start));
-    return true;
-  }
-
-  bool Hex4(char32_t& unit) {
-    if (at_ + 4 > text_.size()) return false;
-    unit = 0;
-    for (int i = 0; i < 4; ++i) {
-      const char c = text_[at_++];
-      unit <<= 4;
-      if (c >= '0' && c <= '9') {
-        unit |= static_cast<char32_t>(c - '0');
-      } else if (c >= 'a' && c <= 'f') {
-        unit |= static_cast<char32_t>(c - 'a' + 10);
-      } else if (c >= 'A' && c <= 'F') {
-        unit |= static_cast<char32_t>(c - 'A' + 10);
-      } else {
-        return false;
-      }
-    }
-    return true;
-  }
-
-  static void Append(std::string& out, char32_t code) {
-    if (code < 0x80) {
-      out += static_cast<char>(code);
-    } else if (code < 0x800) {
-      out += static_cast<char>(0xC0 | (code >> 6));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-      out += static_cast<char>(0xE0 | (code >> 12));
-      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (code >> 18));
-      out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-  }
-
-  bool String(std::string& out) {
-    ++at_;  // the opening quote
-    out.clear();
-    while (at_ < text_.size()) {
-      const char c = text_[at_++];
-      if (c == '"') return true;
-      if (static_cast<unsigned char>(c) < 0x20) return false;
-      if (c != '\\') {
-        out += c;
-        continue;
-      }
-      if (at_ >= text_.size()) return false;
-      const char e = text_[at_++];
       switch (e) {
         case '"':
         case '\\':
@@ -435,56 +301,59 @@ class TAnswerReader {
           out += '\t';
           break;
         case 'u': {
-          char32_t unit = 0;
-          if (!Hex4(unit)) return false;
-          if (unit >= 0xDC00 && unit <= 0xDFFF) return false;
-          if (unit >= 0xD800 && unit <= 0xDBFF) {
-            char32_t low = 0;
-            if (!Word("\\u") || !Hex4(low) || low < 0xDC00 || low > 0xDFFF) return false;
-            unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+          auto unit = Hex4();
+          if (!unit) return Fail("\\u must be followed by four hex digits");
+          std::uint32_t cp = *unit;
+          if (cp >= 0xDC00 && cp <= 0xDFFF) return Fail("a \\u escape is a lone low surrogate");
+          if (cp >= 0xD800 && cp <= 0xDBFF) {
+            if (!Word("\\u")) return Fail("a \\u escape is a lone high surrogate");
+            const auto low = Hex4();
+            if (!low) return Fail("\\u must be followed by four hex digits");
+            if (*low < 0xDC00 || *low > 0xDFFF)
+              return Fail("a \\u escape is a lone high surrogate");
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (*low - 0xDC00);
           }
-          Append(out, unit);
+          Append(out, cp);
           break;
         }
         default:
-          return false;
+          return Fail("unknown escape in a string");
       }
     }
-    return false;
-  }
-
-  bool Array(TJsonValue& value, int depth) {
-    ++at_;
-    value.kind = TJsonValue::Kind::Array;
-    if (Take(']')) return true;
-    do {
-      TJsonValue item;
-      if (!Value(item, depth + 1)) return false;
-      value.items.push_back(std::move(item));
-    } while (Take(','));
-    return Take(']');
-  }
-
-  bool Object(TJsonValue& value, int depth) {
-    ++at_;
-    value.kind = TJsonValue::Kind::Object;
-    if (Take('}')) return true;
-    do {
-      Blanks();
-      std::string name;
-      if (at_ >= text_.size() || text_[at_] != '"' || !String(name) || !Take(':')) return false;
-      TJsonValue member;
-      if (!Value(member, depth + 1)) return false;
-      value.members.emplace_back(std::move(name), std::move(member));
-    } while (Take(','));
-    return Take('}');
   }
 
   std::string_view text_;
-  std::size_t at_ = 0;
+  std::size_t pos_ = 0;
+  std::string error_;
 };
 
 }  // namespace
+
+std::optional<TJsonValue> ParseJson(std::string_view text) {
+  return TReader(text).Document();
+}
+
+TJsonObjectRead ReadJsonObject(std::string_view text) {
+  TJsonObjectRead read;
+  TReader reader(text);
+  const std::optional<TJsonValue> value = reader.Document();
+  const auto fail = [&](const std::string& why) {
+    read.members.clear();
+    read.error = why;
+    return read;
+  };
+  if (!value) return fail(reader.Error());
+  if (value->kind != TJsonValue::Kind::Object) return fail("a JSON object must start with {");
+  for (const auto& [name, member] : value->members) {
+    std::optional<std::string> text;
+    if (member.kind == TJsonValue::Kind::String)
+      text = member.text;
+    else if (member.kind != TJsonValue::Kind::Null)
+      return fail("the value of \"" + name + "\" must be a string or null");
+    if (!read.members.emplace(name, text).second) return fail("\"" + name + "\" is given twice");
+  }
+  return read;
+}
 
 const TJsonValue* TJsonValue::Find(std::string_view name) const {
   for (const auto& [memberName, member] : members)
@@ -495,8 +364,4 @@ const TJsonValue* TJsonValue::Find(std::string_view name) const {
 std::string TJsonValue::TextOf(std::string_view name) const {
   const TJsonValue* member = Find(name);
   return member != nullptr && member->kind == Kind::String ? member->text : std::string();
-}
-
-std::optional<TJsonValue> ParseJson(std::string_view text) {
-  return TAnswerReader(text).Document();
 }

@@ -8,8 +8,8 @@
 #include <vector>
 
 // The tool's JSON: the one writer of its output (fixed shapes of strings, booleans, null,
-// arrays and objects, each text escaped by JsonString), the strict reader of the values an
-// engine hands over (ReadJsonObject), and the reader of the tool's own answers, which the
+// arrays and objects, each text escaped by JsonString) and the one strict reader, which takes
+// the values an engine hands over (ReadJsonObject) and the tool's own answers, which the
 // settings window runs in process (ParseJson).
 
 // The UTF-8 text as a JSON string.
@@ -44,11 +44,11 @@ std::string JsonArray(const std::vector<std::string>& jsonItems);
 // exactly as encoded, with no trimming or other rewriting.
 struct TJsonObjectRead {
   std::map<std::string, std::optional<std::string>> members;
-  std::string error;  // empty when the text was read; else why not (English, with the offset)
+  std::string error;  // empty when the text was read; else why not (English; where the text is
+                      // no JSON, with the byte)
 };
 TJsonObjectRead ReadJsonObject(std::string_view text);
 
-// The tool's own answers, read back by the settings window: any JSON value.
 // A JSON value: null, a boolean, a string (UTF-8), an array or an object. Numbers are kept as
 // their text: the tool writes none that a reader computes with.
 struct TJsonValue {
@@ -64,6 +64,7 @@ struct TJsonValue {
   [[nodiscard]] std::string TextOf(std::string_view name) const;
 };
 
-// One JSON value (RFC 8259) with nothing but blanks around it; nullopt when the text is not
-// that. \u escapes become UTF-8, surrogate pairs included; a lone surrogate is refused.
+// One JSON value (RFC 8259) with nothing but blanks around it, read as strictly as
+// ReadJsonObject reads; nullopt when the text is not that. The settings window reads the tool's
+// own answers with it.
 std::optional<TJsonValue> ParseJson(std::string_view text);
