@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "common/Text.h"
+#include "common/Utf.h"
 
 std::string JsonString(std::string_view utf8) {
   static constexpr char kHex[] = "0123456789abcdef";
@@ -211,24 +212,6 @@ class TReader {
     return unit;
   }
 
-  static void Append(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  }
-
   // One UTF-8 character taken as it is: well-formed (no overlong form, no surrogate, at most
   // U+10FFFF), or false.
   bool Utf8Character(std::string& out) {
@@ -303,17 +286,18 @@ class TReader {
         case 'u': {
           auto unit = Hex4();
           if (!unit) return Fail("\\u must be followed by four hex digits");
-          std::uint32_t cp = *unit;
-          if (cp >= 0xDC00 && cp <= 0xDFFF) return Fail("a \\u escape is a lone low surrogate");
-          if (cp >= 0xD800 && cp <= 0xDBFF) {
+          std::u16string units(1, static_cast<char16_t>(*unit));
+          if (*unit >= 0xDC00 && *unit <= 0xDFFF)
+            return Fail("a \\u escape is a lone low surrogate");
+          if (*unit >= 0xD800 && *unit <= 0xDBFF) {
             if (!Word("\\u")) return Fail("a \\u escape is a lone high surrogate");
             const auto low = Hex4();
             if (!low) return Fail("\\u must be followed by four hex digits");
             if (*low < 0xDC00 || *low > 0xDFFF)
               return Fail("a \\u escape is a lone high surrogate");
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (*low - 0xDC00);
+            units += static_cast<char16_t>(*low);
           }
-          Append(out, cp);
+          out += Utf16ToUtf8(units);
           break;
         }
         default:
