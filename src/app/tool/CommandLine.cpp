@@ -26,9 +26,29 @@ std::string Joined(const std::vector<std::string>& items, std::string_view separ
   return out;
 }
 
+namespace {
+
+// The command, or an operand of it.
+void TakeOperand(TCommandLine& line, const std::string& arg, TConfigToolSystem& system) {
+  const auto text = system.ArgumentText(arg);
+  if (!text) {
+    line.error = Fill(system.Translate("The argument %1 is not text in this system's encoding."),
+                      {system.PathText(arg)});
+  } else if (line.command.empty()) {
+    line.command = *text;
+  } else {
+    line.operands.push_back(*text);
+  }
+}
+
+}  // namespace
+
 TCommandLine ParseCommandLine(const std::vector<std::string>& args, TConfigToolSystem& system) {
   const auto _ = [&system](const char* english) { return system.Translate(english); };
   TCommandLine line;
+  // After "--" every argument is the command or its operand: an address like "--help" is an
+  // address, and is checked as one.
+  bool operandsOnly = false;
   for (std::size_t i = 0; i < args.size() && line.error.empty(); ++i) {
     const std::string& arg = args[i];
     const auto value = [&]() -> std::optional<std::string> {
@@ -38,7 +58,11 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args, TConfigToolS
       }
       return args[++i];
     };
-    if (arg == "--help" || arg == "-h") {
+    if (operandsOnly) {
+      TakeOperand(line, arg, system);
+    } else if (arg == "--") {
+      operandsOnly = true;
+    } else if (arg == "--help" || arg == "-h") {
       line.help = true;
     } else if (arg == "--version") {
       line.version = true;
@@ -82,18 +106,10 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args, TConfigToolS
           line.options[arg] = *text;
         }
       }
-    } else if (arg.starts_with("--") && arg.size() > 2) {
+    } else if (arg.starts_with("--")) {
       line.error = Fill(_("Unknown option: %1"), {system.PathText(arg)});
     } else {
-      const auto text = system.ArgumentText(arg);
-      if (!text) {
-        line.error = Fill(_("The argument %1 is not text in this system's encoding."),
-                          {system.PathText(arg)});
-      } else if (line.command.empty()) {
-        line.command = *text;
-      } else {
-        line.operands.push_back(*text);
-      }
+      TakeOperand(line, arg, system);
     }
   }
   if (!line.error.empty() || line.help) return line;
