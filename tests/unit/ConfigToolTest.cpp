@@ -116,7 +116,7 @@ class FakeSystem final : public TConfigToolSystem, public TConfigFolder {
     return true;
   }
   bool ReplaceFile(const std::string& path, std::string_view bytes, TFailure& failure) override {
-    if (writeFailure) {
+    if (writeFailure && (failingPath.empty() || path == failingPath)) {
       failure = *writeFailure;
       return false;
     }
@@ -159,6 +159,7 @@ class FakeSystem final : public TConfigToolSystem, public TConfigFolder {
   std::set<std::string> unreadable;
   std::map<std::string, TClosed> closedToOthers;
   std::optional<TFailure> folderFailure, writeFailure;
+  std::string failingPath;  // writeFailure for this file alone, when given
   // Registry keys under HKEY_LOCAL_MACHINE: value name to text.
   std::map<std::string, std::map<std::string, std::string>> registry;
   // What --values-from reads: a path, or "-" for standard input.
@@ -1279,86 +1280,215 @@ TEST(ConfigToolJson, ReadsWhatTheWriterWritesAndRefusesTheRest) {
   EXPECT_FALSE(ParseJson(deep));
 }
 
+// The window's write as it hands it over: the JSON it was given, then the tool in process, or
+// the way to more rights refused.
+class FakeWriter final : public TSettingsWriter {
+ public:
+  explicit FakeWriter(FakeSystem& system) : inProcess_(system) {}
+  TSettingsWrite Write(const std::string& json) override {
+    sent += json;
+    if (kind != TSettingsWrite::Kind::Ran) return {kind, 127, {}, {}};
+    return inProcess_.Write(json);
+  }
+  std::string sent;
+  TSettingsWrite::Kind kind = TSettingsWrite::Kind::Ran;
+
+ private:
+  TInProcessSettingsWriter inProcess_;
+};
+
 TEST(Settings, TheWindowsValuesGoThroughTheToolsRules) {
   const TSettingsValues stored = {
       "http://example.com/a?b=1&c=2", "1234567890", "R01", "Hotel", "D1", "up", "note"};
+  const TConfigToolSystem::TFailure full{"No space left on device", false};
   const struct {
     const char* name;
     bool fresh;  // nothing stored yet
     std::map<std::size_t, std::string> edits;
-    std::vector<std::size_t> problemFields;  // refused, in the window's order
-    std::vector<std::string> written;        // the files written, in order
-    std::vector<std::string> changed;
+    std::vector<std::size_t> problemFields;                    // refused, in the window's order
+    std::vector<std::string> written;                          // the files that changed
+    std::string says;                                          // in what the window says
+    std::string sent = "";                                     // the JSON handed to the writer
+    std::function<void(FakeSystem&, FakeWriter&)> fault = {};  // after the window's load
+    bool latin1 = false;  // a session in Latin-1 with a Chinese name stored
   } cases[] = {
-      {"nothing changed", false, {}, {}, {}, {}},
-      {"the device id alone", false, {{4, "D2"}}, {}, {kCompanyIni}, {"DeviceId"}},
+      {"nothing changed", false, {}, {}, {}, "nothing to save"},
+      {"the device id alone",
+       false,
+       {{4, "D2"}},
+       {},
+       {kCompanyIni},
+       "Saved: Device ID.",
+       R"({"device-id":"D2"})"},
       {"the address alone",
        false,
        {{0, "https://example.com/x"}},
        {},
        {kConfigIni},
-       {"CompanyURL"}},
-      {"number and device id blanked", false, {{1, ""}, {4, ""}}, {1, 4}, {}, {}},
-      {"a bad address with a blank number", false, {{0, "ftp://x/"}, {1, " "}}, {0, 1}, {}, {}},
+       "Saved: Page address.",
+       R"({"url":"https://example.com/x"})"},
+      {"number and device id blanked, refused at once by the window's names",
+       false,
+       {{1, ""}, {4, ""}},
+       {1, 4},
+       {},
+       "Company number must not be blank"},
+      {"a bad address with a blank number",
+       false,
+       {{0, "ftp://x/"}, {1, " "}},
+       {0, 1},
+       {},
+       "http://"},
       {"a new installation with the number left out",
        true,
        {{0, "http://x/"}, {2, "R01"}, {4, "D1"}},
        {1},
        {},
-       {}},
+       "Company number must be given"},
       {"a new installation",
        true,
        {{0, "http://x/"}, {1, "1"}, {2, "R01"}, {4, "D1"}},
        {},
        {kConfigIni, kCompanyIni},
-       {"CompanyURL", "CompanyNum", "CompanyType", "CompanyName", "DeviceId", "UploadUser",
-        "OtherInfo"}},
+       "Saved: Page address, Company number, Type code",
+       R"({"url":"http://x/","number":"1","type":"R01","device-id":"D1"})"},
+      {"the values already there as the launcher reads them",
+       false,
+       {{1, " 1234567890 "}},
+       {},
+       {},
+       "nothing needed writing"},
+      {"an address with a query is saved with the tool's warning",
+       false,
+       {{0, "http://example.com/info.aspx?site=3"}},
+       {},
+       {kConfigIni},
+       "Warning: ",
+       R"({"url":"http://example.com/info.aspx?site=3"})"},
+      {"a Latin-1 session saves the device id and keeps a Chinese name",
+       false,
+       {{4, "D2"}},
+       {},
+       {kCompanyIni},
+       "Saved: Device ID.",
+       R"({"device-id":"D2"})",
+       {},
+       true},
+      // Both files or neither, and the window says so.
+      {"Company.ini unreadable: neither file written",
+       false,
+       {{0, "https://example.com/x"}, {4, "D2"}},
+       {},
+       {},
+       "Nothing was changed.",
+       "",
+       [](FakeSystem& s, FakeWriter&) { s.unreadable.insert(kCompanyIni); }},
+      {"the writer lock busy",
+       false,
+       {{0, "https://example.com/x"}, {4, "D2"}},
+       {},
+       {},
+       "Nothing was changed",
+       R"({"url":"https://example.com/x","device-id":"D2"})",
+       [](FakeSystem& s, FakeWriter&) { s.lockHeld = true; }},
+      {"a full disk as Company.ini is written: Config.ini put back",
+       false,
+       {{0, "https://example.com/x"}, {4, "D2"}},
+       {},
+       {},
+       "Nothing was changed",
+       R"({"url":"https://example.com/x","device-id":"D2"})",
+       [&](FakeSystem& s, FakeWriter&) { s.writeFailure = full, s.failingPath = kCompanyIni; }},
+      {"the password prompt dismissed",
+       false,
+       {{4, "D2"}},
+       {},
+       {},
+       "Nothing was changed: the password prompt was closed",
+       R"({"device-id":"D2"})",
+       [](FakeSystem&, FakeWriter& w) { w.kind = TSettingsWrite::Kind::Cancelled; }},
+      {"no pkexec: the tool's command for an administrator",
+       false,
+       {{4, "it's"}},
+       {},
+       {},
+       "sudo /opt/app/companymain-config set-company --device-id 'it'\\''s'",
+       R"({"device-id":"it's"})",
+       [](FakeSystem&, FakeWriter& w) { w.kind = TSettingsWrite::Kind::Unavailable; }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    FakeSystem system;
+    FakeSystem system(c.latin1 ? std::unique_ptr<TCodePage>(std::make_unique<Latin1CodePage>())
+                               : std::make_unique<Utf8CodePage>());
+    TSettingsValues before = c.fresh ? TSettingsValues{} : stored;
     if (!c.fresh) {
       system.files[kConfigIni] = AddressFile(stored[0]);
       system.files[kCompanyIni] = kIdentity;
     }
-    TSettings settings(system);
+    if (c.latin1) {
+      FakeSystem writer;
+      RunConfigTool({"set-company", "--number", "1", "--type", "R01", "--name", "某某酒店",
+                     "--device-id", "D1"},
+                    writer);
+      system.files[kCompanyIni] = writer.files[kCompanyIni];
+      before = {stored[0], "1", "R01", "某某酒店", "D1", "", ""};
+    }
+    FakeWriter writer(system);
+    TSettings settings(system, writer);
     const TSettingsLoad load = settings.Load();
     EXPECT_EQ(load.failure, "");
-    EXPECT_EQ(load.values, c.fresh ? TSettingsValues{} : stored);
+    EXPECT_EQ(load.values, before);
     TSettingsValues edited = load.values;
     for (const auto& [field, value] : c.edits) edited[field] = value;
-    const auto before = system.files;
-    const TSettingsSave save = settings.Save(load.values, edited);
+    if (c.fault) c.fault(system, writer);
+    const auto files = system.files;
+    const TSettingsSave save = settings.Save(edited);
+
     std::vector<std::size_t> fields;
     for (const TSettingsProblem& problem : save.problems) {
       fields.push_back(problem.field);
       EXPECT_EQ(problem.text.find("--"), std::string::npos) << problem.text;
+      EXPECT_NE(save.message.find(problem.text), std::string::npos) << save.message;
     }
     EXPECT_EQ(fields, c.problemFields);
-    EXPECT_EQ(save.failure, "");
+    EXPECT_EQ(save.kind == TSettingsSave::Kind::Refused, !fields.empty());
+    if (!fields.empty()) {
+      EXPECT_EQ(save.focus, fields.front());
+    }
+    EXPECT_NE(save.message.find(c.says), std::string::npos) << save.message;
+    EXPECT_EQ(save.message.find("exit code"), std::string::npos) << save.message;
+    EXPECT_EQ(writer.sent, c.sent);
     std::vector<std::string> written;
-    for (const std::string& line : system.log)
-      if (line.starts_with("write ")) written.push_back(line.substr(6));
+    for (const auto& [path, bytes] : system.files)
+      if (files.at(path) != bytes) written.push_back(path);
     EXPECT_EQ(written, c.written);
-    EXPECT_EQ(save.changed, c.changed);
-    // Refused or unchanged: every file as it was; saved: the tool reads back what was typed.
-    if (written.empty()) {
-      EXPECT_EQ(system.files, before);
-    } else {
+    // One write at most, and nothing after one that failed.
+    EXPECT_LE(system.locks.size(), 1U);
+    const bool saved = save.kind == TSettingsSave::Kind::Saved;
+    EXPECT_EQ(saved, !written.empty());
+    if (saved) {
+      // Every other value as it was stored.
       EXPECT_EQ(settings.Load().values, edited);
     }
-    // The window shows the sent values and the address only when the launcher would open it.
+    EXPECT_EQ(settings.CloseQuestion(edited).empty(),
+              saved || c.edits.empty() || save.kind == TSettingsSave::Kind::Unchanged);
+
+    // The window shows the sent values and the address only when the launcher would open it,
+    // else the launcher's message as the launcher's.
+    system.unreadable.clear();
     const TSettingsLaunch launch = settings.Launch();
-    const bool opens = !c.fresh || !written.empty();
+    const bool opens = !c.fresh || saved;
     EXPECT_EQ(launch.opens, opens) << launch.message;
     if (opens) {
-      // A refusal left the stored address.
-      const std::string& url = save.problems.empty() ? edited[0] : load.values[0];
+      const std::string& url = saved ? edited[0] : load.values[0];
       EXPECT_EQ(launch.address.substr(0, url.size()), url);
+      EXPECT_EQ(launch.shown, launch.address);
       ASSERT_EQ(launch.sent.size(), 6U);
       EXPECT_EQ(launch.sent[0].first, "Id");
+      EXPECT_EQ(launch.warnings.empty(), url.find('?') == std::string::npos);
     } else {
-      EXPECT_EQ(launch.message, kMsgIdentityMissing);
+      EXPECT_EQ(launch.shown,
+                "The launcher would show this message: " + std::string(kMsgIdentityMissing));
     }
   }
 }

@@ -5,7 +5,10 @@
 #include <memory>
 #include <optional>
 
+#include "common/Text.h"
+#include "inputs/InstallationFiles.h"
 #include "tool/Json.h"
+#include "tool/Tool.h"
 
 namespace {
 
@@ -49,9 +52,12 @@ class TCapturingSystem final : public TConfigToolSystem {
     return system_.RegistryTexts(key, names, texts, failure);
   }
   [[nodiscard]] bool HasRegistry() const override { return system_.HasRegistry(); }
+  // Standard input is the values' JSON the window hands over, when it hands one over.
   bool ReadInput(const std::string& path, std::size_t limit, std::string& bytes,
                  TFailure& failure) override {
-    return system_.ReadInput(path, limit, bytes, failure);
+    if (path != "-" || !input) return system_.ReadInput(path, limit, bytes, failure);
+    bytes = input->substr(0, limit + 1);
+    return true;
   }
 
   void Out(std::string_view utf8) override { out += utf8; }
@@ -59,6 +65,7 @@ class TCapturingSystem final : public TConfigToolSystem {
   void OutAddress(std::string_view ansi) override { out += ansi; }
   void OutUtf8(std::string_view utf8) override { out += utf8; }
 
+  std::optional<std::string> input;
   std::string out;
   std::string err;
 
@@ -66,7 +73,7 @@ class TCapturingSystem final : public TConfigToolSystem {
   TConfigToolSystem& system_;
 };
 
-// One command of the tool, run in process: its exit code and the JSON object it printed.
+// One command of the tool: its exit code and the JSON object it printed.
 struct TRun {
   int code = kToolWriteFailed;
   std::optional<TJsonValue> json;
@@ -79,14 +86,26 @@ struct TRun {
   }
 };
 
-TRun Run(TConfigToolSystem& system, std::vector<std::string> args) {
-  TCapturingSystem capturing(system);
-  TRun run;
-  run.code = RunConfigTool(args, capturing);
-  run.json = ParseJson(capturing.out);
+TRun Answer(int code, std::string_view out, std::string err) {
+  TRun run{code, ParseJson(out), std::move(err)};
   if (run.json && run.json->kind != TJsonValue::Kind::Object) run.json.reset();
-  run.err = capturing.err;
   return run;
+}
+
+// In process; input, when given, is the command's standard input.
+TRun Run(TConfigToolSystem& system, const std::vector<std::string>& args,
+         std::optional<std::string> input = std::nullopt) {
+  TCapturingSystem capturing(system);
+  capturing.input = std::move(input);
+  const int code = RunConfigTool(args, capturing);
+  return Answer(code, capturing.out, std::move(capturing.err));
+}
+
+// The set command with the values' JSON on standard input.
+std::vector<std::string> SetCommand(bool dryRun) {
+  std::vector<std::string> args = {"--json", "--values-from", "-", "set"};
+  if (dryRun) args.insert(args.begin(), "--dry-run");
+  return args;
 }
 
 std::optional<std::size_t> FieldIndex(std::string_view name) {
@@ -95,84 +114,222 @@ std::optional<std::size_t> FieldIndex(std::string_view name) {
   return std::nullopt;
 }
 
-// set-company's option for each identity field, in the window's order after the address.
-constexpr std::string_view kIdentityOptions[] = {"--number",    "--type",        "--name",
-                                                 "--device-id", "--upload-user", "--other"};
+// The field of a key the tool wrote.
+std::optional<std::size_t> FieldOfKey(std::string_view key) {
+  if (key == kAddressKey) return 0;
+  for (std::size_t i = 0; i < kIdentityFieldCount; ++i)
+    if (kIdentityFields[i].key == key) return i + 1;
+  return std::nullopt;
+}
+
+// A list of the tool's {"field", "message"} objects, in the window's order.
+std::vector<TSettingsProblem> Problems(const TJsonValue* list) {
+  std::vector<TSettingsProblem> problems;
+  if (list == nullptr) return problems;
+  for (const TJsonValue& item : list->items)
+    problems.push_back({FieldIndex(item.TextOf("field")).value_or(0), item.TextOf("message")});
+  std::stable_sort(problems.begin(), problems.end(),
+                   [](const auto& a, const auto& b) { return a.field < b.field; });
+  return problems;
+}
+
+// A value as a POSIX shell takes it, whatever it holds.
+std::string ShellQuoted(std::string_view value) {
+  std::string quoted = "'";
+  for (const char c : value) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// Takes the tool's answer in: true when the command went through; else save says why it did
+// not (refused or failed). Either way the warnings go after the message.
+bool Took(const TRun& run, TSettingsSave& save, std::vector<TSettingsProblem>& warnings,
+          TConfigToolSystem& system) {
+  if (run.json) warnings = Problems(run.json->Find("warnings"));
+  if (run.code == kToolOk && run.json) return true;
+  save.problems = Problems(run.json ? run.json->Find("problems") : nullptr);
+  if (run.code == kToolRefused && !save.problems.empty()) {
+    save.kind = TSettingsSave::Kind::Refused;
+    save.focus = save.problems.front().field;
+    save.message = system.Translate("Please correct these values, then save again:") + "\n";
+    for (const TSettingsProblem& problem : save.problems) save.message += "\n" + problem.text;
+  } else {
+    save.kind = TSettingsSave::Kind::Failed;
+    save.message = run.Why();
+    if (save.message.empty())
+      save.message = system.Translate("The configuration tool ended without saying why.");
+  }
+  return false;
+}
 
 }  // namespace
+
+TSettingsWrite TInProcessSettingsWriter::Write(const std::string& json) {
+  TCapturingSystem capturing(system_);
+  capturing.input = json;
+  TSettingsWrite write;
+  write.code = RunConfigTool(SetCommand(false), capturing);
+  write.out = std::move(capturing.out);
+  write.err = std::move(capturing.err);
+  return write;
+}
+
+TSettingsTexts TSettings::Texts() {
+  return {_("CompanyMain Settings"),
+          _("The company page's address and the company's identity, as this PC has them. "
+            "Save writes the values you changed."),
+          {_("Page address (http/https)"), _("Company number"), _("Type code (e.g. R01)"),
+           _("Company name"), _("Device ID"), _("Upload user (optional)"),
+           _("Other information (optional)")},
+          _("&Save"),
+          _("Close"),
+          _("What the web system receives:"),
+          _("The address the launcher opens:")};
+}
+
+std::string TSettings::Title(std::size_t field) {
+  switch (field) {
+    case 0:
+      return _("Page address");
+    case 1:
+      return _("Company number");
+    case 2:
+      return _("Type code");
+    case 3:
+      return _("Company name");
+    case 4:
+      return _("Device ID");
+    case 5:
+      return _("Upload user");
+    default:
+      return _("Other information");
+  }
+}
+
+std::string TSettings::Titles(const std::vector<std::size_t>& fields) {
+  std::vector<std::string> titles;
+  for (const std::size_t field : fields) titles.push_back(Title(field));
+  return Joined(titles, ", ");
+}
 
 TSettingsLoad TSettings::Load() {
   TSettingsLoad load;
   const TRun run = Run(system_, {"--json", "show"});
   if (run.code != kToolOk || !run.json) {
     load.failure = run.Why();
-    return load;
+  } else {
+    for (std::size_t i = 0; i < kSettingsFieldCount; ++i)
+      load.values[i] = run.json->TextOf(kSettingsFieldNames[i]);
   }
-  for (std::size_t i = 0; i < kSettingsFieldCount; ++i)
-    load.values[i] = run.json->TextOf(kSettingsFieldNames[i]);
+  stored_ = load.values;
   return load;
 }
 
-TSettingsSave TSettings::Save(const TSettingsValues& loaded, const TSettingsValues& edited) {
-  // The commands for what changed: set-address, set-company with the changed fields.
-  std::vector<std::vector<std::string>> commands;
-  if (edited[0] != loaded[0]) commands.push_back({"set-address", edited[0]});
-  std::vector<std::string> company = {"set-company"};
-  for (std::size_t i = 1; i < kSettingsFieldCount; ++i) {
-    if (edited[i] == loaded[i]) continue;
-    company.emplace_back(kIdentityOptions[i - 1]);
-    company.push_back(edited[i]);
-  }
-  if (company.size() > 1) commands.push_back(company);
+std::vector<std::size_t> TSettings::Edited(const TSettingsValues& shown) const {
+  std::vector<std::size_t> edited;
+  for (std::size_t i = 0; i < kSettingsFieldCount; ++i)
+    if (shown[i] != stored_[i]) edited.push_back(i);
+  return edited;
+}
 
+std::string TSettings::ToolCommands(const TSettingsValues& shown,
+                                    const std::vector<std::size_t>& fields) {
+  const std::string tool = "sudo " + system_.ProgramFolder() + system_.ProgramName();
+  std::string address, company;
+  for (const std::size_t field : fields) {
+    if (field == 0) {
+      address = "\n  " + tool + " set-address " + ShellQuoted(shown[0]);
+    } else {
+      if (company.empty()) company = "\n  " + tool + " set-company";
+      company += Concat({" ", kIdentityFields[field - 1].option, " ", ShellQuoted(shown[field])});
+    }
+  }
+  return _("An administrator can make the change in a terminal:") + address + company;
+}
+
+TSettingsSave TSettings::Save(const TSettingsValues& shown) {
   TSettingsSave save;
-  // Every value is checked before anything is written.
-  for (const auto& command : commands) {
-    std::vector<std::string> args = {"--dry-run", "--json"};
-    args.insert(args.end(), command.begin(), command.end());
-    const TRun run = Run(system_, args);
-    if (run.code == kToolOk) continue;
-    const TJsonValue* problems = run.json ? run.json->Find("problems") : nullptr;
-    if (run.code == kToolRefused && problems != nullptr && !problems->items.empty()) {
-      for (const TJsonValue& problem : problems->items) {
-        const auto field = FieldIndex(problem.TextOf("field"));
-        save.problems.push_back({field.value_or(0), problem.TextOf("message")});
-      }
-    } else if (save.failure.empty()) {
-      save.failure = run.Why();
-    }
+  const std::vector<std::size_t> edited = Edited(shown);
+  if (edited.empty()) {
+    save.message = _("No value was changed: there is nothing to save.");
+    return save;
   }
-  std::stable_sort(save.problems.begin(), save.problems.end(),
-                   [](const auto& a, const auto& b) { return a.field < b.field; });
-  if (!save.problems.empty() || !save.failure.empty()) return save;
+  // Only what was edited is sent: a kept value is the tool's to keep exactly as it is stored,
+  // also one that this session's code page cannot hold.
+  TJsonObject values;
+  for (const std::size_t field : edited) values.Add(kSettingsFieldNames[field], shown[field]);
+  const std::string json = values.Text();
 
-  for (const auto& command : commands) {
-    std::vector<std::string> args = {"--json"};
-    args.insert(args.end(), command.begin(), command.end());
-    const TRun run = Run(system_, args);
-    if (run.code != kToolOk) {
-      save.failure = run.Why();
-      return save;
-    }
-    if (const TJsonValue* fields = run.json ? run.json->Find("fields") : nullptr)
-      for (const TJsonValue& field : fields->items) save.changed.push_back(field.text);
+  std::vector<TSettingsProblem> warnings;
+  const auto said = [&](std::string message) {
+    save.message = std::move(message);
+    for (const TSettingsProblem& warning : warnings)
+      save.message += "\n\n" + Fill(_("Warning: %1"), {warning.text});
+    return save;
+  };
+  // Every value is checked and both files are planned with the window's own rights, before
+  // anything is written or a password asked for.
+  const TRun dry = Run(system_, SetCommand(true), json);
+  if (!Took(dry, save, warnings, system_)) return said(save.message);
+  const TJsonValue* wouldChange = dry.json->Find("changed");
+  if (wouldChange == nullptr || !wouldChange->boolean) {
+    stored_ = shown;
+    return said(_("The files already hold these values: nothing needed writing."));
   }
-  return save;
+
+  const TSettingsWrite write = writer_.Write(json);
+  save.kind = TSettingsSave::Kind::Failed;
+  switch (write.kind) {
+    case TSettingsWrite::Kind::Cancelled:
+      return said(_("Nothing was changed: the password prompt was closed without the password."));
+    case TSettingsWrite::Kind::NotAuthorized:
+      return said(_("Nothing was changed: the system did not allow this account to change the "
+                    "settings.") +
+                  "\n" + ToolCommands(shown, edited));
+    case TSettingsWrite::Kind::Unavailable:
+      return said(_("Nothing was changed: this computer has no pkexec (polkit), through which "
+                    "the window asks for an administrator's password.") +
+                  "\n" + ToolCommands(shown, edited));
+    case TSettingsWrite::Kind::Ran:
+      break;
+  }
+  const TRun run = Answer(write.code, write.out, write.err);
+  if (!Took(run, save, warnings, system_)) return said(save.message);
+  if (const TJsonValue* fields = run.json->Find("fields")) {
+    for (const TJsonValue& key : fields->items)
+      if (const auto field = FieldOfKey(key.text)) save.changed.push_back(*field);
+  }
+  std::sort(save.changed.begin(), save.changed.end());
+  save.changed.erase(std::unique(save.changed.begin(), save.changed.end()), save.changed.end());
+  stored_ = shown;
+  save.kind = save.changed.empty() ? TSettingsSave::Kind::Unchanged : TSettingsSave::Kind::Saved;
+  return said(save.changed.empty()
+                  ? _("The files already hold these values: nothing needed writing.")
+                  : Fill(_("Saved: %1."), {Titles(save.changed)}));
+}
+
+std::string TSettings::CloseQuestion(const TSettingsValues& shown) {
+  const std::vector<std::size_t> edited = Edited(shown);
+  if (edited.empty()) return {};
+  return Fill(_("%1: changed, not saved. Close the window and discard the changes?"),
+              {Titles(edited)});
 }
 
 TSettingsLaunch TSettings::Launch() {
   TSettingsLaunch launch;
   const TRun run = Run(system_, {"--json", "check"});
-  if (!run.json) {
-    launch.message = run.Why();
-    return launch;
+  if (run.json) {
+    const TJsonValue* ok = run.json->Find("ok");
+    launch.opens = ok != nullptr && ok->boolean;
+    launch.message = run.json->TextOf("message");
+    launch.address = run.json->TextOf("address");
+    if (const TJsonValue* sent = run.json->Find("sent"))
+      for (const auto& [name, value] : sent->members) launch.sent.emplace_back(name, value.text);
+    launch.warnings = Problems(run.json->Find("warnings"));
   }
-  const TJsonValue* ok = run.json->Find("ok");
-  launch.opens = ok != nullptr && ok->boolean;
-  launch.message = run.json->TextOf("message");
   if (launch.message.empty() && !launch.opens) launch.message = run.Why();
-  launch.address = run.json->TextOf("address");
-  if (const TJsonValue* sent = run.json->Find("sent"))
-    for (const auto& [name, value] : sent->members) launch.sent.emplace_back(name, value.text);
+  // The launcher's message stays as it is; the box says whose it is.
+  launch.shown = launch.opens
+                     ? launch.address
+                     : Fill(_("The launcher would show this message: %1"), {launch.message});
   return launch;
 }

@@ -1,21 +1,18 @@
-// The settings window: the seven values, Save, and what the launcher then opens.
-#include "settings/SettingsWindow_win.h"
-
+// The settings window on Windows: the seven values, Save, and what the launcher then opens. The
+// work is TSettings's; this shows it.
 #include <windows.h>
 
 #include <string>
-#include <vector>
 
 #include "common/CodePage_win.h"
-#include "settings/Settings.h"
 #include "settings/SettingsResources_win.h"
+#include "settings/SettingsWindow.h"
 
 namespace {
 
 class TSettingsWindow {
  public:
-  TSettingsWindow(TConfigToolSystem& system, TSettings& settings)
-      : system_(system), settings_(settings) {}
+  explicit TSettingsWindow(TSettings& settings) : settings_(settings), texts_(settings.Texts()) {}
 
   static INT_PTR CALLBACK Procedure(HWND dialog, UINT message, WPARAM w, LPARAM l) {
     if (message == WM_INITDIALOG) SetWindowLongPtrW(dialog, DWLP_USER, l);
@@ -30,8 +27,9 @@ class TSettingsWindow {
           self->Save();
           return TRUE;
         }
+        // Close, Escape and the title bar's close button alike.
         if (LOWORD(w) == IDCANCEL) {
-          EndDialog(dialog, 0);
+          self->Close();
           return TRUE;
         }
         break;
@@ -42,26 +40,6 @@ class TSettingsWindow {
   }
 
  private:
-  std::string _(const char* english) { return system_.Translate(english); }
-  // The field's label; the tool's messages name the fields by the same words.
-  std::string Label(std::size_t field) {
-    switch (field) {
-      case 0:
-        return _("Page address (http/https)");
-      case 1:
-        return _("Company number");
-      case 2:
-        return _("Type code (e.g. R01)");
-      case 3:
-        return _("Company name");
-      case 4:
-        return _("Device ID");
-      case 5:
-        return _("Upload user (optional)");
-      default:
-        return _("Other information (optional)");
-    }
-  }
   void SetText(int id, const std::string& utf8) {
     SetDlgItemTextW(dialog_, id, WideFromUtf8(utf8).c_str());
   }
@@ -72,32 +50,45 @@ class TSettingsWindow {
         GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
     return Utf8FromWide(text);
   }
-  void Tell(const std::string& text, UINT icon) {
-    MessageBoxW(dialog_, WideFromUtf8(text).c_str(),
-                WideFromUtf8(_("CompanyMain Settings")).c_str(), MB_OK | icon);
+  int Tell(const std::string& text, UINT style) {
+    return MessageBoxW(dialog_, WideFromUtf8(text).c_str(), WideFromUtf8(texts_.title).c_str(),
+                       style);
+  }
+  void Focus(std::size_t field) {
+    PostMessageW(dialog_, WM_NEXTDLGCTL,
+                 reinterpret_cast<WPARAM>(
+                     GetDlgItem(dialog_, IDC_SETTINGS_FIELD0 + static_cast<int>(field))),
+                 TRUE);
+  }
+  TSettingsValues Shown() {
+    TSettingsValues shown;
+    for (std::size_t i = 0; i < kSettingsFieldCount; ++i)
+      shown[i] = TextOf(IDC_SETTINGS_FIELD0 + static_cast<int>(i));
+    return shown;
   }
 
   BOOL Init() {
-    SetWindowTextW(dialog_, WideFromUtf8(_("CompanyMain Settings")).c_str());
-    SetText(IDC_SETTINGS_INTRO,
-            _("The company page's address and the company's identity, as this PC has them. "
-              "Save writes the values you changed."));
+    SetWindowTextW(dialog_, WideFromUtf8(texts_.title).c_str());
+    SetText(IDC_SETTINGS_INTRO, texts_.intro);
     for (std::size_t i = 0; i < kSettingsFieldCount; ++i)
-      SetText(IDC_SETTINGS_LABEL0 + static_cast<int>(i), Label(i));
-    SetText(IDOK, _("&Save"));
-    SetText(IDCANCEL, _("Close"));
-    SetText(IDC_SETTINGS_SENT_LABEL, _("What the web system receives:"));
-    SetText(IDC_SETTINGS_ADDRESS_LABEL, _("The address the launcher opens:"));
-    const TSettingsLoad load = settings_.Load();
-    loaded_ = load.values;
-    for (std::size_t i = 0; i < kSettingsFieldCount; ++i)
-      SetText(IDC_SETTINGS_FIELD0 + static_cast<int>(i), loaded_[i]);
+      SetText(IDC_SETTINGS_LABEL0 + static_cast<int>(i), texts_.labels[i]);
+    SetText(IDOK, texts_.save);
+    SetText(IDCANCEL, texts_.close);
+    SetText(IDC_SETTINGS_SENT_LABEL, texts_.sent);
+    SetText(IDC_SETTINGS_ADDRESS_LABEL, texts_.address);
+    const std::string failure = ShowStored();
     ShowLaunch();
-    if (!load.failure.empty()) Tell(load.failure, MB_ICONERROR);
+    if (!failure.empty()) Tell(failure, MB_OK | MB_ICONERROR);
     // The first field has the focus, its text selected.
-    PostMessageW(dialog_, WM_NEXTDLGCTL,
-                 reinterpret_cast<WPARAM>(GetDlgItem(dialog_, IDC_SETTINGS_FIELD0)), TRUE);
+    Focus(0);
     return FALSE;
+  }
+
+  std::string ShowStored() {
+    const TSettingsLoad load = settings_.Load();
+    for (std::size_t i = 0; i < kSettingsFieldCount; ++i)
+      SetText(IDC_SETTINGS_FIELD0 + static_cast<int>(i), load.values[i]);
+    return load.failure;
   }
 
   void ShowLaunch() {
@@ -106,47 +97,57 @@ class TSettingsWindow {
     for (const auto& [name, value] : launch.sent)
       sent += (sent.empty() ? "" : "\r\n") + name + "=" + value;
     SetText(IDC_SETTINGS_SENT, sent);
-    SetText(IDC_SETTINGS_ADDRESS, launch.opens ? launch.address : launch.message);
+    SetText(IDC_SETTINGS_ADDRESS, launch.shown);
+    std::string warnings;
+    for (const TSettingsProblem& warning : launch.warnings)
+      warnings += (warnings.empty() ? "" : "\r\n") + warning.text;
+    SetText(IDC_SETTINGS_WARNINGS, warnings);
   }
 
   void Save() {
-    TSettingsValues edited;
-    for (std::size_t i = 0; i < kSettingsFieldCount; ++i)
-      edited[i] = TextOf(IDC_SETTINGS_FIELD0 + static_cast<int>(i));
-    const TSettingsSave saved = settings_.Save(loaded_, edited);
-    if (!saved.problems.empty()) {
-      std::string text = _("Please correct these values, then save again:") + "\r\n";
-      std::size_t first = kSettingsFieldCount;
-      for (const TSettingsProblem& problem : saved.problems) {
-        text += "\r\n" + problem.text;
-        first = std::min(first, problem.field);
-      }
-      Tell(text, MB_ICONWARNING);
-      PostMessageW(dialog_, WM_NEXTDLGCTL,
-                   reinterpret_cast<WPARAM>(
-                       GetDlgItem(dialog_, IDC_SETTINGS_FIELD0 + static_cast<int>(first))),
-                   TRUE);
-      return;
+    const TSettingsSave saved = settings_.Save(Shown());
+    const std::string& message = saved.message;
+    switch (saved.kind) {
+      case TSettingsSave::Kind::Refused:
+        Tell(message, MB_OK | MB_ICONWARNING);
+        Focus(saved.focus);
+        return;
+      case TSettingsSave::Kind::Failed:
+        // Nothing else runs: the window keeps the values as typed and what it showed.
+        Tell(message, MB_OK | MB_ICONERROR);
+        return;
+      case TSettingsSave::Kind::Saved:
+      case TSettingsSave::Kind::Unchanged:
+        break;
     }
-    if (!saved.failure.empty()) {
-      Tell(saved.failure, MB_ICONERROR);
-      return;
+    Tell(message, MB_OK | MB_ICONINFORMATION);
+    if (saved.kind == TSettingsSave::Kind::Saved) {
+      if (const std::string failure = ShowStored(); !failure.empty())
+        Tell(failure, MB_OK | MB_ICONERROR);
+      ShowLaunch();
     }
-    loaded_ = edited;
-    ShowLaunch();
   }
 
-  TConfigToolSystem& system_;
+  void Close() {
+    const std::string question = settings_.CloseQuestion(Shown());
+    // OK closes and discards; the safe answer, Cancel, is the default.
+    if (!question.empty() &&
+        Tell(question, MB_OKCANCEL | MB_ICONQUESTION | MB_DEFBUTTON2) != IDOK) {
+      return;
+    }
+    EndDialog(dialog_, 0);
+  }
+
   TSettings& settings_;
+  TSettingsTexts texts_;
   HWND dialog_ = nullptr;
-  TSettingsValues loaded_;
 };
 
 }  // namespace
 
-int RunSettingsWindow(TConfigToolSystem& system) {
-  TSettings settings(system);
-  TSettingsWindow window(system, settings);
+int RunSettingsWindow(TConfigToolSystem& system, TSettingsWriter& writer) {
+  TSettings settings(system, writer);
+  TSettingsWindow window(settings);
   return static_cast<int>(DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_SETTINGS),
                                           nullptr, TSettingsWindow::Procedure,
                                           reinterpret_cast<LPARAM>(&window)));

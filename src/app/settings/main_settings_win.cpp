@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "settings/SettingsWindow_win.h"
+#include "settings/SettingsWindow.h"
 #include "tool/ToolSystem_win.h"
 
 // po/zh_CN.po compiled by msgfmt, made part of the program at build time.
@@ -18,5 +18,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
   TWinConfigToolSystem system(std::string_view(kChineseCatalog, kChineseCatalog_SIZE));
-  return RunSettingsWindow(system);
+  // The program runs as an administrator (its manifest): it writes in process.
+  TInProcessSettingsWriter writer(system);
+  return RunSettingsWindow(system, writer);
 }

@@ -50,6 +50,19 @@ std::string Parent(const std::string& path) {
 
 }  // namespace
 
+void BindConfigToolMessages() {
+  // Relative to the program's folder, the installation's catalogs are at
+  // COMPANYMAIN_LOCALE_FROM_PROGRAM.
+  const std::string program = ::ProgramFolder();
+  if (!program.empty()) {
+    struct stat st {};
+    const bool built = stat((program + "locale").c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    bindtextdomain(kConfigToolDomain,
+                   (program + (built ? "locale" : COMPANYMAIN_LOCALE_FROM_PROGRAM)).c_str());
+  }
+  bind_textdomain_codeset(kConfigToolDomain, "UTF-8");  // the tool works in UTF-8
+}
+
 TPosixConfigToolSystem::TPosixConfigToolSystem()
     : TPosixConfigToolSystem(TPosixCodePage::ForUserLocale()) {}
 

@@ -10,6 +10,9 @@
 
 // The message catalog of companymain-config (share/locale/<language>/LC_MESSAGES/).
 inline constexpr const char* kConfigToolDomain = "companymain-config";
+// Binds it, in UTF-8, for a program in the tool's folder (the tool, the settings window): the
+// catalogs beside the program in the build folder, else where the installation puts them.
+void BindConfigToolMessages();
 
 // companymain-config's contact with a POSIX system: the locale's code page and messages
 // (gettext, strerror), paths as bytes, files written by rename under a lock (flock), the

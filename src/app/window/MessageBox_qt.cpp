@@ -1,7 +1,11 @@
 #include "window/MessageBox_qt.h"
 
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <QTimer>
+#include <QTranslator>
 
 #include "launcher/Messages.h"
 
@@ -18,4 +22,16 @@ void ShowProgramMessageBox(std::string_view utf8Text, const std::function<void(b
   if (waiting) QTimer::singleShot(0, &box, [&waiting] { waiting(true); });
   box.exec();
   if (waiting) waiting(false);
+}
+
+std::unique_ptr<QTranslator> LoadQtTexts() {
+  const QLocale locale;
+  if (locale.language() == QLocale::English || locale.language() == QLocale::C) return nullptr;
+  auto translator = std::make_unique<QTranslator>();
+  if (!translator->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+      !QCoreApplication::installTranslator(translator.get())) {
+    return nullptr;
+  }
+  return translator;
 }

@@ -2,8 +2,10 @@
 
 #include <QString>
 #include <functional>
+#include <memory>
 #include <string_view>
 
+class QTranslator;
 class QWidget;
 
 // The program's UTF-8 texts as Qt text.
@@ -19,3 +21,8 @@ inline QString QStringFromUtf8(std::string_view text) {
 // compositor keeps it above it, a click on the window included.
 void ShowProgramMessageBox(std::string_view utf8Text, const std::function<void(bool)>& waiting = {},
                            QWidget* over = nullptr);
+
+// Qt's own texts (the OK button, above all) in the user's language, installed in the running
+// application until the translator goes. One file, from Qt's translations folder; none is
+// looked for where the user's language is English or C, whose texts Qt carries itself.
+std::unique_ptr<QTranslator> LoadQtTexts();

@@ -4,8 +4,6 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QIcon>
-#include <QLibraryInfo>
-#include <QLocale>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QTranslator>
@@ -43,21 +41,6 @@ void StartupMessages(QtMsgType type, const QMessageLogContext& context, const QS
     return;
   }
   state->host.fail(state->host.launcher, text.simplified().toUtf8().constData());
-}
-
-// Qt's own texts (the OK button, above all) in the user's language. One file, from Qt's
-// translations folder; none is looked for where the user's language is English or C, whose
-// texts Qt carries itself.
-std::unique_ptr<QTranslator> LoadQtTexts() {
-  const QLocale locale;
-  if (locale.language() == QLocale::English || locale.language() == QLocale::C) return nullptr;
-  auto translator = std::make_unique<QTranslator>();
-  if (!translator->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
-                        QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
-      !QCoreApplication::installTranslator(translator.get())) {
-    return nullptr;
-  }
-  return translator;
 }
 
 // The desktop knows the program by its menu entry and its icon; the icon's sizes are those a
