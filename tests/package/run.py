@@ -56,14 +56,17 @@ def fleet_address(host: dict) -> bytes:
 
 
 # What the package installs besides its programs and configuration; none may outlive a purge.
-INSTALLED = ["/usr/bin/companymain", "/usr/bin/companymain-config", DESKTOP_FILE,
+SETTINGS_FILE = "/usr/share/applications/companymain-settings.desktop"
+POLICY = "/usr/share/polkit-1/actions/io.github.companymain.CompanyMain.policy"
+INSTALLED = ["/usr/bin/companymain", "/usr/bin/companymain-config", "/usr/bin/companymain-settings",
+             DESKTOP_FILE, SETTINGS_FILE, POLICY,
              "/usr/share/metainfo/io.github.companymain.CompanyMain.metainfo.xml",
-             "/usr/share/man/man1/companymain.1.gz", "/usr/share/man/man1/companymain-config.1.gz",
-             "/usr/share/man/zh_CN/man1/companymain.1.gz",
-             "/usr/share/man/zh_CN/man1/companymain-config.1.gz",
+             *["/usr/share/man/%s/%s.1.gz" % (folder, name) for folder in ("man1", "zh_CN/man1")
+               for name in ("companymain", "companymain-config", "companymain-settings")],
              "/usr/share/locale/zh_CN/LC_MESSAGES/companymain-config.mo",
-             *["/usr/share/icons/hicolor/%dx%d/apps/companymain.png" % (s, s)
-               for s in (16, 24, 32, 48, 64, 128, 256)]]
+             *["/usr/share/icons/hicolor/%dx%d/apps/%s.png" % (s, s, name)
+               for s in (16, 24, 32, 48, 64, 128, 256)
+               for name in ("companymain", "companymain-settings")]]
 
 
 class StepFailed(Exception):
@@ -151,7 +154,8 @@ class Lifecycle:
         # Debian's hardening flags reached every compiler and linker line of our code.
         compiles = [l for l in log.splitlines() if re.search(r" -o \S+\.o -c \S+/src/", l)]
         links = [l for l in log.splitlines()
-                 if re.search(r" -o (\.\./)*(CompanyMain|CompanyMainWindow\.so|companymain-config) ", l)]
+                 if re.search(r" -o (\.\./)*(CompanyMain|CompanyMainWindow\.so|companymain-config|"
+                              r"companymain-settings) ", l)]
         check(compiles, "no compiler lines in the build log")
         for flag in ("-D_FORTIFY_SOURCE=2", "-fstack-protector-strong", "-Wall", "-Wextra"):
             check(all(flag in l for l in compiles), "a compiler line lacks %s" % flag)
@@ -163,7 +167,7 @@ class Lifecycle:
         warnings = [l for l in (log + built.stderr.decode(errors="replace")).splitlines()
                     if "warning:" in l and "/src/" in l]
         check(not warnings, "warnings in our code: %s" % "; ".join(warnings[:3]))
-        check(len(links) == 3, "%d link lines for the three programs" % len(links))
+        check(len(links) == 4, "%d link lines for the four programs" % len(links))
         check(all("-z,now" in l and "-z,relro" in l for l in links),
               "a link line lacks -z,relro -z,now")
         # SHA256SUMS beside the packages lists exactly this build's two, correctly.
@@ -185,7 +189,13 @@ class Lifecycle:
         sh("lintian", "--fail-on", "error,warning", changes, timeout=900)
         files = os.path.join(out, "contents")
         sh("dpkg-deb", "-x", os.path.join(out, deb), files)
-        sh("desktop-file-validate", files + DESKTOP_FILE)
+        sh("desktop-file-validate", files + DESKTOP_FILE, files + SETTINGS_FILE)
+        # The settings window's write: pkexec of the installed tool under the package's action.
+        sh("xmllint", "--noout", "--dtdvalid", "/usr/share/polkit-1/policyconfig-1.dtd",
+           files + POLICY)
+        with open(files + POLICY, encoding="utf-8") as f:
+            check('"org.freedesktop.policykit.exec.path">%s/companymain-config<' % PROGRAMS in f.read(),
+                  "the policy does not name the installed tool")
         sh("appstreamcli", "validate", "--no-net",
            files + "/usr/share/metainfo/io.github.companymain.CompanyMain.metainfo.xml")
         # The window module is loaded, not linked: its toolkit must still be a dependency.
@@ -195,7 +205,8 @@ class Lifecycle:
         # Qt's Wayland plugin comes with a default installation: without it a desktop with no
         # X server shows neither the window nor a message.
         recommends = sh("dpkg-deb", "-f", os.path.join(out, deb), "Recommends").stdout.decode()
-        check(re.search(r"\bqt6-wayland\b", recommends), "Recommends lacks qt6-wayland: " + recommends)
+        for name in ("qt6-wayland", "pkexec"):
+            check(re.search(r"\b%s\b" % name, recommends), "Recommends lacks %s: %s" % (name, recommends))
 
     # --- installing -------------------------------------------------------------------
 
@@ -211,11 +222,12 @@ class Lifecycle:
               "dpkg says: %r" % installed_version())
 
     def check_layout(self):
-        for name in ("CompanyMain", "CompanyMainWindow.so", "companymain-config"):
+        for name in ("CompanyMain", "CompanyMainWindow.so", "companymain-config", "companymain-settings"):
             check(os.path.isfile(os.path.join(PROGRAMS, name)), "no %s in %s" % (name, PROGRAMS))
         check(os.readlink(PROGRAMS + "/Config") == CONFIG, "Config does not lead to " + CONFIG)
         for command, program in (("companymain", "CompanyMain"),
-                                 ("companymain-config", "companymain-config")):
+                                 ("companymain-config", "companymain-config"),
+                                 ("companymain-settings", "companymain-settings")):
             check(os.path.realpath("/usr/bin/" + command) == os.path.join(PROGRAMS, program),
                   "/usr/bin/%s does not lead to %s" % (command, program))
         # The tool reads the launcher's version from the installed (stripped) file.
@@ -653,7 +665,8 @@ class Lifecycle:
         steps = [
             ("build 1.0.0 with Debian's hardening flags; SHA256SUMS beside the packages",
              lambda: self.build("1.0.0")),
-            ("lintian, desktop-file-validate, appstreamcli; Depends has the window module's Qt",
+            ("lintian, desktop-file-validate, appstreamcli, the polkit action; Depends has the "
+             "window module's Qt",
              self.lint),
             ("install 1.0.0 with apt-get", lambda: self.install("1.0.0")),
             ("layout: programs, Config link, command link, conffile with a blank address",
