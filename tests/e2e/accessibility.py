@@ -131,6 +131,37 @@ def messages(pid=None) -> list:
     return found
 
 
+def find(pid, role, name=None, timeout=15.0):
+    """The first widget of the process with this role (and name) once it is there; None after
+    the timeout. A widget's name is its label's text where a label names it."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        for app in _apps(pid):
+            for node in _walk(app):
+                try:
+                    if node.getRoleName() == role and name in (None, node.name):
+                        return node
+                except Exception:
+                    continue
+        time.sleep(0.05)
+    return None
+
+
+def text_of(node) -> str:
+    text = node.queryText()
+    return text.getText(0, text.characterCount)
+
+
+def set_text(node, text: str) -> bool:
+    """Replaces a text field's text, as a screen reader user would."""
+    return node.queryEditableText().setTextContents(text)
+
+
+def focused(node) -> bool:
+    import pyatspi
+    return node.getState().contains(pyatspi.STATE_FOCUSED)
+
+
 def wait_message(pid, timeout=15.0):
     """The first message box of the process, once it is there; None after the timeout."""
     deadline = time.monotonic() + timeout
