@@ -1567,6 +1567,16 @@ TEST(Settings, TheWindowsValuesGoThroughTheToolsRules) {
        "Nothing was changed",
        R"({"url":"https://example.com/x","device-id":"D2"})",
        [](FakeSystem& s, FakeWriter&) { s.failingWrite = 2; }},
+      {"Company.ini closed to the other users: the address, and what their launcher shows",
+       false,
+       {},
+       {},
+       {},
+       "nothing to save",
+       "",
+       [](FakeSystem& s, FakeWriter&) {
+         s.closedToOthers[kCompanyIni] = {kCompanyIni, "-rw-------", false};
+       }},
       {"the password prompt dismissed",
        false,
        {{4, "D2"}},
@@ -1652,7 +1662,8 @@ TEST(Settings, TheWindowsValuesGoThroughTheToolsRules) {
       EXPECT_EQ(launch.shown, launch.address);
       ASSERT_EQ(launch.sent.size(), 6U);
       EXPECT_EQ(launch.sent[0].first, "Id");
-      EXPECT_EQ(launch.warnings.empty(), url.find('?') == std::string::npos);
+      EXPECT_EQ(launch.warnings.size(),
+                (url.find('?') != std::string::npos ? 1U : 0U) + system.closedToOthers.size());
     } else {
       EXPECT_EQ(launch.shown,
                 "The launcher would show this message: " + std::string(kMsgIdentityMissing));

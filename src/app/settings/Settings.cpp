@@ -322,12 +322,18 @@ TSettingsLaunch TSettings::Launch() {
   const TRun run = Run(system_, {"--json", "check"});
   if (run.json) {
     const TJsonValue* ok = run.json->Find("ok");
-    launch.opens = ok != nullptr && ok->boolean;
     launch.message = run.json->TextOf("message");
     launch.address = run.json->TextOf("address");
+    // The user's own launcher opens the page when check has its address, even where the other
+    // users' launcher would not (ok false): that is said beside the address.
+    launch.opens = !launch.address.empty();
     if (const TJsonValue* sent = run.json->Find("sent"))
       for (const auto& [name, value] : sent->members) launch.sent.emplace_back(name, value.text);
     launch.warnings = Problems(run.json->Find("warnings"));
+    if (launch.opens && (ok == nullptr || !ok->boolean)) {
+      launch.warnings.push_back(
+          {0, Fill(_("The launcher of other users would show: %1"), {launch.message})});
+    }
   }
   if (launch.message.empty() && !launch.opens) launch.message = run.Why();
   // The launcher's message stays as it is; the box says whose it is.

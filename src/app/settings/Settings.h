@@ -68,7 +68,9 @@ struct TSettingsLaunch {
   std::string address;                                    // the whole address (UTF-8)
   // What the address box shows: the address, or the launcher's message said to be one.
   std::string shown;
-  std::vector<TSettingsProblem> warnings;  // the tool's, about the stored values
+  // The tool's, about the stored values, and what the launcher of the machine's other users
+  // would show instead of the page.
+  std::vector<TSettingsProblem> warnings;
 };
 
 // What became of the write.
