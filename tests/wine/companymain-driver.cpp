@@ -42,6 +42,9 @@
 //   type NAME N HEX         put this text into it
 //   press NAME ID           press the dialog's button of this id once it is enabled
 //   alert NAME HEX          wait for a message box whose text holds this, and press its OK
+//   asks NAME HEX           the same, the box left up
+//   shot NAME               print "shot NAME" and wait until C:\shot-NAME exists (the script
+//                           has taken a screenshot)
 //   shows NAME HEX          a visible control of the dialog shows text that holds this
 //   checked NAME HEX 0|1    the check box with exactly this text is clear or checked
 //   check NAME HEX          tick the check box with exactly this text
@@ -585,7 +588,7 @@ int DialogStep(int available, char** args) {
     std::printf("ok pressed button %d of %s (\"%s\")\n", id, args[1], Utf8(TextOf(button)).c_str());
     return 3;
   }
-  if (step == "alert") {
+  if (step == "alert" || step == "asks") {
     need(2);
     Copy& copy = Named(step, args[1]);
     const auto main = dialogs.find(args[1]);
@@ -599,6 +602,10 @@ int DialogStep(int available, char** args) {
     if (box == nullptr) fail(copy, "no message box");
     if (text.find(expected) == std::string::npos)
       fail(copy, "the message box says \"" + text + "\", not \"" + expected + "\"");
+    if (step == "asks") {
+      std::printf("ok message box of %s asks: \"%s\"\n", args[1], text.c_str());
+      return 3;
+    }
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
     if (!WaitFor([&] { return !IsWindow(box) || !IsWindowVisible(box); }, 5000))
@@ -692,6 +699,18 @@ int DialogStep(int available, char** args) {
       Fail(step, "exit code " + std::to_string(code));
     std::printf("ok %s ended with exit code %lu\n", args[1], static_cast<unsigned long>(code));
     return 3;
+  }
+  if (step == "shot") {
+    need(1);
+    std::printf("shot %s\n", args[1]);
+    std::fflush(stdout);
+    const std::wstring taken = L"C:\\shot-" + Wide(args[1]);
+    if (!WaitFor([&] { return GetFileAttributesW(taken.c_str()) != INVALID_FILE_ATTRIBUTES; },
+                 30000, 100)) {
+      Fail(step, "no screenshot was taken");
+    }
+    std::printf("ok shot %s\n", args[1]);
+    return 2;
   }
   if (step == "nofile") {
     need(1);

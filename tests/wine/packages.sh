@@ -266,10 +266,20 @@ setup_log() {
 
 # drive_setup STEP...: the driver's steps for the setup's dialogs (texts in hex), within a
 # limit. A failing step fails the case with what was on screen (a screenshot in $SCREENSHOTS
-# when that is set).
+# when that is set); a shot step's screenshot goes there too (NAME.png), or into the case.
 drive_setup() {
-  wine_run within 240 wine 'C:\tools\driver.exe' 'C:\none' "$@" >"$case_dir/driver.out" 2>&1
-  local status=$? out
+  wine_run within 240 wine 'C:\tools\driver.exe' 'C:\none' "$@" >"$case_dir/driver.out" 2>&1 &
+  local driver=$! status out shot
+  while kill -0 $driver 2>/dev/null; do
+    for shot in $(sed -n 's/^shot \([A-Za-z0-9_-]*\)\r*$/\1/p' "$case_dir/driver.out"); do
+      [ -e "$prefix/drive_c/shot-$shot" ] && continue
+      DISPLAY=:$case_display import -window root "${SCREENSHOTS:-$case_dir}/$shot.png" 2>/dev/null
+      touch "$prefix/drive_c/shot-$shot"
+    done
+    sleep 0.2
+  done
+  wait $driver
+  status=$?
   out=$(tr -d '\r' <"$case_dir/driver.out")
   if [ $status -ne 0 ] || ! grep -q '^ok' <<<"$out" || grep -q '^FAIL' <<<"$out"; then
     if [ -n "${SCREENSHOTS:-}" ]; then
@@ -429,6 +439,21 @@ expect_shown "${shown[@]/name=某某 酒店/name=Lakeside Hotel}"
 drive_setup run w "$(hex '"C:\Program Files\CompanyMain\CompanyMainSettings.exe"')" \
   dialog w "$(hex 'Company number')" field w 1 "$(hex 1234567890)" field w 3 "$(hex 'Lakeside Hotel')" \
   field w 4 "$(hex D-01)" shows w "$(hex "$address_en")" press w 2 ended w 0
+# Without an identity the address box says whose message it shows; the stored address's query
+# is warned about; a save says what it saved; Close with an edit not saved asks first.
+rm "$install_dir/Config/Company.ini"
+drive_setup run w "$(hex '"C:\Program Files\CompanyMain\CompanyMainSettings.exe"')" \
+  dialog w "$(hex 'Company number')" field w 1 "" \
+  shows w "$(hex 'The launcher would show this message: 读取企业身份信息失败,无法启动软件')" shot message-en \
+  type w 1 "$(hex 1234567890)" type w 2 "$(hex R01)" type w 3 "$(hex 'Lakeside Hotel')" \
+  type w 4 "$(hex D-01)" type w 6 "$(hex 'a~b')" press w 1 \
+  asks w "$(hex 'Saved: Company number, Type code, Company name, Device ID, Other information.')" \
+  shot saved-en alert w "$(hex Saved)" shows w "$(hex "$address_en")" \
+  shows w "$(hex 'The page address already holds a query')" shot address-en \
+  type w 3 "$(hex 'Other Hotel')" press w 2 \
+  asks w "$(hex 'Company name: changed, not saved. Close the window and discard the changes?')" \
+  shot question-en alert w "$(hex 'Company name')" ended w 0
+expect_address "$address_en"
 # The uninstaller speaks English too (run in place, where it does not copy itself away).
 drive_setup run u "$(hex '"C:\Program Files\CompanyMain\Uninstall.exe" _?=C:\Program Files\CompanyMain')" \
   dialog u "$(hex 'Uninstall 企业信息管理')" press u 2 ended u 1
@@ -471,16 +496,24 @@ drive_setup run w "$(hex '"C:\Program Files\CompanyMain\CompanyMainSettings.exe"
   dialog w "$(hex 企业编号)" field w 0 "$(hex "$url")" field w 1 "$(hex 1234567890)" \
   field w 2 "$(hex R01)" field w 3 "$(hex '某某 酒店')" field w 4 "$(hex D-02)" field w 5 "" \
   field w 6 "$(hex 'a~b')" shows w "$(hex "$address_d2")" focus w 0 \
-  type w 4 "$(hex D-03)" press w 1 shows w "$(hex "${address_d2/$(b64 D-02)/$(b64 D-03)}")" \
+  shows w "$(hex 页面地址中已有查询部分)" shot settings-zh \
+  type w 4 "$(hex D-03)" press w 1 asks w "$(hex '已保存: 设备编号。')" shot saved-zh \
+  alert w "$(hex 已保存)" shows w "$(hex "${address_d2/$(b64 D-02)/$(b64 D-03)}")" \
   shows w "$(hex "DeviceId=D-03")" \
   type w 1 "" type w 4 "" press w 1 \
   alert w "$(hex $'企业编号 不能为空: 没有它网页系统无法识别企业。\r\n设备编号 不能为空')" focus w 1 \
-  press w 2 ended w 0
+  press w 2 asks w "$(hex '企业编号, 设备编号: 已修改, 尚未保存。关闭窗口并放弃这些修改吗?')" \
+  shot question-zh alert w "$(hex 企业编号)" ended w 0
 expect_shown "${shown[@]/device-id=D-01/device-id=D-03}"
 # Company.ini alone was written, and in it the device id alone changed.
 expect_kept Config/Config.ini
 [ "$(installed_tool show | tr -d '\r' | grep -c -v -x -F -f <(printf '%s\n' "${shown_d2[@]}"))" = 1 ] ||
   problems+=("the settings window changed more than the device id")
+# Without an identity the address box says whose message it shows.
+rm "$install_dir/Config/Company.ini"
+drive_setup run w "$(hex '"C:\Program Files\CompanyMain\CompanyMainSettings.exe"')" \
+  dialog w "$(hex 企业编号)" shows w "$(hex '启动程序将显示此消息: 读取企业身份信息失败,无法启动软件')" \
+  shot message-zh press w 2 ended w 0
 drive_setup run u "$(hex '"C:\Program Files\CompanyMain\Uninstall.exe" _?=C:\Program Files\CompanyMain')" \
   dialog u "$(hex '卸载 企业信息管理')" press u 2 ended u 1
 drive_setup run u "$(hex '"C:\Program Files\CompanyMain\Uninstall.exe" _?=C:\Program Files\CompanyMain')" \

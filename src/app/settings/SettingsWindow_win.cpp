@@ -51,8 +51,11 @@ class TSettingsWindow {
     return Utf8FromWide(text);
   }
   int Tell(const std::string& text, UINT style) {
-    return MessageBoxW(dialog_, WideFromUtf8(text).c_str(), WideFromUtf8(texts_.title).c_str(),
-                       style);
+    // Windows' line breaks, which a box's text copied with Ctrl+C keeps.
+    std::wstring wide;
+    for (const wchar_t c : WideFromUtf8(text))
+      wide += c == L'\n' ? std::wstring(L"\r\n") : std::wstring(1, c);
+    return MessageBoxW(dialog_, wide.c_str(), WideFromUtf8(texts_.title).c_str(), style);
   }
   void Focus(std::size_t field) {
     PostMessageW(dialog_, WM_NEXTDLGCTL,
