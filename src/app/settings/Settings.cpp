@@ -297,17 +297,19 @@ TSettingsSave TSettings::Save(const TSettingsValues& shown) {
   }
   const TRun run = Answer(write.code, write.out, write.err);
   if (!Took(run, save, warnings, system_)) return said(save.message);
-  if (const TJsonValue* fields = run.json->Find("fields")) {
-    for (const TJsonValue& key : fields->items)
-      if (const auto field = FieldOfKey(key.text)) save.changed.push_back(*field);
+  // The confirmation names the fields written in the window's order.
+  std::vector<std::size_t> fields;
+  if (const TJsonValue* keys = run.json->Find("fields")) {
+    for (const TJsonValue& key : keys->items) {
+      save.changed.push_back(key.text);
+      if (const auto field = FieldOfKey(key.text)) fields.push_back(*field);
+    }
   }
-  std::sort(save.changed.begin(), save.changed.end());
-  save.changed.erase(std::unique(save.changed.begin(), save.changed.end()), save.changed.end());
+  std::sort(fields.begin(), fields.end());
   stored_ = shown;
-  save.kind = save.changed.empty() ? TSettingsSave::Kind::Unchanged : TSettingsSave::Kind::Saved;
-  return said(save.changed.empty()
-                  ? _("The files already hold these values: nothing needed writing.")
-                  : Fill(_("Saved: %1."), {Titles(save.changed)}));
+  save.kind = fields.empty() ? TSettingsSave::Kind::Unchanged : TSettingsSave::Kind::Saved;
+  return said(fields.empty() ? _("The files already hold these values: nothing needed writing.")
+                             : Fill(_("Saved: %1."), {Titles(fields)}));
 }
 
 std::string TSettings::CloseQuestion(const TSettingsValues& shown) {

@@ -57,7 +57,7 @@ struct TSettingsSave {
   std::string message;
   std::vector<TSettingsProblem> problems;  // Refused, in the window's order
   std::size_t focus = 0;                   // Refused: the first field to correct
-  std::vector<std::size_t> changed;        // Saved: the fields written, in the window's order
+  std::vector<std::string> changed;        // Saved: the keys written, in the files' order
 };
 
 // What the launcher does with the installation as it is now.
