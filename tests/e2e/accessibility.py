@@ -132,8 +132,7 @@ def messages(pid=None) -> list:
 
 
 def find(pid, role, name=None, timeout=15.0):
-    """The first widget of the process with this role (and name) once it is there; None after
-    the timeout. A widget's name is its label's text where a label names it."""
+    """The process's first widget of this role (and name: its label's text) once it is there."""
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
         for app in _apps(pid):
@@ -148,12 +147,10 @@ def find(pid, role, name=None, timeout=15.0):
 
 
 def text_of(node) -> str:
-    text = node.queryText()
-    return text.getText(0, text.characterCount)
+    return node.queryText().getText(0, -1)
 
 
 def set_text(node, text: str) -> bool:
-    """Replaces a text field's text, as a screen reader user would."""
     return node.queryEditableText().setTextContents(text)
 
 

@@ -830,10 +830,9 @@ class DesktopTest(E2ETest):
 
 
 class SettingsWindowTest(E2ETest):
-    """companymain-settings driven as the front desk drives it, in English and in Chinese: the
-    stored values, a refusal naming its field (the focus on it), a change saved through a pkexec
-    stand-in first on PATH that records what it is given and runs it, the address then shown,
-    the question before edits are dropped. Screenshots go to COMPANYMAIN_SCREENSHOTS."""
+    """companymain-settings in English and Chinese: the stored values, a refusal naming its field
+    (the focus on it), a change saved through a pkexec stand-in on PATH that records what it is
+    given and runs it, the address shown, the question before edits are dropped."""
 
     PKEXEC = "#!/bin/sh\nprintf '%s\\n' \"$@\" >{0}/args\ncat >{0}/in\nexec \"$@\" <{0}/in\n"
 
@@ -862,16 +861,14 @@ class SettingsWindowTest(E2ETest):
         sandbox.write("Config.ini", config(PAGE))
         sandbox.write("Company.ini", ini("Company", {"CompanyNum": "1234567890",
                                                     "CompanyType": "R01", "DeviceId": "D1"}))
-        with open(os.path.join(sandbox.bin, "pkexec"), "w") as f:
+        with open(os.open(os.path.join(sandbox.bin, "pkexec"), os.O_WRONLY | os.O_CREAT, 0o755), "w") as f:
             f.write(self.PKEXEC.format(sandbox.root))
-        os.chmod(os.path.join(sandbox.bin, "pkexec"), 0o755)
         process = subprocess.Popen([os.path.join(sandbox.app, "companymain-settings")], cwd="/",
                                    env=dict(sandbox.env, LANG=lang, LOCPATH=self.locales))
         field = lambda name: accessibility.find(process.pid, "text", name, WAIT)
         press = lambda name: accessibility.press(accessibility.find(process.pid, "push button", name, WAIT))
-        shots = os.environ.get("COMPANYMAIN_SCREENSHOTS") or sandbox.root
-        shoot = lambda name: run(["import", "-window", "root", "%s/%s-%s.png" % (shots, name, lang[:2])],
-                                 sandbox.xenv())
+        shoot = lambda name: run(["import", "-window", "root", "%s/%s-%s.png" % (
+            os.environ.get("COMPANYMAIN_SCREENSHOTS") or sandbox.root, name, lang[:2])], sandbox.xenv())
 
         def until(condition):
             deadline = time.monotonic() + WAIT
@@ -894,8 +891,8 @@ class SettingsWindowTest(E2ETest):
             accessibility.set_text(field(number), "")
             press(save)
             answer(refused, "refusal")
-            window = sandbox.windows("--pid", str(process.pid), "--name", "^%s$" % title)
-            run(["xdotool", "windowfocus", "--sync", window[0]], sandbox.xenv())
+            run(["xdotool", "windowfocus", "--sync", sandbox.windows(
+                "--pid", str(process.pid), "--name", "^%s$" % title)[0]], sandbox.xenv())
             self.assertTrue(until(lambda: accessibility.focused(field(number))))
             self.assertFalse(os.path.exists(os.path.join(sandbox.root, "args")))
 

@@ -274,9 +274,8 @@ drive_setup() {
   local driver=$! status out shot
   while kill -0 $driver 2>/dev/null; do
     for shot in $(sed -n 's/^shot \([A-Za-z0-9_-]*\)\r*$/\1/p' "$case_dir/driver.out"); do
-      [ -e "$prefix/drive_c/shot-$shot" ] && continue
-      DISPLAY=:$case_display import -window root "${SCREENSHOTS:-$case_dir}/$shot.png" 2>/dev/null
-      touch "$prefix/drive_c/shot-$shot"
+      [ -e "$prefix/drive_c/shot-$shot" ] || { DISPLAY=:$case_display import -window root \
+        "${SCREENSHOTS:-$case_dir}/$shot.png" 2>/dev/null; touch "$prefix/drive_c/shot-$shot"; }
     done
     sleep 0.2
   done
