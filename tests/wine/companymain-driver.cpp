@@ -734,8 +734,8 @@ std::string ProfileDump(const std::wstring& path) {
   const auto list = [&path](const wchar_t* section) {
     std::wstring names(1 << 16, L'\0');
     names.resize(section == nullptr
-                     ? GetPrivateProfileSectionNamesW(
-                           names.data(), static_cast<DWORD>(names.size()), path.c_str())
+                     ? GetPrivateProfileSectionNamesW(names.data(),
+                                                      static_cast<DWORD>(names.size()), path.c_str())
                      : GetPrivateProfileStringW(section, nullptr, L"", names.data(),
                                                 static_cast<DWORD>(names.size()), path.c_str()));
     // By the length given back: a name may be empty.
@@ -749,8 +749,8 @@ std::string ProfileDump(const std::wstring& path) {
   std::string dump;
   for (const std::wstring& section : sections) {
     std::vector<std::wstring> keys = list(section.c_str());
-    for (const wchar_t* key :
-         {L"CompanyNum", L"CompanyType", L"CompanyName", L"DeviceId", L"UploadUser", L"OtherInfo"})
+    for (const wchar_t* key : {L"CompanyNum", L"CompanyType", L"CompanyName", L"DeviceId",
+                               L"UploadUser", L"OtherInfo"})
       keys.emplace_back(key);
     for (const std::wstring& key : keys) {
       std::wstring value(4096, L'\0');
@@ -768,8 +768,8 @@ int ProfilesStep(const std::string& top, int count) {
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
-    const bool ok =
-        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) != 0;
+    const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                              nullptr) != 0;
     CloseHandle(file);
     return ok;
   };
