@@ -1,23 +1,19 @@
 #!/usr/bin/env bash
-# Draws the settings window's icon, companymain-settings: the launcher's picture (its blue tile
-# and white page, see src/app/launcher/res/make-icon.sh) with a gear at its lower right, as PNG
-# files in icons/ at the sizes of the desktop's icon theme. All are committed; run this again
-# (ImageMagick's convert) only to change them.
+# Draws the settings window's icon, companymain-settings: the launcher's picture
+# (src/app/launcher/res/icons) with a gear at its lower right, as PNG files in icons/ at the
+# sizes of the desktop's icon theme. All are committed; run this again (ImageMagick's convert)
+# only to change them.
 set -euo pipefail
 cd "$(dirname "$0")"
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-# One 256-pixel master; the small sizes are scaled from it. The gear: eight teeth around a
-# wheel with a hole, white on the tile's blue with a blue rim so that it stands off the page.
+# The gear: eight teeth around a wheel with a hole, white on a disc of the tile's blue that
+# sets it off the page. One 256-pixel master; the small sizes are scaled from it.
 teeth=()
 for angle in 0 45 90 135 180 225 270 315; do
   teeth+=(-draw "translate 176,176 rotate $angle rectangle -14,-62 14,-38")
 done
-convert -size 256x256 xc:none \
-  -fill 'rgb(40,91,162)' -draw 'roundrectangle 8,8 247,247 40,40' \
-  -fill white -draw 'polygon 56,40 140,40 180,80 180,200 56,200' \
-  -fill 'rgb(170,196,230)' -draw 'polygon 140,40 140,80 180,80' \
-  -fill 'rgb(40,91,162)' -draw 'rectangle 80,96 156,108' -draw 'rectangle 80,120 156,132' \
+convert ../../launcher/res/icons/companymain-256.png \
   -fill 'rgb(40,91,162)' -draw 'circle 176,176 176,104' \
   -fill white "${teeth[@]}" -draw 'circle 176,176 176,130' \
   -fill 'rgb(40,91,162)' -draw 'circle 176,176 176,160' \
