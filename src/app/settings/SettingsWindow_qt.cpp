@@ -9,6 +9,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <array>
+#include <utility>
 
 #include "settings/SettingsWindow.h"
 #include "window/MessageBox_qt.h"
@@ -44,11 +46,12 @@ class TSettingsWindowQt final : public QDialog {
     }
     layout->addLayout(form);
     auto* buttons = new QDialogButtonBox;
-    save_ = buttons->addButton(QStringFromUtf8(texts_.save), QDialogButtonBox::ActionRole);
-    save_->setDefault(true);
+    QPushButton* save =
+        buttons->addButton(QStringFromUtf8(texts_.save), QDialogButtonBox::ActionRole);
+    save->setDefault(true);
     auto* close = buttons->addButton(QStringFromUtf8(texts_.close), QDialogButtonBox::RejectRole);
     close->setAutoDefault(false);
-    connect(save_, &QPushButton::clicked, this, [this] { Save(); });
+    connect(save, &QPushButton::clicked, this, [this] { Save(); });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
     sent_ = ShownText(7);
@@ -150,7 +153,6 @@ class TSettingsWindowQt final : public QDialog {
   TSettings& settings_;
   TSettingsTexts texts_;
   std::array<QLineEdit*, kSettingsFieldCount> fields_{};
-  QPushButton* save_ = nullptr;
   QPlainTextEdit* sent_ = nullptr;
   QPlainTextEdit* address_ = nullptr;
   QLabel* warnings_ = nullptr;
