@@ -143,7 +143,6 @@ def find(pid, role, name=None, timeout=15.0):
                 except Exception:
                     continue
         time.sleep(0.05)
-    return None
 
 
 def text_of(node) -> str:

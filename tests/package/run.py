@@ -64,8 +64,7 @@ INSTALLED = ["/usr/bin/companymain", "/usr/bin/companymain-config", "/usr/bin/co
              *["/usr/share/man/%s/%s.1.gz" % (folder, name) for folder in ("man1", "zh_CN/man1")
                for name in ("companymain", "companymain-config", "companymain-settings")],
              "/usr/share/locale/zh_CN/LC_MESSAGES/companymain-config.mo",
-             *["/usr/share/icons/hicolor/%dx%d/apps/%s.png" % (s, s, name)
-               for s in (16, 24, 32, 48, 64, 128, 256)
+             *["/usr/share/icons/hicolor/%dx%d/apps/%s.png" % (s, s, name) for s in (16, 24, 32, 48, 64, 128, 256)
                for name in ("companymain", "companymain-settings")]]
 
 
@@ -154,8 +153,7 @@ class Lifecycle:
         # Debian's hardening flags reached every compiler and linker line of our code.
         compiles = [l for l in log.splitlines() if re.search(r" -o \S+\.o -c \S+/src/", l)]
         links = [l for l in log.splitlines()
-                 if re.search(r" -o (\.\./)*(CompanyMain|CompanyMainWindow\.so|companymain-config|"
-                              r"companymain-settings) ", l)]
+                 if re.search(r" -o (\.\./)*(CompanyMain|CompanyMainWindow\.so|companymain-(config|settings)) ", l)]
         check(compiles, "no compiler lines in the build log")
         for flag in ("-D_FORTIFY_SOURCE=2", "-fstack-protector-strong", "-Wall", "-Wextra"):
             check(all(flag in l for l in compiles), "a compiler line lacks %s" % flag)

@@ -1475,7 +1475,6 @@ class FakeWriter final : public TSettingsWriter {
 TEST(Settings, TheWindowsValuesGoThroughTheToolsRules) {
   const TSettingsValues stored = {
       "http://example.com/a?b=1&c=2", "1234567890", "R01", "Hotel", "D1", "up", "note"};
-  // The edits, the faults after the window's load, and what the window says of them.
   const std::map<std::size_t, std::string> d2 = {{4, "D2"}},
                                            both = {{0, "https://example.com/x"}, {4, "D2"}};
   using TFault = std::function<void(FakeSystem&, FakeWriter&)>;

@@ -305,6 +305,9 @@ reg() {
 shell_desktop() {
   reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d shell /f
   reg add 'HKCU\Software\Wine\Explorer\Desktops' /v shell /d 1024x768 /f
+  cjk_fonts
+}
+cjk_fonts() {  # the dialogs' and message boxes' fonts: one with Chinese characters
   local font
   for font in Tahoma 'MS Shell Dlg' 'MS Shell Dlg 2'; do
     reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \

@@ -515,8 +515,10 @@ expect_value CompanyMain DisplayVersion=1.0.1
 # Months later, the settings window of the Start menu (Modify in Apps & Features opens the same
 # program, ModifyPath above): the stored values; the device id changed alone; then the number
 # and the device id blanked, refused in one message naming both, the focus on 企业编号, nothing
-# written; the address the launcher then opens. The files' other keys and sections stay.
+# written; the address the launcher then opens. The files' other keys and sections stay. Then,
+# without an identity, the address box says whose message it shows.
 add_extras
+cjk_fonts
 save_config
 drive_setup run w "$(hex '"C:\Program Files\CompanyMain\CompanyMainSettings.exe"')" \
   dialog w "$(hex 企业编号)" field w 0 "$(hex "$url")" field w 1 "$(hex 1234567890)" \
@@ -536,7 +538,6 @@ expect_kept Config/Config.ini
 [ "$(installed_tool show | tr -d '\r' | grep -c -v -x -F -f <(printf '%s\n' "${shown_d2[@]}"))" = 1 ] ||
   problems+=("the settings window changed more than the device id")
 expect_extras "the settings window's save"
-# Without an identity the address box says whose message it shows.
 rm "$install_dir/Config/Company.ini"
 drive_setup run w "$(hex '"C:\Program Files\CompanyMain\CompanyMainSettings.exe"')" \
   dialog w "$(hex 企业编号)" shows w "$(hex '启动程序将显示此消息: 读取企业身份信息失败,无法启动软件')" \
