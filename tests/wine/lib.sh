@@ -300,11 +300,9 @@ reg() {
   wine_run within 60 wine reg "$@" >/dev/null 2>&1
 }
 
-# shell_desktop: the case runs on a virtual desktop of 1024 x 768 with Wine's taskbar (the
-# desktop named "shell" has one), in a font that has the program's characters.
-shell_desktop() {
-  reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d shell /f
-  reg add 'HKCU\Software\Wine\Explorer\Desktops' /v shell /d 1024x768 /f
+# cjk_font: the case's dialogs are drawn in a font that has the program's Chinese characters
+# (outside a Chinese locale Wine's own fonts have none, and its screenshots would show boxes).
+cjk_font() {
   local font
   for font in Tahoma 'MS Shell Dlg' 'MS Shell Dlg 2'; do
     reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
@@ -312,28 +310,53 @@ shell_desktop() {
   done
 }
 
-# drive STEP...: runs the driver's steps against C:\app\CompanyMain.exe. At its step "look"
-# the screen is saved as the case's screenshot (in $SCREENSHOTS when set, else with the case).
+# shell_desktop: the case runs on a virtual desktop of 1024 x 768 with Wine's taskbar (the
+# desktop named "shell" has one), in a font that has the program's characters.
+shell_desktop() {
+  reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d shell /f
+  reg add 'HKCU\Software\Wine\Explorer\Desktops' /v shell /d 1024x768 /f
+  cjk_font
+}
+
+# look_while COMMAND...: COMMAND runs the driver with its output in $case_dir/driver.out; at
+# each of its steps "look NAME" the case's screen is saved as the screenshot NAME of the case
+# (in $SCREENSHOTS when set, else with the case), and the driver goes on. Returns COMMAND's
+# status.
+look_while() {
+  local out=$case_dir/driver.out failed=$case_dir/looks.failed
+  # Here-strings, not pipes: under pipefail a grep -q that has its match ends the pipe early.
+  grep -qx look <<<"$(printf '%s\n' "$@")" || { "$@"; return; }
+  : >"$out"
+  rm -f "$failed"
+  (
+    seen=0
+    while sleep 0.1; do
+      line=$(tr -d '\r' <"$out" | grep -a '^look ' | sed -n "$((seen + 1))p")
+      [ -n "$line" ] || continue
+      seen=$((seen + 1))
+      name=$(printf '%s' "$case_name" | cut -c1-40)-${line#look }
+      DISPLAY=:$case_display import -window root -trim +repage \
+        "${SCREENSHOTS:-$case_dir}/$(printf '%s' "$name" | tr -c 'A-Za-z0-9-' _).png" 2>/dev/null ||
+        echo "no screenshot $name" >>"$failed"
+      touch "$prefix/drive_c/looked"
+    done
+  ) &
+  local looker=$!
+  "$@"
+  local status=$?
+  kill "$looker" 2>/dev/null
+  wait "$looker" 2>/dev/null
+  [ ! -s "$failed" ] || problems+=("$(tr '\n' ' ' <"$failed")")
+  return $status
+}
+
+# drive STEP...: runs the driver's steps against C:\app\CompanyMain.exe (see look_while for
+# its step "look NAME").
 drive() {
   # Into a file, not a pipe: wineserver inherits the descriptor and outlives the driver. Its
   # steps wait 20 s at most each; the whole run has a limit as well.
-  wine_run timeout -k 10 "$drive_limit" wine 'C:\tools\driver.exe' "$app_win\\CompanyMain.exe" "$@" \
-    >"$case_dir/driver.out" 2>&1 &
-  local driver=$!
-  # Here-strings, not pipes: under pipefail a grep -q that has its match ends the pipe early,
-  # and a writer with more to say fails it (Wine's messages can run to many kilobytes).
-  if grep -qx look <<<"$(printf '%s\n' "$@")"; then
-    while kill -0 $driver 2>/dev/null && ! grep -q '^look' "$case_dir/driver.out"; do
-      sleep 0.1
-    done
-    if kill -0 $driver 2>/dev/null; then
-      screenshot=${SCREENSHOTS:-$case_dir}/$(printf '%s' "$case_name" | tr -c 'A-Za-z0-9' _ | cut -c1-60).png
-      DISPLAY=:$case_display import -window root "$screenshot" 2>/dev/null ||
-        problems+=("no screenshot")
-      touch "$prefix/drive_c/looked"
-    fi
-  fi
-  wait $driver
+  look_while wine_run timeout -k 10 "$drive_limit" wine 'C:\tools\driver.exe' "$app_win\\CompanyMain.exe" "$@" \
+    >"$case_dir/driver.out" 2>&1
   local status=$?
   local out
   out=$(tr -d '\r' <"$case_dir/driver.out")
