@@ -67,8 +67,7 @@ INSTALLED = ["/usr/bin/companymain", "/usr/bin/companymain-config", DESKTOP_FILE
 
 
 class Yaml(str):
-    """A host variable as an inventory's YAML spells it, written as it stands: 0123,
-    !unsafe "...", nothing at all."""
+    """A host variable as YAML spells it, written as it stands (0123, !unsafe "...", nothing)."""
 
 
 class StepFailed(Exception):

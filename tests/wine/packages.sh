@@ -443,10 +443,9 @@ save_config
 drive_setup run u "$(hex '"C:\Program Files\CompanyMain\Uninstall.exe" _?=C:\Program Files\CompanyMain')" \
   dialog u "$(hex 'Uninstall 企业信息管理')" press u 1 \
   dialog u "$(hex 'Remove the configuration too')" shows u "$(hex 'C:\Program Files\CompanyMain\Config')" \
-  checked u "$(hex 'Remove the configuration too')" 0 shows u "$(hex 'The configuration stays in')" \
-  check u "$(hex 'Remove the configuration too')" shows u "$(hex 'is removed with the programs')" \
-  look uninstall-remove check u "$(hex 'Remove the configuration too')" \
-  shows u "$(hex 'The configuration stays in')" checked u "$(hex 'Remove the configuration too')" 0 press u 1 \
+  check u "$(hex 'Remove the configuration too')" shows u "$(hex 'is removed with the programs')" look uninstall-remove \
+  check u "$(hex 'Remove the configuration too')" shows u "$(hex 'The configuration stays in')" \
+  checked u "$(hex 'Remove the configuration too')" 0 press u 1 \
   dialog u "$(hex 'Uninstallation Complete')" press u 1 ended u 0
 expect_kept Config
 [ -e "$install_dir/CompanyMain.exe" ] && problems+=("the interactive uninstaller left CompanyMain.exe")
@@ -505,8 +504,7 @@ drive_setup run u "$(hex '"C:\Program Files\CompanyMain\Uninstall.exe" _?=C:\Pro
   dialog u "$(hex '卸载 企业信息管理')" press u 2 ended u 1
 drive_setup run u "$(hex '"C:\Program Files\CompanyMain\Uninstall.exe" _?=C:\Program Files\CompanyMain')" \
   dialog u "$(hex '卸载 企业信息管理')" press u 1 \
-  dialog u "$(hex 同时删除配置)" shows u "$(hex 配置保留在)" check u "$(hex 同时删除配置)" \
-  shows u "$(hex 中的配置将随程序一起删除)" look uninstall-remove press u 1 \
+  dialog u "$(hex 同时删除配置)" check u "$(hex 同时删除配置)" shows u "$(hex 中的配置将随程序一起删除)" look uninstall-remove press u 1 \
   dialog u "$(hex 卸载完成)" press u 1 ended u 0
 [ -e "$install_dir/Config" ] && problems+=("the ticked box left $(cd "$install_dir/Config" && find . | tr '\n' ' ')")
 # A new PC given the address alone: an identity begun without its number is refused naming the
