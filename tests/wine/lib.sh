@@ -300,22 +300,21 @@ reg() {
   wine_run within 60 wine reg "$@" >/dev/null 2>&1
 }
 
-# cjk_font: the case's dialogs are drawn in a font that has the program's Chinese characters
-# (outside a Chinese locale Wine's own fonts have none, and its screenshots would show boxes).
-cjk_font() {
-  local font
-  for font in Tahoma 'MS Shell Dlg' 'MS Shell Dlg 2'; do
-    reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
-      /v "$font" /d 'Noto Sans CJK SC' /f
-  done
-}
-
 # shell_desktop: the case runs on a virtual desktop of 1024 x 768 with Wine's taskbar (the
 # desktop named "shell" has one), in a font that has the program's characters.
 shell_desktop() {
   reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d shell /f
   reg add 'HKCU\Software\Wine\Explorer\Desktops' /v shell /d 1024x768 /f
   cjk_font
+}
+# cjk_font: dialogs and message boxes in that font (Wine's own have no Chinese outside a
+# Chinese locale, nor in its message boxes).
+cjk_font() {
+  local font
+  for font in Tahoma 'MS Shell Dlg' 'MS Shell Dlg 2'; do
+    reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
+      /v "$font" /d 'Noto Sans CJK SC' /f
+  done
 }
 
 # look_while COMMAND...: runs COMMAND (the driver, writing $case_dir/driver.out); at each of its
