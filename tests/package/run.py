@@ -412,7 +412,8 @@ class Lifecycle:
         done = subprocess.run(["ansible-playbook", "-i", os.path.join(folder, "inventory"),
                                os.path.join(folder, "play.yml"), *args],
                               capture_output=True, env=env, timeout=300, cwd=folder)
-        out = self.played = done.stdout.decode(errors="replace")
+        out = done.stdout.decode(errors="replace")
+        self.played = out + done.stderr.decode(errors="replace")  # its warnings
         # ansible-core's own output: "TASK [role : name]" and a line per host, then the recap.
         tasks = {}
         parts = re.split(r"^TASK \[(.*)\] \**$", out, flags=re.M)
@@ -528,6 +529,8 @@ class Lifecycle:
                     companymain_upload_user="~/acct",
                     companymain_address="http://example.com/info.aspx?k=$HOME&n=${PATH}")
         self.ansible(host)
+        check(re.search(r"^\[WARNING\]: companymain_address: The page address already holds a query",
+                        self.played, re.M), "no warning of the query: %s" % self.played[-2000:])
         shown = json.loads(self.tool("--json", "show").stdout)
         want = {"url": host["companymain_address"], "name": "Hotel $HOME a {{ b }} c",
                 "other": host["companymain_other"], "upload-user": "~/acct"}

@@ -113,6 +113,10 @@ def main():
         module.fail_json(msg="%s: %s" % (who, result.get("error", "exit code %d" % rc)),
                          rc=rc, field=field, tool=result)
 
+    # What the tool warns of (an address that already holds a query) is shown, not refused.
+    for warning in result.get("warnings") or []:
+        module.warn("%s: %s" % (variables.get(warning.get("field"), warning.get("field")),
+                                warning.get("message")))
     after = dict(before)
     if result["changed"]:
         if module.check_mode:
