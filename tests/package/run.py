@@ -519,10 +519,9 @@ class Lifecycle:
         check(changed == 0, "the same run again changed %s" % self.changed(tasks))
 
     def ansible_verbatim(self):
-        """Values the command module of ansible-core 2.14 would expand ($NAME, ${NAME}, a
-        leading ~) or render ({{ }} written !unsafe) reach the files exactly; a value refused
-        by the tool (a line break) or by the role (a template that cannot be rendered, YAML's
-        numbers and nulls) fails the task, naming the variable, and changes nothing."""
+        """Values ansible-core 2.14 would expand ($NAME, ${NAME}, a leading ~) or render ({{ }}
+        written !unsafe) reach the files exactly; a value refused by the tool (a line break) or
+        the role (no text, not rendered) fails the task naming the variable, changing nothing."""
         host = dict(self.fleet, companymain_deb="",
                     companymain_name=Yaml('!unsafe "Hotel $HOME a {{ b }} c"'),
                     companymain_other="price ${PATH} 100$ 前台 \"q\" 'q' `id` $(id) ;|>",
@@ -702,9 +701,8 @@ class Lifecycle:
              self.ansible_check_mode),
             ("ansible: 1.0.1 from an apt repository upgrades (changed), configuration kept; "
              "again: no change", self.ansible_repository),
-            ("ansible: $HOME, ${PATH}, ~, quotes, backticks, Chinese and !unsafe {{ }} reach the "
-             "files exactly; a line break, a template that cannot be rendered, an unquoted number "
-             "and a null fail naming the variable", self.ansible_verbatim),
+            ("ansible: $HOME, ${PATH}, ~, quotes, backticks, Chinese, !unsafe {{ }} reach the files "
+             "exactly; a line break, a bad template, 0123, null fail naming the variable", self.ansible_verbatim),
             ("ansible: state absent purges the package and leaves nothing of the role",
              self.ansible_absent),
             ("ansible: --check --diff on a new PC and on an older unconfigured one fails nothing, "

@@ -34,12 +34,6 @@ class Utf8CodePage final : public TCodePage {
   }
 };
 
-std::string Repeated(std::string_view text, std::size_t times) {
-  std::string out;
-  for (std::size_t i = 0; i < times; ++i) out += text;
-  return out;
-}
-
 const std::string kProgram = "/opt/app/";
 const std::string kConfig = "/opt/app/Config";
 const std::string kConfigIni = "/opt/app/Config/Config.ini";
@@ -379,8 +373,9 @@ TEST(ConfigTool, EveryValueIsWrittenExactlyOrRefused) {
       {longest + "7", false, 2, " is 1 character too long."},
       // Counted in characters, not in the bytes the limit counts.
       {std::string(kIniValueMax - 1, 'x') + "无", false, 2, " is 1 character too long."},
-      {Repeated("酒店", 350), false, 2, " is 18 characters too long."},
-      {Repeated("\xF0\x9F\x8F\xA8", 512), false, 2, " is 1 character too long."},
+      {Utf16ToUtf8(std::u16string(700, u'\u9152')), false, 2, " is 18 characters too long."},
+      {std::string(kIniValueMax - 1, 'x') + "\xF0\x9F\x8F\xA8", false, 2,
+       " is 1 character too long."},
       {"line\nbreak", false, 2, "line break"},
       {"carriage\rreturn", false, 2, "line break"},
       {"酒店", true, 2, "code page cannot hold"},
@@ -685,7 +680,9 @@ TEST(ConfigTool, SetAddressRefusesWhatTheLauncherCannotUse) {
       {{"set-address", "C:\\Windows\\system32\\calc.exe"}, false, "http://"},
       {{"set-address", "http://x/\r\nother"}, false, "line break"},
       {{"set-address", "http://x/" + std::string(1525, 'p')}, false, "is 1 character too long"},
-      {{"set-address", "http://x/" + Repeated("酒", 600)}, false, "is 92 characters too long"},
+      {{"set-address", "http://x/" + Utf16ToUtf8(std::u16string(600, u'\u9152'))},
+       false,
+       "is 92 characters too long"},
       {{"set-address", "http://酒店.example/"}, true, "code page"},
       {{"set-address"}, false, "needs one address"},
       {{"set-address", "http://a/", "http://b/"}, false, "needs one address"},

@@ -307,8 +307,7 @@ shell_desktop() {
   reg add 'HKCU\Software\Wine\Explorer\Desktops' /v shell /d 1024x768 /f
   cjk_font
 }
-# cjk_font: dialogs and message boxes in that font (Wine's own have no Chinese outside a
-# Chinese locale, nor in its message boxes).
+# cjk_font: dialogs and message boxes in that font (Wine's own have no Chinese outside zh_CN).
 cjk_font() {
   local font
   for font in Tahoma 'MS Shell Dlg' 'MS Shell Dlg 2'; do
@@ -331,8 +330,7 @@ look_while() {
       touch "$prefix/drive_c/looked"
   done) 2>/dev/null &
   looker=$!
-  "$@"
-  status=$?
+  "$@"; status=$?
   kill $looker
   return $status
 }

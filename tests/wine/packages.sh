@@ -409,7 +409,6 @@ fi
 # checked by the tool before anything is copied, the finish page.
 # In English Windows runs in code page 1252: a name it can hold.
 address_en=${address/"Name=$name_sent"/Name=Lakeside+Hotel}
-# The tool's warning of an address that holds a query already, as $url does.
 query_warning_en='The page address already holds a query (after "?"): the launcher adds "?Id=..." behind it, and the web system does not read Id after a second "?".'
 query_warning_zh='页面地址中已有查询部分 ("?" 之后的部分): 启动程序会在其后再加上 "?Id=...", 而网页系统不会读取第二个 "?" 之后的 Id。'
 package_case "setup, interactive, English: an empty page on a new PC, a refusal stays on the page before anything is copied, the finish page starts the program" win64 en_US.UTF-8
