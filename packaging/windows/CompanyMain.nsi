@@ -94,6 +94,7 @@ Var BeforeCopy
 ; labels it, and the first of those fields in the page's order (7: none).
 Var Problems
 Var FirstWrong
+Var FirstWarned
 ; What the tool warned of (on the page and in check's answer), one sentence a line; in its
 ; answer the warnings run from WarningsStart to WarningsEnd.
 Var Warnings
@@ -552,6 +553,7 @@ Function ConfigurationPageLeave
   StrCpy $Problems ""
   StrCpy $Warnings ""
   StrCpy $FirstWrong 7
+  StrCpy $FirstWarned 7
   Push "--dry-run --json"
   Call ConfigureWith
   ${If} $Problems != ""
@@ -561,8 +563,7 @@ Function ConfigurationPageLeave
   ${EndIf}
   ${If} $Warnings != ""
   ${AndIf} ${Cmd} `MessageBox MB_OKCANCEL|MB_ICONEXCLAMATION "$(PageWarned)" IDCANCEL`
-    ; The address is what the tool warns of.
-    StrCpy $FirstWrong 0
+    StrCpy $FirstWrong $FirstWarned
     Call FocusFirstWrong
     Abort
   ${EndIf}
@@ -592,8 +593,27 @@ Function ReadJsonString
   ${Loop}
 FunctionEnd
 
+; The field $2 (show's name for it) may be the first of those in VAR, by its index in the
+; page's order.
+!macro FIELD_BEFORE VAR NAME INDEX
+  ${If} $2 S== "${NAME}"
+  ${AndIf} ${VAR} > ${INDEX}
+    StrCpy ${VAR} ${INDEX}
+  ${EndIf}
+!macroend
+!macro FIRST_FIELD VAR
+  !insertmacro FIELD_BEFORE ${VAR} url 0
+  !insertmacro FIELD_BEFORE ${VAR} number 1
+  !insertmacro FIELD_BEFORE ${VAR} type 2
+  !insertmacro FIELD_BEFORE ${VAR} name 3
+  !insertmacro FIELD_BEFORE ${VAR} device-id 4
+  !insertmacro FIELD_BEFORE ${VAR} upload-user 5
+  !insertmacro FIELD_BEFORE ${VAR} other 6
+!macroend
+
 ; The warnings of the tool's --json answer at $R5 (LoadToolOutput): each one's sentence goes on
-; a line of $Warnings; WarningsStart and WarningsEnd bound their list in the answer (0: none).
+; a line of $Warnings, and its field may be the first warned of ($FirstWarned); WarningsStart
+; and WarningsEnd bound their list in the answer (0: none).
 Function ReadWarnings
   StrCpy $WarningsStart 0
   StrCpy $WarningsEnd 0
@@ -622,6 +642,9 @@ Function ReadWarnings
         Call ReadJsonString
         ${If} $2 S== "message"
           StrCpy $Warnings "$Warnings$3$\r$\n"
+        ${ElseIf} $2 S== "field"
+          StrCpy $2 $3
+          !insertmacro FIRST_FIELD $FirstWarned
         ${EndIf}
       ${EndIf}
     ${EndIf}
@@ -673,19 +696,7 @@ Function CollectProblems
         IntOp $0 $0 + 9
         Call ReadJsonString
         StrCpy $2 $3
-        !macro WRONG NAME INDEX
-          ${If} $2 S== "${NAME}"
-          ${AndIf} $FirstWrong > ${INDEX}
-            StrCpy $FirstWrong ${INDEX}
-          ${EndIf}
-        !macroend
-        !insertmacro WRONG url 0
-        !insertmacro WRONG number 1
-        !insertmacro WRONG type 2
-        !insertmacro WRONG name 3
-        !insertmacro WRONG device-id 4
-        !insertmacro WRONG upload-user 5
-        !insertmacro WRONG other 6
+        !insertmacro FIRST_FIELD $FirstWrong
         StrCpy $1 $R3 12 $0
         ${If} $1 S== ',"message":"'
           IntOp $0 $0 + 12

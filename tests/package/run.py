@@ -66,10 +66,6 @@ INSTALLED = ["/usr/bin/companymain", "/usr/bin/companymain-config", DESKTOP_FILE
                for s in (16, 24, 32, 48, 64, 128, 256)]]
 
 
-class Yaml(str):
-    """A host variable as YAML spells it, written as it stands (0123, !unsafe "...", nothing)."""
-
-
 class StepFailed(Exception):
     pass
 
@@ -403,8 +399,8 @@ class Lifecycle:
             f.write("localhost ansible_connection=local ansible_python_interpreter=/usr/bin/python3"
                     " %s\n" % inventory_vars)
         with open(os.path.join(folder, "inventory", "host_vars", "localhost.yml"), "w") as f:
-            for name, value in host_vars.items():  # a JSON value is YAML
-                f.write("%s: %s\n" % (name, value if isinstance(value, Yaml)
+            for name, value in host_vars.items():  # JSON is YAML; bytes: YAML as they stand
+                f.write("%s: %s\n" % (name, value.decode() if isinstance(value, bytes)
                                        else json.dumps(value, ensure_ascii=False)))
         with open(os.path.join(folder, "play.yml"), "w") as f:
             f.write("- hosts: localhost\n  gather_facts: false\n  roles: [companymain]\n")
@@ -523,7 +519,7 @@ class Lifecycle:
         written !unsafe) reach the files exactly; a value refused by the tool (a line break) or
         the role (no text, not rendered) fails the task naming the variable, changing nothing."""
         host = dict(self.fleet, companymain_deb="",
-                    companymain_name=Yaml('!unsafe "Hotel $HOME a {{ b }} c"'),
+                    companymain_name=b'!unsafe "Hotel $HOME a {{ b }} c"',
                     companymain_other="price ${PATH} 100$ 前台 \"q\" 'q' `id` $(id) ;|>",
                     companymain_upload_user="~/acct",
                     companymain_address="http://example.com/info.aspx?k=$HOME&n=${PATH}")
@@ -538,8 +534,8 @@ class Lifecycle:
         for name, value, says in (("companymain_name", "North\nSouth", "line break"),
                                   ("companymain_other", "a {{ b }} c", "'b' is undefined"),
                                   ("companymain_other", "a {{ c", "!unsafe"),
-                                  ("companymain_number", Yaml("0123"), "quote"),
-                                  ("companymain_other", Yaml(""), "quote")):
+                                  ("companymain_number", b"0123", "quote"),
+                                  ("companymain_other", b"", "quote")):
             self.ansible(dict(host, **{name: value}), fails=True)
             fatal = re.search(r"^fatal: \[localhost\]: FAILED! => (\{.*\})$", self.played, re.M)
             message = json.loads(fatal.group(1)).get("msg", "") if fatal else ""

@@ -335,8 +335,8 @@ look_while() {
   return $status
 }
 
-# drive STEP...: runs the driver's steps against C:\app\CompanyMain.exe (see look_while for
-# its step "look NAME").
+# drive STEP...: runs the driver's steps against C:\app\CompanyMain.exe. At its step "look"
+# the screen is saved as the case's screenshot (see look_while).
 drive() {
   # Into a file, not a pipe: wineserver inherits the descriptor and outlives the driver. Its
   # steps wait 20 s at most each; the whole run has a limit as well.

@@ -264,9 +264,9 @@ setup_log() {
   iconv -f UTF-16 -t UTF-8 "$prefix/drive_c/users/$wine_user/Temp/CompanyMain-Setup.log" 2>&1 | tr '\r\n' '  '
 }
 
-# drive_setup STEP...: the driver's steps for the setup's dialogs (texts in hex; "look NAME"
-# takes a screenshot, see look_while), within a limit. A failing step fails the case with what
-# was on screen (a screenshot in $SCREENSHOTS when that is set).
+# drive_setup STEP...: the driver's steps for the setup's dialogs (texts in hex), within a
+# limit. A failing step fails the case with what was on screen (a screenshot in $SCREENSHOTS
+# when that is set).
 drive_setup() {
   look_while wine_run within 240 wine 'C:\tools\driver.exe' 'C:\none' "$@" >"$case_dir/driver.out" 2>&1
   local status=$? out
