@@ -826,6 +826,11 @@ Function ReadFinish
       ${If} $3 S== "${NO_IDENTITY}"
         StrCpy $FinishText "$(FinishNoIdentity)"
         StrCpy $FinishNote "$(FinishEnterIdentity)"
+      ${ElseIf} $3 == ""
+        ; A check that could not read the files says why instead.
+        StrCpy $2 '"error":"'
+        Call ReadJsonValue
+        StrCpy $FinishAddress $3
       ${EndIf}
     ${EndIf}
     System::Free $R5
