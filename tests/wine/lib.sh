@@ -323,6 +323,7 @@ look_while() {
   [[ " $* " == *" look "* ]] || { "$@"; return; }
   local out=$case_dir/driver.out looker status
   : >"$out"
+  mkdir -p "${SCREENSHOTS:-$case_dir}"
   (seen=0; while sleep 0.1; do
     name=$(tr -d '\r' <"$out" | sed -n 's/^look //p' | sed -n "$((seen + 1))p")
     [ -n "$name" ] && seen=$((seen + 1)) && DISPLAY=:$case_display import -window root -trim +repage \
