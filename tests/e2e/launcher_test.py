@@ -848,7 +848,7 @@ class SettingsWindowTest(E2ETest):
                        "Device ID", "The address the launcher opens:",
                        "Company number must not be blank", "Saved: Device ID.", "Discard"),
                       ("zh_CN.UTF-8", "企业信息管理 设置", "保存(S)", "关闭", "企业编号", "设备编号",
-                       "启动程序打开的地址:", "企业编号 不能为空", "已保存: 设备编号。", "丢弃")):
+                       "启动程序打开的地址:", "企业编号不能为空", "已保存: 设备编号。", "丢弃")):
             with self.subTest(words[0]):
                 self.drive(*words)
 
