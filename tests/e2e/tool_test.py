@@ -9,10 +9,12 @@ The tool is taken from beside the launcher. Cases that need another user run onl
 import json
 import os
 import resource
+import select
 import shutil
 import stat
 import subprocess
 import tempfile
+import time
 import unittest
 
 from harness import locales
@@ -22,6 +24,13 @@ TOOL = os.path.join(os.path.dirname(PROGRAM), "companymain-config")
 WAIT = 30  # seconds; the machines running CI are slow and shared
 NOBODY = 65534
 IDENTITY = ["--number", "1234567890", "--type", "R01", "--name", "某某酒店", "--device-id", "D1"]
+LOCK = ".companymain-config.lock"
+
+
+def nobody():
+    os.setgroups([])
+    os.setgid(NOBODY)
+    os.setuid(NOBODY)
 
 
 class ToolTest(unittest.TestCase):
@@ -57,6 +66,33 @@ class ToolTest(unittest.TestCase):
     def read(self, name: str) -> bytes:
         with open(os.path.join(self.config, name), "rb") as f:
             return f.read()
+
+    def tool_for_all(self) -> str:
+        """The tool and its catalog copied where every user may run them: self.root/libexec."""
+        programs = os.path.join(self.root, "libexec")
+        os.makedirs(os.path.join(programs, "locale"), exist_ok=True)
+        shutil.copy(TOOL, programs)
+        catalogs = os.path.join(os.path.dirname(TOOL), "locale")
+        if os.path.isdir(catalogs):  # a missing catalog fails a Chinese message, not this
+            shutil.copytree(catalogs, os.path.join(programs, "locale"), dirs_exist_ok=True)
+        return os.path.join(programs, "companymain-config")
+
+    def hold(self, path: str, preexec=None) -> subprocess.Popen:
+        """A process (of the user preexec makes it) that opens the file and holds a flock on
+        it until the case ends."""
+        code = ("import fcntl, os, sys, time\n"
+                "fd = os.open(sys.argv[1], os.O_RDONLY)\n"
+                "fcntl.flock(fd, fcntl.LOCK_EX)\n"
+                "print('held', flush=True)\n"
+                "time.sleep(600)\n")
+        holder = subprocess.Popen(["/usr/bin/python3", "-c", code, path], stdout=subprocess.PIPE,
+                                  preexec_fn=preexec)
+        self.addCleanup(holder.wait, WAIT)
+        self.addCleanup(holder.kill)
+        self.addCleanup(holder.stdout.close)
+        ready, _, _ = select.select([holder.stdout], [], [], WAIT)
+        self.assertTrue(ready and holder.stdout.readline() == b"held\n", "the holder never held")
+        return holder
 
     def shown(self) -> dict:
         return json.loads(self.tool("--json", "show", expect=0).stdout)
@@ -148,12 +184,15 @@ class WritingTest(ToolTest):
         self.assertIn(b"The stored CompanyName is not text", done.stderr)
         self.assertEqual(self.read("Company.ini"), kept)
 
-    def test_two_writers_at_once_lose_no_change(self):
+    def test_writers_at_once_lose_no_change(self):
+        # Three: a writer that locked a file the one before had already removed would write
+        # beside the one that made the next.
         self.tool("set-company", *IDENTITY, expect=0)
         for round in range(100):
-            device, name = f"D{round}", f"Inn {round}"
+            device, name, other = f"D{round}", f"Inn {round}", f"note {round}"
             writers = [self.start("--json", "set-company", "--device-id", device),
-                       self.start("--json", "set-company", "--name", name)]
+                       self.start("--json", "set-company", "--name", name),
+                       self.start("--json", "set-company", "--other", other)]
             reports = []
             for writer in writers:
                 out, err = writer.communicate(timeout=WAIT)
@@ -161,8 +200,70 @@ class WritingTest(ToolTest):
                 reports.append(json.loads(out))
             shown = self.shown()
             self.assertTrue(all(report["changed"] for report in reports), reports)
-            self.assertEqual((shown["device-id"], shown["name"]), (device, name), round)
+            self.assertEqual((shown["device-id"], shown["name"], shown["other"]),
+                             (device, name, other), round)
         self.assertEqual(sorted(os.listdir(self.config)), ["Company.ini"])
+
+    def test_a_writer_that_finds_the_lock_held_gives_up_after_the_wait(self):
+        self.tool("set-address", "http://a.example/", expect=0)
+        kept = self.read("Config.ini")
+        lock = os.path.join(self.config, LOCK)
+        os.close(os.open(lock, os.O_CREAT | os.O_RDWR, 0o600))  # a writer's, as the tool makes it
+        self.hold(lock)
+        start = time.monotonic()
+        done = self.tool("set-address", "http://b.example/", expect=3)
+        waited = time.monotonic() - start
+        self.assertIn(b"busy for 10 seconds. Nothing was changed", done.stderr)
+        self.assertGreaterEqual(waited, 10)
+        self.assertLess(waited, 12.5)
+        self.assertEqual(self.read("Config.ini"), kept)
+
+    def test_a_lock_left_or_held_by_others_never_blocks(self):
+        if os.geteuid() != 0:
+            self.skipTest("needs root and another user")
+        tool = self.tool_for_all()
+        own = os.path.join(self.root, "own")  # an installation of its own, nobody's
+        os.makedirs(os.path.join(own, "Config"))
+        for path in (own, os.path.join(own, "Config")):
+            os.chown(path, NOBODY, NOBODY)
+
+        def left(folder, mode):  # root's lock file, as a killed root write left it
+            path = os.path.join(folder, "Config", LOCK)
+            os.close(os.open(path, os.O_CREAT | os.O_RDWR, mode))
+            os.chmod(path, mode)
+            return path
+
+        self.tool("set-address", "http://a.example/", expect=0)
+        cases = [
+            # An earlier version's root lock, open to all: any user could hold it for good.
+            ("root's leftover of an earlier version, held by another user", self.root, 0o644,
+             True, None),
+            # In an installation of one's own, root's leftover blocked its owner for good.
+            ("root's leftover of an earlier version in nobody's installation", own, 0o644,
+             False, nobody),
+            ("root's leftover in nobody's installation", own, 0o600, False, nobody)]
+        for name, folder, mode, held, user in cases:
+            with self.subTest(name):
+                path = left(folder, mode)
+                if held:
+                    self.hold(path, preexec=nobody)
+                start = time.monotonic()
+                self.tool("set-address", f"http://{mode:o}.example/", folder=folder, tool=tool,
+                          preexec=user, expect=0)
+                self.assertLess(time.monotonic() - start, 5)
+                self.assertEqual(sorted(os.listdir(os.path.join(folder, "Config"))),
+                                 ["Config.ini"])
+        # Nobody's write would make root:nogroup 0640 nobody's: refused, as nobody cannot keep
+        # the owner, and nothing written.
+        company = os.path.join(own, "Config", "Company.ini")
+        self.tool("set-company", *IDENTITY, folder=own, tool=tool, expect=0)
+        os.chown(company, 0, NOBODY)
+        os.chmod(company, 0o640)
+        kept = os.stat(company)
+        done = self.tool("set-company", "--device-id", "D2", folder=own, tool=tool,
+                         preexec=nobody, expect=3)
+        self.assertIn(b"its owner and group cannot be kept", done.stderr)
+        self.assertEqual(os.stat(company).st_ino, kept.st_ino)
 
 
 class LanguageTest(ToolTest):
@@ -191,21 +292,11 @@ class LanguageTest(ToolTest):
             self.skipTest("runs the tool as another user")
         # An installation as the package makes it: Config is a link to a folder only root may
         # write; the tool and its catalog are where everyone may run them.
-        programs = os.path.join(self.root, "libexec")
-        os.makedirs(os.path.join(programs, "locale"))
-        shutil.copy(TOOL, programs)
-        catalogs = os.path.join(os.path.dirname(TOOL), "locale")
-        if os.path.isdir(catalogs):  # a missing catalog fails below, on the Chinese message
-            shutil.copytree(catalogs, os.path.join(programs, "locale"), dirs_exist_ok=True)
+        tool = self.tool_for_all()
+        programs = os.path.dirname(tool)
         etc = os.path.join(self.root, "etc", "companymain")
         os.makedirs(etc)
         os.symlink(etc, os.path.join(programs, "Config"))
-        tool = os.path.join(programs, "companymain-config")
-
-        def nobody():
-            os.setgroups([])
-            os.setgid(NOBODY)
-            os.setuid(NOBODY)
 
         cases = [("C.UTF-8", "Error: Cannot write %s/Config.ini: Permission denied. Nothing was "
                   "changed. Run companymain-config as root, for example with sudo.\n"),

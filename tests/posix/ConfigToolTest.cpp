@@ -1,11 +1,13 @@
 // The configuration tool's POSIX system in process, on the files of a temporary folder: modes
 // whatever the umask, writes that fail, what other users can read, paths as bytes.
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -16,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "common/File_linux.h"
 #include "common/IniText.h"
 #include "common/Utf.h"
 #include "tool/ToolSystem_posix.h"
@@ -92,6 +95,121 @@ TEST_F(ConfigToolTest, WhatTheToolMakesIsOpenToAllWhateverTheUmask) {
   chmod((folder_ + "/Config/Config.ini").c_str(), 0640);
   ASSERT_EQ(Run({"set-address", "http://other.example/"}), 0);
   EXPECT_EQ(ModeOf(folder_ + "/Config/Config.ini"), 0640u);
+}
+
+// Only the writers can take the lock; a lock file left behind or others can hold never blocks
+// for good; something at its path that is no file is named.
+TEST_F(ConfigToolTest, TheWriterLockIsTheWritersAlone) {
+  const std::string config = folder_ + "/Config";
+  const std::string lock = config + "/.companymain-config.lock";
+  const std::string named = "Cannot use the writer lock " + lock + ": not a regular file.";
+  TUniqueFd other;  // another open file of the lock, as another user's process holds it
+  const auto file = [&](mode_t mode) {
+    close(open(lock.c_str(), O_CREAT | O_RDWR, mode));
+    chmod(lock.c_str(), mode);
+  };
+  const struct {
+    const char* name;
+    std::function<void()> arrange;
+    std::string says;  // the refusal (exit code 3); "" when written
+  } cases[] = {
+      {"a writer's lock left behind", [&] { file(0600); }, ""},
+      {"an older version's, open to all", [&] { file(0644); }, ""},
+      {"held by whoever could open it",
+       [&] {
+         file(0644);
+         other = TUniqueFd(open(lock.c_str(), O_RDONLY));
+         flock(other.Get(), LOCK_EX);
+       },
+       ""},
+      {"a folder", [&] { mkdir(lock.c_str(), 0755); }, named},
+      {"a link", [&] { symlink("Config.ini", lock.c_str()); }, named},
+      {"a FIFO", [&] { mkfifo(lock.c_str(), 0644); }, named},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(config);
+    ASSERT_EQ(Run({"set-address", "http://a.example/"}), 0);
+    const std::string before = Read(config + "/Config.ini");
+    c.arrange();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Run({"set-address", "http://b.example/"}), c.says.empty() ? 0 : 3) << system_->err;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    other.Reset();
+    if (c.says.empty()) {
+      EXPECT_NE(Read(config + "/Config.ini"), before);
+      EXPECT_EQ(Listing(config), std::vector<std::string>{"Config.ini"});
+    } else {
+      EXPECT_NE(system_->err.find(c.says), std::string::npos) << system_->err;
+      EXPECT_EQ(Read(config + "/Config.ini"), before);
+      EXPECT_EQ(Listing(config),
+                (std::vector<std::string>{".companymain-config.lock", "Config.ini"}));
+    }
+  }
+  // Held, it is closed to everybody else whatever the umask.
+  std::filesystem::remove(lock);
+  CapturedSystem system(TPosixCodePage("UTF-8"));
+  TConfigToolSystem::TFailure failure;
+  const mode_t mask = umask(0);
+  const auto held = system.LockForWriting(config, 0, failure);
+  umask(mask);
+  ASSERT_NE(held, nullptr) << failure.reason;
+  EXPECT_EQ(ModeOf(lock), 0600u);
+}
+
+// A replaced file is what it was but for its bytes: its owner, group and mode, the link that
+// leads to it; temporary files a killed writer left are removed.
+TEST_F(ConfigToolTest, AReplacedFileKeepsWhatItWas) {
+  const std::string config = folder_ + "/Config";
+  const std::string elsewhere = folder_ + "/etc";
+  struct stat before {};
+  const struct {
+    const char* name;
+    std::function<std::string()> arrange;  // the file the tool must write
+  } cases[] = {
+      {"owner, group and mode",
+       [&] {
+         chmod((config + "/Config.ini").c_str(), 0640);
+         // As root: a group the writer is not in, as root:frontdesk.
+         if (geteuid() == 0) {
+           EXPECT_EQ(chown((config + "/Config.ini").c_str(), 0, 65534), 0);
+         }
+         return config + "/Config.ini";
+       }},
+      {"temporary files of a killed write",
+       [&] {
+         for (const char* name : {".Config.ini.Ab12Cd", ".Config.ini.zz99ZZ"})
+           std::ofstream(config + "/" + name) << "half";
+         return config + "/Config.ini";
+       }},
+      {"a link, to a link, to a file elsewhere",
+       [&] {
+         std::filesystem::create_directory(elsewhere);
+         std::filesystem::rename(config + "/Config.ini", elsewhere + "/Config.ini");
+         std::filesystem::create_symlink("../etc/Config.ini", elsewhere + "/link.ini");
+         std::filesystem::create_symlink(elsewhere + "/link.ini", config + "/Config.ini");
+         return elsewhere + "/Config.ini";
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(config);
+    std::filesystem::remove_all(elsewhere);
+    ASSERT_EQ(Run({"set-address", "http://a.example/"}), 0);
+    const std::string target = c.arrange();
+    stat(target.c_str(), &before);
+    ASSERT_EQ(Run({"set-address", "http://b.example/"}), 0) << system_->err;
+    struct stat after {};
+    stat(target.c_str(), &after);
+    EXPECT_NE(after.st_ino, before.st_ino);
+    EXPECT_EQ(std::vector<unsigned>({after.st_uid, after.st_gid, after.st_mode}),
+              std::vector<unsigned>({before.st_uid, before.st_gid, before.st_mode}));
+    EXPECT_NE(Read(target).find("aHR0cDovL2IuZXhhbXBsZS8="), std::string::npos);
+    EXPECT_EQ(Listing(config), std::vector<std::string>{"Config.ini"});
+  }
+  // The last case's links are links still.
+  EXPECT_TRUE(std::filesystem::is_symlink(config + "/Config.ini"));
+  EXPECT_EQ(Listing(elsewhere), (std::vector<std::string>{"Config.ini", "link.ini"}));
 }
 
 TEST_F(ConfigToolTest, FailuresLeaveNoTemporaryFile) {

@@ -120,6 +120,14 @@ std::unique_ptr<TConfigToolSystem::TWriterLock> TWinConfigToolSystem::LockForWri
     const bool leaving = error == ERROR_ACCESS_DENIED && waited < 500;
     if (!held && !leaving) {
       failure = Failure(error);
+      // Something at the lock's path that cannot be opened is named, not the file to write:
+      // a folder there gives "Access denied" too.
+      const DWORD attributes = GetFileAttributesW(path.c_str());
+      if (attributes != INVALID_FILE_ATTRIBUTES) {
+        if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
+          failure = {Translate("not a regular file"), false};
+        failure.lock = true;
+      }
       return nullptr;
     }
     if (waited >= static_cast<ULONGLONG>(waitSeconds) * 1000) {
