@@ -79,3 +79,36 @@ TFileRead TProgramConfigFolder::ReadSection(const std::string& path, std::string
   }
   return reading.Finish();
 }
+
+TFileBytes TProgramConfigFolder::ReadWhole(const std::string& path, std::size_t limit) {
+  TFileBytes file;
+  struct stat st {};
+  if (!StatPath(path, st)) {
+    if (errno == ENOENT || errno == ENOTDIR) return file;
+    file.state = TFileRead::State::Unreadable;
+    file.error = static_cast<std::uint32_t>(errno);
+    return file;
+  }
+  const auto unreadable = [&file](int error) {
+    file.state = TFileRead::State::Unreadable;
+    file.error = static_cast<std::uint32_t>(error);
+    file.bytes.clear();
+    return file;
+  };
+  if (S_ISDIR(st.st_mode)) return unreadable(EISDIR);
+  if (!S_ISREG(st.st_mode)) return unreadable(0);
+  const TUniqueFd fd = OpenRegularFile(path);
+  if (!fd.Valid()) return unreadable(errno == 0 ? EIO : errno);
+  if (fstat(fd.Get(), &st) == 0 && static_cast<std::uint64_t>(st.st_size) > limit)
+    return unreadable(EFBIG);
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ReadSome(fd.Get(), buffer, sizeof buffer);
+    if (n < 0) return unreadable(errno);
+    if (n == 0) break;
+    file.bytes.append(buffer, static_cast<std::size_t>(n));
+    if (file.bytes.size() > limit) return unreadable(EFBIG);  // grown while read
+  }
+  file.state = TFileRead::State::Read;
+  return file;
+}

@@ -102,3 +102,41 @@ TFileRead TProgramConfigFolder::ReadSection(const std::string& path, std::string
   }
   return found;
 }
+
+TFileBytes TProgramConfigFolder::ReadWhole(const std::string& path, std::size_t limit) {
+  TFileBytes file;
+  const auto unreadable = [&file](DWORD error) {
+    file.state = TFileRead::State::Unreadable;
+    file.error = error;
+    file.bytes.clear();
+    return file;
+  };
+  const std::wstring longPath = ExtendedLengthPath(WideFromUtf8(path));
+  const DWORD attributes = GetFileAttributesW(longPath.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return file;
+    return unreadable(error);
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return unreadable(ERROR_DIRECTORY);
+  HANDLE raw = CreateFileW(longPath.c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (raw == INVALID_HANDLE_VALUE) return unreadable(GetLastError());
+  const TUniqueHandle handle(raw);
+  if (GetFileType(handle.Get()) != FILE_TYPE_DISK) return unreadable(0);
+  LARGE_INTEGER size{};
+  if (GetFileSizeEx(handle.Get(), &size) && static_cast<std::uint64_t>(size.QuadPart) > limit)
+    return unreadable(ERROR_FILE_TOO_LARGE);
+  char buffer[65536];
+  for (;;) {
+    DWORD n = 0;
+    if (!ReadFile(handle.Get(), buffer, sizeof buffer, &n, nullptr))
+      return unreadable(GetLastError());
+    if (n == 0) break;
+    file.bytes.append(buffer, n);
+    if (file.bytes.size() > limit) return unreadable(ERROR_FILE_TOO_LARGE);
+  }
+  file.state = TFileRead::State::Read;
+  return file;
+}

@@ -91,6 +91,9 @@ class TConfigToolSystem {
   // a killed writer left beside it are removed. On failure nothing has changed (no temporary
   // file is left) and failure says why.
   virtual bool ReplaceFile(const std::string& path, std::string_view bytes, TFailure& failure) = 0;
+  // Removes the file at the path (a file the tool made, taken back). false (and why) when it
+  // is still there.
+  virtual bool RemoveFile(const std::string& path, TFailure& failure) = 0;
 
   // ---- Values an installer hands over
   // There is a registry for an installer to hand values over in (Windows): the tool offers
