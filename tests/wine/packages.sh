@@ -363,6 +363,11 @@ setup_refusals() {
   status=$?
   [ $status -eq 2 ] || problems+=("refused address: setup exit code $status, expected 2: $(setup_log)")
   expect_kept Config
+  # An address that looks like an option is an address, refused as one.
+  run_wine "C:\\$first" /S /URL=--help
+  status=$?
+  [ $status -eq 2 ] || problems+=("the address --help: setup exit code $status, expected 2: $(setup_log)")
+  expect_kept Config
   mkdir -p "$prefix/drive_c/scratch"
   installed_tool --dir 'C:\scratch' set-address ftp://example.com/p >/dev/null 2>"$case_dir/said"
   said=$(program_said "$case_dir/said" | head -1)

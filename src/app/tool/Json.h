@@ -54,6 +54,9 @@ TJsonObjectRead ReadJsonObject(std::string_view text);
 // text (an integer in decimal, any other as written): the tool writes none that a reader
 // computes with.
 struct TJsonValue {
+  // Declared, so that clang with libstdc++ does not ask for the members' types while this one
+  // is still being defined.
+  TJsonValue();
   enum class Kind { Null, Bool, Number, String, Array, Object } kind = Kind::Null;
   bool boolean = false;
   std::string text;  // String: the text; Number: as written
@@ -65,6 +68,8 @@ struct TJsonValue {
   // The member's text when it is a string; "" otherwise.
   [[nodiscard]] std::string TextOf(std::string_view name) const;
 };
+
+inline TJsonValue::TJsonValue() = default;
 
 // One JSON value (RFC 8259) with nothing but blanks around it, read as strictly as
 // ReadJsonObject reads (a name given twice in an object is refused too); nullopt when the text
