@@ -545,6 +545,7 @@ case_lang=zh_CN.UTF-8
 expect_fleet "the device id back under code page 936" 0 true "Company.ini " set-company --device-id D-02
 expect_fleet "the same device id again" 0 false "" set-company --device-id D-02
 expect_fleet "a refused address" 2 "" "" set-address ftp://example.com/p
+expect_fleet "an address that looks like an option, after --" 2 "" "" set-address -- --help
 start_from_shortcut "${address_d2/info.aspx?x=1/new.aspx}"
 run_wine "C:\\Fleet\\CompanyMain\\Uninstall.exe" /S || problems+=("uninstaller exit code $?")
 expect_fleet "no installation" 4 false "" set-address http://example.com/company/new.aspx
