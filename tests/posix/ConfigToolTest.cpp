@@ -146,15 +146,25 @@ TEST_F(ConfigToolTest, TheWriterLockIsTheWritersAlone) {
                 (std::vector<std::string>{".companymain-config.lock", "Config.ini"}));
     }
   }
-  // Held, it is closed to everybody else whatever the umask.
-  std::filesystem::remove(lock);
-  CapturedSystem system(TPosixCodePage("UTF-8"));
-  TConfigToolSystem::TFailure failure;
-  const mode_t mask = umask(0);
-  const auto held = system.LockForWriting(config, 0, failure);
-  umask(mask);
-  ASSERT_NE(held, nullptr) << failure.reason;
-  EXPECT_EQ(ModeOf(lock), 0600u);
+  // Held, it is closed to everybody else whatever the umask, also where one open to all was;
+  // made by root in somebody's own folder, it is that owner's, whose writers must take it too.
+  const uid_t owner = geteuid() == 0 ? 65534 : geteuid();
+  for (const bool left : {false, true}) {
+    std::filesystem::remove(lock);
+    if (left) file(0644);
+    EXPECT_EQ(chown(config.c_str(), owner, static_cast<gid_t>(-1)), 0);
+    CapturedSystem system(TPosixCodePage("UTF-8"));
+    TConfigToolSystem::TFailure failure;
+    const mode_t mask = umask(0);
+    const auto held = system.LockForWriting(config, 0, failure);
+    umask(mask);
+    ASSERT_NE(held, nullptr) << failure.reason;
+    struct stat st {};
+    EXPECT_EQ(stat(lock.c_str(), &st), 0);
+    EXPECT_EQ(std::vector<unsigned>({st.st_mode & 07777, st.st_uid}),
+              std::vector<unsigned>({0600, owner}))
+        << left;
+  }
 }
 
 // A replaced file is what it was but for its bytes: its owner, group and mode, the link that

@@ -73,7 +73,7 @@ TJsonObject& TJsonObject::Add(std::string_view name, const std::vector<std::stri
 namespace {
 
 // nlohmann's parser reads RFC 8259 strictly (every string well-formed UTF-8, without overlong
-// forms or encoded surrogates; every \\u escape a character, a lone surrogate refused; no raw
+// forms or encoded surrogates; every \u escape a character, a lone surrogate refused; no raw
 // control character; nothing but blanks around the value). On top of it the value is built
 // here, refusing what RFC 8259 leaves open: a name given twice in one object, and values
 // nested deeper than any answer of the tool.

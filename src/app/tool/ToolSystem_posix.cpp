@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -388,9 +389,9 @@ bool TPosixConfigToolSystem::ReplaceFile(const std::string& path, std::string_vi
   for (int links = 0;; ++links) {
     struct stat st {};
     if (lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
-    std::string to(static_cast<std::size_t>(st.st_size) + 1, '\0');
+    std::string to(PATH_MAX, '\0');
     const ssize_t n = readlink(target.c_str(), to.data(), to.size());
-    if (links == 40 || n < 0 || static_cast<std::size_t>(n) >= to.size()) {
+    if (links == 40 || n <= 0 || static_cast<std::size_t>(n) >= to.size()) {
       failure = Failure(n < 0 ? errno : ELOOP);
       return false;
     }
