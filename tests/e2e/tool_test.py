@@ -77,22 +77,17 @@ class ToolTest(unittest.TestCase):
             shutil.copytree(catalogs, os.path.join(programs, "locale"), dirs_exist_ok=True)
         return os.path.join(programs, "companymain-config")
 
-    def hold(self, path: str, preexec=None) -> subprocess.Popen:
-        """A process (of the user preexec makes it) that opens the file and holds a flock on
-        it until the case ends."""
-        code = ("import fcntl, os, sys, time\n"
-                "fd = os.open(sys.argv[1], os.O_RDONLY)\n"
-                "fcntl.flock(fd, fcntl.LOCK_EX)\n"
-                "print('held', flush=True)\n"
-                "time.sleep(600)\n")
+    def hold(self, path: str, preexec=None):
+        """A process (of the user preexec makes it) holding a flock on the file."""
+        code = ("import fcntl, os, sys, time; fcntl.flock(os.open(sys.argv[1], os.O_RDONLY), "
+                "fcntl.LOCK_EX); print('held', flush=True); time.sleep(600)")
         holder = subprocess.Popen(["/usr/bin/python3", "-c", code, path], stdout=subprocess.PIPE,
                                   preexec_fn=preexec)
-        self.addCleanup(holder.wait, WAIT)
-        self.addCleanup(holder.kill)
-        self.addCleanup(holder.stdout.close)
+        self.addCleanup(holder.wait, WAIT)  # last: cleanups run from the last added
+        for cleanup in (holder.kill, holder.stdout.close):
+            self.addCleanup(cleanup)
         ready, _, _ = select.select([holder.stdout], [], [], WAIT)
         self.assertTrue(ready and holder.stdout.readline() == b"held\n", "the holder never held")
-        return holder
 
     def shown(self) -> dict:
         return json.loads(self.tool("--json", "show", expect=0).stdout)
@@ -215,49 +210,37 @@ class WritingTest(ToolTest):
     def test_a_lock_left_or_held_by_others_never_blocks(self):
         if os.geteuid() != 0:
             self.skipTest("needs root and another user")
-        tool = self.tool_for_all()
-        own = os.path.join(self.root, "own")  # an installation of its own, nobody's
+        tool, own = self.tool_for_all(), os.path.join(self.root, "own")  # nobody's installation
         os.makedirs(os.path.join(own, "Config"))
         for path in (own, os.path.join(own, "Config")):
             os.chown(path, NOBODY, NOBODY)
-
-        def left(folder, mode):  # root's lock file, as a killed root write left it
-            path = os.path.join(folder, "Config", LOCK)
-            os.close(os.open(path, os.O_CREAT | os.O_RDWR, mode))
-            os.chmod(path, mode)
-            return path
-
         self.tool("set-address", "http://a.example/", expect=0)
-        cases = [
-            # An earlier version's root lock, open to all: any user could hold it for good.
-            ("root's leftover of an earlier version, held by another user", self.root, 0o644,
-             True, None),
-            # In an installation of one's own, root's leftover blocked its owner for good.
-            ("root's leftover of an earlier version in nobody's installation", own, 0o644,
-             False, nobody),
-            ("root's leftover in nobody's installation", own, 0o600, False, nobody)]
-        for name, folder, mode, held, user in cases:
-            with self.subTest(name):
-                path = left(folder, mode)
-                if held:
-                    self.hold(path, preexec=nobody)
+        # Root's lock as a killed write left it: an earlier version's, open to all, that any
+        # user could hold for good; root's, that blocked the owner of an installation for good.
+        for i, (folder, mode, holder, user) in enumerate(((self.root, 0o644, nobody, None),
+                                                          (own, 0o644, None, nobody),
+                                                          (own, 0o600, None, nobody))):
+            with self.subTest(folder=folder, mode=oct(mode)):
+                lock = os.path.join(folder, "Config", LOCK)
+                os.close(os.open(lock, os.O_CREAT | os.O_RDWR, mode))
+                os.chmod(lock, mode)
+                if holder:
+                    self.hold(lock, preexec=holder)
                 start = time.monotonic()
-                self.tool("set-address", f"http://{mode:o}.example/", folder=folder, tool=tool,
+                self.tool("set-address", f"http://b{i}.example/", folder=folder, tool=tool,
                           preexec=user, expect=0)
                 self.assertLess(time.monotonic() - start, 5)
-                self.assertEqual(sorted(os.listdir(os.path.join(folder, "Config"))),
-                                 ["Config.ini"])
-        # Nobody's write would make root:nogroup 0640 nobody's: refused, as nobody cannot keep
-        # the owner, and nothing written.
+                self.assertEqual(os.listdir(os.path.join(folder, "Config")), ["Config.ini"])
+        # A root:nogroup 0640 file that nobody's write would make nobody's: refused, kept.
         company = os.path.join(own, "Config", "Company.ini")
-        self.tool("set-company", *IDENTITY, folder=own, tool=tool, expect=0)
+        self.tool("set-company", *IDENTITY, folder=own, expect=0)
         os.chown(company, 0, NOBODY)
         os.chmod(company, 0o640)
-        kept = os.stat(company)
+        kept = os.stat(company).st_ino
         done = self.tool("set-company", "--device-id", "D2", folder=own, tool=tool,
                          preexec=nobody, expect=3)
         self.assertIn(b"its owner and group cannot be kept", done.stderr)
-        self.assertEqual(os.stat(company).st_ino, kept.st_ino)
+        self.assertEqual(os.stat(company).st_ino, kept)
 
 
 class LanguageTest(ToolTest):
