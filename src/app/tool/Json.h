@@ -59,7 +59,7 @@ struct TJsonValue {
   TJsonValue();
   enum class Kind { Null, Bool, Number, String, Array, Object } kind = Kind::Null;
   bool boolean = false;
-  std::string text;  // String: the text; Number: as written
+  std::string text;  // String: the text; Number: its text
   std::vector<TJsonValue> items;
   std::vector<std::pair<std::string, TJsonValue>> members;  // in the order written
 
@@ -73,6 +73,5 @@ inline TJsonValue::TJsonValue() = default;
 
 // One JSON value (RFC 8259) with nothing but blanks around it, read as strictly as
 // ReadJsonObject reads (a name given twice in an object is refused too); nullopt when the text
-// is not that. The settings window reads the tool's
-// own answers with it.
+// is not that. The settings window reads the tool's own answers with it.
 std::optional<TJsonValue> ParseJson(std::string_view text);
