@@ -7,6 +7,10 @@ Imported by launcher_test.py, tests/faults/run.py and tests/package/run.py. From
 
     python3 harness.py make-file KIND PATH [GOOD_FILE]   puts a broken file of KIND at PATH
     python3 harness.py file-kinds                        lists the kinds
+    python3 harness.py edit-cases                        lists the changes in place (EDIT_CASES)
+    python3 harness.py edit-case N DIR                   puts case N's files into DIR, prints how
+                                                         to run it
+    python3 harness.py edit-verify N FILE ADDRESS        what differs from what case N expects
 """
 
 import atexit
@@ -798,7 +802,8 @@ def main(argv) -> int:
         case = EDIT_CASES[int(argv[1])]
         edit_case_files(case, argv[2])
         print("\t".join(case["args"]))
-        print(case["tool"]["wine"], case["desk"]["wine"], case["file"], sep="\n")
+        print(case["tool"]["wine"], case["desk"]["wine"], case["file"],
+              2 if case["after"] is None else 0, sep="\n")
         return 0
     if len(argv) == 4 and argv[0] == "edit-verify":
         # edit-verify N FILE ADDRESS: what differs from the expected file and address, if anything
@@ -816,7 +821,7 @@ def main(argv) -> int:
         print("; ".join(problems))
         return 0
     if argv == ["edit-cases"]:
-        print(len(EDIT_CASES))
+        print("\n".join(case["name"] for case in EDIT_CASES))
         return 0
     if argv == ["file-kinds"]:
         print("\n".join(FILE_KINDS))

@@ -130,6 +130,8 @@ options=(/URL=$url /COMPANYNUM=1234567890 /COMPANYTYPE=R01 "/COMPANYNAME=某某 
 shown=("url=$url" number=1234567890 type=R01 "name=某某 酒店" device-id=D-01 upload-user= other=a~b)
 shown_d2=("${shown[@]/device-id=D-01/device-id=D-02}")
 address_d2=${address/$(b64 D-01)/$(b64 D-02)}
+# The address a run again or an upgrade gives.
+url2=http://example.com/company/info2.aspx?x=1
 properties=()
 # msiexec takes an empty value as PROPERTY="" (which Wine's command line cannot pass): left out.
 for option in "${options[@]}"; do [ "${option#*=}" ] && properties+=("${option#/}"); done
@@ -268,7 +270,7 @@ setup_log() {
 # limit. A failing step fails the case with what was on screen (a screenshot in $SCREENSHOTS
 # when that is set).
 drive_setup() {
-  wine_run within 240 wine 'C:\tools\driver.exe' 'C:\none' "$@" >"$case_dir/driver.out" 2>&1
+  look_while wine_run within 240 wine 'C:\tools\driver.exe' 'C:\none' "$@" >"$case_dir/driver.out" 2>&1
   local status=$? out
   out=$(tr -d '\r' <"$case_dir/driver.out")
   if [ $status -ne 0 ] || ! grep -q '^ok' <<<"$out" || grep -q '^FAIL' <<<"$out"; then
@@ -304,14 +306,32 @@ expect_uninstalled() {  # Uninstall key: only the configuration stays
     problems+=("a registry key Software\\CompanyMain stayed")
 }
 
+# What installers and the wider system keep in the installation's files beside our values:
+# another key and another section in each. Every channel changes its lines in place.
+add_extras() {
+  printf 'ServerIP=10.0.0.5\r\n\r\n[Upload]\r\nInterval=30\r\n' >>"$install_dir/Config/Config.ini"
+  printf 'RoomCount=180\r\n[Printer]\r\nName=HP\r\n' | iconv -f UTF-8 -t UTF-16LE >>"$install_dir/Config/Company.ini"
+}
+expect_extras() {  # what: after which write
+  grep -q $'ServerIP=10.0.0.5\r$' "$install_dir/Config/Config.ini" &&
+    grep -q $'^\[Upload\]\r$' "$install_dir/Config/Config.ini" ||
+    problems+=("$1 lost Config.ini's other key or section: $(head -c 200 "$install_dir/Config/Config.ini" | od -c | head -3 | tr -s ' \n' ' ')")
+  local company
+  company=$(iconv -f UTF-16 -t UTF-8 "$install_dir/Config/Company.ini" 2>/dev/null)
+  grep -q $'^RoomCount=180\r$' <<<"$company" && grep -q $'^\[Printer\]\r$' <<<"$company" ||
+    problems+=("$1 lost Company.ini's other key or section: $(head -c 300 <<<"$company")")
+}
+
 # ---- One package's life: the setup and each MSI -----------------------------------------
 
 # life NAME ARCH: a package's life in a fresh prefix: installed silently with the values, started
 # from its shortcut; one value given alone (the same package run again) changes it alone to D-02;
 # the newer version keeps the configuration, and when it is given the device id upgraded_id
-# changes that alone; the uninstallation leaves only the configuration. The package's data:
-# commands install, one_value, upgrade, uninstall; upgraded_id; files; key and entries (see
-# expect_value); signed_files; before, adds (its channel's own steps); kept (by the upgrade).
+# changes that alone; the uninstallation leaves only the configuration. The run again (the
+# MSI's: url_one) or the upgrade (the setup's) gives the address url2 as well: every write keeps
+# the files' other keys and sections. The package's data: commands install, one_value, upgrade,
+# uninstall; upgraded_id; url_one; files; key and entries (see expect_value); signed_files;
+# before, adds (its channel's own steps); kept (by the upgrade).
 life() {
   package_case "$1" "$2"
   local machine=x64 entry file
@@ -326,18 +346,23 @@ life() {
   start_from_shortcut
   expect_shown "${shown[@]}"
   local shown_up=("${shown[@]/device-id=D-01/device-id=$upgraded_id}")
+  add_extras
   run_wine "${one_value[@]}" || problems+=("${one_value[*]}: exit code $?")
-  expect_shown "${shown_d2[@]}"
+  url_now=${url_one:-$url}
+  expect_shown "${shown_d2[@]/#url=*/url=$url_now}"
+  expect_extras "the run again"
   save_config
   [ -z "$adds" ] || $adds
   run_wine "${upgrade[@]}" || problems+=("upgrade exit code $?")
   expect_kept "${kept[@]}"
   save_config
   expect_value "$key" DisplayVersion=1.0.1
-  expect_shown "${shown_up[@]}"
+  expect_shown "${shown_up[@]/#url=*/url=$url2}"
+  expect_extras "the upgrade"
   expect_tool_version 1.0.1
   expect_shortcuts 3
-  start_from_shortcut "${address/$(b64 D-01)/$(b64 "$upgraded_id")}"
+  local address_up=${address/$(b64 D-01)/$(b64 "$upgraded_id")}
+  start_from_shortcut "${address_up/"$url?Id="/"$url2?Id="}"
   run_wine "${uninstall[@]}" || problems+=("uninstall exit code $?")
   expect_uninstalled "$key"
   end_case
@@ -384,10 +409,11 @@ setup_refusals() {
 # setup_case NAME ARCH SETUP SETUP2: the setup's life, SETUP2 the newer version of SETUP.
 setup_case() {
   first=$3
-  install=("C:\\$3" /S "${options[@]}") one_value=("C:\\$3" /S /DEVICEID=D-02) upgrade=("C:\\$4" /S) upgraded_id=D-02
+  install=("C:\\$3" /S "${options[@]}") one_value=("C:\\$3" /S /DEVICEID=D-02) upgraded_id=D-02
+  upgrade=("C:\\$4" /S "/URL=$url2") url_one=
   uninstall=("C:\\Program Files\\CompanyMain\\Uninstall.exe" /S)
   files=(CompanyMain.exe CompanyMainConfig.exe CompanyMainSettings.exe Uninstall.exe Config Config/Config.ini Config/Company.ini)
-  key=CompanyMain signed_files=(Uninstall.exe) adds=setup_refusals kept=(Config)
+  key=CompanyMain signed_files=(Uninstall.exe) adds=setup_refusals kept=(Config/Company.ini)
   entries=(DisplayName=企业信息管理 "DisplayVersion=$version" Publisher=CompanyMain
     'UninstallString="C:\Program Files\CompanyMain\Uninstall.exe"'
     'QuietUninstallString="C:\Program Files\CompanyMain\Uninstall.exe" /S'
@@ -414,7 +440,10 @@ fi
 # checked by the tool before anything is copied, the finish page.
 # In English Windows runs in code page 1252: a name it can hold.
 address_en=${address/"Name=$name_sent"/Name=Lakeside+Hotel}
+query_warning_en='The page address already holds a query (after "?"): the launcher adds "?Id=..." behind it, and the web system does not read Id after a second "?".'
+query_warning_zh='页面地址中已有查询部分 ("?" 之后的部分): 启动程序会在其后再加上 "?Id=...", 而网页系统不会读取第二个 "?" 之后的 Id。'
 package_case "setup, interactive, English: an empty page on a new PC, a refusal stays on the page before anything is copied, the finish page starts the program" win64 en_US.UTF-8
+cjk_font
 drive_setup run s "$(hex "C:\\$ui_setup")" \
   dialog s "$(hex 'Choose Install Location')" field s 0 "$(hex 'C:\Program Files\CompanyMain')" press s 1 \
   dialog s "$(hex Configuration)" focus s 0 field s 0 "" field s 1 "" field s 4 "" field s 6 "" \
@@ -424,8 +453,9 @@ drive_setup run s "$(hex "C:\\$ui_setup")" \
   dialog s "$(hex Configuration)" field s 0 "$(hex "$url")" field s 2 "$(hex R01)" field s 1 "" \
   nofile "$(hex 'C:\Program Files\CompanyMain')" \
   type s 1 "$(hex 1234567890)" press s 1 \
+  alerted s "$(hex "$query_warning_en")" look page-warning alert s "$(hex "$query_warning_en")" \
   dialog s "$(hex 'Start 企业信息管理')" shows s "$(hex "$address_en")" checked s "$(hex 'Start 企业信息管理')" 1 \
-  press s 1 ended s 0
+  shows s "$(hex "Note: $query_warning_en")" look finish-warning press s 1 ended s 0
 # The page speaks in its fields: no option of the tool, no exit code.
 ! grep -q -e '--number' -e '(exit code' "$case_dir/driver.out" ||
   problems+=("the page's refusal names an option or an exit code: $(grep -A3 'message box' "$case_dir/driver.out" | head -c 300)")
@@ -442,6 +472,8 @@ save_config
 drive_setup run u "$(hex '"C:\Program Files\CompanyMain\Uninstall.exe" _?=C:\Program Files\CompanyMain')" \
   dialog u "$(hex 'Uninstall 企业信息管理')" press u 1 \
   dialog u "$(hex 'Remove the configuration too')" shows u "$(hex 'C:\Program Files\CompanyMain\Config')" \
+  check u "$(hex 'Remove the configuration too')" shows u "$(hex 'is removed with the programs')" look uninstall-remove \
+  check u "$(hex 'Remove the configuration too')" shows u "$(hex 'The configuration stays in')" \
   checked u "$(hex 'Remove the configuration too')" 0 press u 1 \
   dialog u "$(hex 'Uninstallation Complete')" press u 1 ended u 0
 expect_kept Config
@@ -450,9 +482,17 @@ expect_kept Config
 run_wine "C:\\$ui_setup" /S || problems+=("setup exit code $?")
 run_wine "C:\\Program Files\\CompanyMain\\Uninstall.exe" /S /REMOVECONFIG || problems+=("uninstaller exit code $?")
 [ -e "$install_dir" ] && problems+=("/REMOVECONFIG left $(cd "$install_dir" && find . | tr '\n' ' ')")
+# A new PC given the address alone: the finish page names the missing identity and where to
+# enter it, and labels the launcher's message as such.
+drive_setup run s "$(hex "C:\\$ui_setup")" dialog s "$(hex 'Choose Install Location')" press s 1 \
+  dialog s "$(hex Configuration)" type s 0 "$(hex "$url")" press s 1 alert s "$(hex "$query_warning_en")" \
+  dialog s "$(hex 'Start 企业信息管理')" shows s "$(hex 'this PC has no company identity yet')" \
+  shows s "$(hex 'device ID in "企业信息管理 设置" in the Start menu')" \
+  shows s "$(hex $'Instead of the page, it shows this message:\r\n')$msg_no_identity" look finish-no-identity press s 1 ended s 0
 end_case
 
 package_case "setup, interactive, Chinese: an upgrade's page shows the installation's values, a refusal keeps what was typed, one value changed alone" win64
+cjk_font
 run_wine "C:\\$ui_setup" /S "${options[@]}" || problems+=("setup exit code $?")
 drive_setup run s "$(hex "C:\\$ui_setup2")" \
   dialog s "$(hex 选择安装位置)" shows s "$(hex "已安装企业信息管理 $version 版")" \
@@ -463,14 +503,16 @@ drive_setup run s "$(hex "C:\\$ui_setup2")" \
   alert s "$(hex '页面地址须以 http:// 或 https:// 开头')" focus s 0 \
   dialog s "$(hex 配置)" field s 0 "$(hex ftp://example.com/p)" field s 4 "$(hex D-02)" \
   type s 0 "$(hex "$url")" press s 1 \
-  dialog s "$(hex 启动企业信息管理)" shows s "$(hex "$address_d2")" press s 1 ended s 0
+  dialog s "$(hex 启动企业信息管理)" shows s "$(hex "$address_d2")" shows s "$(hex "注意: $query_warning_zh")" \
+  look finish-warning press s 1 ended s 0
 expect_address "$address_d2"
 expect_shown "${shown_d2[@]}"
 expect_value CompanyMain DisplayVersion=1.0.1
 # Months later, the settings window of the Start menu (Modify in Apps & Features opens the same
 # program, ModifyPath above): the stored values; the device id changed alone; then the number
 # and the device id blanked, refused in one message naming both, the focus on 企业编号, nothing
-# written; the address the launcher then opens.
+# written; the address the launcher then opens. The files' other keys and sections stay.
+add_extras
 save_config
 drive_setup run w "$(hex '"C:\Program Files\CompanyMain\CompanyMainSettings.exe"')" \
   dialog w "$(hex 企业编号)" field w 0 "$(hex "$url")" field w 1 "$(hex 1234567890)" \
@@ -479,20 +521,29 @@ drive_setup run w "$(hex '"C:\Program Files\CompanyMain\CompanyMainSettings.exe"
   type w 4 "$(hex D-03)" press w 1 shows w "$(hex "${address_d2/$(b64 D-02)/$(b64 D-03)}")" \
   shows w "$(hex "DeviceId=D-03")" \
   type w 1 "" type w 4 "" press w 1 \
-  alert w "$(hex $'企业编号 不能为空: 没有它网页系统无法识别企业。\r\n设备编号 不能为空')" focus w 1 \
+  alert w "$(hex $'企业编号不能为空: 没有它网页系统无法识别企业。\r\n设备编号不能为空')" focus w 1 \
   press w 2 ended w 0
 expect_shown "${shown[@]/device-id=D-01/device-id=D-03}"
 # Company.ini alone was written, and in it the device id alone changed.
 expect_kept Config/Config.ini
 [ "$(installed_tool show | tr -d '\r' | grep -c -v -x -F -f <(printf '%s\n' "${shown_d2[@]}"))" = 1 ] ||
   problems+=("the settings window changed more than the device id")
+expect_extras "the settings window's save"
 drive_setup run u "$(hex '"C:\Program Files\CompanyMain\Uninstall.exe" _?=C:\Program Files\CompanyMain')" \
   dialog u "$(hex '卸载 企业信息管理')" press u 2 ended u 1
 drive_setup run u "$(hex '"C:\Program Files\CompanyMain\Uninstall.exe" _?=C:\Program Files\CompanyMain')" \
   dialog u "$(hex '卸载 企业信息管理')" press u 1 \
-  dialog u "$(hex 同时删除配置)" check u "$(hex 同时删除配置)" press u 1 \
+  dialog u "$(hex 同时删除配置)" check u "$(hex 同时删除配置)" shows u "$(hex 中的配置将随程序一起删除)" look uninstall-remove press u 1 \
   dialog u "$(hex 卸载完成)" press u 1 ended u 0
 [ -e "$install_dir/Config" ] && problems+=("the ticked box left $(cd "$install_dir/Config" && find . | tr '\n' ' ')")
+# A new PC given the address alone, after an identity begun without its number (refused by the
+# fields' names), and its warning: the finish page as in English.
+drive_setup run s "$(hex "C:\\$ui_setup")" dialog s "$(hex 选择安装位置)" press s 1 \
+  dialog s "$(hex 配置)" type s 0 "$(hex "$url")" type s 2 "$(hex R01)" press s 1 alerted s "$(hex '企业编号必须填写: 本机还没有企业身份。')" \
+  look page-refusal alert s "$(hex 设备编号必须填写)" dialog s "$(hex 配置)" type s 2 "" press s 1 \
+  alerted s "$(hex "$query_warning_zh")" look page-warning alert s "$(hex "$query_warning_zh")" \
+  dialog s "$(hex 启动企业信息管理)" shows s "$(hex 本机还没有企业身份)" shows s "$(hex '“企业信息管理 设置”中填写')" \
+  shows s "$(hex $'它将显示这条消息, 而不打开页面:\r\n')$msg_no_identity" look finish-no-identity press s 1 ended s 0
 end_case
 
 # ---- The fleet script (deploy/windows) --------------------------------------------------
@@ -557,8 +608,7 @@ end_case
 msi_fleet() {
   cp "$root/deploy/windows/companymain-config.cmd" "$prefix/drive_c/"
   fleet_dir=$install_dir
-  expect_fleet "the fleet script on the MSI's installation" 0 false "" \
-    set-address http://example.com/company/info.aspx?x=1
+  expect_fleet "the fleet script on the MSI's installation" 0 false "" set-address "$url_now"
 }
 
 # What Wine's msiexec cannot show: on Windows a run of an installed product is a maintenance
@@ -593,7 +643,8 @@ for arch in win64 win32; do
   # The same MSI run again given one value changes that value alone (a maintenance run, which
   # the package turns into a reinstallation that rewrites the values' registry key); the newer
   # version given one value replaces the older one and changes that value alone.
-  install=(msiexec /i "C:\\$msi" /qn "${properties[@]}") one_value=(msiexec /i "C:\\$msi" /qn DEVICEID=D-02)
+  install=(msiexec /i "C:\\$msi" /qn "${properties[@]}") url_one=$url2
+  one_value=(msiexec /i "C:\\$msi" /qn DEVICEID=D-02 "URL=$url2")
   upgrade=(msiexec /i "C:\\$msi2" /qn DEVICEID=D-03) upgraded_id=D-03 uninstall=(msiexec /x "C:\\$msi2" /qn)
   files=(CompanyMain.exe CompanyMainConfig.exe CompanyMainSettings.exe Config Config/Config.ini Config/Company.ini)
   key=name=企业信息管理 signed_files=() before= adds=msi_fleet kept=(Config/Config.ini)
