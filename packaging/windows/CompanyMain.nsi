@@ -736,8 +736,9 @@ Function ConfigureWith
   StrCpy $R7 0
   StrCpy $R1 0
   ${If} $PassUrl == 1
+    ; After --, an address such as --help is an address, and is checked as one.
     !insertmacro QUOTE $0 $Url
-    StrCpy $R9 "$R8 set-address $0"
+    StrCpy $R9 "$R8 set-address -- $0"
     Call RunConfigTool
     ${If} $R8 == "--dry-run --json"
       Call CollectWarnings

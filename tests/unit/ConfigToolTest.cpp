@@ -1313,6 +1313,10 @@ TEST(ConfigTool, CommandLineRefusals) {
       {{"--dir"}, "needs a value"},
       {{"set-company", "--name", "\xFF\xFE"}, "not text in this system's encoding: <\xFF\xFE>"},
       {{"set-address", "http://x/\xFF"}, "not text in this system's encoding"},
+      // After --, what looks like an option is an address, and is checked as one.
+      {{"set-address", "--", "--help"}, "The page address must start with http://"},
+      {{"set-address", "--", "-h"}, "The page address must start with http://"},
+      {{"--json", "set-address", "--", "--version"}, "The page address must start with http://"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.says);
@@ -1344,6 +1348,7 @@ TEST(ConfigTool, RefusalsNameEveryRefusedFieldAtOnce) {
     std::vector<std::string> args;
     TProblems problems;
     std::vector<std::string> errors;  // the command line's lines, naming options or files
+    bool unreadable = false;          // neither file can be read
   } cases[] = {
       {"two values blanked",
        true,
@@ -1369,12 +1374,20 @@ TEST(ConfigTool, RefusalsNameEveryRefusedFieldAtOnce) {
        {"set-address", "ftp://example.com/"},
        {{"url", "The page address must start with http://"}},
        {"The page address must start with http://"}},
+      // Refused before any file is read: refused, whatever the files.
+      {"a value refused where the files cannot be read",
+       true,
+       {"set-company", "--number", " "},
+       {{"number", "Company number must not be blank"}},
+       {"--number must not be blank"},
+       true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     for (const bool json : {false, true}) {
       FakeSystem system;
       if (c.stored) system.files[kCompanyIni] = kIdentity;
+      if (c.unreadable) system.unreadable = {kCompanyIni, kConfigIni};
       std::vector<std::string> args = {"--dry-run"};
       if (json) args.emplace_back("--json");
       args.insert(args.end(), c.args.begin(), c.args.end());
@@ -1433,6 +1446,16 @@ TEST(ConfigToolJson, ReadsWhatTheWriterWritesAndRefusesTheRest) {
   EXPECT_TRUE(written->Find("yes")->boolean);
   EXPECT_EQ(written->Find("none")->kind, TJsonValue::Kind::Null);
   EXPECT_EQ(written->Find("list")->items.size(), 2U);
+  // Every control character escaped (C0, DEL, C1); ill-formed bytes become U+FFFD.
+  std::string controls;
+  for (char16_t unit = 0; unit <= 0x9F; ++unit)
+    if (unit < 0x20 || unit >= 0x7F) controls += Utf16ToUtf8(std::u16string(1, unit));
+  const std::string escaped = JsonString(controls);
+  EXPECT_TRUE(std::all_of(escaped.begin(), escaped.end(), [](char c) {
+    return c >= 0x20 && c < 0x7F;
+  })) << escaped;
+  EXPECT_EQ(ParseJson("[" + escaped + "]")->items.at(0).text, controls);
+  EXPECT_EQ(JsonString("a\xC0\xAFz\xE6\x97"), "\"a\xEF\xBF\xBD\xEF\xBF\xBDz\xEF\xBF\xBD\"");
   const struct {
     const char* json;
     bool valid;
@@ -1448,6 +1471,9 @@ TEST(ConfigToolJson, ReadsWhatTheWriterWritesAndRefusesTheRest) {
       {R"({"v":"x"} x)", false, ""},
       {R"({"v":"x",})", false, ""},
       {R"({"v":tru})", false, ""},
+      // A name given twice is refused in every object, as ReadJsonObject refuses it.
+      {R"({"v":"x","n":{"a":1,"a":2}})", false, ""},
+      {"\xEF\xBB\xBF{\"v\":\"x\"}", false, ""},
       {"", false, ""},
   };
   for (const auto& c : cases) {

@@ -388,6 +388,11 @@ setup_refusals() {
   status=$?
   [ $status -eq 2 ] || problems+=("refused address: setup exit code $status, expected 2: $(setup_log)")
   expect_kept Config
+  # An address that looks like an option is an address, refused as one.
+  run_wine "C:\\$first" /S /URL=--help
+  status=$?
+  [ $status -eq 2 ] || problems+=("the address --help: setup exit code $status, expected 2: $(setup_log)")
+  expect_kept Config
   mkdir -p "$prefix/drive_c/scratch"
   installed_tool --dir 'C:\scratch' set-address ftp://example.com/p >/dev/null 2>"$case_dir/said"
   said=$(program_said "$case_dir/said" | head -1)
@@ -614,6 +619,7 @@ case_lang=zh_CN.UTF-8
 expect_fleet "the device id back under code page 936" 0 true "Company.ini " set-company --device-id D-02
 expect_fleet "the same device id again" 0 false "" set-company --device-id D-02
 expect_fleet "a refused address" 2 "" "" set-address ftp://example.com/p
+expect_fleet "an address that looks like an option, after --" 2 "" "" set-address -- --help
 start_from_shortcut "${address_d2/info.aspx?x=1/new.aspx}"
 run_wine "C:\\Fleet\\CompanyMain\\Uninstall.exe" /S || problems+=("uninstaller exit code $?")
 expect_fleet "no installation" 4 false "" set-address http://example.com/company/new.aspx

@@ -211,6 +211,13 @@ int TTool::Apply(const std::vector<TJob>& jobs) {
                        {system_.ProgramName(), system_.PathText(system_.RealPath(config)),
                         std::to_string(kWriterWaitSeconds)}));
     }
+    // What stands at the lock's path is named: it is what to remove.
+    if (!lock && failure.lock) {
+      return Fail(kToolWriteFailed,
+                  Fill(_("Cannot use the writer lock %1: %2. Nothing was changed."),
+                       {Shown(config, kWriterLockName), failure.reason}) +
+                      Remedy(failure));
+    }
     // The lock file is made beside the files: what keeps it from being made keeps them from
     // being written.
     if (!lock) {
