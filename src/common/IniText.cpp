@@ -1,6 +1,7 @@
 #include "common/IniText.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 #include "common/Text.h"
 #include "common/Utf.h"
@@ -343,3 +344,197 @@ std::string IniReadString(std::string_view fileBytes, std::string_view section,
                           std::string_view key, const TCodePage& codePage) {
   return IniReadValues(fileBytes, section, {std::string(key)}, codePage).values[0];
 }
+
+// ---- Changing values in place ------------------------------------------------------------
+
+namespace {
+
+template <class Char>
+bool IsBlankUnit(Char c) {
+  return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1a';
+}
+
+template <class Char>
+bool IsLineEnd(Char c) {
+  return c == '\r' || c == '\n';
+}
+
+// The units' name, trimmed, equals the ASCII name, letters of any case.
+template <class Char>
+bool NameIs(std::basic_string_view<Char> units, std::string_view name) {
+  std::size_t start = 0, end = units.size();
+  while (start < end && IsBlankUnit(units[start])) ++start;
+  while (end > start && IsBlankUnit(units[end - 1])) --end;
+  if (end - start != name.size()) return false;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const Char c = units[start + i];
+    const auto lower = [](char32_t u) { return u >= 'A' && u <= 'Z' ? u + ('a' - 'A') : u; };
+    if (lower(static_cast<char32_t>(c)) !=
+        lower(static_cast<char32_t>(static_cast<unsigned char>(name[i]))))
+      return false;
+  }
+  return true;
+}
+
+// One line of the text, as the reader sees it.
+struct TIniLine {
+  std::size_t start = 0;  // its first unit
+  std::size_t end = 0;    // the unit after its last, before its line end
+  std::size_t next = 0;   // the start of the next line: after CR LF, CR or LF
+  enum class Kind { Other, Header, Key } kind = Kind::Other;
+  std::size_t nameStart = 0, nameEnd = 0;    // Header: inside the brackets; Key: before "="
+  std::size_t valueStart = 0, valueEnd = 0;  // Key: the value without the blanks around it
+};
+
+template <class Char>
+std::vector<TIniLine> IniLines(std::basic_string_view<Char> text) {
+  std::vector<TIniLine> lines;
+  for (std::size_t at = 0; at < text.size();) {
+    TIniLine line;
+    line.start = at;
+    while (at < text.size() && !IsLineEnd(text[at])) ++at;
+    line.end = at;
+    // CR LF is one line end here: the reader sees an empty line between them, which is nothing.
+    if (at < text.size())
+      at += text[at] == '\r' && at + 1 < text.size() && text[at + 1] == '\n' ? 2 : 1;
+    line.next = at;
+    std::size_t first = line.start;
+    while (first < line.end && IsBlankUnit(text[first])) ++first;
+    if (first < line.end && text[first] == '[') {
+      line.kind = TIniLine::Kind::Header;
+      line.nameStart = first + 1;
+      line.nameEnd = line.nameStart;
+      while (line.nameEnd < line.end && text[line.nameEnd] != ']') ++line.nameEnd;
+    } else if (first < line.end) {
+      std::size_t equals = first;
+      while (equals < line.end && text[equals] != '=') ++equals;
+      if (equals < line.end) {
+        line.kind = TIniLine::Kind::Key;
+        line.nameStart = first;
+        line.nameEnd = equals;
+        line.valueStart = equals + 1;
+        while (line.valueStart < line.end && IsBlankUnit(text[line.valueStart])) ++line.valueStart;
+        line.valueEnd = line.end;
+        while (line.valueEnd > line.valueStart && IsBlankUnit(text[line.valueEnd - 1]))
+          --line.valueEnd;
+      }
+    }
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+template <class Char>
+std::basic_string<Char> Units(std::string_view ascii) {
+  return std::basic_string<Char>(ascii.begin(), ascii.end());
+}
+
+// The value as the line must hold it to read back as given (see TIniScanner::EndValue).
+template <class Char>
+std::basic_string<Char> WrittenValue(const std::basic_string<Char>& value) {
+  if (value.find_first_of(Units<Char>("\r\n")) != std::basic_string<Char>::npos)
+    throw std::invalid_argument("an INI value cannot hold a line end");
+  // The reader trims what TrimView trims and more; quoted, the blanks are part of the value.
+  const auto trimmed = [](Char c) { return static_cast<char32_t>(c) <= 0x20; };
+  const bool blankEnds = !value.empty() && (trimmed(value.front()) || trimmed(value.back()));
+  const bool quoted = value.size() >= 2 && value.front() == value.back() &&
+                      (value.front() == '"' || value.front() == '\'');
+  if (!blankEnds && !quoted) return value;
+  return Units<Char>("\"") + value + Units<Char>("\"");
+}
+
+template <class Char>
+std::basic_string_view<Char> LineEndOf(std::basic_string_view<Char> text, const TIniLine& line) {
+  return text.substr(line.end, line.next - line.end);
+}
+
+}  // namespace
+
+template <class Char>
+std::basic_string<Char> IniSetValues(std::basic_string_view<Char> text, std::string_view section,
+                                     const std::vector<TIniSet<Char>>& changes) {
+  using TString = std::basic_string<Char>;
+  const std::vector<TIniLine> lines = IniLines(text);
+  // The first section of the name, from its header to the next header.
+  std::size_t header = lines.size();
+  for (std::size_t i = 0; i < lines.size() && header == lines.size(); ++i) {
+    const TIniLine& line = lines[i];
+    if (line.kind == TIniLine::Kind::Header &&
+        NameIs(text.substr(line.nameStart, line.nameEnd - line.nameStart), section))
+      header = i;
+  }
+  std::size_t sectionEnd = header;
+  if (header < lines.size()) {
+    sectionEnd = header + 1;
+    while (sectionEnd < lines.size() && lines[sectionEnd].kind != TIniLine::Kind::Header)
+      ++sectionEnd;
+  }
+  // The text's own line end, for lines that have none to follow.
+  TString textEnd = Units<Char>("\r\n");
+  for (const TIniLine& line : lines) {
+    if (line.next > line.end) {
+      textEnd = TString(LineEndOf(text, line));
+      break;
+    }
+  }
+
+  // Replacements at places in the text, made from its end so that earlier places stay.
+  struct TEdit {
+    std::size_t from, to;
+    TString units;
+  };
+  std::vector<TEdit> edits;
+  std::vector<const TIniSet<Char>*> missing;
+  for (const TIniSet<Char>& change : changes) {
+    const TIniLine* found = nullptr;
+    for (std::size_t i = header + 1; i < sectionEnd && found == nullptr; ++i) {
+      const TIniLine& line = lines[i];
+      if (line.kind == TIniLine::Kind::Key &&
+          NameIs(text.substr(line.nameStart, line.nameEnd - line.nameStart), change.key))
+        found = &line;
+    }
+    if (found != nullptr) {
+      edits.push_back({found->valueStart, found->valueEnd, WrittenValue(change.value)});
+    } else {
+      missing.push_back(&change);
+    }
+  }
+  if (!missing.empty()) {
+    // The new lines, and where they go: after the section's last key line (its header when it
+    // has none), or at the end of the text as a section of their own.
+    std::vector<TString> added;
+    std::size_t at = text.size();
+    TString end = textEnd;
+    bool endFirst = !text.empty() && !IsLineEnd(text.back());
+    if (header < lines.size()) {
+      std::size_t last = header;
+      for (std::size_t i = header + 1; i < sectionEnd; ++i)
+        if (lines[i].kind == TIniLine::Kind::Key) last = i;
+      at = lines[last].next;
+      endFirst = lines[last].next == lines[last].end;  // the text's last line, without an end
+      for (std::size_t i = last + 1; i-- > header;) {
+        if (lines[i].next > lines[i].end) {
+          end = TString(LineEndOf(text, lines[i]));
+          break;
+        }
+      }
+    } else {
+      added.push_back(Units<Char>("[") + Units<Char>(section) + Units<Char>("]"));
+    }
+    for (const TIniSet<Char>* change : missing)
+      added.push_back(Units<Char>(change->key) + Units<Char>("=") + WrittenValue(change->value));
+    TString units;
+    for (const TString& line : added) units += endFirst ? end + line : line + end;
+    edits.push_back({at, at, units});
+  }
+  TString out(text);
+  std::stable_sort(edits.begin(), edits.end(),
+                   [](const TEdit& a, const TEdit& b) { return a.from > b.from; });
+  for (const TEdit& edit : edits) out.replace(edit.from, edit.to - edit.from, edit.units);
+  return out;
+}
+
+template std::string IniSetValues(std::string_view, std::string_view,
+                                  const std::vector<TIniSet<char>>&);
+template std::u16string IniSetValues(std::u16string_view, std::string_view,
+                                     const std::vector<TIniSet<char16_t>>&);

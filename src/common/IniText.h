@@ -125,3 +125,29 @@ TIniValues IniReadValues(std::string_view fileBytes, std::string_view section,
                          const std::vector<std::string>& keys, const TCodePage& codePage);
 std::string IniReadString(std::string_view fileBytes, std::string_view section,
                           std::string_view key, const TCodePage& codePage);
+
+// ---- Changing values in place
+
+// A key of one section and its new value, in the units of the text it goes into.
+template <class Char>
+struct TIniSet {
+  std::string_view key;
+  std::basic_string<Char> value;  // no line end in it
+};
+
+// The text with the values of some keys of one section changed, as the private-profile
+// writer changes them: the line the reader would pick (the first key of that name in the
+// first section of that name) gets the new value in place of its old one, blanks and quotes
+// around the old value's place included; a key the section lacks gets a line of its own
+// after the section's last key line (after its header when it has none); a section the text
+// lacks is added at its end. New lines take the line end the lines before them have (the
+// section's, else the text's first, else CR LF), and a text that does not end with a line end
+// still does not. Every other unit stays as it was: comments, blank lines, other keys and
+// sections, duplicates, spacing and line ends. A value the reader would trim or unquote is
+// written in double quotes, so that it reads back as given.
+//
+// Units are bytes for ANSI and UTF-8 text and UTF-16 units for UTF-16 text: the names and
+// the characters the reader looks for are ASCII, the same in every encoding it reads.
+template <class Char>
+std::basic_string<Char> IniSetValues(std::basic_string_view<Char> text, std::string_view section,
+                                     const std::vector<TIniSet<Char>>& changes);

@@ -21,6 +21,13 @@ struct TFileRead {
   [[nodiscard]] bool SectionFound() const { return state == State::Read && values.sectionFound; }
 };
 
+// The whole of one file, for a change that keeps every byte it does not change.
+struct TFileBytes {
+  TFileRead::State state = TFileRead::State::Missing;
+  std::string bytes;        // when Read
+  std::uint32_t error = 0;  // when Unreadable, as TFileRead's
+};
+
 // The installation's configuration folder beside the program: the narrow view of the file system
 // that the launch and the configuration tool read through (and that their tests replace).
 class TConfigFolder {
@@ -39,6 +46,9 @@ class TConfigFolder {
   virtual TFileRead ReadSection(const std::string& path, std::string_view section,
                                 const std::vector<std::string>& keys, const TCodePage& ansi,
                                 const TCodePage& unicodeText) = 0;
+  // The file's bytes, at most limit of them: a larger file is Unreadable with the system's
+  // error for a file too large (EFBIG, ERROR_FILE_TOO_LARGE). Only a regular file is read.
+  virtual TFileBytes ReadWhole(const std::string& path, std::size_t limit) = 0;
 };
 
 // The real folder, in the program's folder or in the folder given (see InstallationFiles.h).
@@ -54,6 +64,7 @@ class TProgramConfigFolder final : public TConfigFolder {
   TFileRead ReadSection(const std::string& path, std::string_view section,
                         const std::vector<std::string>& keys, const TCodePage& ansi,
                         const TCodePage& unicodeText) override;
+  TFileBytes ReadWhole(const std::string& path, std::size_t limit) override;
 
  private:
   std::string programFolder_;

@@ -23,6 +23,27 @@ TFileRead Unreadable(int error) {
   return read;
 }
 
+// The file at the path opened for reading; when it cannot be, a reading that says why (Missing
+// or Unreadable).
+struct TOpened {
+  TUniqueFd fd;
+  TFileRead failed;
+};
+TOpened OpenForReading(const std::string& path) {
+  struct stat st {};
+  if (!StatPath(path, st)) {
+    // Nothing there, a dangling link, or a file where a folder on the way should be.
+    if (errno == ENOENT || errno == ENOTDIR) return {};
+    return {TUniqueFd(), Unreadable(errno)};
+  }
+  if (S_ISDIR(st.st_mode)) return {TUniqueFd(), Unreadable(EISDIR)};
+  if (!S_ISREG(st.st_mode)) return {TUniqueFd(), Unreadable(0)};
+  // Only regular files: a FIFO or a device put there since must never block.
+  TUniqueFd fd = OpenRegularFile(path);
+  if (!fd.Valid()) return {TUniqueFd(), Unreadable(errno == 0 ? EIO : errno)};
+  return {std::move(fd), {}};
+}
+
 }  // namespace
 
 bool TProgramConfigFolder::FileExists(const std::string& path) {
@@ -33,17 +54,10 @@ bool TProgramConfigFolder::FileExists(const std::string& path) {
 TFileRead TProgramConfigFolder::ReadSection(const std::string& path, std::string_view section,
                                             const std::vector<std::string>& keys,
                                             const TCodePage& ansi, const TCodePage& unicodeText) {
+  const TOpened opened = OpenForReading(path);
+  if (!opened.fd.Valid()) return opened.failed;
+  const TUniqueFd& fd = opened.fd;
   struct stat st {};
-  if (!StatPath(path, st)) {
-    // Nothing there, a dangling link, or a file where a folder on the way should be.
-    if (errno == ENOENT || errno == ENOTDIR) return {};
-    return Unreadable(errno);
-  }
-  if (S_ISDIR(st.st_mode)) return Unreadable(EISDIR);
-  if (!S_ISREG(st.st_mode)) return Unreadable(0);
-  // Only regular files: a FIFO or a device put there since must never block.
-  const TUniqueFd fd = OpenRegularFile(path);
-  if (!fd.Valid()) return Unreadable(errno == 0 ? EIO : errno);
 
   TSectionReading reading(section, keys, ansi, unicodeText);
   char buffer[65536];
@@ -78,4 +92,25 @@ TFileRead TProgramConfigFolder::ReadSection(const std::string& path, std::string
     if (!reading.Feed(std::string_view(buffer, static_cast<std::size_t>(n)))) break;
   }
   return reading.Finish();
+}
+
+TFileBytes TProgramConfigFolder::ReadWhole(const std::string& path, std::size_t limit) {
+  const TOpened opened = OpenForReading(path);
+  if (!opened.fd.Valid()) return {opened.failed.state, {}, opened.failed.error};
+  const auto unreadable = [](int error) {
+    return TFileBytes{TFileRead::State::Unreadable, {}, static_cast<std::uint32_t>(error)};
+  };
+  struct stat st {};
+  if (fstat(opened.fd.Get(), &st) == 0 && static_cast<std::uint64_t>(st.st_size) > limit)
+    return unreadable(EFBIG);
+  TFileBytes file{TFileRead::State::Read, {}, 0};
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ReadSome(opened.fd.Get(), buffer, sizeof buffer);
+    if (n < 0) return unreadable(errno);
+    if (n == 0) break;
+    file.bytes.append(buffer, static_cast<std::size_t>(n));
+    if (file.bytes.size() > limit) return unreadable(EFBIG);  // grown while read
+  }
+  return file;
 }

@@ -44,6 +44,31 @@ TFileRead Unreadable(DWORD error) {
   return read;
 }
 
+// The file at the path opened for reading; when it cannot be, a reading that says why (Missing
+// or Unreadable).
+struct TOpened {
+  TUniqueHandle file;
+  TFileRead failed;
+};
+TOpened OpenForReading(const std::wstring& longPath) {
+  const DWORD attributes = GetFileAttributesW(longPath.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return {};
+    return {TUniqueHandle(), Unreadable(error)};
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    return {TUniqueHandle(), Unreadable(ERROR_DIRECTORY)};
+  HANDLE raw = CreateFileW(longPath.c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // A file handle signals failure with INVALID_HANDLE_VALUE, not null.
+  if (raw == INVALID_HANDLE_VALUE) return {TUniqueHandle(), Unreadable(GetLastError())};
+  TUniqueHandle file(raw);
+  if (GetFileType(file.Get()) != FILE_TYPE_DISK) return {TUniqueHandle(), Unreadable(0)};
+  return {std::move(file), {}};
+}
+
 }  // namespace
 
 bool TProgramConfigFolder::FileExists(const std::string& path) {
@@ -55,21 +80,9 @@ TFileRead TProgramConfigFolder::ReadSection(const std::string& path, std::string
                                             const std::vector<std::string>& keys,
                                             const TCodePage& ansi, const TCodePage& unicodeText) {
   const std::wstring widePath = WideFromUtf8(path);
-  const std::wstring longPath = ExtendedLengthPath(widePath);
-  const DWORD attributes = GetFileAttributesW(longPath.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return {};
-    return Unreadable(error);
-  }
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return Unreadable(ERROR_DIRECTORY);
-  HANDLE raw = CreateFileW(longPath.c_str(), GENERIC_READ,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  // A file handle signals failure with INVALID_HANDLE_VALUE, not null.
-  if (raw == INVALID_HANDLE_VALUE) return Unreadable(GetLastError());
-  const TUniqueHandle file(raw);
-  if (GetFileType(file.Get()) != FILE_TYPE_DISK) return Unreadable(0);
+  const TOpened opened = OpenForReading(ExtendedLengthPath(widePath));
+  if (!opened.file.Valid()) return opened.failed;
+  const TUniqueHandle& file = opened.file;
 
   // The file is read here in any case: whether it has the section at all, and in what
   // encoding, is checked on its own bytes rather than left to the profile reader.
@@ -101,4 +114,26 @@ TFileRead TProgramConfigFolder::ReadSection(const std::string& path, std::string
       found.values.values[i] = ProfileString(widePath, sectionA, keys[i]);
   }
   return found;
+}
+
+TFileBytes TProgramConfigFolder::ReadWhole(const std::string& path, std::size_t limit) {
+  const TOpened opened = OpenForReading(ExtendedLengthPath(WideFromUtf8(path)));
+  if (!opened.file.Valid()) return {opened.failed.state, {}, opened.failed.error};
+  const auto unreadable = [](DWORD error) {
+    return TFileBytes{TFileRead::State::Unreadable, {}, error};
+  };
+  LARGE_INTEGER size{};
+  if (GetFileSizeEx(opened.file.Get(), &size) && static_cast<std::uint64_t>(size.QuadPart) > limit)
+    return unreadable(ERROR_FILE_TOO_LARGE);
+  TFileBytes file{TFileRead::State::Read, {}, 0};
+  char buffer[65536];
+  for (;;) {
+    DWORD n = 0;
+    if (!ReadFile(opened.file.Get(), buffer, sizeof buffer, &n, nullptr))
+      return unreadable(GetLastError());
+    if (n == 0) break;
+    file.bytes.append(buffer, n);
+    if (file.bytes.size() > limit) return unreadable(ERROR_FILE_TOO_LARGE);
+  }
+  return file;
 }

@@ -53,10 +53,10 @@ std::optional<std::string> ReadAddress(TConfigFolder& folder, const TCodePage& c
   }
 }
 
-TStoredValues ReadStored(TConfigFolder& folder, const std::string& path, std::string_view section,
-                         const std::vector<std::string>& keys, const TCodePage& codePage) {
-  static const TUtf8CodePage kUtf8;
-  TStoredValues stored{folder.ReadSection(path, section, keys, codePage, kUtf8), {}};
+namespace {
+
+TStoredValues StoredOf(TFileRead read, const TCodePage& codePage) {
+  TStoredValues stored{std::move(read), {}, {}};
   if (!stored.read.SectionFound()) return stored;
   const bool unicode = stored.read.encoding != TIniEncoding::Ansi;
   for (const std::string& value : stored.read.values.values) {
@@ -75,24 +75,100 @@ TStoredValues ReadStored(TConfigFolder& folder, const std::string& path, std::st
   return stored;
 }
 
-std::string IdentityFileBytes(const std::vector<std::string>& utf8Values) {
-  std::string text = "\xEF\xBB\xBF[" + std::string(kIdentitySection) + "]\r\n";
-  for (std::size_t i = 0; i < kIdentityFieldCount && i < utf8Values.size(); ++i) {
-    const std::string& value = utf8Values[i];
-    // The reader trims blanks and takes off one pair of outer quotes: quoted, a value reads
-    // back exactly as given.
-    const bool quote =
-        TrimView(value) != value || (value.size() >= 2 && value.front() == value.back() &&
-                                     (value.front() == '"' || value.front() == '\''));
-    text += kIdentityFields[i].key;
-    text += '=';
-    text += quote ? "\"" + value + "\"" : value;
-    text += "\r\n";
+// What a new file of each kind starts as: its mark alone.
+constexpr std::string_view kNewIdentityFile = "\xFF\xFE";  // UTF-16 LE
+constexpr std::string_view kNewAddressFile = "";           // ASCII
+
+// The file's bytes with the values changed in its own encoding. The bytes after the mark are
+// changed as they are, never decoded and encoded again: what is not changed stays, byte for
+// byte, whatever it holds.
+TFileChange Changed(const TStoredValues& stored, std::string_view section,
+                    const std::vector<TKeyValue>& values, const TCodePage& codePage,
+                    std::string_view newFile) {
+  const std::string_view bytes =
+      stored.read.state == TFileRead::State::Read && !stored.bytes.empty()
+          ? std::string_view(stored.bytes)
+          : newFile;
+  const TIniEncoding encoding = IniEncodingOf(bytes);
+  TFileChange change;
+  switch (encoding) {
+    case TIniEncoding::Ansi:
+    case TIniEncoding::Utf8: {
+      const std::size_t mark = encoding == TIniEncoding::Utf8 ? 3 : 0;
+      std::vector<TIniSet<char>> sets;
+      for (const TKeyValue& value : values) {
+        if (encoding == TIniEncoding::Utf8) {
+          sets.push_back({value.key, value.utf8});
+          continue;
+        }
+        std::string ansi = codePage.FromUtf16(Utf8ToUtf16(value.utf8));
+        if (codePage.ToUtf16(ansi) != Utf8ToUtf16(value.utf8)) {
+          change.unencodable.emplace_back(value.key);
+        }
+        sets.push_back({value.key, std::move(ansi)});
+      }
+      if (!change.unencodable.empty()) return change;
+      change.bytes =
+          std::string(bytes.substr(0, mark)) + IniSetValues(bytes.substr(mark), section, sets);
+      return change;
+    }
+    case TIniEncoding::Utf16Le:
+    case TIniEncoding::Utf16Be: {
+      const bool bigEndian = encoding == TIniEncoding::Utf16Be;
+      // A stray last byte is no unit: it stays last.
+      const std::string_view body = bytes.substr(2, (bytes.size() - 2) / 2 * 2);
+      const std::string_view stray = bytes.substr(2 + body.size());
+      std::vector<TIniSet<char16_t>> sets;
+      for (const TKeyValue& value : values) sets.push_back({value.key, Utf8ToUtf16(value.utf8)});
+      change.bytes =
+          Concat({bytes.substr(0, 2),
+                  Utf16ToBytes(IniSetValues(std::u16string_view(Utf16FromBytes(body, bigEndian)),
+                                            section, sets),
+                               bigEndian),
+                  stray});
+      return change;
+    }
   }
-  return Utf16ToBytes(Utf8ToUtf16(text), false);
+  return change;
 }
 
-std::string AddressFileBytes(std::string_view value) {
-  return "[" + std::string(kAddressSection) + "]\r\n" + std::string(kAddressKey) + "=" +
-         std::string(value) + "\r\n";
+}  // namespace
+
+TStoredValues ReadStored(TConfigFolder& folder, const std::string& path, std::string_view section,
+                         const std::vector<std::string>& keys, const TCodePage& codePage) {
+  static const TUtf8CodePage kUtf8;
+  return StoredOf(folder.ReadSection(path, section, keys, codePage, kUtf8), codePage);
+}
+
+TStoredValues ReadForChange(TConfigFolder& folder, const std::string& path,
+                            std::string_view section, const std::vector<std::string>& keys,
+                            const TCodePage& codePage) {
+  static const TUtf8CodePage kUtf8;
+  TFileBytes file = folder.ReadWhole(path, kChangeableFileMax);
+  TFileRead read;
+  read.state = file.state;
+  read.error = file.error;
+  if (file.state == TFileRead::State::Read) {
+    // The values as the tool reads them everywhere (TProgramConfigFolder::ReadSection), here
+    // from the bytes that the change is made on.
+    TSectionReading reading(section, keys, codePage, kUtf8);
+    reading.Start(std::string_view(file.bytes).substr(0, 3));
+    if (file.bytes.size() > 3) reading.Feed(std::string_view(file.bytes).substr(3));
+    read = reading.Finish();
+  }
+  TStoredValues stored = StoredOf(std::move(read), codePage);
+  stored.bytes = std::move(file.bytes);
+  return stored;
+}
+
+TFileChange IdentityFileChange(const TStoredValues& stored, const std::vector<TKeyValue>& values,
+                               const TCodePage& codePage) {
+  return Changed(stored, kIdentitySection, values, codePage, kNewIdentityFile);
+}
+
+std::string AddressFileChange(const TStoredValues& stored, std::string_view value) {
+  static const TUtf8CodePage kAscii;  // the value is base64: ASCII, the same in every code page
+  return Changed(stored, kAddressSection, {{kAddressKey, std::string(value)}}, kAscii,
+                 kNewAddressFile)
+      .bytes;
 }

@@ -72,22 +72,43 @@ std::optional<TCompanyIdentity> ReadIdentity(TConfigFolder& folder, const TCodeP
 // an empty one.
 std::optional<std::string> ReadAddress(TConfigFolder& folder, const TCodePage& codePage);
 
-// ---- Reading and writing, as the configuration tool does
+// ---- Reading and changing, as the configuration tool does
 
-// The values a file holds, each as Unicode text (UTF-8) where it can be kept exactly: a
-// Unicode file's values as they are, an ANSI file's as the launcher decodes them. nullopt
-// for a value whose bytes are no text in the code page: it could not be written back as it
-// was.
+// The values a file holds, each as Unicode text (UTF-8) where it can be: a Unicode file's
+// values as they are, an ANSI file's as the launcher decodes them; nullopt for a value whose
+// bytes are no text in the code page. For a change, the file's bytes too.
 struct TStoredValues {
   TFileRead read;
   std::vector<std::optional<std::string>> text;  // one per key, when read.SectionFound()
+  std::string bytes;                             // ReadForChange: the whole file, when read
 };
 TStoredValues ReadStored(TConfigFolder& folder, const std::string& path, std::string_view section,
                          const std::vector<std::string>& keys, const TCodePage& codePage);
 
-// Company.ini's bytes for the values (UTF-8, one per field): UTF-16 LE with its mark, which
-// reads the same in every code page; a value that the reader would trim or unquote is quoted.
-std::string IdentityFileBytes(const std::vector<std::string>& utf8Values);
-// Config.ini's bytes for an address value (see AddressValue): ASCII, the same in every code
-// page.
-std::string AddressFileBytes(std::string_view value);
+// The largest file the tool changes: far above any the launcher's files hold, and small
+// enough to be read whole.
+inline constexpr std::size_t kChangeableFileMax = 64u << 20;
+// The same for a change: the whole file read once, its values taken from those bytes by the
+// reader's rules, so that the change is made on what was read.
+TStoredValues ReadForChange(TConfigFolder& folder, const std::string& path,
+                            std::string_view section, const std::vector<std::string>& keys,
+                            const TCodePage& codePage);
+
+// A file's new bytes: the stored file with some of its section's values changed in place (see
+// IniSetValues), every other byte as it was, the byte order mark and the encoding kept. Each
+// new value (UTF-8) is encoded as the launcher decodes the file: in the code page for a file
+// without a mark. A value that encoding cannot hold is named in unencodable, and the bytes
+// are then not made. A file that is missing or empty is made new: Company.ini in UTF-16 LE
+// with its mark (it reads the same in every code page), Config.ini in ASCII, with CR LF.
+struct TKeyValue {
+  std::string_view key;
+  std::string utf8;
+};
+struct TFileChange {
+  std::string bytes;
+  std::vector<std::string> unencodable;  // keys
+};
+TFileChange IdentityFileChange(const TStoredValues& stored, const std::vector<TKeyValue>& values,
+                               const TCodePage& codePage);
+// Config.ini with the address value (see AddressValue), which is ASCII in every encoding.
+std::string AddressFileChange(const TStoredValues& stored, std::string_view value);

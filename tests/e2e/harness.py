@@ -7,10 +7,15 @@ Imported by launcher_test.py, tests/faults/run.py and tests/package/run.py. From
 
     python3 harness.py make-file KIND PATH [GOOD_FILE]   puts a broken file of KIND at PATH
     python3 harness.py file-kinds                        lists the kinds
+    python3 harness.py edit-cases                        lists the changes in place (EDIT_CASES)
+    python3 harness.py edit-case N DIR                   puts case N's files into DIR, prints how
+                                                         to run it
+    python3 harness.py edit-verify N FILE ADDRESS        what differs from what case N expects
 """
 
 import atexit
 import base64
+import json
 import os
 import pwd
 import random
@@ -127,6 +132,119 @@ def with_mark(form: str, text: str) -> bytes:
 
 
 PAGE = b"http://hotel.example.cn/Company/Info.aspx"
+
+
+# ---------------------------------------------------------------------------------------
+# A change of one value, made in place: the files as found, the command, and the changed
+# file expected byte for byte, for the tool of every platform (tests/e2e/tool_test.py;
+# tests/wine/tool.sh through edit-case). Each runs in a session of the code page that cannot
+# hold what the files hold ("tool", per platform), and the launcher of the front desk's session
+# ("desk") opens the page from the values "sent".
+
+DESK_IDENTITY = (b"[Company]\r\nCompanyNum=1234567890\r\nCompanyType=R01\r\nCompanyName=Hotel\r\n"
+                 b"DeviceId=D1\r\n")
+_SENT = {"num": b"1234567890", "kind": b"R01", "name": b"Hotel", "device": b"D1"}
+_GBK = ("[Company]\r\nCompanyNum=1\r\nCompanyType=R01\r\nCompanyName=酒店\r\n"
+        "DeviceId=D1\r\n").encode("gbk")
+_HAND = "; 前台的电脑\n[Company]\nCompanyNum=1\nCompanyType=R01\nCompanyName=某某酒店\nRoomCount=180\n" \
+        "DeviceId=D1\n[Printer]\nName=HP\n"
+_LATIN1 = {"linux": "en_US.ISO-8859-1", "wine": "en_US.UTF-8"}
+_C = {"linux": "C", "wine": "en_US.UTF-8"}
+_ZH = {"linux": "zh_CN.UTF-8", "wine": "zh_CN.UTF-8"}
+_GBK_DESK = {"linux": "zh_CN.GBK", "wine": "zh_CN.UTF-8"}
+EDIT_CASES = [
+    {"name": "the address: another key and another section kept",
+     "file": "Config.ini", "tool": _C, "desk": _ZH,
+     "before": b"[SysInfo]\r\nServerIP=10.0.0.5\r\nCompanyURL=" + base64.b64encode(PAGE) +
+               b"\r\nPort=8080\r\n\r\n[Upload]\r\nInterval=30\r\n",
+     "args": ["set-address", "--", "http://example.com/b"],
+     "after": b"[SysInfo]\r\nServerIP=10.0.0.5\r\nCompanyURL=" +
+              base64.b64encode(b"http://example.com/b") + b"\r\nPort=8080\r\n\r\n[Upload]\r\nInterval=30\r\n",
+     "sent": dict(_SENT, url=b"http://example.com/b")},
+    {"name": "a comment, a key of its own and another section, LF: nothing added",
+     "file": "Company.ini", "tool": _LATIN1, "desk": _ZH,
+     "before": b"; front desk\n[Company]\nCompanyNum=1\nCompanyType=R01\nRoomCount=180\n"
+               b"DeviceId=D1\n[Printer]\nName=HP\n",
+     "args": ["set-company", "--device-id", "D2"],
+     "after": b"; front desk\n[Company]\nCompanyNum=1\nCompanyType=R01\nRoomCount=180\n"
+              b"DeviceId=D2\n[Printer]\nName=HP\n",
+     "sent": {"num": b"1", "kind": b"R01", "device": b"D2"}},
+    {"name": "UTF-8 with its mark, changed from the C locale",
+     "file": "Company.ini", "tool": _C, "desk": _ZH,
+     "before": b"\xef\xbb\xbf" + _HAND.encode(),
+     "args": ["set-company", "--device-id", "D2"],
+     "after": b"\xef\xbb\xbf" + _HAND.replace("DeviceId=D1", "DeviceId=D2").encode(),
+     "sent": {"num": b"1", "kind": b"R01", "name": "某某酒店".encode(), "device": b"D2"}},
+    {"name": "UTF-16 BE, a new key after the last key line",
+     "file": "Company.ini", "tool": _C, "desk": _ZH,
+     "before": b"\xfe\xff" + _HAND.encode("utf-16-be"),
+     "args": ["set-company", "--other", "note 2"],
+     "after": b"\xfe\xff" + _HAND.replace("DeviceId=D1\n", "DeviceId=D1\nOtherInfo=note 2\n").encode("utf-16-be"),
+     "sent": {"num": b"1", "kind": b"R01", "name": "某某酒店".encode(), "device": b"D1",
+              "other": b"note 2"}},
+    {"name": "CR alone",
+     "file": "Company.ini", "tool": _LATIN1, "desk": _ZH,
+     "before": b"[Company]\rCompanyNum=1\rCompanyType=R01\rDeviceId=D1\r[Other]\rX=1\r",
+     "args": ["set-company", "--name", "Inn"],
+     "after": b"[Company]\rCompanyNum=1\rCompanyType=R01\rDeviceId=D1\rCompanyName=Inn\r[Other]\rX=1\r",
+     "sent": {"num": b"1", "kind": b"R01", "name": b"Inn", "device": b"D1"}},
+    {"name": "mixed line ends and a last line without its end",
+     "file": "Company.ini", "tool": _LATIN1, "desk": _ZH,
+     "before": b"[Company]\r\nCompanyNum=1\nCompanyType=R01\rDeviceId=D1",
+     "args": ["set-company", "--device-id", "D2", "--name", "Inn"],
+     "after": b"[Company]\r\nCompanyNum=1\nCompanyType=R01\rDeviceId=D2\rCompanyName=Inn",
+     "sent": {"num": b"1", "kind": b"R01", "name": b"Inn", "device": b"D2"}},
+    {"name": "duplicate sections and keys: the first of each changes, as the reader reads it",
+     "file": "Company.ini", "tool": _LATIN1, "desk": _ZH,
+     "before": b"[Company]\r\nCompanyNum=1\r\nCompanyNum=2\r\nCompanyType=R01\r\nDeviceId=D1\r\n"
+               b"[company]\r\nDeviceId=D9\r\n",
+     "args": ["set-company", "--number", "7", "--device-id", "D2"],
+     "after": b"[Company]\r\nCompanyNum=7\r\nCompanyNum=2\r\nCompanyType=R01\r\nDeviceId=D2\r\n"
+              b"[company]\r\nDeviceId=D9\r\n",
+     "sent": {"num": b"7", "kind": b"R01", "device": b"D2"}},
+    {"name": "key = value with blanks",
+     "file": "Company.ini", "tool": _LATIN1, "desk": _ZH,
+     "before": b"[Company]\r\nCompanyNum = 1\r\n CompanyType =  R01 \r\nDeviceId\t=\tD1\r\n",
+     "args": ["set-company", "--type", "R02", "--upload-user", "ABC1234567890"],
+     "after": b"[Company]\r\nCompanyNum = 1\r\n CompanyType =  R02 \r\nDeviceId\t=\tD1\r\n"
+              b"UploadUser=ABC1234567890\r\n",
+     "sent": {"num": b"1", "kind": b"R02", "device": b"D1", "upload": b"ABC1234567890"}},
+    {"name": "GBK without a mark, an ASCII value from a session without Chinese",
+     "file": "Company.ini", "tool": _C, "desk": _GBK_DESK,
+     "before": _GBK,
+     "args": ["set-company", "--device-id", "D2"],
+     "after": _GBK.replace(b"DeviceId=D1", b"DeviceId=D2"),
+     "sent": {"num": b"1", "kind": b"R01", "name": "酒店".encode(), "device": b"D2"}},
+    {"name": "GBK without a mark, a Chinese value from a session without Chinese: refused",
+     "file": "Company.ini", "tool": _LATIN1, "desk": _GBK_DESK,
+     "before": _GBK,
+     # As text whatever the session (an argument in its encoding could not be Chinese).
+     "values": {"name": "旅店"},
+     "args": ["--values-from", "@values", "set-company"],
+     "after": None,
+     "sent": {"num": b"1", "kind": b"R01", "name": "酒店".encode(), "device": b"D1"}},
+]
+
+
+def edit_case_files(case: dict, config_dir: str):
+    """Puts the case's files into a Config folder: the one it changes, and the other as the
+    front desk's; its values for --values-from (@values in its arguments) beside the folder, in
+    values.json."""
+    os.makedirs(config_dir, exist_ok=True)
+    if "values" in case:
+        with open(os.path.join(os.path.dirname(config_dir), "values.json"), "w") as f:
+            json.dump(case["values"], f)
+    other = {"Config.ini": DESK_IDENTITY, "Company.ini": config(PAGE)}
+    for name, data in ((case["file"], case["before"]),
+                       ("Company.ini" if case["file"] == "Config.ini" else "Config.ini",
+                        other[case["file"]])):
+        with open(os.path.join(config_dir, name), "wb") as f:
+            f.write(data)
+
+
+def edit_case_address(case: dict) -> bytes:
+    sent = dict(case["sent"])
+    return address(sent.pop("url", PAGE), **sent)
 
 
 # ---------------------------------------------------------------------------------------
@@ -677,6 +795,33 @@ def main(argv) -> int:
             with open(argv[3], "rb") as f:
                 good = f.read()
         make_file(argv[1], argv[2], good)
+        return 0
+    if len(argv) == 3 and argv[0] == "edit-case":
+        # edit-case N DIR: the files into the Config folder DIR; the command, the sessions
+        # (Windows') and the file to compare on standard output, a line each
+        case = EDIT_CASES[int(argv[1])]
+        edit_case_files(case, argv[2])
+        print("\t".join(case["args"]))
+        print(case["tool"]["wine"], case["desk"]["wine"], case["file"],
+              2 if case["after"] is None else 0, sep="\n")
+        return 0
+    if len(argv) == 4 and argv[0] == "edit-verify":
+        # edit-verify N FILE ADDRESS: what differs from the expected file and address, if anything
+        case = EDIT_CASES[int(argv[1])]
+        expected = case["before"] if case["after"] is None else case["after"]
+        problems = []
+        with open(argv[2], "rb") as f:
+            got = f.read()
+        if got != expected:
+            problems.append("%s: %r, expected %r" % (case["file"], got[:200], expected[:200]))
+        with open(argv[3], "rb") as f:
+            opened = f.read()
+        if opened != edit_case_address(case):
+            problems.append("the launcher opened %r, expected %r" % (opened, edit_case_address(case)))
+        print("; ".join(problems))
+        return 0
+    if argv == ["edit-cases"]:
+        print("\n".join(case["name"] for case in EDIT_CASES))
         return 0
     if argv == ["file-kinds"]:
         print("\n".join(FILE_KINDS))

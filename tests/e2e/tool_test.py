@@ -15,7 +15,7 @@ import subprocess
 import tempfile
 import unittest
 
-from harness import locales
+from harness import EDIT_CASES, edit_case_address, edit_case_files, locales
 
 PROGRAM = os.environ.get("COMPANYMAIN", "")
 TOOL = os.path.join(os.path.dirname(PROGRAM), "companymain-config")
@@ -127,26 +127,20 @@ class WritingTest(ToolTest):
                 self.assertIn(b"inst\\x", done.stdout)
 
 
-    def test_a_kept_value_survives_a_session_that_cannot_hold_it(self):
-        identity = IDENTITY[:5] + ["某某酒店 北楼", "--device-id", "D1", "--other", "前台 1"]
-        self.tool("set-company", *identity, lang="zh_CN.UTF-8", expect=0)
-        for lang, device in (("en_US.ISO-8859-1", "D6"), ("C", "D7")):
-            with self.subTest(lang):
-                done = self.tool("--json", "set-company", "--device-id", device, lang=lang,
-                                 expect=0)
-                self.assertEqual(json.loads(done.stdout)["fields"], ["DeviceId"])
-                text = self.read("Company.ini").decode("utf-16")
-                self.assertIn("CompanyName=某某酒店 北楼\r\n", text)
-                self.assertIn("OtherInfo=前台 1\r\n", text)
-                self.assertIn(f"DeviceId={device}\r\n", text)
-        # An ANSI file written by hand in GBK is no text in the C locale: refused, named, kept.
-        kept = ("[Company]\r\nCompanyNum=1\r\nCompanyType=R01\r\nCompanyName=酒店\r\n"
-                "DeviceId=D1\r\n").encode("gbk")
-        with open(os.path.join(self.config, "Company.ini"), "wb") as f:
-            f.write(kept)
-        done = self.tool("set-company", "--device-id", "D8", lang="C", expect=2)
-        self.assertIn(b"The stored CompanyName is not text", done.stderr)
-        self.assertEqual(self.read("Company.ini"), kept)
+    def test_a_change_rewrites_one_line_and_keeps_every_other_byte(self):
+        for n, case in enumerate(EDIT_CASES):
+            with self.subTest(case["name"]):
+                shutil.rmtree(self.config, ignore_errors=True)
+                edit_case_files(case, self.config)
+                args = [os.path.join(self.root, "values.json") if a == "@values" else a
+                        for a in case["args"]]
+                self.tool(*args, lang=case["tool"]["linux"],
+                          expect=2 if case["after"] is None else 0)
+                expected = case["before"] if case["after"] is None else case["after"]
+                self.assertEqual(self.read(case["file"]), expected)
+                done = self.tool("--json", "check", lang=case["desk"]["linux"], expect=0)
+                self.assertEqual(bytes.fromhex(json.loads(done.stdout)["addressBytes"]),
+                                 edit_case_address(case))
 
     def test_two_writers_at_once_lose_no_change(self):
         self.tool("set-company", *IDENTITY, expect=0)

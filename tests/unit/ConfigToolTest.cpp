@@ -83,6 +83,11 @@ class FakeSystem final : public TConfigToolSystem, public TConfigFolder {
                           encoding == TIniEncoding::Ansi ? ansi : unicodeText),
             0};
   }
+  TFileBytes ReadWhole(const std::string& path, std::size_t) override {
+    if (unreadable.contains(path)) return {TFileRead::State::Unreadable, {}, 13};
+    if (!files.contains(path)) return {};
+    return {TFileRead::State::Read, files[path], 0};
+  }
   TFailure ReadFailure(std::uint32_t error) override {
     return {error == 13 ? "Permission denied" : "error " + std::to_string(error), error == 13};
   }
@@ -120,8 +125,17 @@ class FakeSystem final : public TConfigToolSystem, public TConfigFolder {
       failure = *writeFailure;
       return false;
     }
+    if (++writes == failingWrite) {
+      failure = {"No space left on device", false};
+      return false;
+    }
     log.push_back("write " + path);
     files[path] = std::string(bytes);
+    return true;
+  }
+  bool RemoveFile(const std::string& path, TFailure&) override {
+    log.push_back("remove " + path);
+    files.erase(path);
     return true;
   }
 
@@ -159,6 +173,8 @@ class FakeSystem final : public TConfigToolSystem, public TConfigFolder {
   std::set<std::string> unreadable;
   std::map<std::string, TClosed> closedToOthers;
   std::optional<TFailure> folderFailure, writeFailure;
+  int writes = 0;
+  int failingWrite = 0;  // the write of this number (1, 2, ...) finds the disk full
   // Registry keys under HKEY_LOCAL_MACHINE: value name to text.
   std::map<std::string, std::map<std::string, std::string>> registry;
   // What --values-from reads: a path, or "-" for standard input.
@@ -222,7 +238,7 @@ TEST(ConfigTool, SetCompanyChangesWhatItIsGivenAndKeepsTheRest) {
        {"--number", "1", "--type", "R01", "--device-id", "D1"},
        0,
        {"1", "R01", "", "D1", "", ""},
-       "CompanyNum, CompanyType, CompanyName, DeviceId, UploadUser, OtherInfo changed"},
+       "CompanyNum, CompanyType, DeviceId changed"},
       {"a first identity needs number, type and device id",
        std::nullopt,
        {"--name", "Hotel", "--type", "R01"},
@@ -340,6 +356,9 @@ TEST(ConfigTool, EveryValueIsWrittenExactlyOrRefused) {
       {"\\\\server\\share\\"},
       {"\"quoted\""},
       {"'single'"},
+      {"\"\""},
+      {"''"},
+      {"\""},
       {"\"unbalanced"},
       {"mixed\" and '"},
       {"100% = 50%+50%"},
@@ -397,7 +416,16 @@ class AsciiCodePage final : public TCodePage {
   }
 };
 
-TEST(ConfigTool, AKeptValueStaysExactlyWhateverTheSessionsCodePage) {
+// The text in a file's encoding: ANSI and UTF-8 as they are, UTF-16 as its units' bytes.
+std::string Encoded(std::string_view utf8, TIniEncoding encoding) {
+  if (encoding != TIniEncoding::Utf16Le && encoding != TIniEncoding::Utf16Be)
+    return std::string(utf8);
+  return Utf16ToBytes(Utf8ToUtf16(utf8), encoding == TIniEncoding::Utf16Be);
+}
+
+// The file changed in place: one line's value replaced, every other byte kept, whatever the
+// session's code page makes of them; a value the file's encoding cannot take is refused.
+TEST(ConfigTool, AChangeRewritesOneLineAndKeepsEveryOtherByte) {
   // Written by the tool in a UTF-8 session: a Unicode file.
   FakeSystem writer;
   ASSERT_EQ(RunConfigTool({"set-company", "--number", "1", "--type", "R01", "--device-id", "D1",
@@ -409,58 +437,124 @@ TEST(ConfigTool, AKeptValueStaysExactlyWhateverTheSessionsCodePage) {
   const std::string gbk =
       "[Company]\r\nCompanyNum=1\r\nCompanyType=R01\r\nCompanyName=\xBE\xC6"
       "\xB5\xEA\r\nDeviceId=D1\r\nUploadUser=\r\nOtherInfo=\r\n";
-  const std::vector<std::string> wrote = {"1", "R01", "某某酒店 北楼", "D6", "", "前台 1"};
+  // What installers leave: a comment, a key of their own, another section, LF line ends.
+  const std::string hand =
+      "; front desk PC\n[Company]\nCompanyNum=1\nCompanyType=R01\nRoomCount=180\nDeviceId = D1  "
+      "\n[Printer]\nName=HP\n";
+  // A UTF-16 file whose kept name holds a lone surrogate: kept as it is, never made U+FFFD.
+  const std::string surrogate = Utf16ToBytes(
+      u"\uFEFF[Company]\r\nCompanyNum=1\r\nCompanyType=R01\r\n"
+      u"CompanyName=a\xD800z\r\nDeviceId=D1\r\n",
+      false);
+  const auto gbkSession = [] { return std::make_unique<GbkCodePage>(); };
+  const auto latin1 = [] { return std::make_unique<Latin1CodePage>(); };
+  const auto ascii = [] { return std::make_unique<AsciiCodePage>(); };
   const struct {
     const char* name;
-    const std::string& before;
+    std::string before;
     std::function<std::unique_ptr<TCodePage>()> session;
     std::vector<std::string> args;
-    std::vector<std::string> after;  // read back as text; {} when refused
+    std::string from, to;  // the text in the file that changes, in UTF-8; "" when refused
     std::string says;
   } cases[] = {
       {"Unicode file, ISO-8859-1 session",
        unicode,
-       [] { return std::make_unique<Latin1CodePage>(); },
+       latin1,
        {"--device-id", "D6"},
-       wrote,
+       "DeviceId=D1",
+       "DeviceId=D6",
        "DeviceId changed"},
       {"Unicode file, C session",
        unicode,
-       [] { return std::make_unique<AsciiCodePage>(); },
+       ascii,
        {"--device-id", "D6"},
-       wrote,
+       "DeviceId=D1",
+       "DeviceId=D6",
        "DeviceId changed"},
       {"Unicode file, GBK session",
        unicode,
-       [] { return std::make_unique<GbkCodePage>(); },
+       gbkSession,
        {"--device-id", "D6"},
-       wrote,
+       "DeviceId=D1",
+       "DeviceId=D6",
        "DeviceId changed"},
       {"GBK file, GBK session",
        gbk,
-       [] { return std::make_unique<GbkCodePage>(); },
+       gbkSession,
        {"--device-id", "D6"},
-       {"1", "R01", "酒店", "D6", "", ""},
+       "DeviceId=D1",
+       "DeviceId=D6",
        "DeviceId changed"},
-      // As the launcher of this session decodes it: the same bytes reach the web system.
       {"GBK file, ISO-8859-1 session",
        gbk,
-       [] { return std::make_unique<Latin1CodePage>(); },
+       latin1,
        {"--device-id", "D6"},
-       {"1", "R01", "\u00BE\u00C6\u00B5\u00EA", "D6", "", ""},
+       "DeviceId=D1",
+       "DeviceId=D6",
        "DeviceId changed"},
       {"GBK file, C session",
        gbk,
-       [] { return std::make_unique<AsciiCodePage>(); },
+       ascii,
        {"--device-id", "D6"},
-       {},
-       "The stored CompanyName is not text"},
+       "DeviceId=D1",
+       "DeviceId=D6",
+       "DeviceId changed"},
       {"GBK file, C session, the name given",
        gbk,
-       [] { return std::make_unique<AsciiCodePage>(); },
-       {"--device-id", "D6", "--name", "Inn"},
-       {"1", "R01", "Inn", "D6", "", ""},
-       "CompanyName, DeviceId changed"},
+       ascii,
+       {"--name", "Inn"},
+       "CompanyName=\xBE\xC6\xB5\xEA",
+       "CompanyName=Inn",
+       "CompanyName changed"},
+      {"GBK file, C session, a Chinese name",
+       gbk,
+       ascii,
+       {"--name", "旅店"},
+       "",
+       "",
+       "--name holds characters this computer's code page cannot hold"},
+      {"GBK file, GBK session, a Chinese note in an empty value",
+       gbk,
+       gbkSession,
+       {"--other", "备注"},
+       "OtherInfo=\r\n",
+       "OtherInfo=\xB1\xB8\xD7\xA2\r\n",
+       "OtherInfo changed"},
+      {"a hand-made file: blanks kept, nothing added that is not given",
+       hand,
+       latin1,
+       {"--device-id", "D2", "--other", ""},
+       "DeviceId = D1  ",
+       "DeviceId = D2  ",
+       "DeviceId changed"},
+      {"a key the section lacks goes after its last key line, with its line end",
+       hand,
+       latin1,
+       {"--name", "Inn"},
+       "DeviceId = D1  \n",
+       "DeviceId = D1  \nCompanyName=Inn\n",
+       "CompanyName changed"},
+      {"UTF-16 BE",
+       Encoded("\uFEFF" + hand, TIniEncoding::Utf16Be),
+       gbkSession,
+       {"--name", "酒店"},
+       "DeviceId = D1  \n",
+       "DeviceId = D1  \nCompanyName=酒店\n",
+       "CompanyName changed"},
+      {"UTF-8 with its mark",
+       "\xEF\xBB\xBF" + hand,
+       ascii,
+       {"--device-id", "D2"},
+       "DeviceId = D1",
+       "DeviceId = D2",
+       "DeviceId changed"},
+      {"a lone surrogate in a kept value",
+       surrogate,
+       ascii,
+       {"--device-id", "D2"},
+       "DeviceId=D1",
+       "DeviceId=D2",
+       "DeviceId changed"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -468,17 +562,17 @@ TEST(ConfigTool, AKeptValueStaysExactlyWhateverTheSessionsCodePage) {
     system.files[kCompanyIni] = c.before;
     std::vector<std::string> args = {"set-company"};
     args.insert(args.end(), c.args.begin(), c.args.end());
-    EXPECT_EQ(RunConfigTool(args, system), c.after.empty() ? 2 : 0) << system.err;
+    EXPECT_EQ(RunConfigTool(args, system), c.from.empty() ? 2 : 0) << system.err;
     EXPECT_NE((system.out + system.err).find(c.says), std::string::npos)
         << system.out << system.err;
-    if (c.after.empty()) {
-      EXPECT_EQ(system.files[kCompanyIni], c.before);
-      EXPECT_NE(system.err.find("--name"), std::string::npos) << system.err;
-      continue;
+    std::string expected = c.before;
+    if (!c.from.empty()) {
+      const TIniEncoding encoding = IniEncodingOf(c.before);
+      const std::string from = Encoded(c.from, encoding);
+      ASSERT_NE(expected.find(from), std::string::npos);
+      expected.replace(expected.find(from), from.size(), Encoded(c.to, encoding));
     }
-    ASSERT_EQ(IniEncodingOf(system.files[kCompanyIni]), TIniEncoding::Utf16Le);
-    EXPECT_EQ(IniReadValues(system.files[kCompanyIni], "Company", kKeys, Utf8CodePage()).values,
-              c.after);
+    EXPECT_EQ(system.files[kCompanyIni], expected);
   }
 }
 
@@ -526,11 +620,19 @@ TEST(ConfigTool, SetAddressWritesWhatTheLauncherDecodesOnlyWhenItDiffers) {
     const char* name;
     std::optional<std::string> before;
     bool writes;
+    std::string after = "";  // when it is not the address file alone
   } cases[] = {
       {"no file", std::nullopt, true},
       {"a blank address", "[SysInfo]\r\nCompanyURL=\r\n", true},
       {"another address", AddressFile("https://h.example/other"), true},
-      {"a file without the section", "[Other]\r\nCompanyURL=" + Base64Encode(url) + "\r\n", true},
+      {"a file without the section", "[Other]\r\nCompanyURL=" + Base64Encode(url) + "\r\n", true,
+       "[Other]\r\nCompanyURL=" + Base64Encode(url) + "\r\n" + AddressFile(url)},
+      {"other keys and sections of the file kept",
+       "[SysInfo]\r\nServerIP=10.0.0.5\r\nCompanyURL=aHR0cDovL2EvYg==\r\nPort=8080\r\n\r\n"
+       "[Upload]\r\nInterval=30\r\n",
+       true,
+       "[SysInfo]\r\nServerIP=10.0.0.5\r\n" + AddressFile(url).substr(11) +
+           "Port=8080\r\n\r\n[Upload]\r\nInterval=30\r\n"},
       {"the same address", AddressFile(url), false},
       // The launcher decodes the same address from these: the same values, left as they are.
       {"the same address with blanks around it",
@@ -551,7 +653,7 @@ TEST(ConfigTool, SetAddressWritesWhatTheLauncherDecodesOnlyWhenItDiffers) {
     EXPECT_EQ(RunConfigTool({"set-address", url}, system), 0) << system.err;
     EXPECT_EQ(system.log.size(), c.writes ? 1u : 0u);
     if (c.writes) {
-      EXPECT_EQ(system.files[kConfigIni], AddressFile(url));
+      EXPECT_EQ(system.files[kConfigIni], c.after.empty() ? AddressFile(url) : c.after);
       EXPECT_EQ(system.out, "Wrote <" + kReal + ">/Config.ini: CompanyURL changed.\n");
     } else {
       EXPECT_EQ(system.files[kConfigIni], before);
@@ -775,6 +877,35 @@ TEST(ConfigTool, TakesTheValuesAnEngineHandsOverAsJson) {
        kStored,
        "http://kept/",
        R"("error":"--name must not hold a line break.","field":"name"})"},
+      {"the address and the identity together",
+       R"({"url":"http://both/","device-id":"D2","name":null})",
+       {"--json", "set"},
+       0,
+       StoredWith({{"DeviceId", "D2"}}),
+       "http://both/",
+       R"("files":["</etc/companymain>/Config.ini","</etc/companymain>/Company.ini"],)"
+       R"("fields":["CompanyURL","DeviceId"],"warnings":[]})"},
+      {"the values of both files refused at once",
+       R"({"url":"ftp://h.example/","number":" "})",
+       {"--json", "set"},
+       2,
+       kStored,
+       "http://kept/",
+       R"("problems":[{"field":"url","message":"The page address must start with http://)"},
+      {"an address with a query taken, with a warning",
+       R"({"url":"http://h.example/p?site=3"})",
+       {"--json", "set-address"},
+       0,
+       kStored,
+       "http://h.example/p?site=3",
+       R"("warnings":[{"field":"url","message":"The page address already holds a query)"},
+      {"set takes what show names",
+       R"({"color":"red"})",
+       {"set"},
+       2,
+       kStored,
+       "http://kept/",
+       "set takes no value color"},
       {"a refused address is named",
        R"({"url":"ftp://h.example/"})",
        {"--json", "set-address"},
@@ -823,7 +954,7 @@ TEST(ConfigTool, TakesTheValuesAnEngineHandsOverAsJson) {
        2,
        kStored,
        "http://kept/",
-       "--values-from is only for set-address and set-company"},
+       "--values-from is only for set-address, set-company and set"},
       {"a file that cannot be read",
        R"({"number":"1"})",
        {"--values-from", "missing.json", "set-company"},
@@ -923,6 +1054,7 @@ TEST(ConfigTool, FailuresChangeNothingAndSayWhy) {
     std::vector<std::string> args;
     std::function<void(FakeSystem&)> arrange;
     std::string says;
+    std::vector<std::string> log = {};  // what was written and put back
   } cases[] = {
       {"a write refused",
        {"set-address", "http://new/"},
@@ -954,6 +1086,34 @@ TEST(ConfigTool, FailuresChangeNothingAndSayWhy) {
        "Error: Cannot read <" + kReal +
            ">/Config.ini: Permission denied. Nothing was changed. "
            "Run it as root.\n"},
+      // Both files change, or neither does.
+      {"the identity cannot be written once the address is",
+       {"--values-from", "-", "set"},
+       [&](FakeSystem& s) {
+         s.inputs["-"] = R"({"url":"http://new/","device-id":"D2"})";
+         s.failingWrite = 2;
+       },
+       "Error: Cannot write <" + kReal +
+           ">/Company.ini: No space left on device. Nothing was changed.\n",
+       {"write " + kConfigIni, "write " + kConfigIni}},
+      {"a new address file is taken back",
+       {"--values-from", "-", "set"},
+       [&](FakeSystem& s) {
+         s.files.erase(kConfigIni);
+         s.inputs["-"] = R"({"url":"http://new/","device-id":"D2"})";
+         s.failingWrite = 2;
+       },
+       "Error: Cannot write <" + kReal +
+           ">/Company.ini: No space left on device. Nothing was changed.\n",
+       {"write " + kConfigIni, "remove " + kConfigIni}},
+      {"the old identity cannot be read for set",
+       {"--values-from", "-", "set"},
+       [&](FakeSystem& s) {
+         s.inputs["-"] = R"({"url":"http://new/","device-id":"D2"})";
+         s.unreadable.insert(kCompanyIni);
+       },
+       "Error: Cannot read <" + kReal +
+           ">/Company.ini: Permission denied. Nothing was changed. Run it as root.\n"},
   };
   for (const auto& c : cases) {
     for (const bool dryRun : {false, true}) {
@@ -972,7 +1132,7 @@ TEST(ConfigTool, FailuresChangeNothingAndSayWhy) {
         EXPECT_EQ(system.err, c.says);
       }
       EXPECT_EQ(system.files, files);
-      EXPECT_TRUE(system.log.empty());
+      EXPECT_EQ(system.log, dryRun ? std::vector<std::string>{} : c.log);
     }
   }
 }
@@ -1040,7 +1200,15 @@ TEST(ConfigTool, CheckTellsWhatTheLaunchersWouldDo) {
     std::map<std::string, TConfigToolSystem::TClosed> closed;
     int code;
     std::vector<std::string> says;
+    bool warns = false;  // of an address that holds a query already
   } cases[] = {
+      {"an address with a query of its own: opened as it is, with a warning",
+       AddressFile("http://example.com/p?site=3"),
+       identity,
+       {},
+       0,
+       {"The launcher will open:\nhttp://example.com/p?site=3?Id=MTIzNDU2Nzg5MA==&"},
+       true},
       {"no identity",
        AddressFile("http://example.com/p"),
        std::nullopt,
@@ -1094,6 +1262,8 @@ TEST(ConfigTool, CheckTellsWhatTheLaunchersWouldDo) {
     for (const std::string& said : c.says)
       EXPECT_NE(system.out.find(said), std::string::npos) << system.out;
     EXPECT_TRUE(system.log.empty());
+    EXPECT_EQ(system.err.find("Warning: The page address already holds a query") == 0, c.warns)
+        << system.err;
 
     FakeSystem json;
     json.files = system.files;
@@ -1101,6 +1271,10 @@ TEST(ConfigTool, CheckTellsWhatTheLaunchersWouldDo) {
     EXPECT_EQ(RunConfigTool({"check", "--json"}, json), c.code);
     EXPECT_NE(json.out.find(c.code == 0 ? "\"ok\":true" : "\"ok\":false"), std::string::npos);
     EXPECT_EQ(json.out.find("\"closedToOthers\":[{") != std::string::npos, !c.closed.empty());
+    EXPECT_NE(json.out.find(c.warns ? "\"warnings\":[{\"field\":\"url\",\"message\":\"The page"
+                                    : "\"warnings\":[]"),
+              std::string::npos)
+        << json.out;
     if (c.code == 0) {
       EXPECT_NE(json.out.find("\"sent\":{\"Id\":\"1234567890\",\"Name\":\"无\",\"Type\":\"R01\","
                               "\"DeviceId\":\"D1\",\"other\":\"a b\",\"Version\":\"5.0.0.0\"}"),
@@ -1120,9 +1294,11 @@ TEST(ConfigTool, CommandLineRefusals) {
       {{"check", "extra"}, "check does not take extra"},
       {{"show", "extra"}, "show does not take extra"},
       {{"set-company", "extra"}, "set-company does not take extra"},
-      {{"--dry-run", "check"}, "--dry-run is only for set-address and set-company"},
+      {{"--dry-run", "check"}, "--dry-run is only for set-address, set-company and set"},
       {{"--json", "--version"}, "--json is only for"},
       {{"frobnicate"}, "Unknown command: frobnicate"},
+      {{"set"}, "set takes its values from --values-from"},
+      {{"--values-from", "-", "--from-registry", "K", "set"}, "--from-registry is only for"},
       {{"--frobnicate", "check"}, "Unknown option: <--frobnicate>"},
       {{}, "No command given"},
       {{"set-company", "--other"}, "needs a value"},
@@ -1311,8 +1487,7 @@ TEST(Settings, TheWindowsValuesGoThroughTheToolsRules) {
        {{0, "http://x/"}, {1, "1"}, {2, "R01"}, {4, "D1"}},
        {},
        {kConfigIni, kCompanyIni},
-       {"CompanyURL", "CompanyNum", "CompanyType", "CompanyName", "DeviceId", "UploadUser",
-        "OtherInfo"}},
+       {"CompanyURL", "CompanyNum", "CompanyType", "DeviceId"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -86,6 +86,11 @@ class FakeDesktop final : public TDesktop, public TConfigFolder {
                           encoding == TIniEncoding::Ansi ? ansi : unicodeText),
             0};
   }
+  TFileBytes ReadWhole(const std::string& file, std::size_t) override {
+    const auto it = files.find(file);
+    if (it != files.end()) return {TFileRead::State::Read, it->second, 0};
+    return {IsUnreadable(file) ? TFileRead::State::Unreadable : TFileRead::State::Missing, {}, 13};
+  }
   [[nodiscard]] const TCodePage& AnsiCodePage() const override { return codePage_; }
   void InitializeOle() override { log.emplace_back("ole"); }
   void ShowMessage(std::string_view text) override {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "FakeDesktop.h"
 #include "common/IniText.h"
@@ -226,6 +228,105 @@ TEST(TIniScanner, StopsOnceTheValuesAreKnown) {
       EXPECT_EQ(scanner.Finish().values[0], "1") << c.what;
     }
   }
+}
+
+// A change touches the one line the reader picks, or adds one, and nothing else.
+TEST(IniSetValues, ChangesTheLineTheReaderPicksAndKeepsEveryOtherUnit) {
+  const struct {
+    const char* what;
+    std::string text;
+    std::vector<TIniSet<char>> changes;
+    std::string expected;
+  } cases[] = {
+      {"other keys, sections, a blank line and CR LF kept",
+       "[S]\r\nServerIP=10.0.0.5\r\nCompanyURL=old\r\nPort=8080\r\n\r\n[Upload]\r\n"
+       "Interval=30\r\n",
+       {{"CompanyURL", "new"}},
+       "[S]\r\nServerIP=10.0.0.5\r\nCompanyURL=new\r\nPort=8080\r\n\r\n[Upload]\r\n"
+       "Interval=30\r\n"},
+      {"LF", "[S]\nK=old\n", {{"K", "new"}}, "[S]\nK=new\n"},
+      {"CR alone", "[S]\rA=1\rK=old\r[T]\rK=x\r", {{"K", "new"}}, "[S]\rA=1\rK=new\r[T]\rK=x\r"},
+      {"mixed line ends, a new key takes the line end before it",
+       "[S]\r\nA=1\nB=2\r[T]\r\n",
+       {{"K", "v"}},
+       "[S]\r\nA=1\nB=2\rK=v\r[T]\r\n"},
+      {"no line end at the end: still none", "[S]\r\nK=old", {{"K", "new"}}, "[S]\r\nK=new"},
+      {"a new key after a last line without its end",
+       "[S]\r\nA=1",
+       {{"K", "v"}},
+       "[S]\r\nA=1\r\nK=v"},
+      {"a new key after the last key line, before comments and the next section",
+       "[S]\nA=1\n; note\n\n[T]\nB=2\n",
+       {{"K", "v"}, {"L", "w"}},
+       "[S]\nA=1\nK=v\nL=w\n; note\n\n[T]\nB=2\n"},
+      {"a new key in a section of no keys",
+       "[S]\r\n[T]\r\n",
+       {{"K", "v"}},
+       "[S]\r\nK=v\r\n[T]\r\n"},
+      {"a new section at the end, in the text's line ends",
+       "; top\n[T]\nB=2\n",
+       {{"K", "v"}},
+       "; top\n[T]\nB=2\n[S]\nK=v\n"},
+      {"a new section after a last line without its end",
+       "[T]\rB=2",
+       {{"K", "v"}},
+       "[T]\rB=2\r[S]\rK=v"},
+      {"an empty text", "", {{"K", "v"}}, "[S]\r\nK=v\r\n"},
+      {"duplicate sections and keys: the first of each, as the reader reads",
+       "[s]\nK=1\nk=2\n[S]\nK=3\n",
+       {{"K", "new"}},
+       "[s]\nK=new\nk=2\n[S]\nK=3\n"},
+      {"the key only in a later duplicate section: added to the first",
+       "[S]\nA=1\n[S]\nK=3\n",
+       {{"K", "v"}},
+       "[S]\nA=1\nK=v\n[S]\nK=3\n"},
+      {"blanks around names and values stay",
+       " [ S ] \n\t K \t=  old  \t\n",
+       {{"K", "new"}},
+       " [ S ] \n\t K \t=  new  \t\n"},
+      {"an empty value: the new one after the blanks",
+       "[S]\nK = \nJ=\n",
+       {{"K", "a"}, {"J", "b"}},
+       "[S]\nK = a\nJ=b\n"},
+      {"a quoted value is replaced quotes and all",
+       "[S]\nK=\"old value\" \n",
+       {{"K", "new"}},
+       "[S]\nK=new \n"},
+      {"keys before any section are not the section's",
+       "K=top\n[S]\n",
+       {{"K", "v"}},
+       "K=top\n[S]\nK=v\n"},
+      {"a header without its bracket, a header with more after it",
+       "[S\nA=1\n[T]x\nK=2\n",
+       {{"A", "9"}},
+       "[S\nA=9\n[T]x\nK=2\n"},
+      {"a line without = is no key", "[S]\nK\nK=old\n", {{"K", "new"}}, "[S]\nK\nK=new\n"},
+      {"what the reader would trim or unquote is quoted",
+       "[S]\nA=1\nB=2\nC=3\nD=4\n",
+       {{"A", " x "}, {"B", "\"\""}, {"C", "''"}, {"D", "'q'"}},
+       "[S]\nA=\" x \"\nB=\"\"\"\"\nC=\"''\"\nD=\"'q'\"\n"},
+      {"quotes that are no pair stay as they are",
+       "[S]\nA=1\nB=2\n",
+       {{"A", "\"x"}, {"B", "'x\""}},
+       "[S]\nA=\"x\nB='x\"\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string changed = IniSetValues(std::string_view(c.text), "S", c.changes);
+    EXPECT_EQ(changed, c.expected);
+    // The reader reads the values as given.
+    for (const auto& change : c.changes)
+      EXPECT_EQ(IniReadString(changed, "S", change.key, kCodePage), change.value) << change.key;
+    // UTF-16 units take the same change.
+    std::vector<TIniSet<char16_t>> wide;
+    for (const auto& change : c.changes)
+      wide.push_back({change.key, std::u16string(change.value.begin(), change.value.end())});
+    const std::u16string units(c.text.begin(), c.text.end());
+    EXPECT_EQ(IniSetValues(std::u16string_view(units), "S", wide),
+              std::u16string(c.expected.begin(), c.expected.end()));
+  }
+  EXPECT_THROW(IniSetValues(std::string_view("[S]\n"), "S", {{"K", "a\nb"}}),
+               std::invalid_argument);
 }
 
 }  // namespace

@@ -48,6 +48,11 @@
 //   focus NAME N            the keyboard focus is on the dialog's N-th visible edit field
 //   ended NAME CODE         wait for it to end with this exit code
 //   nofile HEX              no file or folder at this Windows path
+// A step for the configuration tool's writer against the platform's:
+//   profiles DIR N          for each of DIR\1 .. DIR\N: the changes of change.txt (UTF-8 lines
+//                           KEY=VALUE) made with WritePrivateProfileStringW in section Company of
+//                           b\Config\Company.ini; then a.dump and b.dump (UTF-8) of both files as
+//                           GetPrivateProfileStringW reads them: every key of every section
 // Prints one line per step; exit status 1 at the first failing step.
 #include <windows.h>
 // After windows.h, which it needs.
@@ -704,6 +709,75 @@ int DialogStep(int available, char** args) {
   return 0;
 }
 
+// Every key of every section, as the profile reader lists and reads them, a line each, and the
+// identity's keys in each section and before the first (Wine lists no key of a section whose
+// first key has no name, and no section without a name).
+std::string ProfileDump(const std::wstring& path) {
+  const auto list = [&path](const wchar_t* section) {
+    std::wstring names(1 << 16, L'\0');
+    names.resize(section == nullptr
+                     ? GetPrivateProfileSectionNamesW(names.data(),
+                                                      static_cast<DWORD>(names.size()), path.c_str())
+                     : GetPrivateProfileStringW(section, nullptr, L"", names.data(),
+                                                static_cast<DWORD>(names.size()), path.c_str()));
+    // By the length given back: a name may be empty.
+    std::vector<std::wstring> listed;
+    for (std::size_t at = 0; at < names.size(); at += listed.back().size() + 1)
+      listed.emplace_back(names.c_str() + at);
+    return listed;
+  };
+  std::vector<std::wstring> sections = list(nullptr);
+  sections.insert(sections.begin(), L"");
+  std::string dump;
+  for (const std::wstring& section : sections) {
+    std::vector<std::wstring> keys = list(section.c_str());
+    for (const wchar_t* key : {L"CompanyNum", L"CompanyType", L"CompanyName", L"DeviceId",
+                               L"UploadUser", L"OtherInfo"})
+      keys.emplace_back(key);
+    for (const std::wstring& key : keys) {
+      std::wstring value(4096, L'\0');
+      value.resize(GetPrivateProfileStringW(section.c_str(), key.c_str(), L"", value.data(),
+                                            static_cast<DWORD>(value.size()), path.c_str()));
+      dump += "[" + Utf8(section) + "] " + Utf8(key) + "=" + Utf8(value) + "\n";
+    }
+  }
+  return dump;
+}
+
+int ProfilesStep(const std::string& top, int count) {
+  const auto write = [](const std::wstring& path, const std::string& bytes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                              nullptr) != 0;
+    CloseHandle(file);
+    return ok;
+  };
+  for (int n = 1; n <= count; ++n) {
+    const std::wstring dir = Wide(top) + L"\\" + std::to_wstring(n) + L"\\";
+    FILE* changes = _wfopen((dir + L"change.txt").c_str(), L"rb");
+    if (changes == nullptr) Fail("profiles", "no change.txt in " + Utf8(dir));
+    char line[8192];
+    const std::wstring platform = dir + L"b\\Config\\Company.ini";
+    while (std::fgets(line, sizeof line, changes) != nullptr) {
+      std::string text(line);
+      while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+      const std::size_t equals = text.find('=');
+      if (equals == std::string::npos) continue;
+      WritePrivateProfileStringW(L"Company", Wide(text.substr(0, equals)).c_str(),
+                                 Wide(text.substr(equals + 1)).c_str(), platform.c_str());
+    }
+    std::fclose(changes);
+    if (!write(dir + L"a.dump", ProfileDump(dir + L"a\\Config\\Company.ini")) ||
+        !write(dir + L"b.dump", ProfileDump(platform)))
+      Fail("profiles", "cannot write the dumps in " + Utf8(dir));
+  }
+  std::printf("ok %d changes made by the platform, %d pairs read\n", count, count);
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** wargv) {
@@ -1055,6 +1129,10 @@ int wmain(int argc, wchar_t** wargv) {
       }
       std::printf("ok windows listed\n");
       i += 1;
+    } else if (step == "profiles") {
+      need(2);
+      ProfilesStep(argv[i + 1], std::atoi(argv[i + 2]));
+      i += 3;
     } else if (step == "sleep") {
       need(1);
       Sleep(static_cast<DWORD>(std::atol(argv[i + 1])));

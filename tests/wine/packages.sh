@@ -130,6 +130,8 @@ options=(/URL=$url /COMPANYNUM=1234567890 /COMPANYTYPE=R01 "/COMPANYNAME=某某 
 shown=("url=$url" number=1234567890 type=R01 "name=某某 酒店" device-id=D-01 upload-user= other=a~b)
 shown_d2=("${shown[@]/device-id=D-01/device-id=D-02}")
 address_d2=${address/$(b64 D-01)/$(b64 D-02)}
+# The address a run again or an upgrade gives.
+url2=http://example.com/company/info2.aspx?x=1
 properties=()
 # msiexec takes an empty value as PROPERTY="" (which Wine's command line cannot pass): left out.
 for option in "${options[@]}"; do [ "${option#*=}" ] && properties+=("${option#/}"); done
@@ -304,14 +306,32 @@ expect_uninstalled() {  # Uninstall key: only the configuration stays
     problems+=("a registry key Software\\CompanyMain stayed")
 }
 
+# What installers and the wider system keep in the installation's files beside our values:
+# another key and another section in each. Every channel changes its lines in place.
+add_extras() {
+  printf 'ServerIP=10.0.0.5\r\n\r\n[Upload]\r\nInterval=30\r\n' >>"$install_dir/Config/Config.ini"
+  printf 'RoomCount=180\r\n[Printer]\r\nName=HP\r\n' | iconv -f UTF-8 -t UTF-16LE >>"$install_dir/Config/Company.ini"
+}
+expect_extras() {  # what: after which write
+  grep -q $'ServerIP=10.0.0.5\r$' "$install_dir/Config/Config.ini" &&
+    grep -q $'^\[Upload\]\r$' "$install_dir/Config/Config.ini" ||
+    problems+=("$1 lost Config.ini's other key or section: $(head -c 200 "$install_dir/Config/Config.ini" | od -c | head -3 | tr -s ' \n' ' ')")
+  local company
+  company=$(iconv -f UTF-16 -t UTF-8 "$install_dir/Config/Company.ini" 2>/dev/null)
+  grep -q $'^RoomCount=180\r$' <<<"$company" && grep -q $'^\[Printer\]\r$' <<<"$company" ||
+    problems+=("$1 lost Company.ini's other key or section: $(head -c 300 <<<"$company")")
+}
+
 # ---- One package's life: the setup and each MSI -----------------------------------------
 
 # life NAME ARCH: a package's life in a fresh prefix: installed silently with the values, started
 # from its shortcut; one value given alone (the same package run again) changes it alone to D-02;
 # the newer version keeps the configuration, and when it is given the device id upgraded_id
-# changes that alone; the uninstallation leaves only the configuration. The package's data:
-# commands install, one_value, upgrade, uninstall; upgraded_id; files; key and entries (see
-# expect_value); signed_files; before, adds (its channel's own steps); kept (by the upgrade).
+# changes that alone; the uninstallation leaves only the configuration. The run again (the
+# MSI's: url_one) or the upgrade (the setup's) gives the address url2 as well: every write keeps
+# the files' other keys and sections. The package's data: commands install, one_value, upgrade,
+# uninstall; upgraded_id; url_one; files; key and entries (see expect_value); signed_files;
+# before, adds (its channel's own steps); kept (by the upgrade).
 life() {
   package_case "$1" "$2"
   local machine=x64 entry file
@@ -326,18 +346,23 @@ life() {
   start_from_shortcut
   expect_shown "${shown[@]}"
   local shown_up=("${shown[@]/device-id=D-01/device-id=$upgraded_id}")
+  add_extras
   run_wine "${one_value[@]}" || problems+=("${one_value[*]}: exit code $?")
-  expect_shown "${shown_d2[@]}"
+  url_now=${url_one:-$url}
+  expect_shown "${shown_d2[@]/#url=*/url=$url_now}"
+  expect_extras "the run again"
   save_config
   [ -z "$adds" ] || $adds
   run_wine "${upgrade[@]}" || problems+=("upgrade exit code $?")
   expect_kept "${kept[@]}"
   save_config
   expect_value "$key" DisplayVersion=1.0.1
-  expect_shown "${shown_up[@]}"
+  expect_shown "${shown_up[@]/#url=*/url=$url2}"
+  expect_extras "the upgrade"
   expect_tool_version 1.0.1
   expect_shortcuts 3
-  start_from_shortcut "${address/$(b64 D-01)/$(b64 "$upgraded_id")}"
+  local address_up=${address/$(b64 D-01)/$(b64 "$upgraded_id")}
+  start_from_shortcut "${address_up/"$url?Id="/"$url2?Id="}"
   run_wine "${uninstall[@]}" || problems+=("uninstall exit code $?")
   expect_uninstalled "$key"
   end_case
@@ -379,10 +404,11 @@ setup_refusals() {
 # setup_case NAME ARCH SETUP SETUP2: the setup's life, SETUP2 the newer version of SETUP.
 setup_case() {
   first=$3
-  install=("C:\\$3" /S "${options[@]}") one_value=("C:\\$3" /S /DEVICEID=D-02) upgrade=("C:\\$4" /S) upgraded_id=D-02
+  install=("C:\\$3" /S "${options[@]}") one_value=("C:\\$3" /S /DEVICEID=D-02) upgraded_id=D-02
+  upgrade=("C:\\$4" /S "/URL=$url2") url_one=
   uninstall=("C:\\Program Files\\CompanyMain\\Uninstall.exe" /S)
   files=(CompanyMain.exe CompanyMainConfig.exe CompanyMainSettings.exe Uninstall.exe Config Config/Config.ini Config/Company.ini)
-  key=CompanyMain signed_files=(Uninstall.exe) adds=setup_refusals kept=(Config)
+  key=CompanyMain signed_files=(Uninstall.exe) adds=setup_refusals kept=(Config/Company.ini)
   entries=(DisplayName=企业信息管理 "DisplayVersion=$version" Publisher=CompanyMain
     'UninstallString="C:\Program Files\CompanyMain\Uninstall.exe"'
     'QuietUninstallString="C:\Program Files\CompanyMain\Uninstall.exe" /S'
@@ -465,7 +491,8 @@ expect_value CompanyMain DisplayVersion=1.0.1
 # Months later, the settings window of the Start menu (Modify in Apps & Features opens the same
 # program, ModifyPath above): the stored values; the device id changed alone; then the number
 # and the device id blanked, refused in one message naming both, the focus on 企业编号, nothing
-# written; the address the launcher then opens.
+# written; the address the launcher then opens. The files' other keys and sections stay.
+add_extras
 save_config
 drive_setup run w "$(hex '"C:\Program Files\CompanyMain\CompanyMainSettings.exe"')" \
   dialog w "$(hex 企业编号)" field w 0 "$(hex "$url")" field w 1 "$(hex 1234567890)" \
@@ -481,6 +508,7 @@ expect_shown "${shown[@]/device-id=D-01/device-id=D-03}"
 expect_kept Config/Config.ini
 [ "$(installed_tool show | tr -d '\r' | grep -c -v -x -F -f <(printf '%s\n' "${shown_d2[@]}"))" = 1 ] ||
   problems+=("the settings window changed more than the device id")
+expect_extras "the settings window's save"
 drive_setup run u "$(hex '"C:\Program Files\CompanyMain\Uninstall.exe" _?=C:\Program Files\CompanyMain')" \
   dialog u "$(hex '卸载 企业信息管理')" press u 2 ended u 1
 drive_setup run u "$(hex '"C:\Program Files\CompanyMain\Uninstall.exe" _?=C:\Program Files\CompanyMain')" \
@@ -551,8 +579,7 @@ end_case
 msi_fleet() {
   cp "$root/deploy/windows/companymain-config.cmd" "$prefix/drive_c/"
   fleet_dir=$install_dir
-  expect_fleet "the fleet script on the MSI's installation" 0 false "" \
-    set-address http://example.com/company/info.aspx?x=1
+  expect_fleet "the fleet script on the MSI's installation" 0 false "" set-address "$url_now"
 }
 
 # What Wine's msiexec cannot show: on Windows a run of an installed product is a maintenance
@@ -587,7 +614,8 @@ for arch in win64 win32; do
   # The same MSI run again given one value changes that value alone (a maintenance run, which
   # the package turns into a reinstallation that rewrites the values' registry key); the newer
   # version given one value replaces the older one and changes that value alone.
-  install=(msiexec /i "C:\\$msi" /qn "${properties[@]}") one_value=(msiexec /i "C:\\$msi" /qn DEVICEID=D-02)
+  install=(msiexec /i "C:\\$msi" /qn "${properties[@]}") url_one=$url2
+  one_value=(msiexec /i "C:\\$msi" /qn DEVICEID=D-02 "URL=$url2")
   upgrade=(msiexec /i "C:\\$msi2" /qn DEVICEID=D-03) upgraded_id=D-03 uninstall=(msiexec /x "C:\\$msi2" /qn)
   files=(CompanyMain.exe CompanyMainConfig.exe CompanyMainSettings.exe Config Config/Config.ini Config/Company.ini)
   key=name=企业信息管理 signed_files=() before= adds=msi_fleet kept=(Config/Config.ini)

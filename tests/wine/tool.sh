@@ -161,6 +161,26 @@ leftovers=$(ls "$app/Config" | grep -v -x -e Config.ini -e Company.ini)
 [ -z "$leftovers" ] || problems+=("left in Config: $leftovers")
 end_case
 
+# One value changed in place, every other byte kept (the cases every platform's tool shares,
+# tests/e2e/harness.py): the tool in a session of a code page that cannot hold what the file
+# holds, the launcher of the front desk's session opening the page after.
+harness() { python3 "$wine_dir/../e2e/harness.py" "$@"; }
+mapfile -t edit_cases < <(harness edit-cases)
+for n in "${!edit_cases[@]}"; do
+  tool_case "a change in place: ${edit_cases[n]}"
+  { IFS=$'\t' read -r -a args; read -r case_lang; read -r desk; read -r file; read -r code; } \
+    < <(harness edit-case "$n" "$app/Config")
+  expect_status "${args[*]}" "$code" "${args[@]/#@values/C:\\app\\values.json}"
+  case_lang=$desk
+  drive start a exit a
+  expect_launches 1
+  : >"$case_dir/got"
+  [ "$(launches)" -eq 1 ] && launched_params 1 W "$case_dir/got"
+  said=$(harness edit-verify "$n" "$app/Config/$file" "$case_dir/got")
+  [ -z "$said" ] || problems+=("$said")
+  end_case
+done
+
 tool_case "--from-registry takes an MSI's values from the registry exactly; another type of value is a read failure"
 expect_status "set-company" 0 set-company --number 1234567890 --type R01 --device-id D1
 # As Windows Installer writes them: each value in double quotes, "" for none given.
@@ -195,6 +215,23 @@ for entry in "zh_CN.UTF-8|错误: 页面地址为空。|用法:" "en_US.UTF-8|Er
   grep -q -e '--from-registry' "$case_dir/tool.out" || problems+=("--help does not offer --from-registry")
   end_case
 done
+
+# ---- Our writer against the platform's ------------------------------------------------------
+
+count=300
+tool_case "our writer and the platform's make changes that read the same, $count random files"
+py ini-edits "$app/d" 27 "$count"
+# One Windows process for the tool's changes, one for the platform's and the readings.
+printf '@for /L %%%%i in (1,1,%d) do @C:\\app\\CompanyMainConfig.exe --dir C:\\app\\d\\%%%%i\\a --values-from C:\\app\\d\\%%%%i\\values.json set-company >>C:\\app\\d\\tool.log 2>&1\r\n' \
+  "$count" >"$app/edit.bat"
+wine_run within 900 wine cmd /c 'C:\app\edit.bat' >/dev/null 2>&1
+wine_run within 300 wine 'C:\tools\driver.exe' - profiles 'C:\app\d' "$count" >"$case_dir/profiles.out" 2>&1 ||
+  problems+=("$(tail -c 300 "$case_dir/profiles.out")")
+grep -q 'Error' "$app/d/tool.log" && problems+=("the tool refused: $(grep -m 3 Error "$app/d/tool.log")")
+said=$(py dumps-differing "$app/d" "$count")
+echo "  $count files, $said"
+[[ $said == "0 differences;"* ]] || problems+=("$said")
+end_case
 
 # ---- Our reader against the platform's ------------------------------------------------------
 

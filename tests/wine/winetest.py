@@ -19,6 +19,11 @@
                             "all", also those where Wine's reader departs from Windows'
   differing DIR COUNT       how many of those installations the two tools' show --json
                             (linux.json, win.json) disagree on, and the first few
+  ini-edits DIR SEED COUNT  DIR/1 .. DIR/COUNT: a and b, two installations with the same random
+                            Company.ini, and one change for the tool (values.json) and for the
+                            platform's writer (change.txt)
+  dumps-differing DIR COUNT how many of those the platform reads differently after the two
+                            changes (a.dump, b.dump), and the first few
   msi-runs MSI              what the MSI's own tables (msiinfo export) make of its runs, as
                             Windows Installer defines the conditions: one line a problem
 """
@@ -145,16 +150,24 @@ def random_cases(codec, seed, count):
             rng.choice(["-", "ABC1234567890XYZ", "ABC12345678"]), text(1, 30).strip() or "o"])
 
 
-def ini_files(top, seed, count, *departing_too):
-    """Random Company.ini files for comparing our reader with the platform's. A "[" line
-    without "]", and a name with a second "]", are where Wine's reader departs from Windows'
-    (ours follows Windows there, as the INI table holds): only with "all"."""
-    rng = random.Random(int(seed))
+def ini_texts(rng, count, departing_too=False, written=False):
+    """Random Company.ini texts for comparing our reader and writer with the platform's. A "["
+    line without "]", a name with a second "]", and a key's name alone on a line (without "=",
+    no key on Windows: Wine's own conformance test of the profile functions holds that such a
+    line is not listed as a key, but Wine's reader takes it for the key) are where Wine's reader
+    departs from Windows' (ours follows Windows there, as the INI table holds): only with
+    departing_too. Files the platform's writer is to change (written) hold no "[]" either: Wine
+    writes a file whole again, and leaves out the header of a section without a name, so that
+    its keys join the section before (Windows changes the one line)."""
     keys = ["CompanyNum", "CompanyType", "CompanyName", "DeviceId", "UploadUser", "OtherInfo"]
     sections = ["[Company]", "[company]", "[ Company ]", "[Other]", "[Company]tail", "[]",
                 "Company]", "[Compnay]", "[Com pany]"]
+    if written:
+        sections.remove("[]")
+    others = ["", ";CompanyNum=9", "#DeviceId=9", "=x", "Company Num=1"]
     if departing_too:
         sections += ["[Company", "[note", "[ Company  ", "[Company]]", "[Company]x]"]
+        others += ["CompanyNum"]
 
     def blank():
         return rng.choice(["", "", " ", "\t", "  \t "])
@@ -167,7 +180,7 @@ def ini_files(top, seed, count, *departing_too):
         v = "".join(rng.choice("ab 1;#=[]\"'酒店前台无锡") for _ in range(rng.randint(0, 8)))
         return rng.choice([v, '"%s"' % v, "'%s'" % v, '"%s' % v, v + '"'])
 
-    for n in range(1, int(count) + 1):
+    for _ in range(count):
         lines = []
         for _ in range(rng.randint(1, 14)):
             kind = rng.random()
@@ -176,13 +189,65 @@ def ini_files(top, seed, count, *departing_too):
             elif kind < 0.8:
                 lines.append(blank() + case(rng.choice(keys)) + blank() + "=" + blank() + value() + blank())
             else:
-                lines.append(rng.choice(["", ";CompanyNum=9", "#DeviceId=9", "CompanyNum", "=x",
-                                         "Company Num=1", blank()]))
-        text = "".join(line + rng.choice(["\r\n", "\n", "\r"]) for line in lines)
-        os.makedirs(os.path.join(top, str(n), "Config"))
-        with open(os.path.join(top, str(n), "Config", "Company.ini"), "wb") as f:
-            f.write(text.encode("gbk"))
+                lines.append(rng.choice(others + [blank()]))
+        # Now and then the last line without its end.
+        ends = [rng.choice(["\r\n", "\n", "\r"]) for _ in lines]
+        if rng.random() < 0.2:
+            ends[-1] = ""
+        yield "".join(line + end for line, end in zip(lines, ends))
+
+
+def write_file(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def ini_files(top, seed, count, *departing_too):
+    """DIR/N/Config/Company.ini, GBK, for the two readers."""
+    for n, text in enumerate(ini_texts(random.Random(int(seed)), int(count), bool(departing_too)), 1):
+        write_file(os.path.join(top, str(n), "Config", "Company.ini"), text.encode("gbk"))
     return ""
+
+
+def ini_edits(top, seed, count):
+    """DIR/N/a and DIR/N/b, the same random Company.ini (GBK) twice; the change for the tool
+    (values.json: number, type and device id, and now and then another value) and for the
+    platform's writer (change.txt, the keys and values a line each)."""
+    rng = random.Random(int(seed))
+    names = {"number": "CompanyNum", "type": "CompanyType", "name": "CompanyName",
+             "device-id": "DeviceId", "upload-user": "UploadUser", "other": "OtherInfo"}
+
+    def value():
+        # What the platform's writer writes as it is: no blanks or quote pairs at its ends.
+        inner = "".join(rng.choice("ab1 ;#=[]酒店前台") for _ in range(rng.randint(0, 6)))
+        return rng.choice("AB7") + inner + rng.choice("xyz9")
+
+    for n, text in enumerate(ini_texts(rng, int(count), written=True), 1):
+        for side in "ab":
+            write_file(os.path.join(top, str(n), side, "Config", "Company.ini"), text.encode("gbk"))
+        values = {name: value() for name in ("number", "type", "device-id")}
+        for name in ("name", "upload-user", "other"):
+            if rng.random() < 0.3:
+                values[name] = value()
+        write_file(os.path.join(top, str(n), "values.json"), json.dumps(values).encode())
+        # In the order of the tool's fields, which is the order it adds missing keys in.
+        write_file(os.path.join(top, str(n), "change.txt"),
+                   "".join("%s=%s\n" % (key, values[name]) for name, key in names.items()
+                           if name in values).encode())
+    return ""
+
+
+def dumps_differing(top, count):
+    """How many of DIR/1 .. DIR/COUNT the platform reads differently after the tool's change
+    (a.dump) and its own (b.dump), and the first few."""
+    bad = []
+    for n in range(1, int(count) + 1):
+        got = [open(os.path.join(top, str(n), name), "rb").read() for name in ("a.dump", "b.dump")]
+        if got[0] != got[1] or not got[0]:
+            ini = open(os.path.join(top, str(n), "b", "Config", "Company.ini"), "rb").read()
+            bad.append("%d: %r tool %r platform %r" % (n, ini[:300], got[0][:300], got[1][:300]))
+    return "%d differences; %s\n" % (len(bad), " | ".join(bad[:3]))
 
 
 def differing(top, count):
@@ -322,6 +387,8 @@ COMMANDS = {
     "random-cases": lambda codec, seed, n: "".join(f"{line}\n" for line in random_cases(codec, int(seed), int(n))),
     "ini-files": ini_files,
     "differing": differing,
+    "ini-edits": ini_edits,
+    "dumps-differing": dumps_differing,
     "msi-runs": msi_runs,
 }
 

@@ -44,6 +44,9 @@ class TCapturingSystem final : public TConfigToolSystem {
   bool ReplaceFile(const std::string& path, std::string_view bytes, TFailure& failure) override {
     return system_.ReplaceFile(path, bytes, failure);
   }
+  bool RemoveFile(const std::string& path, TFailure& failure) override {
+    return system_.RemoveFile(path, failure);
+  }
   bool RegistryTexts(const std::string& key, const std::vector<std::string>& names,
                      std::map<std::string, std::string>& texts, TFailure& failure) override {
     return system_.RegistryTexts(key, names, texts, failure);

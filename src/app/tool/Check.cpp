@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 
+#include "common/Base64.h"
 #include "common/Text.h"
 #include "launcher/CompanyMain.h"
 #include "launcher/Version.h"
@@ -56,6 +57,9 @@ class TToolConfigFolder final : public TConfigFolder {
       file.read = system_.Files().ReadSection(path, section, keys, ansi, unicodeText);
     }
     return *file.read;
+  }
+  TFileBytes ReadWhole(const std::string& path, std::size_t limit) override {
+    return system_.Files().ReadWhole(path, limit);
   }
 
   std::vector<TSeenFile> files;
@@ -192,6 +196,14 @@ int TTool::Check() {
   const bool ok = opens && !othersMessage;
   const std::optional<std::string> message = mine.message ? mine.message : othersMessage;
 
+  // The address as stored, for what its reader should know of it.
+  std::vector<TProblem> warnings;
+  for (const TSeenFile& file : mine.files) {
+    if (file.name == kAddressFileName && file.read && file.read->SectionFound())
+      warnings = AddressWarnings(Base64Decode(file.read->values.values[0]));
+  }
+  const std::string warningsJson = ReportWarnings(warnings);
+
   std::vector<TFileReport> reports;
   for (const TSeenFile& file : mine.files) {
     TFileReport report;
@@ -247,7 +259,9 @@ int TTool::Check() {
       }
       files.push_back(file.Text());
     }
-    json.AddJson("files", JsonArray(files)).Add("version", kProgramVersion);
+    json.AddJson("files", JsonArray(files))
+        .AddJson("warnings", warningsJson)
+        .Add("version", kProgramVersion);
     system_.OutUtf8(json.Text() + "\n");
     return ok ? kToolOk : kToolLauncherWouldRefuse;
   }

@@ -114,21 +114,24 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args, TConfigToolS
   }
   if (!line.error.empty() || line.help) return line;
   // Options of one command given to another are mistakes, not wishes.
-  const bool setting = line.command == "set-address" || line.command == "set-company";
+  const bool setting =
+      line.command == "set-address" || line.command == "set-company" || line.command == "set";
   if (!line.options.empty() && line.command != "set-company") {
     line.error = Fill(_("Option %1 is only for set-company."), {line.options.begin()->first});
   } else if (line.dryRun && !setting) {
-    line.error = _("--dry-run is only for set-address and set-company.");
+    line.error = _("--dry-run is only for set-address, set-company and set.");
   } else if (line.json && !setting && line.command != "check" && line.command != "show") {
-    line.error = _("--json is only for set-address, set-company, show and check.");
-  } else if (line.registryGiven && !setting) {
+    line.error = _("--json is only for set-address, set-company, set, show and check.");
+  } else if (line.command == "set" && !line.valuesGiven) {
+    line.error = _("set takes its values from --values-from.");
+  } else if (line.registryGiven && (!setting || line.command == "set")) {
     line.error = _("--from-registry is only for set-address and set-company.");
   } else if (line.registryGiven && (!line.operands.empty() || !line.options.empty())) {
     line.error =
         _("--from-registry takes the values from the registry: give none on the "
           "command line.");
   } else if (line.valuesGiven && !setting) {
-    line.error = _("--values-from is only for set-address and set-company.");
+    line.error = _("--values-from is only for set-address, set-company and set.");
   } else if (line.valuesGiven &&
              (line.registryGiven || !line.operands.empty() || !line.options.empty())) {
     line.error =
@@ -147,7 +150,7 @@ std::string Usage(TConfigToolSystem& system) {
                 "      [--type TYPE] [--name NAME] [--device-id ID] [--upload-user ACCOUNT]\n"
                 "      [--other TEXT]\n"
                 "  %1 [--dir FOLDER] [--dry-run] [--json] --values-from FILE|-\n"
-                "      set-address|set-company\n"
+                "      set-address|set-company|set\n"
                 "  %1 [--dir FOLDER] [--json] show\n"
                 "  %1 [--dir FOLDER] [--json] check\n"
                 "  %1 --help | --version\n"),
@@ -162,6 +165,8 @@ std::string Usage(TConfigToolSystem& system) {
                "                   given keep what is stored; the first time --number, --type and\n"
                "                   --device-id are needed. --name \"\", --upload-user \"\" and\n"
                "                   --other \"\" clear those values.\n"
+               "  set              writes the address and the identity together, from\n"
+               "                   --values-from: both files change, or neither does.\n"
                "  show             prints the stored values, one field=value line each: url,\n"
                "                   number, type, name, device-id, upload-user, other.\n"
                "  check            runs the launcher's start-up without opening anything: shows\n"
@@ -192,8 +197,8 @@ std::string Usage(TConfigToolSystem& system) {
            "  --dry-run     checks everything and says what would change, writes nothing.\n"
            "  --json        prints one JSON object, for scripts (\"changed\": true or false).\n"
            "  --values-from FILE|-\n"
-           "                takes the values of set-address or set-company from a JSON\n"
-           "                object in FILE (- for standard input), by the names show\n"
+           "                takes the values of set-address, set-company or set from a\n"
+           "                JSON object in FILE (- for standard input), by the names show\n"
            "                prints: {\"url\": \"...\"}, or number, type, name, device-id,\n"
            "                upload-user, other; null gives none. Nothing rewrites them on\n"
            "                the way, as a shell or an engine may rewrite arguments.\n") +

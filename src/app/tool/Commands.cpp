@@ -101,7 +101,9 @@ std::optional<std::string> TTool::ReadStoredFile(const std::string& config, std:
                                                  TStoredValues& stored, bool forChange) {
   TConfigToolSystem::TFailure failure;
   try {
-    stored = ReadStored(system_.Files(), PathIn(config, name), section, keys, codePage_);
+    stored = forChange
+                 ? ReadForChange(system_.Files(), PathIn(config, name), section, keys, codePage_)
+                 : ReadStored(system_.Files(), PathIn(config, name), section, keys, codePage_);
     if (stored.read.state != TFileRead::State::Unreadable) return std::nullopt;
     failure = system_.ReadFailure(stored.read.error);
   } catch (const std::exception& error) {
@@ -114,28 +116,70 @@ std::optional<std::string> TTool::ReadStoredFile(const std::string& config, std:
 
 // ---- set-address and set-company -------------------------------------------------------------
 
-int TTool::Set(std::string_view name, std::string_view section,
-               const std::vector<std::string>& keys,
-               TOutcome (TTool::*plan)(const TStoredValues&, const std::string& shown)) {
+std::string TTool::ReportWarnings(const std::vector<TProblem>& warnings) {
+  std::vector<std::string> items;
+  for (const TProblem& warning : warnings) {
+    system_.Err(Fill(_("Warning: %1"), {warning.text}) + "\n");
+    items.push_back(
+        TJsonObject().Add("field", warning.field).Add("message", warning.fieldText).Text());
+  }
+  return JsonArray(items);
+}
+
+int TTool::Apply(const std::vector<TJob>& jobs) {
   const std::string folder = Folder();
-  if (folder.empty())
+  if (folder.empty()) {
+    if (!givenProblems_.empty()) return Refuse(givenProblems_);
     return Fail(kToolWriteFailed, _("Cannot tell the installation folder: give it with --dir."));
+  }
   const std::string config = ConfigFolder(folder);
-  const std::string path = PathIn(config, name);
-  const std::string shown = Shown(config, name);
+  struct TFile {
+    std::string path, shown;
+    TStoredValues stored;  // as read for the outcome
+    TOutcome outcome;
+  };
+  std::vector<TFile> files;
+  for (const TJob& job : jobs)
+    files.push_back({PathIn(config, job.name), Shown(config, job.name), {}, {}});
   const auto readAndPlan = [&]() {
-    TStoredValues stored;
-    if (auto failed = ReadStoredFile(config, name, section, keys, stored, true)) {
-      return TOutcome{TOutcome::Kind::Failed, *failed, {}, {}, {}};
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+      TFile& file = files[i];
+      file.stored = {};
+      if (auto failed = ReadStoredFile(config, jobs[i].name, jobs[i].section, jobs[i].keys,
+                                       file.stored, true)) {
+        file.outcome = {TOutcome::Kind::Failed, *failed, {}, {}, {}};
+      } else {
+        file.outcome = (this->*jobs[i].plan)(file.stored, file.shown);
+      }
     }
-    return (this->*plan)(stored, shown);
+  };
+  // Refusals first, the given values' before the files': then failures; nullopt when every file
+  // can take its change.
+  const auto refusedOrFailed = [&]() -> std::optional<int> {
+    std::vector<TProblem> problems = givenProblems_;
+    const TFile* failed = nullptr;
+    for (const TFile& file : files) {
+      if (file.outcome.kind == TOutcome::Kind::Refused) {
+        problems.insert(problems.end(), file.outcome.problems.begin(), file.outcome.problems.end());
+      }
+      if (file.outcome.kind == TOutcome::Kind::Failed && failed == nullptr) failed = &file;
+    }
+    if (!problems.empty()) return Refuse(problems);
+    if (failed != nullptr) return Fail(kToolWriteFailed, failed->outcome.why);
+    return std::nullopt;
+  };
+  const auto changing = [&]() {
+    return std::any_of(files.begin(), files.end(), [](const TFile& file) {
+      return file.outcome.kind == TOutcome::Kind::Changed;
+    });
   };
 
   // Refusals and files that already hold the values need no lock; a change is planned again
   // with the configuration held, so that what another writer did meanwhile is kept.
-  TOutcome outcome = readAndPlan();
+  readAndPlan();
+  if (const auto code = refusedOrFailed()) return *code;
   std::unique_ptr<TConfigToolSystem::TWriterLock> lock;
-  if (outcome.kind == TOutcome::Kind::Changed && !line_.dryRun) {
+  if (changing() && !line_.dryRun) {
     TConfigToolSystem::TFailure failure;
     if (!system_.MakeFolder(config, failure)) {
       return Fail(kToolWriteFailed, Fill(_("Cannot create the folder %1: %2. Nothing was changed."),
@@ -150,66 +194,79 @@ int TTool::Set(std::string_view name, std::string_view section,
                        {system_.ProgramName(), system_.PathText(system_.RealPath(config)),
                         std::to_string(kWriterWaitSeconds)}));
     }
-    // The lock file is made beside the file: what keeps it from being made keeps the file
-    // from being written.
+    // The lock file is made beside the files: what keeps it from being made keeps them from
+    // being written.
     if (!lock) {
-      return Fail(kToolWriteFailed,
-                  Fill(_("Cannot write %1: %2. Nothing was changed."), {shown, failure.reason}) +
-                      Remedy(failure));
+      return Fail(kToolWriteFailed, Fill(_("Cannot write %1: %2. Nothing was changed."),
+                                         {files.front().shown, failure.reason}) +
+                                        Remedy(failure));
     }
-    outcome = readAndPlan();
+    readAndPlan();
+    if (const auto code = refusedOrFailed()) return *code;
   }
 
-  switch (outcome.kind) {
-    case TOutcome::Kind::Refused:
-      return Refuse(outcome.problems);
-    case TOutcome::Kind::Failed:
-      // A value refused before the file was read is refused whatever the file.
-      if (!givenProblems_.empty()) return Refuse(givenProblems_);
-      return Fail(kToolWriteFailed, outcome.why);
-    case TOutcome::Kind::Unchanged:
-      if (line_.json) {
-        system_.OutUtf8(TJsonObject()
-                            .Add("command", line_.command)
-                            .Add("changed", false)
-                            .Add("dryRun", line_.dryRun)
-                            .Add("file", shown)
-                            .Add("fields", std::vector<std::string>())
-                            .Text() +
-                        "\n");
-      } else {
-        system_.Out(Fill(line_.dryRun ? _("%1 already holds these values: nothing would change.")
-                                      : _("%1 already holds these values: nothing changed."),
-                         {shown}) +
-                    "\n");
-      }
-      return kToolOk;
-    case TOutcome::Kind::Changed:
-      break;
-  }
   if (!line_.dryRun) {
-    TConfigToolSystem::TFailure failure;
-    if (!system_.ReplaceFile(path, outcome.bytes, failure)) {
-      return Fail(kToolWriteFailed,
-                  Fill(_("Cannot write %1: %2. Nothing was changed."), {shown, failure.reason}) +
-                      Remedy(failure));
+    // In order; a file that cannot be written puts back those written before it.
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      const TFile& file = files[i];
+      if (file.outcome.kind != TOutcome::Kind::Changed) continue;
+      TConfigToolSystem::TFailure failure;
+      if (system_.ReplaceFile(file.path, file.outcome.bytes, failure)) continue;
+      std::string why =
+          Fill(_("Cannot write %1: %2. Nothing was changed."), {file.shown, failure.reason}) +
+          Remedy(failure);
+      for (std::size_t j = 0; j < i; ++j) {
+        const TFile& written = files[j];
+        if (written.outcome.kind != TOutcome::Kind::Changed) continue;
+        TConfigToolSystem::TFailure undo;
+        const bool undone = written.stored.read.state == TFileRead::State::Read
+                                ? system_.ReplaceFile(written.path, written.stored.bytes, undo)
+                                : system_.RemoveFile(written.path, undo);
+        if (!undone) {
+          why = Fill(_("Cannot write %1: %2. %3 was changed and could not be put back as it "
+                       "was: %4."),
+                     {file.shown, failure.reason, written.shown, undo.reason});
+        }
+      }
+      return Fail(kToolWriteFailed, why);
     }
   }
+
+  const std::string warnings = ReportWarnings(warnings_);
   if (line_.json) {
-    system_.OutUtf8(TJsonObject()
-                        .Add("command", line_.command)
-                        .Add("changed", true)
-                        .Add("dryRun", line_.dryRun)
-                        .Add("file", shown)
-                        .Add("fields", outcome.fields)
-                        .Text() +
-                    "\n");
-  } else if (line_.dryRun) {
-    system_.Out(Fill(_("Would write %1: %2 would change (dry run, nothing written)."),
-                     {shown, Joined(outcome.fields, ", ")}) +
-                "\n");
-  } else {
-    system_.Out(Fill(_("Wrote %1: %2 changed."), {shown, Joined(outcome.fields, ", ")}) + "\n");
+    std::vector<std::string> shown, fields;
+    for (const TFile& file : files) {
+      if (file.outcome.kind != TOutcome::Kind::Changed) continue;
+      shown.push_back(file.shown);
+      fields.insert(fields.end(), file.outcome.fields.begin(), file.outcome.fields.end());
+    }
+    TJsonObject json;
+    json.Add("command", line_.command).Add("changed", changing()).Add("dryRun", line_.dryRun);
+    // One file: which, whether it changed or not; several: those that change.
+    if (files.size() == 1) {
+      json.Add("file", files.front().shown);
+    } else {
+      json.Add("files", shown);
+    }
+    json.Add("fields", fields).AddJson("warnings", warnings);
+    system_.OutUtf8(json.Text() + "\n");
+    return kToolOk;
+  }
+  for (const TFile& file : files) {
+    const TOutcome& outcome = file.outcome;
+    if (outcome.kind != TOutcome::Kind::Changed) {
+      system_.Out(Fill(line_.dryRun ? _("%1 already holds these values: nothing would change.")
+                                    : _("%1 already holds these values: nothing changed."),
+                       {file.shown}) +
+                  "\n");
+    } else if (line_.dryRun) {
+      system_.Out(Fill(_("Would write %1: %2 would change (dry run, nothing written)."),
+                       {file.shown, Joined(outcome.fields, ", ")}) +
+                  "\n");
+    } else {
+      system_.Out(Fill(_("Wrote %1: %2 changed."), {file.shown, Joined(outcome.fields, ", ")}) +
+                  "\n");
+    }
   }
   return kToolOk;
 }
@@ -273,23 +330,27 @@ std::optional<int> TTool::TakeFromJson() {
   const TJsonObjectRead read = ReadJsonObject(bytes);
   if (!read.error.empty())
     return Refuse(Fill(_("%1 is no JSON object of texts: %2."), {shown, read.error}));
+  const bool both = line_.command == "set";
   const bool address = line_.command == "set-address";
   for (const auto& [name, value] : read.members) {
     const TIdentityField* field = nullptr;
     for (const TIdentityField& f : kIdentityFields)
       if (name == f.label) field = &f;
-    if (address ? name != "url" : field == nullptr) {
+    const bool url = name == "url";
+    if (both ? !url && field == nullptr : address ? !url : field == nullptr) {
       return Refuse(Fill(_("%1 takes no value %2 (it takes %3)."),
                          {line_.command, name,
-                          address ? "url" : "number, type, name, device-id, upload-user, other"}));
+                          both      ? "url, number, type, name, device-id, upload-user, other"
+                          : address ? "url"
+                                    : "number, type, name, device-id, upload-user, other"}));
     }
     if (!value) continue;  // null: not given
     // A NUL cannot stand in a file the launcher reads as text.
     if (value->find('\0') != std::string::npos) {
-      return RefuseValue(address ? std::string_view("url") : field->label,
+      return RefuseValue(url ? std::string_view("url") : field->label,
                          Fill(_("The value of %1 holds a NUL character."), {name}));
     }
-    if (address) {
+    if (url) {
       line_.operands.push_back(*value);
     } else {
       line_.options[std::string(field->option)] = *value;
@@ -300,31 +361,48 @@ std::optional<int> TTool::TakeFromJson() {
   return std::nullopt;
 }
 
-int TTool::SetAddress() {
-  if (line_.operands.size() != 1) return Refuse(_("set-address needs one address."));
-  const std::string& url = line_.operands[0];
+std::vector<TProblem> TTool::CheckGivenAddress(const std::string& url) {
   // Each sentence names the page address as the window and the page label it.
-  const auto refuse = [this](const std::string& why) {
-    return Refuse(std::vector<TProblem>{{"url", why, why}});
+  const auto refused = [](const std::string& why) {
+    return std::vector<TProblem>{{"url", why, why}};
   };
-  if (TrimView(url).empty()) return refuse(_("The page address is empty."));
+  if (TrimView(url).empty()) return refused(_("The page address is empty."));
   // The launcher on Windows hands only web addresses to the default browser: anything else
   // would open a file or run a program named in the configuration.
   if (!IsWebAddress(url)) {
-    return refuse(
+    return refused(
         _("The page address must start with http:// or https:// (the launcher hands only web "
           "addresses to the browser)."));
   }
   if (url.find_first_of("\r\n") != std::string::npos)
-    return refuse(_("The page address must not hold a line break."));
+    return refused(_("The page address must not hold a line break."));
   if (!Representable(url, codePage_))
-    return refuse(_("The page address holds characters this computer's code page cannot hold."));
+    return refused(_("The page address holds characters this computer's code page cannot hold."));
   address_ = AnsiOf(url, codePage_);
   if (const std::string value = AddressValue(address_); value.size() > kIniValueMax) {
-    return refuse(Fill(_("The page address is too long: %1 characters encoded, at most %2."),
-                       {std::to_string(value.size()), std::to_string(kIniValueMax)}));
+    return refused(Fill(_("The page address is too long: %1 characters encoded, at most %2."),
+                        {std::to_string(value.size()), std::to_string(kIniValueMax)}));
   }
-  return Set(kAddressFileName, kAddressSection, AddressKeys(), &TTool::PlanAddress);
+  return {};
+}
+
+std::vector<TProblem> TTool::AddressWarnings(std::string_view url) {
+  // The launcher puts "?Id=" behind the address whatever it holds: the web system reads the
+  // query from the first "?" and sees no Id after a second one. What it builds stays, as the
+  // web system may rely on it; whoever types the address is told.
+  if (url.find('?') == std::string_view::npos) return {};
+  const std::string why =
+      _("The page address already holds a query (after \"?\"): the launcher adds \"?Id=...\" "
+        "behind it, and the web system does not read Id after a second \"?\".");
+  return {{"url", why, why}};
+}
+
+int TTool::SetAddress() {
+  if (line_.operands.size() != 1) return Refuse(_("set-address needs one address."));
+  givenProblems_ = CheckGivenAddress(line_.operands[0]);
+  if (!givenProblems_.empty()) return Refuse(givenProblems_);
+  warnings_ = AddressWarnings(line_.operands[0]);
+  return Apply({AddressJob()});
 }
 
 TTool::TOutcome TTool::PlanAddress(const TStoredValues& stored, const std::string&) {
@@ -336,7 +414,7 @@ TTool::TOutcome TTool::PlanAddress(const TStoredValues& stored, const std::strin
   return {TOutcome::Kind::Changed,
           {},
           {},
-          AddressFileBytes(AddressValue(address_)),
+          AddressFileChange(stored, AddressValue(address_)),
           {std::string(kAddressKey)}};
 }
 
@@ -345,7 +423,24 @@ int TTool::SetCompany() {
     return Refuse(Fill(_("set-company does not take %1."), {line_.operands[0]}));
   // Values refused before the file is read are reported with those refused after it.
   givenProblems_ = CheckGivenIdentity();
-  return Set(kIdentityFileName, kIdentitySection, IdentityKeys(), &TTool::PlanIdentity);
+  return Apply({IdentityJob()});
+}
+
+int TTool::SetBoth() {
+  // Every value is checked, and both files are planned, before either is written.
+  std::vector<TJob> jobs;
+  if (line_.operands.size() == 1) {
+    givenProblems_ = CheckGivenAddress(line_.operands[0]);
+    if (givenProblems_.empty()) {
+      warnings_ = AddressWarnings(line_.operands[0]);
+      jobs.push_back(AddressJob());
+    }
+  }
+  const std::vector<TProblem> identity = CheckGivenIdentity();
+  givenProblems_.insert(givenProblems_.end(), identity.begin(), identity.end());
+  if (!line_.options.empty()) jobs.push_back(IdentityJob());
+  if (jobs.empty()) return Refuse(givenProblems_);
+  return Apply(jobs);
 }
 
 std::vector<TProblem> TTool::CheckGivenIdentity() {
@@ -376,7 +471,7 @@ std::vector<TProblem> TTool::CheckGivenIdentity() {
 }
 
 TTool::TOutcome TTool::PlanIdentity(const TStoredValues& stored, const std::string& shown) {
-  std::vector<TProblem> problems = givenProblems_;
+  std::vector<TProblem> problems;
   // A file without the section holds no identity, as the launcher sees it.
   const bool found = stored.read.SectionFound();
   if (!found) {
@@ -394,23 +489,13 @@ TTool::TOutcome TTool::PlanIdentity(const TStoredValues& stored, const std::stri
                                {FieldTitle(field.label)})});
     }
   }
-  std::vector<std::string> values;
-  std::vector<std::string> changed;
+  // The values not given stay as they are, byte for byte, whatever this session's code page
+  // makes of them; a required one that is blank would leave an identity the web system cannot
+  // tell.
   for (std::size_t i = 0; i < kIdentityFieldCount && found; ++i) {
     const TIdentityField& field = kIdentityFields[i];
-    const std::optional<std::string> old = stored.text[i];
     if (line_.options.contains(std::string(field.option))) continue;
-    // Kept as it is stored, whatever this session's code page: bytes that are no text in the
-    // code page could not be written back.
-    if (!old) {
-      problems.push_back(
-          {std::string(field.label),
-           Fill(_("The stored %1 is not text in this computer's code page and cannot be kept "
-                  "as it is: give %2."),
-                {field.key, field.option}),
-           Fill(_("The stored %1 is not text in this computer's code page: type it again."),
-                {FieldTitle(field.label)})});
-    } else if (field.required && TrimView(*old).empty()) {
+    if (field.required && TrimView(stored.read.values.values[i]).empty()) {
       problems.push_back(
           {std::string(field.label),
            Fill(_("The stored %1 is blank: give %2 (the web system cannot tell the company "
@@ -420,16 +505,41 @@ TTool::TOutcome TTool::PlanIdentity(const TStoredValues& stored, const std::stri
                 {FieldTitle(field.label)})});
     }
   }
-  if (!problems.empty()) return {TOutcome::Kind::Refused, {}, std::move(problems), {}, {}};
+  // Refused already: no file is made of values that cannot stand in it.
+  if (!problems.empty() || !givenProblems_.empty())
+    return {TOutcome::Kind::Refused, {}, std::move(problems), {}, {}};
+  // Only what is given and differs from what is stored is written; a value that reads as ""
+  // (a key or section missing) and is given as "" is not written either.
+  std::vector<TKeyValue> values;
+  std::vector<std::string> changed;
   for (std::size_t i = 0; i < kIdentityFieldCount; ++i) {
     const TIdentityField& field = kIdentityFields[i];
-    const std::optional<std::string> old = found ? stored.text[i] : std::optional<std::string>();
     const auto given = line_.options.find(std::string(field.option));
-    values.push_back(given != line_.options.end() ? given->second : old.value_or(""));
-    if (!found || values.back() != old) changed.emplace_back(field.key);
+    if (given == line_.options.end()) continue;
+    const std::optional<std::string> old =
+        found ? stored.text[i] : std::optional<std::string>(std::string());
+    if (old && *old == given->second) continue;
+    values.push_back({field.key, given->second});
+    changed.emplace_back(field.key);
   }
   if (changed.empty()) return {TOutcome::Kind::Unchanged, {}, {}, {}, {}};
-  return {TOutcome::Kind::Changed, {}, {}, IdentityFileBytes(values), changed};
+  TFileChange change = IdentityFileChange(stored, values, codePage_);
+  for (const std::string& key : change.unencodable) {
+    // Not reached where the given values are checked against the code page: a file without a
+    // byte order mark holds its values in the code page.
+    const TIdentityField& field =
+        *std::find_if(std::begin(kIdentityFields), std::end(kIdentityFields),
+                      [&](const auto& f) { return f.key == key; });
+    problems.push_back({std::string(field.label),
+                        Fill(_("%1 holds characters that %2 cannot hold in this computer's code "
+                               "page."),
+                             {field.option, shown}),
+                        Fill(_("%1 holds characters that %2 cannot hold in this computer's code "
+                               "page."),
+                             {FieldTitle(field.label), shown})});
+  }
+  if (!problems.empty()) return {TOutcome::Kind::Refused, {}, std::move(problems), {}, {}};
+  return {TOutcome::Kind::Changed, {}, {}, std::move(change.bytes), changed};
 }
 
 // ---- show and version ------------------------------------------------------------------------
@@ -510,6 +620,7 @@ int TTool::Run() {
   }
   if (line_.command == "set-address") return SetAddress();
   if (line_.command == "set-company") return SetCompany();
+  if (line_.command == "set") return SetBoth();
   if (line_.command == "show") return Show();
   if (line_.command == "check") return Check();
   if (line_.command.empty()) return Refuse(_("No command given.") + "\n" + Usage(system_));

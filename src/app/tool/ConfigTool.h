@@ -86,6 +86,9 @@ class TConfigToolSystem {
   // one. A new file is readable by all; a replaced one keeps its rights. On failure nothing has
   // changed (no temporary file is left) and failure says why.
   virtual bool ReplaceFile(const std::string& path, std::string_view bytes, TFailure& failure) = 0;
+  // Removes the file at the path (a file the tool made, taken back). false (and why) when it
+  // is still there.
+  virtual bool RemoveFile(const std::string& path, TFailure& failure) = 0;
 
   // ---- Values an installer hands over
   // There is a registry for an installer to hand values over in (Windows): the tool offers

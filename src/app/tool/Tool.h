@@ -55,13 +55,20 @@ class TTool {
   int Run();
 
  private:
-  // What a set command makes of the file it found.
+  // What a set command makes of a file it found.
   struct TOutcome {
     enum class Kind { Refused, Failed, Unchanged, Changed } kind = Kind::Unchanged;
     std::string why;                  // Failed
     std::vector<TProblem> problems;   // Refused: every value refused
     std::string bytes;                // Changed: the file's new bytes
     std::vector<std::string> fields;  // Changed: the keys whose values change
+  };
+  // One file a set command changes, and how it plans the change.
+  struct TJob {
+    std::string_view name;  // in the Config folder
+    std::string_view section;
+    std::vector<std::string> keys;
+    TOutcome (TTool::*plan)(const TStoredValues&, const std::string& shown);
   };
 
   // The text in the user's language; the English text is the catalog's key.
@@ -77,6 +84,12 @@ class TTool {
   std::string FieldTitle(std::string_view field);
   // The problems of set-company's given values, before any file is read.
   std::vector<TProblem> CheckGivenIdentity();
+  // The same for an address; it is kept in the ANSI code page (address_) once it passes.
+  std::vector<TProblem> CheckGivenAddress(const std::string& url);
+  // What the user should know of the address, though it is not refused.
+  std::vector<TProblem> AddressWarnings(std::string_view url);
+  // The warnings on standard error, and as the JSON array of the answer.
+  std::string ReportWarnings(const std::vector<TProblem>& warnings);
   // A value refused, the field it belongs to (show's name) named in the JSON answer.
   int RefuseValue(std::string_view field, const std::string& why) {
     return Refuse(std::vector<TProblem>{{std::string(field), why, why}});
@@ -100,10 +113,15 @@ class TTool {
                                             const std::vector<std::string>& keys,
                                             TStoredValues& stored, bool forChange);
 
-  // Reads the file, plans the change, and makes it with the configuration held from the
-  // reading to the rename; says what changed.
-  int Set(std::string_view name, std::string_view section, const std::vector<std::string>& keys,
-          TOutcome (TTool::*plan)(const TStoredValues&, const std::string& shown));
+  // Reads the files, plans their changes, and makes them with the configuration held from the
+  // reading to the last rename: every file changes, or none does. Says what changed.
+  int Apply(const std::vector<TJob>& jobs);
+  TJob AddressJob() {
+    return {kAddressFileName, kAddressSection, AddressKeys(), &TTool::PlanAddress};
+  }
+  TJob IdentityJob() {
+    return {kIdentityFileName, kIdentitySection, IdentityKeys(), &TTool::PlanIdentity};
+  }
   TOutcome PlanAddress(const TStoredValues& stored, const std::string& shown);
   TOutcome PlanIdentity(const TStoredValues& stored, const std::string& shown);
 
@@ -114,6 +132,7 @@ class TTool {
   std::optional<int> TakeFromJson();
   int SetAddress();
   int SetCompany();
+  int SetBoth();  // set: the address and the identity together
   int Show();
   int Check();
   int Version();
@@ -122,7 +141,8 @@ class TTool {
   const TCodePage& codePage_;
   TCommandLine line_;
   std::string address_;  // set-address: the address in the ANSI code page, once checked
-  std::vector<TProblem> givenProblems_;  // set-company: its given values refused
+  std::vector<TProblem> givenProblems_;  // the given values refused, before any file is read
+  std::vector<TProblem> warnings_;       // what to say of the given values, though they pass
 };
 
 // Text helpers of the code page.

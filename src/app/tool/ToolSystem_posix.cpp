@@ -263,6 +263,12 @@ bool TPosixConfigToolSystem::ReplaceFile(const std::string& path, std::string_vi
   return true;
 }
 
+bool TPosixConfigToolSystem::RemoveFile(const std::string& path, TFailure& failure) {
+  if (unlink(path.c_str()) == 0 || errno == ENOENT) return true;
+  failure = Failure(errno);
+  return false;
+}
+
 bool TPosixConfigToolSystem::RegistryTexts(const std::string&, const std::vector<std::string>&,
                                            std::map<std::string, std::string>&, TFailure& failure) {
   failure.reason = Translate("there is no registry on this system");

@@ -40,6 +40,7 @@ class TPosixConfigToolSystem : public TConfigToolSystem {
                                               TFailure& failure) override;
   bool MakeFolder(const std::string& path, TFailure& failure) override;
   bool ReplaceFile(const std::string& path, std::string_view bytes, TFailure& failure) override;
+  bool RemoveFile(const std::string& path, TFailure& failure) override;
   bool RegistryTexts(const std::string& key, const std::vector<std::string>& names,
                      std::map<std::string, std::string>& texts, TFailure& failure) override;
   bool ReadInput(const std::string& path, std::size_t limit, std::string& bytes,

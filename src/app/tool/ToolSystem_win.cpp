@@ -201,6 +201,14 @@ bool TWinConfigToolSystem::ReplaceFile(const std::string& path, std::string_view
   return true;
 }
 
+bool TWinConfigToolSystem::RemoveFile(const std::string& path, TFailure& failure) {
+  if (DeleteFileW(ExtendedLengthPath(WideFromUtf8(path)).c_str())) return true;
+  const DWORD error = GetLastError();
+  if (error == ERROR_FILE_NOT_FOUND) return true;
+  failure = Failure(error);
+  return false;
+}
+
 bool TWinConfigToolSystem::ReadInput(const std::string& path, std::size_t limit, std::string& bytes,
                                      TFailure& failure) {
   HANDLE raw =

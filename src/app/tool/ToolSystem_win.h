@@ -45,6 +45,7 @@ class TWinConfigToolSystem final : public TConfigToolSystem {
                                               TFailure& failure) override;
   bool MakeFolder(const std::string& path, TFailure& failure) override;
   bool ReplaceFile(const std::string& path, std::string_view bytes, TFailure& failure) override;
+  bool RemoveFile(const std::string& path, TFailure& failure) override;
   [[nodiscard]] bool HasRegistry() const override { return true; }
   bool RegistryTexts(const std::string& key, const std::vector<std::string>& names,
                      std::map<std::string, std::string>& texts, TFailure& failure) override;
