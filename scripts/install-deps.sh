@@ -13,7 +13,7 @@ set -euo pipefail
 what=${1:-all}
 case $what in linux | all | wine32) ;; *) echo "usage: $0 [linux|all|wine32]" >&2; exit 2 ;; esac
 linux=(build-essential cmake git python3 qt6-base-dev qt6-qpa-plugins qt6-wayland qt6-translations-l10n
-       libgl-dev fonts-noto-cjk xdg-utils xvfb xauth gettext)
+       libgl-dev fonts-noto-cjk xdg-utils xvfb xauth gettext nlohmann-json3-dev)
 tests=(googletest libgtest-dev xdotool x11-utils imagemagick locales clang libclang-rt-14-dev
        weston xwayland
        at-spi2-core python3-pyatspi dbus xxd libc-l10n man-db

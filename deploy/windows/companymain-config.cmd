@@ -1,9 +1,10 @@
 @echo off
 rem Runs the configuration tool of this PC's CompanyMain with the arguments given, for the
 rem start-up scripts of Group Policy and the scripts of Intune and Configuration Manager:
-rem   companymain-config.cmd set-address http://example.com/company/info.aspx
+rem   companymain-config.cmd set-address -- http://example.com/company/info.aspx
 rem   companymain-config.cmd set-company --device-id %COMPUTERNAME%
-rem   companymain-config.cmd --dry-run set-address http://example.com/company/info.aspx
+rem   companymain-config.cmd --dry-run set-address -- http://example.com/company/info.aspx
+rem (After --, an address that starts with - is an address, checked as one.)
 rem The tool leaves the files as they are when they already hold the values, so the script can
 rem run at every start. It prints the tool's JSON ("changed": true or false) and ends with the
 rem tool's exit code: 0 written or nothing to change, 2 a value refused, 3 a file not written;

@@ -42,6 +42,8 @@ SetCompressor /SOLID lzma
 !endif
 
 !define APP_TITLE "企业信息管理"
+; The launcher's message for a PC without a company identity (src/app/launcher/Messages.h).
+!define NO_IDENTITY "读取企业身份信息失败,无法启动软件"
 !define PUBLISHER "CompanyMain"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\CompanyMain"
 
@@ -92,13 +94,23 @@ Var BeforeCopy
 ; labels it, and the first of those fields in the page's order (7: none).
 Var Problems
 Var FirstWrong
+Var FirstWarned
+; What the tool warned of (on the page and in check's answer), one sentence a line; in its
+; answer the warnings run from WarningsStart to WarningsEnd.
+Var Warnings
+Var WarningsStart
+Var WarningsEnd
+; The finish page's note below its start box: what to do next, and the warnings.
+Var FinishNote
 ; The folder page's text: it names the version an upgrade replaces.
 Var DirText
 ; The finish page's address field.
 Var FinishAddress
-; The uninstaller removes the configuration too (its page's box, or /REMOVECONFIG).
+; The uninstaller removes the configuration too (its page's box, or /REMOVECONFIG); its page's
+; text says what happens to it.
 Var RemoveConfig
 Var RemoveConfigBox
+Var KeepLabel
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
@@ -143,6 +155,8 @@ LangString LabelOther ${LANG_ENGLISH} "Other information (optional)"
 LangString LabelOther ${LANG_SIMPCHINESE} "其他信息 (可空)"
 LangString PageRefused ${LANG_ENGLISH} "Please correct these values to go on:$\r$\n$\r$\n$Problems$\r$\nNothing has been installed or changed yet."
 LangString PageRefused ${LANG_SIMPCHINESE} "请改正以下各项后再继续:$\r$\n$\r$\n$Problems$\r$\n还没有安装或改动任何东西。"
+LangString PageWarned ${LANG_ENGLISH} "Please note:$\r$\n$\r$\n$Warnings$\r$\nOK goes on with these values; Cancel stays on this page to change them."
+LangString PageWarned ${LANG_SIMPCHINESE} "请注意:$\r$\n$\r$\n$Warnings$\r$\n按“确定”用这些值继续; 按“取消”留在此页修改。"
 LangString Refused ${LANG_ENGLISH} "The configuration was refused:$\r$\n$\r$\n$R6$\r$\nNothing was installed or changed."
 LangString Refused ${LANG_SIMPCHINESE} "配置被拒绝:$\r$\n$\r$\n$R6$\r$\n没有安装或改动任何东西。"
 LangString NotWritten ${LANG_ENGLISH} "The configuration was not written:$\r$\n$\r$\n$R6$\r$\nThe programs are installed; run the setup again once the cause is removed."
@@ -161,6 +175,14 @@ LangString FinishOpens ${LANG_ENGLISH} "${APP_TITLE} is installed. Each time it 
 LangString FinishOpens ${LANG_SIMPCHINESE} "${APP_TITLE}已安装。启动后将打开这个地址:"
 LangString FinishNotYet ${LANG_ENGLISH} "${APP_TITLE} is installed, but it cannot open its page yet:"
 LangString FinishNotYet ${LANG_SIMPCHINESE} "${APP_TITLE}已安装, 但还不能打开页面:"
+LangString FinishNoIdentity ${LANG_ENGLISH} "${APP_TITLE} is installed, but this PC has no company identity yet, so it cannot open its page:"
+LangString FinishNoIdentity ${LANG_SIMPCHINESE} "${APP_TITLE}已安装, 但本机还没有企业身份, 所以还不能打开页面:"
+LangString FinishMessage ${LANG_ENGLISH} "Instead of the page, it shows this message:"
+LangString FinishMessage ${LANG_SIMPCHINESE} "它将显示这条消息, 而不打开页面:"
+LangString FinishEnterIdentity ${LANG_ENGLISH} "Enter the company number, type code and device ID in $\"${APP_TITLE} 设置$\" in the Start menu."
+LangString FinishEnterIdentity ${LANG_SIMPCHINESE} "请在“开始”菜单的“${APP_TITLE} 设置”中填写企业编号、企业类型和设备编号。"
+LangString Note ${LANG_ENGLISH} "Note:"
+LangString Note ${LANG_SIMPCHINESE} "注意:"
 LangString FinishTitle ${LANG_ENGLISH} "Setup is complete"
 LangString FinishTitle ${LANG_SIMPCHINESE} "${APP_TITLE}安装完成"
 LangString UpgradeDir ${LANG_ENGLISH} "Version $0 of ${APP_TITLE} is installed in this folder. Setup replaces it with version ${VERSION} and keeps its configuration. Choose another folder to install a separate copy."
@@ -173,6 +195,8 @@ LangString KeepSubtitle ${LANG_ENGLISH} "What happens to this PC's page address 
 LangString KeepSubtitle ${LANG_SIMPCHINESE} "本机的页面地址和企业身份如何处理。"
 LangString KeepText ${LANG_ENGLISH} "The configuration stays in $INSTDIR\Config: the page address (Config.ini) and the company identity (Company.ini). A later installation in this folder opens the same page without asking again."
 LangString KeepText ${LANG_SIMPCHINESE} "配置保留在 $INSTDIR\Config 中: 页面地址 (Config.ini) 和企业身份 (Company.ini)。以后安装到此文件夹时, 无需重新输入即可打开同一页面。"
+LangString RemoveText ${LANG_ENGLISH} "The configuration in $INSTDIR\Config is removed with the programs: the page address (Config.ini) and the company identity (Company.ini). A later installation has to be given them again."
+LangString RemoveText ${LANG_SIMPCHINESE} "$INSTDIR\Config 中的配置将随程序一起删除: 页面地址 (Config.ini) 和企业身份 (Company.ini)。以后安装时须重新输入。"
 LangString KeepRemove ${LANG_ENGLISH} "Remove the configuration too"
 LangString KeepRemove ${LANG_SIMPCHINESE} "同时删除配置"
 
@@ -505,29 +529,42 @@ Function ReadFields
   !insertmacro READ_FIELD OtherInfo
 FunctionEnd
 
+; The field of index $FirstWrong (in the page's order) takes the focus, its text selected.
+Function FocusFirstWrong
+  !macro FOCUS_WRONG NAME INDEX
+    ${If} $FirstWrong == ${INDEX}
+      ${NSD_SetFocus} $${NAME}Field
+      SendMessage $${NAME}Field ${EM_SETSEL} 0 -1
+    ${EndIf}
+  !macroend
+  !insertmacro FOCUS_WRONG Url 0
+  !insertmacro FOCUS_WRONG CompanyNum 1
+  !insertmacro FOCUS_WRONG CompanyType 2
+  !insertmacro FOCUS_WRONG CompanyName 3
+  !insertmacro FOCUS_WRONG DeviceId 4
+  !insertmacro FOCUS_WRONG UploadUser 5
+  !insertmacro FOCUS_WRONG OtherInfo 6
+FunctionEnd
+
 ; The tool checks every value before the page is left: a refusal keeps the page, with the
-; values as typed.
+; values as typed. What it warns of is shown too, and does not keep the page unless asked.
 Function ConfigurationPageLeave
   Call ReadFields
   StrCpy $Problems ""
+  StrCpy $Warnings ""
   StrCpy $FirstWrong 7
+  StrCpy $FirstWarned 7
   Push "--dry-run --json"
   Call ConfigureWith
   ${If} $Problems != ""
     MessageBox MB_OK|MB_ICONEXCLAMATION "$(PageRefused)"
-    !macro FOCUS_WRONG NAME INDEX
-      ${If} $FirstWrong == ${INDEX}
-        ${NSD_SetFocus} $${NAME}Field
-        SendMessage $${NAME}Field ${EM_SETSEL} 0 -1
-      ${EndIf}
-    !macroend
-    !insertmacro FOCUS_WRONG Url 0
-    !insertmacro FOCUS_WRONG CompanyNum 1
-    !insertmacro FOCUS_WRONG CompanyType 2
-    !insertmacro FOCUS_WRONG CompanyName 3
-    !insertmacro FOCUS_WRONG DeviceId 4
-    !insertmacro FOCUS_WRONG UploadUser 5
-    !insertmacro FOCUS_WRONG OtherInfo 6
+    Call FocusFirstWrong
+    Abort
+  ${EndIf}
+  ${If} $Warnings != ""
+  ${AndIf} ${Cmd} `MessageBox MB_OKCANCEL|MB_ICONEXCLAMATION "$(PageWarned)" IDCANCEL`
+    StrCpy $FirstWrong $FirstWarned
+    Call FocusFirstWrong
     Abort
   ${EndIf}
 FunctionEnd
@@ -556,6 +593,92 @@ Function ReadJsonString
   ${Loop}
 FunctionEnd
 
+; The field $2 (show's name for it) may be the first of those in VAR, by its index in the
+; page's order.
+!macro FIELD_BEFORE VAR NAME INDEX
+  ${If} $2 S== "${NAME}"
+  ${AndIf} ${VAR} > ${INDEX}
+    StrCpy ${VAR} ${INDEX}
+  ${EndIf}
+!macroend
+!macro FIRST_FIELD VAR
+  !insertmacro FIELD_BEFORE ${VAR} url 0
+  !insertmacro FIELD_BEFORE ${VAR} number 1
+  !insertmacro FIELD_BEFORE ${VAR} type 2
+  !insertmacro FIELD_BEFORE ${VAR} name 3
+  !insertmacro FIELD_BEFORE ${VAR} device-id 4
+  !insertmacro FIELD_BEFORE ${VAR} upload-user 5
+  !insertmacro FIELD_BEFORE ${VAR} other 6
+!macroend
+
+; The warnings of the tool's --json answer at $R5 (LoadToolOutput): each one's sentence goes on
+; a line of $Warnings, and its field may be the first warned of ($FirstWarned); WarningsStart
+; and WarningsEnd bound their list in the answer (0: none).
+Function ReadWarnings
+  StrCpy $WarningsStart 0
+  StrCpy $WarningsEnd 0
+  StrCpy $2 '"warnings":['
+  System::Call 'msvcrt::wcsstr(p R5, w r2) p .r1'
+  ${If} $1 P= 0
+    Return
+  ${EndIf}
+  StrCpy $WarningsStart $1
+  System::Call 'kernel32::lstrcpynW(w .R3, p r1, i ${NSIS_MAX_STRLEN})'
+  StrLen $0 $2
+  ${Do}
+    StrCpy $1 $R3 1 $0
+    ${If} $1 == ""
+    ${OrIf} $1 == "]"
+      ${Break}
+    ${EndIf}
+    IntOp $0 $0 + 1
+    ${If} $1 == '"'
+      ; A name, and its text when it has one.
+      Call ReadJsonString
+      StrCpy $2 $3
+      StrCpy $1 $R3 2 $0
+      ${If} $1 == ':"'
+        IntOp $0 $0 + 2
+        Call ReadJsonString
+        ${If} $2 S== "message"
+          StrCpy $Warnings "$Warnings$3$\r$\n"
+        ${ElseIf} $2 S== "field"
+          StrCpy $2 $3
+          !insertmacro FIRST_FIELD $FirstWarned
+        ${EndIf}
+      ${EndIf}
+    ${EndIf}
+  ${Loop}
+  IntOp $1 $0 * 2
+  IntPtrOp $WarningsEnd $WarningsStart + $1
+FunctionEnd
+
+; The warnings of the last --json run (tool.txt).
+Function CollectWarnings
+  Call LoadToolOutput
+  Call ReadWarnings
+  System::Free $R5
+FunctionEnd
+
+; The text of the answer's member named in $2 (its name in quotes, the colon and the opening
+; quote: "address":") outside its warnings, in $3; "" when it has none.
+Function ReadJsonValue
+  StrCpy $3 ""
+  System::Call 'msvcrt::wcsstr(p R5, w r2) p .r1'
+  ${If} $1 P>= $WarningsStart
+  ${AndIf} $1 P< $WarningsEnd
+    System::Call 'msvcrt::wcsstr(p $WarningsEnd, w r2) p .r1'
+  ${EndIf}
+  ${If} $1 P<> 0
+    StrLen $0 $2
+    IntOp $0 $0 * 2
+    IntPtrOp $1 $1 + $0
+    System::Call 'kernel32::lstrcpynW(w .R3, p r1, i ${NSIS_MAX_STRLEN})'
+    StrCpy $0 0
+    Call ReadJsonString
+  ${EndIf}
+FunctionEnd
+
 ; What a refused --json run said (its output, tool.txt): each problem's sentence goes on a line
 ; of $Problems, its field may be the first wrong one; a refusal without problems (a file that
 ; cannot be read, say) adds its error.
@@ -573,19 +696,7 @@ Function CollectProblems
         IntOp $0 $0 + 9
         Call ReadJsonString
         StrCpy $2 $3
-        !macro WRONG NAME INDEX
-          ${If} $2 S== "${NAME}"
-          ${AndIf} $FirstWrong > ${INDEX}
-            StrCpy $FirstWrong ${INDEX}
-          ${EndIf}
-        !macroend
-        !insertmacro WRONG url 0
-        !insertmacro WRONG number 1
-        !insertmacro WRONG type 2
-        !insertmacro WRONG name 3
-        !insertmacro WRONG device-id 4
-        !insertmacro WRONG upload-user 5
-        !insertmacro WRONG other 6
+        !insertmacro FIRST_FIELD $FirstWrong
         StrCpy $1 $R3 12 $0
         ${If} $1 S== ',"message":"'
           IntOp $0 $0 + 12
@@ -625,9 +736,13 @@ Function ConfigureWith
   StrCpy $R7 0
   StrCpy $R1 0
   ${If} $PassUrl == 1
+    ; After --, an address such as --help is an address, and is checked as one.
     !insertmacro QUOTE $0 $Url
-    StrCpy $R9 "$R8 set-address $0"
+    StrCpy $R9 "$R8 set-address -- $0"
     Call RunConfigTool
+    ${If} $R8 == "--dry-run --json"
+      Call CollectWarnings
+    ${EndIf}
     ${If} $R7 != 0
       ${If} $R8 != "--dry-run --json"
         Return
@@ -652,6 +767,9 @@ Function ConfigureWith
   ${If} $R2 != ""
     StrCpy $R9 "$R8 set-company$R2"
     Call RunConfigTool
+    ${If} $R8 == "--dry-run --json"
+      Call CollectWarnings
+    ${EndIf}
     ${If} $R7 != 0
     ${AndIf} $R8 == "--dry-run --json"
       Call CollectProblems
@@ -683,25 +801,50 @@ Function ConfigurationFailed
   Abort "$(Stopped)"
 FunctionEnd
 
-; What check says of the installation, for the finish page.
+; What check says of the installation, for the finish page: the address the launcher opens,
+; or the message it shows instead (labelled in the setup's language: the launcher speaks
+; Chinese), what to do then, and what the tool warns of.
 Function ReadFinish
-  StrCpy $R9 "check"
+  StrCpy $R9 "--json check"
   Call RunConfigTool
   StrCpy $CheckCode $R7
+  StrCpy $Warnings ""
+  StrCpy $FinishNote ""
+  StrCpy $3 ""
+  StrCpy $FinishText "$(FinishNotYet)"
   Call LoadToolOutput
-  StrCpy $R2 ""
-  ${Do}
-    Call NextLine
-    ${If} $R3 != ""
-      StrCpy $R2 $R3
+  ${If} $R5 P<> 0
+    Call ReadWarnings
+    ${If} $CheckCode == 0
+      StrCpy $2 '"address":"'
+      Call ReadJsonValue
+      StrCpy $FinishAddress $3
+      StrCpy $FinishText "$(FinishOpens)"
+    ${Else}
+      StrCpy $2 '"message":"'
+      Call ReadJsonValue
+      StrCpy $FinishAddress "$(FinishMessage)$\r$\n$3"
+      ${If} $3 S== "${NO_IDENTITY}"
+        StrCpy $FinishText "$(FinishNoIdentity)"
+        StrCpy $FinishNote "$(FinishEnterIdentity)"
+      ${ElseIf} $3 == ""
+        ; A check that could not read the files says why instead.
+        StrCpy $2 '"error":"'
+        Call ReadJsonValue
+        StrCpy $FinishAddress $3
+      ${EndIf}
     ${EndIf}
-  ${LoopUntil} $R4 P= 0
-  System::Free $R5
-  StrCpy $FinishAddress $R2
-  ${If} $CheckCode == 0
-    StrCpy $FinishText "$(FinishOpens)"
-  ${Else}
-    StrCpy $FinishText "$(FinishNotYet)"
+    System::Free $R5
+  ${EndIf}
+  ; No answer (the tool could not run): what it said, or why it did not run.
+  ${If} $3 == ""
+    StrCpy $FinishAddress $R6
+  ${EndIf}
+  ${If} $Warnings != ""
+    ${If} $FinishNote != ""
+      StrCpy $FinishNote "$FinishNote$\r$\n$\r$\n"
+    ${EndIf}
+    StrCpy $FinishNote "$FinishNote$(Note) $Warnings"
   ${EndIf}
 FunctionEnd
 
@@ -718,6 +861,12 @@ Function FinishPageShow
   ; Started now it would only show its message.
   ${If} $CheckCode != 0
     ${NSD_Uncheck} $mui.FinishPage.Run
+  ${EndIf}
+  ; Below the start box: what to do next and the warnings (an & in them is no mnemonic).
+  ${If} $FinishNote != ""
+    nsDialogs::CreateControl STATIC ${DEFAULT_STYLES}|${SS_NOPREFIX} ${WS_EX_TRANSPARENT} 120u 126u 195u 60u "$FinishNote"
+    Pop $0
+    SetCtlColors $0 "${MUI_TEXTCOLOR}" "${MUI_BGCOLOR}"
   ${EndIf}
 FunctionEnd
 
@@ -799,13 +948,28 @@ Function un.KeepPage
     Abort
   ${EndIf}
   ${NSD_CreateLabel} 0 0 100% 40u "$(KeepText)"
-  Pop $0
+  Pop $KeepLabel
   ${NSD_CreateCheckbox} 0 48u 100% 12u "$(KeepRemove)"
   Pop $RemoveConfigBox
   ${If} $RemoveConfig == 1
     ${NSD_Check} $RemoveConfigBox
   ${EndIf}
+  Push $RemoveConfigBox
+  Call un.KeepTextFollowsBox
+  ${NSD_OnClick} $RemoveConfigBox un.KeepTextFollowsBox
   nsDialogs::Show
+FunctionEnd
+
+; The page's text says what happens to the configuration as the box (on the stack, as
+; nsDialogs hands a click on) stands.
+Function un.KeepTextFollowsBox
+  Pop $0
+  ${NSD_GetState} $0 $0
+  ${If} $0 == ${BST_CHECKED}
+    ${NSD_SetText} $KeepLabel "$(RemoveText)"
+  ${Else}
+    ${NSD_SetText} $KeepLabel "$(KeepText)"
+  ${EndIf}
 FunctionEnd
 
 Function un.KeepPageLeave

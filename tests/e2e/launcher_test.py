@@ -526,6 +526,24 @@ class WindowModuleTest(E2ETest):
         self.assertEqual(sandbox.opened(), [])
 
 
+    def test_a_toolkit_that_crashes_or_gives_up_ends_with_code_1(self):
+        # A crash or an abort in the toolkit (here signalled while a message waits for the
+        # user) ends the program with its line on standard error and exit code 1, the message
+        # it was showing with it.
+        for sent, says in ((signal.SIGSEGV, "the toolkit crashed"),
+                           (signal.SIGABRT, "the toolkit gave up")):
+            with self.subTest(says):
+                sandbox = self.fresh()
+                sandbox.write("Company.ini", ini("Company", {"CompanyNum": "1"}))
+                process = sandbox.start()
+                sandbox.wait_box(process)
+                process.send_signal(sent)
+                self.assertEqual(sandbox.finish(process), 1)
+                process.log.seek(0)
+                err = process.log.read().decode()
+                self.assertIn("CompanyMain: cannot show its window (%s)" % says, err.splitlines())
+                self.assertIn("CompanyMain: " + NO_CONFIG, err.splitlines())
+
     def test_a_broken_module_is_refused_before_it_is_read(self):
         # An interrupted copy: mapped as it is, the first touch of a missing page would end the
         # program with SIGBUS, its message lost. Something other than a file in its place is not

@@ -9,10 +9,12 @@ The tool is taken from beside the launcher. Cases that need another user run onl
 import json
 import os
 import resource
+import select
 import shutil
 import stat
 import subprocess
 import tempfile
+import time
 import unittest
 
 from harness import EDIT_CASES, edit_case_address, edit_case_files, locales
@@ -22,6 +24,13 @@ TOOL = os.path.join(os.path.dirname(PROGRAM), "companymain-config")
 WAIT = 30  # seconds; the machines running CI are slow and shared
 NOBODY = 65534
 IDENTITY = ["--number", "1234567890", "--type", "R01", "--name", "某某酒店", "--device-id", "D1"]
+LOCK = ".companymain-config.lock"
+
+
+def nobody():
+    os.setgroups([])
+    os.setgid(NOBODY)
+    os.setuid(NOBODY)
 
 
 class ToolTest(unittest.TestCase):
@@ -57,6 +66,28 @@ class ToolTest(unittest.TestCase):
     def read(self, name: str) -> bytes:
         with open(os.path.join(self.config, name), "rb") as f:
             return f.read()
+
+    def tool_for_all(self) -> str:
+        """The tool and its catalog copied where every user may run them: self.root/libexec."""
+        programs = os.path.join(self.root, "libexec")
+        os.makedirs(os.path.join(programs, "locale"), exist_ok=True)
+        shutil.copy(TOOL, programs)
+        catalogs = os.path.join(os.path.dirname(TOOL), "locale")
+        if os.path.isdir(catalogs):  # a missing catalog fails a Chinese message, not this
+            shutil.copytree(catalogs, os.path.join(programs, "locale"), dirs_exist_ok=True)
+        return os.path.join(programs, "companymain-config")
+
+    def hold(self, path: str, preexec=None):
+        """A process (of the user preexec makes it) holding a flock on the file."""
+        code = ("import fcntl, os, sys, time; fcntl.flock(os.open(sys.argv[1], os.O_RDONLY), "
+                "fcntl.LOCK_EX); print('held', flush=True); time.sleep(600)")
+        holder = subprocess.Popen(["/usr/bin/python3", "-c", code, path], stdout=subprocess.PIPE,
+                                  preexec_fn=preexec)
+        self.addCleanup(holder.wait, WAIT)  # last: cleanups run from the last added
+        for cleanup in (holder.kill, holder.stdout.close):
+            self.addCleanup(cleanup)
+        ready, _, _ = select.select([holder.stdout], [], [], WAIT)
+        self.assertTrue(ready and holder.stdout.readline() == b"held\n", "the holder never held")
 
     def shown(self) -> dict:
         return json.loads(self.tool("--json", "show", expect=0).stdout)
@@ -142,12 +173,15 @@ class WritingTest(ToolTest):
                 self.assertEqual(bytes.fromhex(json.loads(done.stdout)["addressBytes"]),
                                  edit_case_address(case))
 
-    def test_two_writers_at_once_lose_no_change(self):
+    def test_writers_at_once_lose_no_change(self):
+        # Three: a writer that locked a file the one before had already removed would write
+        # beside the one that made the next.
         self.tool("set-company", *IDENTITY, expect=0)
         for round in range(100):
-            device, name = f"D{round}", f"Inn {round}"
+            device, name, other = f"D{round}", f"Inn {round}", f"note {round}"
             writers = [self.start("--json", "set-company", "--device-id", device),
-                       self.start("--json", "set-company", "--name", name)]
+                       self.start("--json", "set-company", "--name", name),
+                       self.start("--json", "set-company", "--other", other)]
             reports = []
             for writer in writers:
                 out, err = writer.communicate(timeout=WAIT)
@@ -155,8 +189,58 @@ class WritingTest(ToolTest):
                 reports.append(json.loads(out))
             shown = self.shown()
             self.assertTrue(all(report["changed"] for report in reports), reports)
-            self.assertEqual((shown["device-id"], shown["name"]), (device, name), round)
+            self.assertEqual((shown["device-id"], shown["name"], shown["other"]),
+                             (device, name, other), round)
         self.assertEqual(sorted(os.listdir(self.config)), ["Company.ini"])
+
+    def test_a_writer_that_finds_the_lock_held_gives_up_after_the_wait(self):
+        self.tool("set-address", "http://a.example/", expect=0)
+        kept = self.read("Config.ini")
+        lock = os.path.join(self.config, LOCK)
+        os.close(os.open(lock, os.O_CREAT | os.O_RDWR, 0o600))  # a writer's, as the tool makes it
+        self.hold(lock)
+        start = time.monotonic()
+        done = self.tool("set-address", "http://b.example/", expect=3)
+        waited = time.monotonic() - start
+        self.assertIn(b"busy for 10 seconds. Nothing was changed", done.stderr)
+        self.assertGreaterEqual(waited, 10)
+        self.assertLess(waited, 12.5)
+        self.assertEqual(self.read("Config.ini"), kept)
+
+    def test_a_lock_left_or_held_by_others_never_blocks(self):
+        if os.geteuid() != 0:
+            self.skipTest("needs root and another user")
+        tool, own = self.tool_for_all(), os.path.join(self.root, "own")  # nobody's installation
+        os.makedirs(os.path.join(own, "Config"))
+        for path in (own, os.path.join(own, "Config")):
+            os.chown(path, NOBODY, NOBODY)
+        self.tool("set-address", "http://a.example/", expect=0)
+        # Root's lock as a killed write left it: an earlier version's, open to all, that any
+        # user could hold for good; root's, that blocked the owner of an installation for good.
+        for i, (folder, mode, holder, user) in enumerate(((self.root, 0o644, nobody, None),
+                                                          (own, 0o644, None, nobody),
+                                                          (own, 0o600, None, nobody))):
+            with self.subTest(folder=folder, mode=oct(mode)):
+                lock = os.path.join(folder, "Config", LOCK)
+                os.close(os.open(lock, os.O_CREAT | os.O_RDWR, mode))
+                os.chmod(lock, mode)
+                if holder:
+                    self.hold(lock, preexec=holder)
+                start = time.monotonic()
+                self.tool("set-address", f"http://b{i}.example/", folder=folder, tool=tool,
+                          preexec=user, expect=0)
+                self.assertLess(time.monotonic() - start, 5)
+                self.assertEqual(os.listdir(os.path.join(folder, "Config")), ["Config.ini"])
+        # A root:nogroup 0640 file that nobody's write would make nobody's: refused, kept.
+        company = os.path.join(own, "Config", "Company.ini")
+        self.tool("set-company", *IDENTITY, folder=own, expect=0)
+        os.chown(company, 0, NOBODY)
+        os.chmod(company, 0o640)
+        kept = os.stat(company).st_ino
+        done = self.tool("set-company", "--device-id", "D2", folder=own, tool=tool,
+                         preexec=nobody, expect=3)
+        self.assertIn(b"its owner and group cannot be kept", done.stderr)
+        self.assertEqual(os.stat(company).st_ino, kept)
 
 
 class LanguageTest(ToolTest):
@@ -185,21 +269,11 @@ class LanguageTest(ToolTest):
             self.skipTest("runs the tool as another user")
         # An installation as the package makes it: Config is a link to a folder only root may
         # write; the tool and its catalog are where everyone may run them.
-        programs = os.path.join(self.root, "libexec")
-        os.makedirs(os.path.join(programs, "locale"))
-        shutil.copy(TOOL, programs)
-        catalogs = os.path.join(os.path.dirname(TOOL), "locale")
-        if os.path.isdir(catalogs):  # a missing catalog fails below, on the Chinese message
-            shutil.copytree(catalogs, os.path.join(programs, "locale"), dirs_exist_ok=True)
+        tool = self.tool_for_all()
+        programs = os.path.dirname(tool)
         etc = os.path.join(self.root, "etc", "companymain")
         os.makedirs(etc)
         os.symlink(etc, os.path.join(programs, "Config"))
-        tool = os.path.join(programs, "companymain-config")
-
-        def nobody():
-            os.setgroups([])
-            os.setgid(NOBODY)
-            os.setuid(NOBODY)
 
         cases = [("C.UTF-8", "Error: Cannot write %s/Config.ini: Permission denied. Nothing was "
                   "changed. Run companymain-config as root, for example with sudo.\n"),

@@ -10,7 +10,7 @@ cmake -S "$root" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Rel
   -DCOMPANYMAIN_FUZZ=ON -DCOMPANYMAIN_WERROR=ON >/dev/null
 cmake --build "$build" -j2 >/dev/null
 passed=0 failed=0
-for target in base64_decode ini_read ini_edit page_address code_page; do
+for target in base64_decode ini_read ini_edit page_address code_page json_read; do
   work="$build/corpus/$target"
   mkdir -p "$work" "$build/findings"
   log="$build/$target.log"

@@ -403,14 +403,17 @@ class Lifecycle:
             f.write("localhost ansible_connection=local ansible_python_interpreter=/usr/bin/python3"
                     " %s\n" % inventory_vars)
         with open(os.path.join(folder, "inventory", "host_vars", "localhost.yml"), "w") as f:
-            json.dump(host_vars, f, ensure_ascii=False)  # JSON is YAML
+            for name, value in host_vars.items():  # JSON is YAML; bytes: YAML as they stand
+                f.write("%s: %s\n" % (name, value.decode() if isinstance(value, bytes)
+                                       else json.dumps(value, ensure_ascii=False)))
         with open(os.path.join(folder, "play.yml"), "w") as f:
             f.write("- hosts: localhost\n  gather_facts: false\n  roles: [companymain]\n")
         env = dict(self.ansible_env(), ANSIBLE_ROLES_PATH=ROLES)
         done = subprocess.run(["ansible-playbook", "-i", os.path.join(folder, "inventory"),
                                os.path.join(folder, "play.yml"), *args],
                               capture_output=True, env=env, timeout=300, cwd=folder)
-        out = self.played = done.stdout.decode(errors="replace")
+        out = done.stdout.decode(errors="replace")
+        self.played = out + done.stderr.decode(errors="replace")  # its warnings
         # ansible-core's own output: "TASK [role : name]" and a line per host, then the recap.
         tasks = {}
         parts = re.split(r"^TASK \[(.*)\] \**$", out, flags=re.M)
@@ -516,25 +519,33 @@ class Lifecycle:
         check(changed == 0, "the same run again changed %s" % self.changed(tasks))
 
     def ansible_verbatim(self):
-        """Values the command module of ansible-core 2.14 would expand ($NAME, ${NAME}, a
-        leading ~) reach the files exactly; a line break fails the task, naming the variable
-        and giving the tool's reason, and changes nothing."""
-        host = dict(self.fleet, companymain_deb="", companymain_name="Hotel $HOME",
+        """Values ansible-core 2.14 would expand ($NAME, ${NAME}, a leading ~) or render ({{ }}
+        written !unsafe) reach the files exactly; a value refused by the tool (a line break) or
+        the role (no text, not rendered) fails the task naming the variable, changing nothing."""
+        host = dict(self.fleet, companymain_deb="",
+                    companymain_name=b'!unsafe "Hotel $HOME a {{ b }} c"',
                     companymain_other="price ${PATH} 100$ 前台 \"q\" 'q' `id` $(id) ;|>",
                     companymain_upload_user="~/acct",
                     companymain_address="http://example.com/info.aspx?k=$HOME&n=${PATH}")
         self.ansible(host)
+        check(re.search(r"^\[WARNING\]: companymain_address: The page address already holds a query",
+                        self.played, re.M), "no warning of the query: %s" % self.played[-2000:])
         shown = json.loads(self.tool("--json", "show").stdout)
-        want = {"url": host["companymain_address"], "name": host["companymain_name"],
+        want = {"url": host["companymain_address"], "name": "Hotel $HOME a {{ b }} c",
                 "other": host["companymain_other"], "upload-user": "~/acct"}
         check({k: shown[k] for k in want} == want, "the files hold %r" % shown)
         before = self.file_states()
-        self.ansible(dict(host, companymain_name="North\nSouth"), fails=True)
-        fatal = re.search(r"^fatal: \[localhost\]: FAILED! => (\{.*\})$", self.played, re.M)
-        message = json.loads(fatal.group(1)).get("msg", "") if fatal else ""
-        check(message.startswith("companymain_name: ") and "line break" in message,
-              "the failure says %r" % (message or self.played[-2000:]))
-        check(self.file_states() == before, "a refused value changed a file")
+        for name, value, says in (("companymain_name", "North\nSouth", "line break"),
+                                  ("companymain_other", "a {{ b }} c", "'b' is undefined"),
+                                  ("companymain_other", "a {{ c", "!unsafe"),
+                                  ("companymain_number", b"0123", "quote"),
+                                  ("companymain_other", b"", "quote")):
+            self.ansible(dict(host, **{name: value}), fails=True)
+            fatal = re.search(r"^fatal: \[localhost\]: FAILED! => (\{.*\})$", self.played, re.M)
+            message = json.loads(fatal.group(1)).get("msg", "") if fatal else ""
+            check(message.startswith(name + ": ") and says in message,
+                  "%s: %r: the failure says %r" % (name, value, message or self.played[-2000:]))
+            check(self.file_states() == before, "%s: %r changed a file" % (name, value))
 
     def ansible_absent(self):
         """companymain_state absent: the package purged and nothing of the role left."""
@@ -800,8 +811,8 @@ class Lifecycle:
              self.ansible_check_mode),
             ("ansible: 1.0.1 from an apt repository upgrades (changed), configuration kept; "
              "again: no change", self.ansible_repository),
-            ("ansible: $HOME, ${PATH}, ~, quotes, backticks and Chinese reach the files exactly; "
-             "a line break fails naming the variable", self.ansible_verbatim),
+            ("ansible: $HOME, ${PATH}, ~, quotes, backticks, Chinese, !unsafe {{ }} reach the files "
+             "exactly; a line break, a bad template, 0123, null fail naming the variable", self.ansible_verbatim),
             ("ansible: state absent purges the package and leaves nothing of the role",
              self.ansible_absent),
             ("ansible: --check --diff on a new PC and on an older unconfigured one fails nothing, "

@@ -1,11 +1,13 @@
 // The configuration tool's POSIX system in process, on the files of a temporary folder: modes
 // whatever the umask, writes that fail, what other users can read, paths as bytes.
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -16,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "common/File_linux.h"
 #include "common/IniText.h"
 #include "common/Utf.h"
 #include "tool/ToolSystem_posix.h"
@@ -88,10 +91,89 @@ TEST_F(ConfigToolTest, WhatTheToolMakesIsOpenToAllWhateverTheUmask) {
     EXPECT_EQ(ModeOf(folder_ + "/Config/Config.ini"), 0644u);
     EXPECT_EQ(ModeOf(folder_ + "/Config/Company.ini"), 0644u);
   }
-  // A replaced file keeps the rights it was given.
+  // A replaced file keeps the rights it was given, owner and group too (as root: a group the
+  // writer is not in, as root:frontdesk); one behind a link to a link is written where it is,
+  // the links kept; the temporary files of a killed write go.
+  const std::string etc = folder_ + "/etc", file = etc + "/Config.ini";
+  std::filesystem::create_directory(etc);
+  std::filesystem::rename(folder_ + "/Config/Config.ini", file);
+  std::filesystem::create_symlink("../etc/Config.ini", etc + "/link.ini");
+  std::filesystem::create_symlink(etc + "/link.ini", folder_ + "/Config/Config.ini");
+  std::ofstream(etc + "/.Config.ini.Ab12Cd") << "half";
+  EXPECT_TRUE(geteuid() != 0 || chown(file.c_str(), 0, 65534) == 0);
   chmod((folder_ + "/Config/Config.ini").c_str(), 0640);
+  struct stat before {
+  }, after{};
+  stat(file.c_str(), &before);
   ASSERT_EQ(Run({"set-address", "http://other.example/"}), 0);
   EXPECT_EQ(ModeOf(folder_ + "/Config/Config.ini"), 0640u);
+  stat(file.c_str(), &after);
+  EXPECT_EQ(std::vector<unsigned>({after.st_uid, after.st_gid, after.st_mode}),
+            std::vector<unsigned>({before.st_uid, before.st_gid, before.st_mode}));
+  EXPECT_TRUE(std::filesystem::is_symlink(folder_ + "/Config/Config.ini"));
+  EXPECT_EQ(Listing(etc), (std::vector<std::string>{"Config.ini", "link.ini"}));
+  EXPECT_NE(Read(file).find("aHR0cDovL290aGVyLmV4YW1wbGUv"), std::string::npos);
+}
+
+// Only the writers can take the lock; one left behind, or open to others and held, never blocks
+// for good; something at its path that is no file is named.
+TEST_F(ConfigToolTest, TheWriterLockIsTheWritersAlone) {
+  const std::string config = folder_ + "/Config", lock = config + "/.companymain-config.lock";
+  const std::string named = "Cannot use the writer lock " + lock + ": not a regular file.";
+  TUniqueFd other;  // another open file of the lock, as another user's process holds it
+  const auto file = [&](mode_t mode) {
+    close(open(lock.c_str(), O_CREAT | O_RDWR, mode));
+    chmod(lock.c_str(), mode);
+  };
+  const struct {
+    const char* name;
+    std::function<void()> arrange;
+    std::string says;  // the refusal (exit code 3); "" when written
+  } cases[] = {
+      {"a writer's lock left behind", [&] { file(0600); }, ""},
+      {"an older version's, open to all", [&] { file(0644); }, ""},
+      {"held by whoever could open it",
+       [&] {
+         file(0644);
+         other = TUniqueFd(open(lock.c_str(), O_RDONLY));
+         flock(other.Get(), LOCK_EX);
+       },
+       ""},
+      {"a folder", [&] { mkdir(lock.c_str(), 0755); }, named},
+      {"a link", [&] { symlink("Config.ini", lock.c_str()); }, named},
+      {"a FIFO", [&] { mkfifo(lock.c_str(), 0644); }, named},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(config);
+    ASSERT_EQ(Run({"set-address", "http://a.example/"}), 0);
+    c.arrange();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Run({"set-address", "http://b.example/"}), c.says.empty() ? 0 : 3) << system_->err;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    other.Reset();
+    EXPECT_NE(system_->err.find(c.says), std::string::npos) << system_->err;
+    // The new address written, or the old one kept.
+    EXPECT_EQ(Read(config + "/Config.ini").find("aHR0cDovL2IuZXhhbXBsZS8=") != std::string::npos,
+              c.says.empty());
+    EXPECT_EQ(Listing(config).size(), c.says.empty() ? 1u : 2u);  // the lock gone, or left
+  }
+  // Held, it is closed to everybody else whatever the umask, also where one open to all was;
+  // made by root in somebody's own folder, it is that owner's, whose writers must take it too.
+  const uid_t owner = geteuid() == 0 ? 65534 : geteuid();
+  for (const bool left : {false, true}) {
+    std::filesystem::remove(lock);
+    if (left) file(0644);
+    EXPECT_EQ(chown(config.c_str(), owner, static_cast<gid_t>(-1)), 0);
+    TConfigToolSystem::TFailure failure;
+    const mode_t mask = umask(0);
+    const auto held = CapturedSystem(TPosixCodePage("UTF-8")).LockForWriting(config, 0, failure);
+    umask(mask);
+    struct stat st {};
+    EXPECT_TRUE(held && stat(lock.c_str(), &st) == 0) << failure.reason;
+    EXPECT_EQ(std::vector<unsigned>({st.st_mode & 07777, st.st_uid}),
+              std::vector<unsigned>({0600, owner}));
+  }
 }
 
 TEST_F(ConfigToolTest, FailuresLeaveNoTemporaryFile) {

@@ -370,8 +370,12 @@ TEST(ConfigTool, EveryValueIsWrittenExactlyOrRefused) {
       {"\xF0\x9F\x8F\xA8 outside the basic plane"},
       {longest},
       {" " + longest.substr(2) + " "},
-      {longest + "7", false, 2, "too long"},
-      {std::string(kIniValueMax - 1, 'x') + "无", false, 2, "too long"},
+      {longest + "7", false, 2, " is 1 character too long."},
+      // Counted in characters, not in the bytes the limit counts.
+      {std::string(kIniValueMax - 1, 'x') + "无", false, 2, " is 1 character too long."},
+      {Utf16ToUtf8(std::u16string(700, u'\u9152')), false, 2, " is 18 characters too long."},
+      {std::string(kIniValueMax - 1, 'x') + "\xF0\x9F\x8F\xA8", false, 2,
+       " is 1 character too long."},
       {"line\nbreak", false, 2, "line break"},
       {"carriage\rreturn", false, 2, "line break"},
       {"酒店", true, 2, "code page cannot hold"},
@@ -675,7 +679,10 @@ TEST(ConfigTool, SetAddressRefusesWhatTheLauncherCannotUse) {
       {{"set-address", "javascript:alert(1)"}, false, "http://"},
       {{"set-address", "C:\\Windows\\system32\\calc.exe"}, false, "http://"},
       {{"set-address", "http://x/\r\nother"}, false, "line break"},
-      {{"set-address", "http://x/" + std::string(1525, 'p')}, false, "2048 characters"},
+      {{"set-address", "http://x/" + std::string(1525, 'p')}, false, "is 1 character too long"},
+      {{"set-address", "http://x/" + Utf16ToUtf8(std::u16string(600, u'\u9152'))},
+       false,
+       "is 92 characters too long"},
       {{"set-address", "http://酒店.example/"}, true, "code page"},
       {{"set-address"}, false, "needs one address"},
       {{"set-address", "http://a/", "http://b/"}, false, "needs one address"},
@@ -1210,11 +1217,12 @@ TEST(ConfigTool, CheckTellsWhatTheLaunchersWouldDo) {
        {"The launcher will open:\nhttp://example.com/p?site=3?Id=MTIzNDU2Nzg5MA==&"},
        true},
       {"no identity",
-       AddressFile("http://example.com/p"),
+       AddressFile("http://example.com/p?site=3"),
        std::nullopt,
        {},
        1,
-       {"The launcher would show: " + std::string(kMsgIdentityMissing)}},
+       {"The launcher would show: " + std::string(kMsgIdentityMissing)},
+       true},
       {"no address file",
        std::nullopt,
        identity,
@@ -1305,6 +1313,10 @@ TEST(ConfigTool, CommandLineRefusals) {
       {{"--dir"}, "needs a value"},
       {{"set-company", "--name", "\xFF\xFE"}, "not text in this system's encoding: <\xFF\xFE>"},
       {{"set-address", "http://x/\xFF"}, "not text in this system's encoding"},
+      // After --, what looks like an option is an address, and is checked as one.
+      {{"set-address", "--", "--help"}, "The page address must start with http://"},
+      {{"set-address", "--", "-h"}, "The page address must start with http://"},
+      {{"--json", "set-address", "--", "--version"}, "The page address must start with http://"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.says);
@@ -1336,6 +1348,7 @@ TEST(ConfigTool, RefusalsNameEveryRefusedFieldAtOnce) {
     std::vector<std::string> args;
     TProblems problems;
     std::vector<std::string> errors;  // the command line's lines, naming options or files
+    bool unreadable = false;          // neither file can be read
   } cases[] = {
       {"two values blanked",
        true,
@@ -1361,12 +1374,20 @@ TEST(ConfigTool, RefusalsNameEveryRefusedFieldAtOnce) {
        {"set-address", "ftp://example.com/"},
        {{"url", "The page address must start with http://"}},
        {"The page address must start with http://"}},
+      // Refused before any file is read: refused, whatever the files.
+      {"a value refused where the files cannot be read",
+       true,
+       {"set-company", "--number", " "},
+       {{"number", "Company number must not be blank"}},
+       {"--number must not be blank"},
+       true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     for (const bool json : {false, true}) {
       FakeSystem system;
       if (c.stored) system.files[kCompanyIni] = kIdentity;
+      if (c.unreadable) system.unreadable = {kCompanyIni, kConfigIni};
       std::vector<std::string> args = {"--dry-run"};
       if (json) args.emplace_back("--json");
       args.insert(args.end(), c.args.begin(), c.args.end());
@@ -1425,6 +1446,16 @@ TEST(ConfigToolJson, ReadsWhatTheWriterWritesAndRefusesTheRest) {
   EXPECT_TRUE(written->Find("yes")->boolean);
   EXPECT_EQ(written->Find("none")->kind, TJsonValue::Kind::Null);
   EXPECT_EQ(written->Find("list")->items.size(), 2U);
+  // Every control character escaped (C0, DEL, C1); ill-formed bytes become U+FFFD.
+  std::string controls;
+  for (char16_t unit = 0; unit <= 0x9F; ++unit)
+    if (unit < 0x20 || unit >= 0x7F) controls += Utf16ToUtf8(std::u16string(1, unit));
+  const std::string escaped = JsonString(controls);
+  EXPECT_TRUE(std::all_of(escaped.begin(), escaped.end(), [](char c) {
+    return c >= 0x20 && c < 0x7F;
+  })) << escaped;
+  EXPECT_EQ(ParseJson("[" + escaped + "]")->items.at(0).text, controls);
+  EXPECT_EQ(JsonString("a\xC0\xAFz\xE6\x97"), "\"a\xEF\xBF\xBD\xEF\xBF\xBDz\xEF\xBF\xBD\"");
   const struct {
     const char* json;
     bool valid;
@@ -1440,6 +1471,9 @@ TEST(ConfigToolJson, ReadsWhatTheWriterWritesAndRefusesTheRest) {
       {R"({"v":"x"} x)", false, ""},
       {R"({"v":"x",})", false, ""},
       {R"({"v":tru})", false, ""},
+      // A name given twice is refused in every object, as ReadJsonObject refuses it.
+      {R"({"v":"x","n":{"a":1,"a":2}})", false, ""},
+      {"\xEF\xBB\xBF{\"v\":\"x\"}", false, ""},
       {"", false, ""},
   };
   for (const auto& c : cases) {

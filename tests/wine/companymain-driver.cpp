@@ -25,8 +25,8 @@
 //   cover                   a window of the driver's covers the work area and takes the focus
 //   click NAME              click its taskbar button
 //   front NAME              its message box is the foreground window and uncovered
-//   look                    print "look" and wait until C:\looked exists (the script has
-//                           taken a screenshot)
+//   look NAME               print "look NAME" and wait until C:\looked exists (the script has
+//                           taken the screenshot NAME), then delete it for the next look
 //   watch NAME              from now on, note every window of it that has a taskbar button
 //   seen NAME N             exactly N of its windows had a taskbar button at some moment since
 //                           its watch began (by the rule of "buttons")
@@ -42,6 +42,7 @@
 //   type NAME N HEX         put this text into it
 //   press NAME ID           press the dialog's button of this id once it is enabled
 //   alert NAME HEX          wait for a message box whose text holds this, and press its OK
+//   alerted NAME HEX        wait for that message box, and leave it up
 //   shows NAME HEX          a visible control of the dialog shows text that holds this
 //   checked NAME HEX 0|1    the check box with exactly this text is clear or checked
 //   check NAME HEX          tick the check box with exactly this text
@@ -590,7 +591,7 @@ int DialogStep(int available, char** args) {
     std::printf("ok pressed button %d of %s (\"%s\")\n", id, args[1], Utf8(TextOf(button)).c_str());
     return 3;
   }
-  if (step == "alert") {
+  if (step == "alert" || step == "alerted") {
     need(2);
     Copy& copy = Named(step, args[1]);
     const auto main = dialogs.find(args[1]);
@@ -604,6 +605,10 @@ int DialogStep(int available, char** args) {
     if (box == nullptr) fail(copy, "no message box");
     if (text.find(expected) == std::string::npos)
       fail(copy, "the message box says \"" + text + "\", not \"" + expected + "\"");
+    if (step == "alerted") {
+      std::printf("ok message box of %s is up: \"%s\"\n", args[1], text.c_str());
+      return 3;
+    }
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
     if (!WaitFor([&] { return !IsWindow(box) || !IsWindowVisible(box); }, 5000))
@@ -1081,14 +1086,16 @@ int wmain(int argc, wchar_t** wargv) {
       std::printf("ok the box of %s is in front\n", argv[i + 1]);
       i += 2;
     } else if (step == "look") {
-      std::printf("look\n");
+      need(1);
+      std::printf("look %s\n", argv[i + 1]);
       std::fflush(stdout);
       if (!WaitFor([] { return GetFileAttributesW(L"C:\\looked") != INVALID_FILE_ATTRIBUTES; },
                    60000, 50)) {
         Fail(step, "nobody looked");
       }
+      DeleteFileW(L"C:\\looked");
       std::printf("ok looked\n");
-      i += 1;
+      i += 2;
     } else if (step == "watch") {
       need(1);
       watches[argv[i + 1]] = std::make_unique<ButtonWatch>(Named(step, argv[i + 1]));

@@ -305,6 +305,10 @@ reg() {
 shell_desktop() {
   reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d shell /f
   reg add 'HKCU\Software\Wine\Explorer\Desktops' /v shell /d 1024x768 /f
+  cjk_font
+}
+# cjk_font: dialogs and message boxes in that font (Wine's own have no Chinese outside zh_CN).
+cjk_font() {
   local font
   for font in Tahoma 'MS Shell Dlg' 'MS Shell Dlg 2'; do
     reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
@@ -312,28 +316,33 @@ shell_desktop() {
   done
 }
 
+# look_while COMMAND...: runs COMMAND (the driver, writing $case_dir/driver.out); at each of its
+# steps "look NAME" the screen is saved as the case's screenshot NAME (in $SCREENSHOTS when set,
+# else with the case), and then the driver goes on (it fails when none could be taken).
+look_while() {
+  [[ " $* " == *" look "* ]] || { "$@"; return; }
+  local out=$case_dir/driver.out looker status
+  : >"$out"
+  mkdir -p "${SCREENSHOTS:-$case_dir}"
+  (seen=0; while sleep 0.1; do
+    name=$(tr -d '\r' <"$out" | sed -n 's/^look //p' | sed -n "$((seen + 1))p")
+    [ -n "$name" ] && seen=$((seen + 1)) && DISPLAY=:$case_display import -window root -trim +repage \
+      "${SCREENSHOTS:-$case_dir}/$(printf '%s' "${case_name:0:40}-$name" | tr -c 'A-Za-z0-9-' _).png" &&
+      touch "$prefix/drive_c/looked"
+  done) 2>/dev/null &
+  looker=$!
+  "$@"; status=$?
+  kill $looker
+  return $status
+}
+
 # drive STEP...: runs the driver's steps against C:\app\CompanyMain.exe. At its step "look"
-# the screen is saved as the case's screenshot (in $SCREENSHOTS when set, else with the case).
+# the screen is saved as the case's screenshot (see look_while).
 drive() {
   # Into a file, not a pipe: wineserver inherits the descriptor and outlives the driver. Its
   # steps wait 20 s at most each; the whole run has a limit as well.
-  wine_run timeout -k 10 "$drive_limit" wine 'C:\tools\driver.exe' "$app_win\\CompanyMain.exe" "$@" \
-    >"$case_dir/driver.out" 2>&1 &
-  local driver=$!
-  # Here-strings, not pipes: under pipefail a grep -q that has its match ends the pipe early,
-  # and a writer with more to say fails it (Wine's messages can run to many kilobytes).
-  if grep -qx look <<<"$(printf '%s\n' "$@")"; then
-    while kill -0 $driver 2>/dev/null && ! grep -q '^look' "$case_dir/driver.out"; do
-      sleep 0.1
-    done
-    if kill -0 $driver 2>/dev/null; then
-      screenshot=${SCREENSHOTS:-$case_dir}/$(printf '%s' "$case_name" | tr -c 'A-Za-z0-9' _ | cut -c1-60).png
-      DISPLAY=:$case_display import -window root "$screenshot" 2>/dev/null ||
-        problems+=("no screenshot")
-      touch "$prefix/drive_c/looked"
-    fi
-  fi
-  wait $driver
+  look_while wine_run timeout -k 10 "$drive_limit" wine 'C:\tools\driver.exe' "$app_win\\CompanyMain.exe" "$@" \
+    >"$case_dir/driver.out" 2>&1
   local status=$?
   local out
   out=$(tr -d '\r' <"$case_dir/driver.out")

@@ -270,7 +270,7 @@ setup_log() {
 # limit. A failing step fails the case with what was on screen (a screenshot in $SCREENSHOTS
 # when that is set).
 drive_setup() {
-  wine_run within 240 wine 'C:\tools\driver.exe' 'C:\none' "$@" >"$case_dir/driver.out" 2>&1
+  look_while wine_run within 240 wine 'C:\tools\driver.exe' 'C:\none' "$@" >"$case_dir/driver.out" 2>&1
   local status=$? out
   out=$(tr -d '\r' <"$case_dir/driver.out")
   if [ $status -ne 0 ] || ! grep -q '^ok' <<<"$out" || grep -q '^FAIL' <<<"$out"; then
@@ -388,6 +388,11 @@ setup_refusals() {
   status=$?
   [ $status -eq 2 ] || problems+=("refused address: setup exit code $status, expected 2: $(setup_log)")
   expect_kept Config
+  # An address that looks like an option is an address, refused as one.
+  run_wine "C:\\$first" /S /URL=--help
+  status=$?
+  [ $status -eq 2 ] || problems+=("the address --help: setup exit code $status, expected 2: $(setup_log)")
+  expect_kept Config
   mkdir -p "$prefix/drive_c/scratch"
   installed_tool --dir 'C:\scratch' set-address ftp://example.com/p >/dev/null 2>"$case_dir/said"
   said=$(program_said "$case_dir/said" | head -1)
@@ -435,7 +440,10 @@ fi
 # checked by the tool before anything is copied, the finish page.
 # In English Windows runs in code page 1252: a name it can hold.
 address_en=${address/"Name=$name_sent"/Name=Lakeside+Hotel}
+query_warning_en='The page address already holds a query (after "?"): the launcher adds "?Id=..." behind it, and the web system does not read Id after a second "?".'
+query_warning_zh='页面地址中已有查询部分 ("?" 之后的部分): 启动程序会在其后再加上 "?Id=...", 而网页系统不会读取第二个 "?" 之后的 Id。'
 package_case "setup, interactive, English: an empty page on a new PC, a refusal stays on the page before anything is copied, the finish page starts the program" win64 en_US.UTF-8
+cjk_font
 drive_setup run s "$(hex "C:\\$ui_setup")" \
   dialog s "$(hex 'Choose Install Location')" field s 0 "$(hex 'C:\Program Files\CompanyMain')" press s 1 \
   dialog s "$(hex Configuration)" focus s 0 field s 0 "" field s 1 "" field s 4 "" field s 6 "" \
@@ -445,8 +453,9 @@ drive_setup run s "$(hex "C:\\$ui_setup")" \
   dialog s "$(hex Configuration)" field s 0 "$(hex "$url")" field s 2 "$(hex R01)" field s 1 "" \
   nofile "$(hex 'C:\Program Files\CompanyMain')" \
   type s 1 "$(hex 1234567890)" press s 1 \
+  alerted s "$(hex "$query_warning_en")" look page-warning alert s "$(hex "$query_warning_en")" \
   dialog s "$(hex 'Start 企业信息管理')" shows s "$(hex "$address_en")" checked s "$(hex 'Start 企业信息管理')" 1 \
-  press s 1 ended s 0
+  shows s "$(hex "Note: $query_warning_en")" look finish-warning press s 1 ended s 0
 # The page speaks in its fields: no option of the tool, no exit code.
 ! grep -q -e '--number' -e '(exit code' "$case_dir/driver.out" ||
   problems+=("the page's refusal names an option or an exit code: $(grep -A3 'message box' "$case_dir/driver.out" | head -c 300)")
@@ -463,6 +472,8 @@ save_config
 drive_setup run u "$(hex '"C:\Program Files\CompanyMain\Uninstall.exe" _?=C:\Program Files\CompanyMain')" \
   dialog u "$(hex 'Uninstall 企业信息管理')" press u 1 \
   dialog u "$(hex 'Remove the configuration too')" shows u "$(hex 'C:\Program Files\CompanyMain\Config')" \
+  check u "$(hex 'Remove the configuration too')" shows u "$(hex 'is removed with the programs')" look uninstall-remove \
+  check u "$(hex 'Remove the configuration too')" shows u "$(hex 'The configuration stays in')" \
   checked u "$(hex 'Remove the configuration too')" 0 press u 1 \
   dialog u "$(hex 'Uninstallation Complete')" press u 1 ended u 0
 expect_kept Config
@@ -471,9 +482,17 @@ expect_kept Config
 run_wine "C:\\$ui_setup" /S || problems+=("setup exit code $?")
 run_wine "C:\\Program Files\\CompanyMain\\Uninstall.exe" /S /REMOVECONFIG || problems+=("uninstaller exit code $?")
 [ -e "$install_dir" ] && problems+=("/REMOVECONFIG left $(cd "$install_dir" && find . | tr '\n' ' ')")
+# A new PC given the address alone: the finish page names the missing identity and where to
+# enter it, and labels the launcher's message as such.
+drive_setup run s "$(hex "C:\\$ui_setup")" dialog s "$(hex 'Choose Install Location')" press s 1 \
+  dialog s "$(hex Configuration)" type s 0 "$(hex "$url")" press s 1 alert s "$(hex "$query_warning_en")" \
+  dialog s "$(hex 'Start 企业信息管理')" shows s "$(hex 'this PC has no company identity yet')" \
+  shows s "$(hex 'device ID in "企业信息管理 设置" in the Start menu')" \
+  shows s "$(hex $'Instead of the page, it shows this message:\r\n')$msg_no_identity" look finish-no-identity press s 1 ended s 0
 end_case
 
 package_case "setup, interactive, Chinese: an upgrade's page shows the installation's values, a refusal keeps what was typed, one value changed alone" win64
+cjk_font
 run_wine "C:\\$ui_setup" /S "${options[@]}" || problems+=("setup exit code $?")
 drive_setup run s "$(hex "C:\\$ui_setup2")" \
   dialog s "$(hex 选择安装位置)" shows s "$(hex "已安装企业信息管理 $version 版")" \
@@ -484,7 +503,8 @@ drive_setup run s "$(hex "C:\\$ui_setup2")" \
   alert s "$(hex '页面地址须以 http:// 或 https:// 开头')" focus s 0 \
   dialog s "$(hex 配置)" field s 0 "$(hex ftp://example.com/p)" field s 4 "$(hex D-02)" \
   type s 0 "$(hex "$url")" press s 1 \
-  dialog s "$(hex 启动企业信息管理)" shows s "$(hex "$address_d2")" press s 1 ended s 0
+  dialog s "$(hex 启动企业信息管理)" shows s "$(hex "$address_d2")" shows s "$(hex "注意: $query_warning_zh")" \
+  look finish-warning press s 1 ended s 0
 expect_address "$address_d2"
 expect_shown "${shown_d2[@]}"
 expect_value CompanyMain DisplayVersion=1.0.1
@@ -501,7 +521,7 @@ drive_setup run w "$(hex '"C:\Program Files\CompanyMain\CompanyMainSettings.exe"
   type w 4 "$(hex D-03)" press w 1 shows w "$(hex "${address_d2/$(b64 D-02)/$(b64 D-03)}")" \
   shows w "$(hex "DeviceId=D-03")" \
   type w 1 "" type w 4 "" press w 1 \
-  alert w "$(hex $'企业编号 不能为空: 没有它网页系统无法识别企业。\r\n设备编号 不能为空')" focus w 1 \
+  alert w "$(hex $'企业编号不能为空: 没有它网页系统无法识别企业。\r\n设备编号不能为空')" focus w 1 \
   press w 2 ended w 0
 expect_shown "${shown[@]/device-id=D-01/device-id=D-03}"
 # Company.ini alone was written, and in it the device id alone changed.
@@ -513,9 +533,17 @@ drive_setup run u "$(hex '"C:\Program Files\CompanyMain\Uninstall.exe" _?=C:\Pro
   dialog u "$(hex '卸载 企业信息管理')" press u 2 ended u 1
 drive_setup run u "$(hex '"C:\Program Files\CompanyMain\Uninstall.exe" _?=C:\Program Files\CompanyMain')" \
   dialog u "$(hex '卸载 企业信息管理')" press u 1 \
-  dialog u "$(hex 同时删除配置)" check u "$(hex 同时删除配置)" press u 1 \
+  dialog u "$(hex 同时删除配置)" check u "$(hex 同时删除配置)" shows u "$(hex 中的配置将随程序一起删除)" look uninstall-remove press u 1 \
   dialog u "$(hex 卸载完成)" press u 1 ended u 0
 [ -e "$install_dir/Config" ] && problems+=("the ticked box left $(cd "$install_dir/Config" && find . | tr '\n' ' ')")
+# A new PC given the address alone, after an identity begun without its number (refused by the
+# fields' names), and its warning: the finish page as in English.
+drive_setup run s "$(hex "C:\\$ui_setup")" dialog s "$(hex 选择安装位置)" press s 1 \
+  dialog s "$(hex 配置)" type s 0 "$(hex "$url")" type s 2 "$(hex R01)" press s 1 alerted s "$(hex '企业编号必须填写: 本机还没有企业身份。')" \
+  look page-refusal alert s "$(hex 设备编号必须填写)" dialog s "$(hex 配置)" type s 2 "" press s 1 \
+  alerted s "$(hex "$query_warning_zh")" look page-warning alert s "$(hex "$query_warning_zh")" \
+  dialog s "$(hex 启动企业信息管理)" shows s "$(hex 本机还没有企业身份)" shows s "$(hex '“企业信息管理 设置”中填写')" \
+  shows s "$(hex $'它将显示这条消息, 而不打开页面:\r\n')$msg_no_identity" look finish-no-identity press s 1 ended s 0
 end_case
 
 # ---- The fleet script (deploy/windows) --------------------------------------------------
@@ -568,6 +596,7 @@ case_lang=zh_CN.UTF-8
 expect_fleet "the device id back under code page 936" 0 true "Company.ini " set-company --device-id D-02
 expect_fleet "the same device id again" 0 false "" set-company --device-id D-02
 expect_fleet "a refused address" 2 "" "" set-address ftp://example.com/p
+expect_fleet "an address that looks like an option, after --" 2 "" "" set-address -- --help
 start_from_shortcut "${address_d2/info.aspx?x=1/new.aspx}"
 run_wine "C:\\Fleet\\CompanyMain\\Uninstall.exe" /S || problems+=("uninstaller exit code $?")
 expect_fleet "no installation" 4 false "" set-address http://example.com/company/new.aspx

@@ -222,7 +222,7 @@ end_case
 new_case "taskbar: a creation message has one button that brings it back from under a window"
 shell_desktop
 company 1 R01 x D1 '' ''
-drive start a box a "$msg_no_config" buttons a 1 taskbar a 1 look cover click a front a \
+drive start a box a "$msg_no_config" buttons a 1 taskbar a 1 look message cover click a front a \
   ok a exit a
 end_case
 

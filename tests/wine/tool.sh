@@ -139,7 +139,9 @@ for line in 'name=某某酒店 北楼' 'other=前台 1' 'device-id=D2'; do
 done
 end_case
 
-tool_case "files written over existing ones; the same values leave them untouched"
+tool_case "files written over existing ones, a killed write's temporary file removed; the same values leave them untouched"
+mkdir -p "$app/Config"
+printf half >"$app/Config/Config.ini.new-4242"
 for url in 'http://first.example/' 'http://second.example/'; do
   expect_status "set-address $url" 0 set-address "$url"
 done
@@ -159,6 +161,16 @@ expect_status "a dry run" 0 --json --dry-run set-company --number 3
 [ "$(stamp)" = "$before" ] || problems+=("the dry run wrote")
 leftovers=$(ls "$app/Config" | grep -v -x -e Config.ini -e Company.ini)
 [ -z "$leftovers" ] || problems+=("left in Config: $leftovers")
+end_case
+
+tool_case "a folder at the writer lock's path is named, not the file to write" en_US.UTF-8
+config_url "$(b64 'http://kept.example/')"
+cp "$app/Config/Config.ini" "$case_dir/kept"
+mkdir "$app/Config/.companymain-config.lock"
+expect_status "set-address" 3 set-address 'http://new.example/'
+grep -qF 'Cannot use the writer lock C:\app\Config\.companymain-config.lock: not a regular file.' \
+  <<<"$(program_said "$case_dir/tool.err")" || problems+=("said $(head -c 300 "$case_dir/tool.err")")
+cmp -s "$case_dir/kept" "$app/Config/Config.ini" || problems+=("Config.ini changed")
 end_case
 
 # One value changed in place, every other byte kept (the cases every platform's tool shares,

@@ -196,12 +196,18 @@ int TTool::Check() {
   const bool ok = opens && !othersMessage;
   const std::optional<std::string> message = mine.message ? mine.message : othersMessage;
 
-  // The address as stored, for what its reader should know of it.
-  std::vector<TProblem> warnings;
-  for (const TSeenFile& file : mine.files) {
-    if (file.name == kAddressFileName && file.read && file.read->SectionFound())
-      warnings = AddressWarnings(Base64Decode(file.read->values.values[0]));
+  // The address as stored, for what its reader should know of it: read here when the launcher
+  // stopped before it (no identity yet).
+  std::optional<TFileRead> stored;
+  for (const TSeenFile& file : mine.files)
+    if (file.name == kAddressFileName && file.read) stored = file.read;
+  if (!stored && !folder.empty()) {
+    stored = system_.Files().ReadSection(PathIn(ConfigFolder(folder), kAddressFileName),
+                                         kAddressSection, AddressKeys(), codePage_, codePage_);
   }
+  std::vector<TProblem> warnings;
+  if (stored && stored->SectionFound())
+    warnings = AddressWarnings(Base64Decode(stored->values.values[0]));
   const std::string warningsJson = ReportWarnings(warnings);
 
   std::vector<TFileReport> reports;

@@ -145,7 +145,7 @@ std::string Usage(TConfigToolSystem& system) {
   const auto _ = [&system](const char* english) { return system.Translate(english); };
   const std::string name = system.ProgramName();
   return Fill(_("Usage:\n"
-                "  %1 [--dir FOLDER] [--dry-run] [--json] set-address URL\n"
+                "  %1 [--dir FOLDER] [--dry-run] [--json] set-address [--] URL\n"
                 "  %1 [--dir FOLDER] [--dry-run] [--json] set-company [--number NUMBER]\n"
                 "      [--type TYPE] [--name NAME] [--device-id ID] [--upload-user ACCOUNT]\n"
                 "      [--other TEXT]\n"
@@ -201,7 +201,9 @@ std::string Usage(TConfigToolSystem& system) {
            "                JSON object in FILE (- for standard input), by the names show\n"
            "                prints: {\"url\": \"...\"}, or number, type, name, device-id,\n"
            "                upload-user, other; null gives none. Nothing rewrites them on\n"
-           "                the way, as a shell or an engine may rewrite arguments.\n") +
+           "                the way, as a shell or an engine may rewrite arguments.\n"
+           "  --            every argument after it is the command or its value, also one\n"
+           "                that starts with -: set-address -- URL.\n") +
          // Only where there is a registry to read.
          (system.HasRegistry()
               ? _("  --from-registry KEY\n"

@@ -24,6 +24,23 @@ bool Representable(std::string_view utf8, const TCodePage& codePage) {
   return codePage.ToUtf16(AnsiOf(utf8, codePage)) == Utf8ToUtf16(utf8);
 }
 
+// How many characters must go from the end of the text for it to take at most `most` bytes in
+// the code page: the limit counts bytes, the user counts characters.
+std::size_t CharactersOver(std::string_view utf8, const TCodePage& codePage, std::size_t most) {
+  const std::u16string units = Utf8ToUtf16(utf8);
+  std::size_t bytes = 0;
+  std::size_t characters = 0;
+  std::size_t fit = 0;
+  for (std::size_t i = 0; i < units.size(); ++characters) {
+    const bool pair = units[i] >= 0xD800 && units[i] < 0xDC00 && i + 1 < units.size();
+    const std::size_t n = pair ? 2 : 1;
+    bytes += codePage.FromUtf16(std::u16string_view(units).substr(i, n)).size();
+    if (bytes <= most) fit = characters + 1;
+    i += n;
+  }
+  return characters - fit;
+}
+
 }  // namespace
 
 // ---- What every command shares ---------------------------------------------------------------
@@ -193,6 +210,13 @@ int TTool::Apply(const std::vector<TJob>& jobs) {
                          "run it again once the other has finished."),
                        {system_.ProgramName(), system_.PathText(system_.RealPath(config)),
                         std::to_string(kWriterWaitSeconds)}));
+    }
+    // What stands at the lock's path is named: it is what to remove.
+    if (!lock && failure.lock) {
+      return Fail(kToolWriteFailed,
+                  Fill(_("Cannot use the writer lock %1: %2. Nothing was changed."),
+                       {Shown(config, kWriterLockName), failure.reason}) +
+                      Remedy(failure));
     }
     // The lock file is made beside the files: what keeps it from being made keeps them from
     // being written.
@@ -379,9 +403,12 @@ std::vector<TProblem> TTool::CheckGivenAddress(const std::string& url) {
   if (!Representable(url, codePage_))
     return refused(_("The page address holds characters this computer's code page cannot hold."));
   address_ = AnsiOf(url, codePage_);
-  if (const std::string value = AddressValue(address_); value.size() > kIniValueMax) {
-    return refused(Fill(_("The page address is too long: %1 characters encoded, at most %2."),
-                        {std::to_string(value.size()), std::to_string(kIniValueMax)}));
+  if (AddressValue(address_).size() > kIniValueMax) {
+    // The file holds it in base64: four characters for every three bytes.
+    const std::size_t over = CharactersOver(url, codePage_, kIniValueMax / 4 * 3);
+    return refused(
+        over == 1 ? _("The page address is 1 character too long.")
+                  : Fill(_("The page address is %1 characters too long."), {std::to_string(over)}));
   }
   return {};
 }
@@ -463,8 +490,12 @@ std::vector<TProblem> TTool::CheckGivenIdentity() {
       // web system as "?", and what it cuts would be lost.
       refused(_("%1 holds characters this computer's code page cannot hold: %2"), value);
     } else if (AnsiOf(value, codePage_).size() > kIniValueMax) {
-      refused(_("%1 is too long (at most %2 bytes in this computer's code page)."),
-              std::to_string(kIniValueMax));
+      const std::size_t over = CharactersOver(value, codePage_, kIniValueMax);
+      if (over == 1) {
+        refused(_("%1 is 1 character too long."));
+      } else {
+        refused(_("%1 is %2 characters too long."), std::to_string(over));
+      }
     }
   }
   return problems;

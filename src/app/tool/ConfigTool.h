@@ -50,6 +50,7 @@ class TConfigToolSystem {
     std::string reason;   // the system's reason, in the user's language
     bool denied = false;  // the system refused access: the remedy is more rights
     bool held = false;    // another writer held the configuration for the whole wait
+    bool lock = false;    // the writer lock itself is the problem (what stands at its path)
   };
   // The installation's files as this system reads them (the launcher's own reading).
   virtual TConfigFolder& Files() = 0;
@@ -75,16 +76,20 @@ class TConfigToolSystem {
     virtual ~TWriterLock() = default;
   };
   // Takes the folder's writer lock, waiting at most waitSeconds for another writer to let go.
-  // nullptr (and why: failure.held when the other writer kept it) when it cannot be had.
+  // Only the writers can take it; a lock left behind or put there never blocks them for long.
+  // nullptr (and why: failure.held when the other writer kept it, failure.lock when what stands
+  // at the lock's path is the problem) when it cannot be had.
   virtual std::unique_ptr<TWriterLock> LockForWriting(const std::string& folder, int waitSeconds,
                                                       TFailure& failure) = 0;
   // Makes the folder, readable and searchable by all whatever the process's file mode mask,
   // when it is missing; a link to a folder will do. false (and why) when there is no folder
   // there afterwards.
   virtual bool MakeFolder(const std::string& path, TFailure& failure) = 0;
-  // Puts the bytes at the path in one step: whoever reads it sees the old file or the whole new
-  // one. A new file is readable by all; a replaced one keeps its rights. On failure nothing has
-  // changed (no temporary file is left) and failure says why.
+  // Puts the bytes at the path in one step, with the writer lock held: whoever reads it sees the
+  // old file or the whole new one. A new file is readable by all; a replaced one keeps its
+  // rights (owner, group, mode), and a link keeps leading to the file written. Temporary files
+  // a killed writer left beside it are removed. On failure nothing has changed (no temporary
+  // file is left) and failure says why.
   virtual bool ReplaceFile(const std::string& path, std::string_view bytes, TFailure& failure) = 0;
   // Removes the file at the path (a file the tool made, taken back). false (and why) when it
   // is still there.

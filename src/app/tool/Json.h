@@ -12,7 +12,7 @@
 // the values an engine hands over (ReadJsonObject) and the tool's own answers, which the
 // settings window runs in process (ParseJson).
 
-// The UTF-8 text as a JSON string.
+// The UTF-8 text as a JSON string: every control character escaped, ill-formed bytes as U+FFFD.
 std::string JsonString(std::string_view utf8);
 
 // An object, member by member in the order added.
@@ -37,10 +37,11 @@ class TJsonObject {
 std::string JsonArray(const std::vector<std::string>& jsonItems);
 
 // A JSON object of texts, as an engine hands values over: {"name": "text", "other": null}.
-// Read strictly (RFC 8259): the text must be UTF-8 without a byte order mark, every string
-// valid UTF-8 and every \u escape a character (a lone surrogate is refused, not replaced); a
-// member's value is a string or null (null: not given); a name given twice, a nested value,
-// a number or a boolean, and anything after the object but blanks are refused. Values arrive
+// Read strictly (RFC 8259, by nlohmann's parser): the text must be UTF-8 without a byte order
+// mark, every string well-formed UTF-8 (no overlong form, no encoded surrogate, no raw control
+// character) and every \u escape a character (a lone surrogate is refused, not replaced); a
+// member's value is a string or null (null: not given); a name given twice, a nested value, a
+// number or a boolean, and anything after the object but blanks are refused. Values arrive
 // exactly as encoded, with no trimming or other rewriting.
 struct TJsonObjectRead {
   std::map<std::string, std::optional<std::string>> members;
@@ -50,11 +51,15 @@ struct TJsonObjectRead {
 TJsonObjectRead ReadJsonObject(std::string_view text);
 
 // A JSON value: null, a boolean, a string (UTF-8), an array or an object. Numbers are kept as
-// their text: the tool writes none that a reader computes with.
+// text (an integer in decimal, any other as written): the tool writes none that a reader
+// computes with.
 struct TJsonValue {
+  // Declared, so that clang with libstdc++ does not ask for the members' types while this one
+  // is still being defined.
+  TJsonValue();
   enum class Kind { Null, Bool, Number, String, Array, Object } kind = Kind::Null;
   bool boolean = false;
-  std::string text;  // String: the text; Number: as written
+  std::string text;  // String: the text; Number: its text
   std::vector<TJsonValue> items;
   std::vector<std::pair<std::string, TJsonValue>> members;  // in the order written
 
@@ -64,7 +69,9 @@ struct TJsonValue {
   [[nodiscard]] std::string TextOf(std::string_view name) const;
 };
 
+inline TJsonValue::TJsonValue() = default;
+
 // One JSON value (RFC 8259) with nothing but blanks around it, read as strictly as
-// ReadJsonObject reads; nullopt when the text is not that. The settings window reads the tool's
-// own answers with it.
+// ReadJsonObject reads (a name given twice in an object is refused too); nullopt when the text
+// is not that. The settings window reads the tool's own answers with it.
 std::optional<TJsonValue> ParseJson(std::string_view text);

@@ -1,5 +1,6 @@
 #include "tool/ToolSystem_posix.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <libintl.h>
 #include <sys/file.h>
@@ -7,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +22,7 @@
 #include "common/Utf.h"
 #include "inputs/InstallationFiles.h"
 #include "launcher/Version.h"
+#include "tool/Tool.h"
 
 namespace {
 
@@ -41,6 +44,10 @@ std::string ModeText(mode_t mode) {
   for (int bit = 0; bit < 9; ++bit) text += (mode & (0400u >> bit)) != 0 ? kLetters[bit] : '-';
   return text;
 }
+
+// The letters mkostemp puts in place of XXXXXX.
+constexpr std::string_view kTemporaryLetters =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 
 std::string Parent(const std::string& path) {
   const std::size_t slash = path.find_last_of('/');
@@ -180,42 +187,180 @@ class TFlockWriterLock final : public TConfigToolSystem::TWriterLock {
   std::string path_;
 };
 
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// One try at a lock file: opened (made when missing) and locked without waiting.
+struct TLockTry {
+  TUniqueFd fd;          // locked, and still the file at the path
+  struct stat st {};     // the file opened, or what stands at the path when it cannot be
+  bool there = false;    // something stands at the path
+  bool regular = false;  // a regular file
+  bool held = false;     // another process holds it
+  int error = 0;         // why it could not be opened, made or locked
+  // Nobody but the writers can open it: a regular file of this user, or of the folder's owner,
+  // closed to everybody else. Whoever can open a file can flock it, and hold it for good.
+  bool writers = false;
+};
+
+TLockTry TryLock(const std::string& path, const struct stat& folder) {
+  TLockTry attempt;
+  const auto look = [&] {
+    attempt.there = lstat(path.c_str(), &attempt.st) == 0;
+    attempt.regular = attempt.there && S_ISREG(attempt.st.st_mode);
+  };
+  // Only a regular file is ever opened: a FIFO or a device is never waited on.
+  look();
+  if (attempt.there && !attempt.regular) return attempt;
+  constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+  // Made closed to everybody else whatever the umask (which only takes rights away).
+  TUniqueFd fd;
+  bool made = false;
+  // A file made by another writer may be gone again before it is opened.
+  for (int tries = 0; tries < 100 && !fd.Valid(); ++tries) {
+    fd = TUniqueFd(open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0600));
+    made = fd.Valid();
+    if (!made && errno == EEXIST) fd = TUniqueFd(open(path.c_str(), kFlags));
+    if (!fd.Valid() && errno != ENOENT) break;
+  }
+  if (!fd.Valid() || fstat(fd.Get(), &attempt.st) != 0) {
+    attempt.error = errno;
+    look();
+    return attempt;
+  }
+  // Root gives a lock it makes in somebody's own folder to that owner, whose writers must be
+  // able to take it too.
+  if (made && folder.st_uid != geteuid() && fchown(fd.Get(), folder.st_uid, -1) == 0)
+    attempt.st.st_uid = folder.st_uid;
+  attempt.there = true;
+  attempt.regular = S_ISREG(attempt.st.st_mode);
+  attempt.writers = attempt.regular && (attempt.st.st_mode & 077) == 0 &&
+                    (attempt.st.st_uid == geteuid() || attempt.st.st_uid == folder.st_uid);
+  if (!attempt.regular) return attempt;
+  if (flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+    attempt.held = errno == EWOULDBLOCK || errno == EINTR;
+    if (!attempt.held) attempt.error = errno;
+    return attempt;
+  }
+  // The writer before let go and took its file along: try again with the new one.
+  struct stat now {};
+  if (stat(path.c_str(), &now) == 0 && SameFile(now, attempt.st)) attempt.fd = std::move(fd);
+  return attempt;
+}
+
 }  // namespace
 
 std::unique_ptr<TConfigToolSystem::TWriterLock> TPosixConfigToolSystem::LockForWriting(
     const std::string& folder, int waitSeconds, TFailure& failure) {
   const std::string path = Concat({folder, "/", kWriterLockName});
+  struct stat owner {};
+  if (stat(folder.c_str(), &owner) != 0) {
+    failure = Failure(errno);
+    return nullptr;
+  }
   // Polled rather than waited on with a timer signal: the wait ends on time whatever holds it.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(waitSeconds);
-  for (;;) {
-    // Never through a link, and never anything but a regular file.
-    TUniqueFd fd(open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644));
-    struct stat opened {};
-    if (!fd.Valid() || fstat(fd.Get(), &opened) != 0) {
-      failure = Failure(errno);
-      return nullptr;
-    }
-    if (!S_ISREG(opened.st_mode)) {
-      failure = Failure(EINVAL);
-      return nullptr;
-    }
-    if (flock(fd.Get(), LOCK_EX | LOCK_NB) == 0) {
-      struct stat now {};
-      if (stat(path.c_str(), &now) == 0 && now.st_dev == opened.st_dev &&
-          now.st_ino == opened.st_ino) {
-        return std::make_unique<TFlockWriterLock>(std::move(fd), path);
+  const auto wait = [&] {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return true;
+  };
+  // Why the lock itself cannot be had (a folder, a link, a FIFO at its path; a file that cannot
+  // be opened or removed), or the folder refuses a new file.
+  const auto refused = [&](const TLockTry& at, int error) {
+    failure =
+        at.there && !at.regular ? TFailure{Translate("not a regular file"), false} : Failure(error);
+    failure.lock = at.there;
+    return nullptr;
+  };
+
+  // Only a writer that holds the lock changes what stands at its path; or one that holds this
+  // second lock, made the writers' alone from the start, to put a lock file that is not the
+  // writers' alone out of the way. With it held and the same file still at the path, nobody
+  // else changes the path. change gets the file at the path; 0 or why not.
+  const std::string guardPath = path + ".guard";
+  const auto guarded = [&](const struct stat& expected, const auto& change) -> int {
+    for (;;) {
+      TLockTry guard = TryLock(guardPath, owner);
+      if (guard.fd.Valid() && guard.writers) {
+        const TFlockWriterLock holding(std::move(guard.fd), guardPath);
+        struct stat now {};
+        return lstat(path.c_str(), &now) == 0 && SameFile(now, expected) ? change() : 0;
       }
-      continue;  // the writer before let go and took its file along
+      if (guard.error != 0 || (guard.there && (!guard.regular || !guard.writers))) {
+        failure = guard.error != 0
+                      ? Failure(guard.error)
+                      : TFailure{Fill(Translate("%1 is in the way"), {PathText(guardPath)}), false};
+        failure.lock = true;
+        return -1;
+      }
+      if (guard.held && !wait()) {
+        failure.held = true;
+        return -1;
+      }
     }
-    if (errno != EWOULDBLOCK && errno != EINTR) {
-      failure = Failure(errno);
-      return nullptr;
+  };
+
+  // A lock file others can open (an older version made it open to all; or it was put there)
+  // or this user cannot (another user's): it could be held for good by anybody who opened it.
+  // A writer of this version holds such a file only until it has put one of the writers' own
+  // in its place, at once; held longer, it is put out of the way, so that it never blocks.
+  constexpr auto kStrayAfter = std::chrono::seconds(1);
+  struct stat stray {};
+  bool strayKnown = false;
+  auto straySince = std::chrono::steady_clock::now();
+  for (;;) {
+    TLockTry attempt = TryLock(path, owner);
+    if (attempt.fd.Valid() && attempt.writers)
+      return std::make_unique<TFlockWriterLock>(std::move(attempt.fd), path);
+    if (attempt.there && !attempt.regular) return refused(attempt, 0);
+    const bool closed = attempt.error == EACCES || attempt.error == EPERM;
+    if (attempt.error != 0 && !(attempt.there && closed)) return refused(attempt, attempt.error);
+
+    if (attempt.fd.Valid()) {
+      // Held by this writer: a lock file of the writers' alone takes its place, made closed
+      // to everybody else under a name that only the guard's holder uses.
+      TUniqueFd fresh;
+      const int error = guarded(attempt.st, [&] {
+        const std::string name = path + ".new";
+        unlink(name.c_str());
+        TLockTry made = TryLock(name, owner);
+        int why = made.error != 0 ? made.error : EPERM;
+        if (made.fd.Valid() && made.writers)
+          why = rename(name.c_str(), path.c_str()) == 0 ? 0 : errno;
+        if (why != 0) {
+          unlink(name.c_str());
+          return why;
+        }
+        fresh = std::move(made.fd);
+        return 0;
+      });
+      if (error < 0) return nullptr;
+      if (error > 0) return refused(attempt, error);
+      if (fresh.Valid()) return std::make_unique<TFlockWriterLock>(std::move(fresh), path);
+      continue;  // put out of the way meanwhile
     }
-    if (std::chrono::steady_clock::now() >= deadline) {
+    if (!attempt.held && attempt.error == 0) continue;  // let go of and removed meanwhile
+    if (!attempt.writers) {
+      const auto now = std::chrono::steady_clock::now();
+      if (!strayKnown || !SameFile(stray, attempt.st)) {
+        stray = attempt.st;
+        strayKnown = true;
+        straySince = now;
+      } else if (now - straySince >= kStrayAfter) {
+        const int error =
+            guarded(attempt.st, [&] { return unlink(path.c_str()) == 0 ? 0 : errno; });
+        if (error < 0) return nullptr;
+        if (error > 0) return refused(attempt, error);
+        strayKnown = false;
+        continue;
+      }
+    }
+    if (!wait()) {
       failure.held = true;
       return nullptr;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
 }
 
@@ -238,22 +383,69 @@ bool TPosixConfigToolSystem::MakeFolder(const std::string& path, TFailure& failu
 
 bool TPosixConfigToolSystem::ReplaceFile(const std::string& path, std::string_view bytes,
                                          TFailure& failure) {
-  const std::size_t slash = path.rfind('/');
-  const std::string folder = path.substr(0, slash + 1);
-  std::string temporary = folder + "." + path.substr(slash + 1) + ".XXXXXX";
+  // Through a link to the file it leads to, in that file's folder: the link stays a link, and
+  // what it leads to is what the launcher reads.
+  std::string target = path;
+  for (int links = 0;; ++links) {
+    struct stat st {};
+    if (lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
+    std::string to(PATH_MAX, '\0');
+    const ssize_t n = readlink(target.c_str(), to.data(), to.size());
+    if (links == 40 || n <= 0 || static_cast<std::size_t>(n) >= to.size()) {
+      failure = Failure(n < 0 ? errno : ELOOP);
+      return false;
+    }
+    to.resize(static_cast<std::size_t>(n));
+    target = to.front() == '/' ? to : Parent(target) + "/" + to;
+  }
+  const std::size_t slash = target.rfind('/');
+  const std::string folder = target.substr(0, slash + 1);
+  const std::string name = target.substr(slash + 1);
+
+  // A killed writer's temporary files: with the lock held, no other writer's.
+  struct TCloseDir {
+    void operator()(DIR* listing) const { closedir(listing); }
+  };
+  if (const std::unique_ptr<DIR, TCloseDir> listing(opendir(folder.c_str())); listing) {
+    const std::string prefix = "." + name + ".";
+    while (const dirent* entry = readdir(listing.get())) {
+      const std::string_view found = entry->d_name;
+      struct stat st {};
+      if (found.size() == prefix.size() + 6 && found.starts_with(prefix) &&
+          found.find_first_not_of(kTemporaryLetters, prefix.size()) == std::string_view::npos &&
+          fstatat(dirfd(listing.get()), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+          S_ISREG(st.st_mode)) {
+        unlinkat(dirfd(listing.get()), entry->d_name, 0);
+      }
+    }
+  }
+
+  std::string temporary = folder + "." + name + ".XXXXXX";
   const TUniqueFd fd(mkostemp(temporary.data(), O_CLOEXEC));
   if (!fd.Valid()) {
     failure = Failure(errno);
     return false;
   }
-  // The file keeps the rights it had; a new one is readable by all, as the launcher of any
-  // user of the machine must read it.
+  // The file keeps its owner, group and mode (root:frontdesk 0640 stays so, or the front desk's
+  // launcher could no longer read it); a new one is readable by all, as the launcher of any
+  // user of the machine must read it. A writer that cannot give the new file the old one's
+  // owner and group writes nothing, unless every user may read it anyway.
   struct stat old {};
-  const mode_t mode = stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
-  const bool written = WriteAll(fd.Get(), bytes) && fchmod(fd.Get(), mode) == 0 &&
-                       fsync(fd.Get()) == 0 && rename(temporary.c_str(), path.c_str()) == 0;
+  struct stat made {};
+  const bool replacing = stat(target.c_str(), &old) == 0;
+  const mode_t mode = replacing ? (old.st_mode & 07777) : 0644;
+  bool kept = true;
+  if (replacing && fstat(fd.Get(), &made) == 0 &&
+      (made.st_uid != old.st_uid || made.st_gid != old.st_gid)) {
+    kept = fchown(fd.Get(), old.st_uid, old.st_gid) == 0 || (old.st_mode & S_IROTH) != 0;
+  }
+  const bool written = kept && WriteAll(fd.Get(), bytes) && fchmod(fd.Get(), mode) == 0 &&
+                       fsync(fd.Get()) == 0 && rename(temporary.c_str(), target.c_str()) == 0;
   if (!written) {
     failure = Failure(errno);
+    if (!kept) {
+      failure.reason = Fill(Translate("its owner and group cannot be kept (%1)"), {failure.reason});
+    }
     unlink(temporary.c_str());
     return false;
   }

@@ -120,6 +120,14 @@ std::unique_ptr<TConfigToolSystem::TWriterLock> TWinConfigToolSystem::LockForWri
     const bool leaving = error == ERROR_ACCESS_DENIED && waited < 500;
     if (!held && !leaving) {
       failure = Failure(error);
+      // Something at the lock's path that cannot be opened is named, not the file to write:
+      // a folder there gives "Access denied" too.
+      const DWORD attributes = GetFileAttributesW(path.c_str());
+      if (attributes != INVALID_FILE_ATTRIBUTES) {
+        if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
+          failure = {Translate("not a regular file"), false};
+        failure.lock = true;
+      }
       return nullptr;
     }
     if (waited >= static_cast<ULONGLONG>(waitSeconds) * 1000) {
@@ -174,7 +182,21 @@ bool TWinConfigToolSystem::MakeFolder(const std::string& path, TFailure& failure
 
 bool TWinConfigToolSystem::ReplaceFile(const std::string& path, std::string_view bytes,
                                        TFailure& failure) {
-  // Beside the file, so that the move is a rename on the same volume.
+  // Beside the file, so that the move is a rename on the same volume. Those a killed writer
+  // left go first: with the lock held, no other writer's is there.
+  WIN32_FIND_DATAW found{};
+  const std::wstring wide = ExtendedLengthPath(WideFromUtf8(path));
+  const std::size_t slash = wide.find_last_of(L'\\') + 1;
+  const std::wstring left = wide.substr(slash) + L".new-";
+  HANDLE raw = FindFirstFileW((wide + L".new-*").c_str(), &found);
+  for (const TUnique<HANDLE, FindClose> search(raw == INVALID_HANDLE_VALUE ? nullptr : raw);
+       search.Valid();) {
+    if (std::wstring_view(found.cFileName).starts_with(left) &&
+        (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      DeleteFileW((wide.substr(0, slash) + found.cFileName).c_str());
+    }
+    if (!FindNextFileW(search.Get(), &found)) break;
+  }
   const std::string temporary = path + ".new-" + std::to_string(GetCurrentProcessId());
   const std::wstring wideTemporary = ExtendedLengthPath(WideFromUtf8(temporary));
   {
@@ -192,7 +214,7 @@ bool TWinConfigToolSystem::ReplaceFile(const std::string& path, std::string_view
       return false;
     }
   }
-  if (!MoveFileExW(wideTemporary.c_str(), ExtendedLengthPath(WideFromUtf8(path)).c_str(),
+  if (!MoveFileExW(wideTemporary.c_str(), wide.c_str(),
                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     failure = Failure(GetLastError());
     DeleteFileW(wideTemporary.c_str());

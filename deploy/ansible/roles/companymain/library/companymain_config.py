@@ -18,11 +18,13 @@ options:
   command: {description: set-address or set-company, required: true, type: str}
   values:
     description: The values by the tool's names (url; number, type, name, device-id,
-      upload-user, other); a missing or null one is not given.
+      upload-user, other), as texts; a missing or null one is not given. The controller side
+      (action_plugins/companymain_config.py) fills them in from the variables.
     required: true
     type: dict
   variables:
-    description: The inventory variable of each value, named in a refused value's message.
+    description: The inventory variable of each value, which the controller side renders and
+      a refused value's message names.
     type: dict
 """
 
@@ -33,14 +35,10 @@ OPTIONS = {"url": "URL", "number": "--number", "type": "--type", "name": "--name
 
 
 def text(value):
-    """A value as the tool takes it: text. YAML's numbers become their digits; booleans are
-    refused, as a name or a number never means yes or no."""
-    if isinstance(value, bool):
-        raise ValueError("is a boolean (%s); quote it to give it as text" % value)
-    if isinstance(value, (int, float)):
-        return str(value)
+    """A value as the tool takes it: text. The role's controller side renders each variable and
+    refuses what is no text (a YAML number has lost its leading zeros already: 0123 is 83)."""
     if not isinstance(value, str):
-        raise ValueError("is no text but a %s" % type(value).__name__)
+        raise ValueError("is no text but a %s: quote it" % type(value).__name__)
     return value
 
 
@@ -79,7 +77,7 @@ def main():
         try:
             given[field] = text(value)
         except ValueError as error:
-            module.fail_json(msg="%s %s" % (variables.get(field, field), error))
+            module.fail_json(msg="%s: %s" % (variables.get(field, field), error))
     if not given:
         module.exit_json(changed=False, msg="no value given")
 
@@ -115,6 +113,10 @@ def main():
         module.fail_json(msg="%s: %s" % (who, result.get("error", "exit code %d" % rc)),
                          rc=rc, field=field, tool=result)
 
+    # What the tool warns of (an address that already holds a query) is shown, not refused.
+    for warning in result.get("warnings") or []:
+        module.warn("%s: %s" % (variables.get(warning.get("field"), warning.get("field")),
+                                warning.get("message")))
     after = dict(before)
     if result["changed"]:
         if module.check_mode:
