@@ -143,21 +143,25 @@ TStoredValues ReadStored(TConfigFolder& folder, const std::string& path, std::st
 TStoredValues ReadForChange(TConfigFolder& folder, const std::string& path,
                             std::string_view section, const std::vector<std::string>& keys,
                             const TCodePage& codePage) {
-  static const TUtf8CodePage kUtf8;
   TFileBytes file = folder.ReadWhole(path, kChangeableFileMax);
+  if (file.state == TFileRead::State::Read)
+    return StoredOfBytes(std::move(file.bytes), section, keys, codePage);
   TFileRead read;
   read.state = file.state;
   read.error = file.error;
-  if (file.state == TFileRead::State::Read) {
-    // The values as the tool reads them everywhere (TProgramConfigFolder::ReadSection), here
-    // from the bytes that the change is made on.
-    TSectionReading reading(section, keys, codePage, kUtf8);
-    reading.Start(std::string_view(file.bytes).substr(0, 3));
-    if (file.bytes.size() > 3) reading.Feed(std::string_view(file.bytes).substr(3));
-    read = reading.Finish();
-  }
-  TStoredValues stored = StoredOf(std::move(read), codePage);
-  stored.bytes = std::move(file.bytes);
+  return StoredOf(std::move(read), codePage);
+}
+
+TStoredValues StoredOfBytes(std::string bytes, std::string_view section,
+                            const std::vector<std::string>& keys, const TCodePage& codePage) {
+  // The values as the tool reads them everywhere (TProgramConfigFolder::ReadSection), here
+  // from the bytes that the change is made on.
+  static const TUtf8CodePage kUtf8;
+  TSectionReading reading(section, keys, codePage, kUtf8);
+  reading.Start(std::string_view(bytes).substr(0, 3));
+  if (bytes.size() > 3) reading.Feed(std::string_view(bytes).substr(3));
+  TStoredValues stored = StoredOf(reading.Finish(), codePage);
+  stored.bytes = std::move(bytes);
   return stored;
 }
 

@@ -93,6 +93,9 @@ inline constexpr std::size_t kChangeableFileMax = 64u << 20;
 TStoredValues ReadForChange(TConfigFolder& folder, const std::string& path,
                             std::string_view section, const std::vector<std::string>& keys,
                             const TCodePage& codePage);
+// The same of a file's bytes.
+TStoredValues StoredOfBytes(std::string bytes, std::string_view section,
+                            const std::vector<std::string>& keys, const TCodePage& codePage);
 
 // A file's new bytes: the stored file with some of its section's values changed in place (see
 // IniSetValues), every other byte as it was, the byte order mark and the encoding kept. Each

@@ -143,87 +143,71 @@ PAGE = b"http://hotel.example.cn/Company/Info.aspx"
 
 DESK_IDENTITY = (b"[Company]\r\nCompanyNum=1234567890\r\nCompanyType=R01\r\nCompanyName=Hotel\r\n"
                  b"DeviceId=D1\r\n")
-_SENT = {"num": b"1234567890", "kind": b"R01", "name": b"Hotel", "device": b"D1"}
-_GBK = ("[Company]\r\nCompanyNum=1\r\nCompanyType=R01\r\nCompanyName=酒店\r\n"
-        "DeviceId=D1\r\n").encode("gbk")
-_HAND = "; 前台的电脑\n[Company]\nCompanyNum=1\nCompanyType=R01\nCompanyName=某某酒店\nRoomCount=180\n" \
-        "DeviceId=D1\n[Printer]\nName=HP\n"
 _LATIN1 = {"linux": "en_US.ISO-8859-1", "wine": "en_US.UTF-8"}
 _C = {"linux": "C", "wine": "en_US.UTF-8"}
 _ZH = {"linux": "zh_CN.UTF-8", "wine": "zh_CN.UTF-8"}
 _GBK_DESK = {"linux": "zh_CN.GBK", "wine": "zh_CN.UTF-8"}
-EDIT_CASES = [
-    {"name": "the address: another key and another section kept",
-     "file": "Config.ini", "tool": _C, "desk": _ZH,
-     "before": b"[SysInfo]\r\nServerIP=10.0.0.5\r\nCompanyURL=" + base64.b64encode(PAGE) +
-               b"\r\nPort=8080\r\n\r\n[Upload]\r\nInterval=30\r\n",
-     "args": ["set-address", "--", "http://example.com/b"],
-     "after": b"[SysInfo]\r\nServerIP=10.0.0.5\r\nCompanyURL=" +
-              base64.b64encode(b"http://example.com/b") + b"\r\nPort=8080\r\n\r\n[Upload]\r\nInterval=30\r\n",
-     "sent": dict(_SENT, url=b"http://example.com/b")},
-    {"name": "a comment, a key of its own and another section, LF: nothing added",
-     "file": "Company.ini", "tool": _LATIN1, "desk": _ZH,
-     "before": b"; front desk\n[Company]\nCompanyNum=1\nCompanyType=R01\nRoomCount=180\n"
-               b"DeviceId=D1\n[Printer]\nName=HP\n",
-     "args": ["set-company", "--device-id", "D2"],
-     "after": b"; front desk\n[Company]\nCompanyNum=1\nCompanyType=R01\nRoomCount=180\n"
-              b"DeviceId=D2\n[Printer]\nName=HP\n",
-     "sent": {"num": b"1", "kind": b"R01", "device": b"D2"}},
-    {"name": "UTF-8 with its mark, changed from the C locale",
-     "file": "Company.ini", "tool": _C, "desk": _ZH,
-     "before": b"\xef\xbb\xbf" + _HAND.encode(),
-     "args": ["set-company", "--device-id", "D2"],
-     "after": b"\xef\xbb\xbf" + _HAND.replace("DeviceId=D1", "DeviceId=D2").encode(),
-     "sent": {"num": b"1", "kind": b"R01", "name": "某某酒店".encode(), "device": b"D2"}},
-    {"name": "UTF-16 BE, a new key after the last key line",
-     "file": "Company.ini", "tool": _C, "desk": _ZH,
-     "before": b"\xfe\xff" + _HAND.encode("utf-16-be"),
-     "args": ["set-company", "--other", "note 2"],
-     "after": b"\xfe\xff" + _HAND.replace("DeviceId=D1\n", "DeviceId=D1\nOtherInfo=note 2\n").encode("utf-16-be"),
-     "sent": {"num": b"1", "kind": b"R01", "name": "某某酒店".encode(), "device": b"D1",
-              "other": b"note 2"}},
-    {"name": "CR alone",
-     "file": "Company.ini", "tool": _LATIN1, "desk": _ZH,
-     "before": b"[Company]\rCompanyNum=1\rCompanyType=R01\rDeviceId=D1\r[Other]\rX=1\r",
-     "args": ["set-company", "--name", "Inn"],
-     "after": b"[Company]\rCompanyNum=1\rCompanyType=R01\rDeviceId=D1\rCompanyName=Inn\r[Other]\rX=1\r",
-     "sent": {"num": b"1", "kind": b"R01", "name": b"Inn", "device": b"D1"}},
-    {"name": "mixed line ends and a last line without its end",
-     "file": "Company.ini", "tool": _LATIN1, "desk": _ZH,
-     "before": b"[Company]\r\nCompanyNum=1\nCompanyType=R01\rDeviceId=D1",
-     "args": ["set-company", "--device-id", "D2", "--name", "Inn"],
-     "after": b"[Company]\r\nCompanyNum=1\nCompanyType=R01\rDeviceId=D2\rCompanyName=Inn",
-     "sent": {"num": b"1", "kind": b"R01", "name": b"Inn", "device": b"D2"}},
-    {"name": "duplicate sections and keys: the first of each changes, as the reader reads it",
-     "file": "Company.ini", "tool": _LATIN1, "desk": _ZH,
-     "before": b"[Company]\r\nCompanyNum=1\r\nCompanyNum=2\r\nCompanyType=R01\r\nDeviceId=D1\r\n"
-               b"[company]\r\nDeviceId=D9\r\n",
-     "args": ["set-company", "--number", "7", "--device-id", "D2"],
-     "after": b"[Company]\r\nCompanyNum=7\r\nCompanyNum=2\r\nCompanyType=R01\r\nDeviceId=D2\r\n"
-              b"[company]\r\nDeviceId=D9\r\n",
-     "sent": {"num": b"7", "kind": b"R01", "device": b"D2"}},
-    {"name": "key = value with blanks",
-     "file": "Company.ini", "tool": _LATIN1, "desk": _ZH,
-     "before": b"[Company]\r\nCompanyNum = 1\r\n CompanyType =  R01 \r\nDeviceId\t=\tD1\r\n",
-     "args": ["set-company", "--type", "R02", "--upload-user", "ABC1234567890"],
-     "after": b"[Company]\r\nCompanyNum = 1\r\n CompanyType =  R02 \r\nDeviceId\t=\tD1\r\n"
-              b"UploadUser=ABC1234567890\r\n",
-     "sent": {"num": b"1", "kind": b"R02", "device": b"D1", "upload": b"ABC1234567890"}},
-    {"name": "GBK without a mark, an ASCII value from a session without Chinese",
-     "file": "Company.ini", "tool": _C, "desk": _GBK_DESK,
-     "before": _GBK,
-     "args": ["set-company", "--device-id", "D2"],
-     "after": _GBK.replace(b"DeviceId=D1", b"DeviceId=D2"),
-     "sent": {"num": b"1", "kind": b"R01", "name": "酒店".encode(), "device": b"D2"}},
-    {"name": "GBK without a mark, a Chinese value from a session without Chinese: refused",
-     "file": "Company.ini", "tool": _LATIN1, "desk": _GBK_DESK,
-     "before": _GBK,
-     # As text whatever the session (an argument in its encoding could not be Chinese).
-     "values": {"name": "旅店"},
-     "args": ["--values-from", "@values", "set-company"],
-     "after": None,
-     "sent": {"num": b"1", "kind": b"R01", "name": "酒店".encode(), "device": b"D1"}},
-]
+_HAND = "; 前台的电脑\n[Company]\nCompanyNum=1\nCompanyType=R01\nCompanyName=某某酒店\nRoomCount=180\n" \
+        "DeviceId=D1\n[Printer]\nName=HP\n"
+_GBK = "[Company]\r\nCompanyNum=1\r\nCompanyType=R01\r\nCompanyName=酒店\r\nDeviceId=D1\r\n"
+
+
+def _edit(name, tool, desk, text, form, args, change, sent, values=None):
+    """A case: text in form (a MARKS form, "gbk", or None for ASCII), the change that makes the
+    expected file of it (None: refused, the file as it was), the values the page receives."""
+    mark, codec = MARKS.get(form, (b"", form or "ascii"))
+    case = {"name": name, "file": "Config.ini" if args[0] == "set-address" else "Company.ini",
+            "tool": tool, "desk": desk, "args": args, "before": mark + text.encode(codec),
+            "after": None if change is None else mark + text.replace(*change).encode(codec),
+            "sent": sent}
+    if values:
+        case["values"] = values
+    return case
+
+
+_ID1 = {"num": b"1", "kind": b"R01", "device": b"D1"}
+EDIT_CASES = [_edit(*row) for row in [
+    ("the address: another key and another section kept", _C, _ZH,
+     "[SysInfo]\r\nServerIP=10.0.0.5\r\nCompanyURL=%s\r\nPort=8080\r\n\r\n[Upload]\r\nInterval=30\r\n"
+     % base64.b64encode(PAGE).decode(), None, ["set-address", "--", "http://example.com/b"],
+     (base64.b64encode(PAGE).decode(), base64.b64encode(b"http://example.com/b").decode()),
+     {"url": b"http://example.com/b", "num": b"1234567890", "kind": b"R01", "name": b"Hotel",
+      "device": b"D1"}),
+    ("a comment, a key of its own and another section, LF: nothing added", _LATIN1, _ZH,
+     "; front desk\n[Company]\nCompanyNum=1\nCompanyType=R01\nRoomCount=180\nDeviceId=D1\n"
+     "[Printer]\nName=HP\n", None, ["set-company", "--device-id", "D2"],
+     ("DeviceId=D1", "DeviceId=D2"), dict(_ID1, device=b"D2")),
+    ("UTF-8 with its mark, changed from the C locale", _C, _ZH, _HAND, "UTF-8",
+     ["set-company", "--device-id", "D2"], ("DeviceId=D1", "DeviceId=D2"),
+     dict(_ID1, name="某某酒店".encode(), device=b"D2")),
+    ("UTF-16 BE, a new key after the last key line", _C, _ZH, _HAND, "UTF-16BE",
+     ["set-company", "--other", "note 2"], ("DeviceId=D1\n", "DeviceId=D1\nOtherInfo=note 2\n"),
+     dict(_ID1, name="某某酒店".encode(), other=b"note 2")),
+    ("CR alone", _LATIN1, _ZH, "[Company]\rCompanyNum=1\rCompanyType=R01\rDeviceId=D1\r[Other]\rX=1\r",
+     None, ["set-company", "--name", "Inn"], ("DeviceId=D1\r", "DeviceId=D1\rCompanyName=Inn\r"),
+     dict(_ID1, name=b"Inn")),
+    ("mixed line ends and a last line without its end", _LATIN1, _ZH,
+     "[Company]\r\nCompanyNum=1\nCompanyType=R01\rDeviceId=D1", None,
+     ["set-company", "--device-id", "D2", "--name", "Inn"], ("D1", "D2\rCompanyName=Inn"),
+     dict(_ID1, name=b"Inn", device=b"D2")),
+    ("duplicate sections and keys: the first of each changes, as the reader reads it", _LATIN1, _ZH,
+     "[Company]\r\nCompanyNum=1\r\nCompanyNum=2\r\nCompanyType=R01\r\nDeviceId=D1\r\n[company]\r\n"
+     "DeviceId=D9\r\n", None, ["set-company", "--number", "7", "--device-id", "D2"],
+     ("Num=1\r\nCompanyNum=2\r\nCompanyType=R01\r\nDeviceId=D1", "Num=7\r\nCompanyNum=2\r\nCompanyType=R01\r\nDeviceId=D2"),
+     dict(_ID1, num=b"7", device=b"D2")),
+    ("key = value with blanks", _LATIN1, _ZH,
+     "[Company]\r\nCompanyNum = 1\r\n CompanyType =  R01 \r\nDeviceId\t=\tD1\r\n", None,
+     ["set-company", "--type", "R02", "--upload-user", "ABC1234567890"],
+     ("R01 \r\nDeviceId\t=\tD1\r\n", "R02 \r\nDeviceId\t=\tD1\r\nUploadUser=ABC1234567890\r\n"),
+     dict(_ID1, kind=b"R02", upload=b"ABC1234567890")),
+    ("GBK without a mark, an ASCII value from a session without Chinese", _C, _GBK_DESK, _GBK, "gbk",
+     ["set-company", "--device-id", "D2"], ("DeviceId=D1", "DeviceId=D2"),
+     dict(_ID1, name="酒店".encode(), device=b"D2")),
+    # As text whatever the session (an argument in its encoding could not be Chinese).
+    ("GBK without a mark, a Chinese value from a session without Chinese: refused", _LATIN1,
+     _GBK_DESK, _GBK, "gbk", ["--values-from", "@values", "set-company"], None,
+     dict(_ID1, name="酒店".encode()), {"name": "旅店"}),
+]]
 
 
 def edit_case_files(case: dict, config_dir: str):

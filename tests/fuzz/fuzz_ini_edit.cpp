@@ -18,24 +18,6 @@
 
 namespace {
 
-// The one file, as the folder holds it.
-class OneFile final : public TConfigFolder {
- public:
-  explicit OneFile(std::string bytes) : bytes_(std::move(bytes)) {}
-  std::string PathOf(std::string_view name) override { return std::string(name); }
-  bool FileExists(const std::string&) override { return true; }
-  TFileRead ReadSection(const std::string&, std::string_view, const std::vector<std::string>&,
-                        const TCodePage&, const TCodePage&) override {
-    return {};
-  }
-  TFileBytes ReadWhole(const std::string&, std::size_t) override {
-    return {TFileRead::State::Read, bytes_, 0};
-  }
-
- private:
-  std::string bytes_;
-};
-
 // The file's text in units: bytes after a UTF-8 mark or none, UTF-16 units after theirs.
 std::u16string UnitsOf(std::string_view bytes) {
   switch (IniEncodingOf(bytes)) {
@@ -100,10 +82,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string before(reinterpret_cast<const char*>(data) + 2 + valueSize,
                            size - 2 - valueSize);
 
-  OneFile folder(before);
   const std::string_view section = address ? kAddressSection : kIdentitySection;
-  const std::vector<std::string> keys = address ? AddressKeys() : IdentityKeys();
-  const TStoredValues stored = ReadForChange(folder, "file", section, keys, codePage);
+  const TStoredValues stored =
+      StoredOfBytes(before, section, address ? AddressKeys() : IdentityKeys(), codePage);
   const std::string key(address ? kAddressKey : kIdentityFields[which].key);
   if (address) value = AddressValue(value);
   std::string after;

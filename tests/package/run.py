@@ -23,7 +23,7 @@ sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
 
 import accessibility  # noqa: E402
 from harness import (NO_ADDRESS, NO_IDENTITY, CAPTION, Display, address,  # noqa: E402
-                     fake_xdg_open, forget_lock, locales, recorded_calls)
+                     config, fake_xdg_open, forget_lock, locales, recorded_calls)
 
 PACKAGE = "companymain"
 PROGRAMS = "/usr/libexec/companymain"
@@ -44,6 +44,9 @@ FLEET_HOST = {"companymain_address": FLEET_PAGE, "companymain_number": "98765432
               "companymain_other": "前台 2"}
 # The role's own traces on the machine, which the test removes at its end.
 ROLE_CACHE = "/var/cache/companymain"
+# What debconf last applied (the postinst's); debconf's questions by the tool's names of the values.
+DEBCONF_STATE = "/var/lib/companymain"
+QUESTIONS = ["url", "number", "type", "name", "device-id", "upload-user", "other"]
 
 
 def fleet_address(host: dict) -> bytes:
@@ -77,9 +80,10 @@ def check(condition, what):
         raise StepFailed(what)
 
 
-def sh(*args, cwd=None, env=None, timeout=600) -> subprocess.CompletedProcess:
+def sh(*args, cwd=None, env=None, timeout=600, input=None) -> subprocess.CompletedProcess:
     """Runs a command; a non-zero exit fails the step with the end of its output."""
-    done = subprocess.run(args, cwd=cwd, env=env, timeout=timeout, capture_output=True)
+    done = subprocess.run(args, cwd=cwd, env=env, timeout=timeout, capture_output=True,
+                          input=input)
     if done.returncode != 0:
         tail = (done.stdout + done.stderr).decode(errors="replace")[-3000:]
         raise StepFailed("%s exited with %d:\n%s" % (" ".join(args), done.returncode, tail))
@@ -627,6 +631,104 @@ class Lifecycle:
         if os.path.isdir(ROLE_CACHE):
             shutil.rmtree(ROLE_CACHE)
 
+    # --- debconf ----------------------------------------------------------------------
+
+    @staticmethod
+    def preseed(**answers):
+        sh("debconf-set-selections", input="".join(
+            "companymain companymain/%s string %s\n" % (q.replace("_", "-"), v)
+            for q, v in answers.items()).encode())
+
+    @staticmethod
+    def reconfigure(*args, env=None, input=None, expect=0) -> str:
+        """dpkg-reconfigure with these options (-f: the frontend, which DEBIAN_FRONTEND would
+        override); its output."""
+        env = {k: v for k, v in dict(os.environ, **(env or {})).items() if k != "DEBIAN_FRONTEND"}
+        done = subprocess.run(["dpkg-reconfigure", *args, PACKAGE], env=env, input=input,
+                              capture_output=True, timeout=60)
+        out = (done.stdout + done.stderr).decode(errors="replace")
+        check(done.returncode == expect, "dpkg-reconfigure %s: exit code %d, expected %d:\n%s"
+              % (" ".join(args), done.returncode, expect, out[-3000:]))
+        return out
+
+    def shown(self) -> dict:
+        return {k: v for k, v in json.loads(self.tool("--json", "show").stdout).items()
+                if k != "command"}
+
+    def debconf_preseeded_install(self):
+        """The README's preseed file and commands, word for word, in the folder of the .deb and
+        as a script of an unattended installation runs them (no locale, no frontend chosen):
+        every value written exactly as preseeded, and check tells the page they make."""
+        with open(os.path.join(SOURCE, "README.md"), encoding="utf-8") as f:
+            recipe = re.search(r"^### Linux: preseeding \(debconf\)\n.*?^```sh\n(.*?)^```",
+                               f.read(), re.M | re.S).group(1)
+        given = dict(re.findall(r"^companymain companymain/(\S+) +string ?(.*)$", recipe, re.M))
+        check(sorted(given) == sorted(QUESTIONS), "the recipe preseeds %s" % sorted(given))
+        out, _ = self.debs["1.0.0"]
+        sh("bash", "-euo", "pipefail", "-c", recipe, cwd=out, env={
+            k: v for k, v in os.environ.items()
+            if k != "DEBIAN_FRONTEND" and not k.startswith(("LANG", "LC_"))}, timeout=900)
+        check(installed_version() == "install ok installed 1.0.0-1", "dpkg says %r" % installed_version())
+        check(self.shown() == given, "the files hold %r" % self.shown())
+        found = json.loads(self.tool("--json", "check").stdout)
+        made = address(given["url"].encode(), num=given["number"].encode(),
+                       kind=given["type"].encode(), name=given["name"].encode(),
+                       device=given["device-id"].encode(), upload=given["upload-user"].encode(),
+                       other=given["other"].encode())
+        check(bytes.fromhex(found["addressBytes"]) == made, "check tells %r" % found["address"])
+
+    def debconf_reconfigure(self):
+        """A new preseeded device ID and dpkg-reconfigure change that value alone. An address
+        written by hand and a value changed with the tool (blanks, a backslash before n) then
+        survive a reconfiguration that was given neither and the upgrade, and are the answers
+        debconf shows."""
+        before, values = self.file_states(), self.identity()
+        device = '前台 2号  "A" \\ $HOME'
+        self.preseed(device_id=device)
+        self.reconfigure("-f", "noninteractive")
+        check(self.file_states()["Config.ini"] == before["Config.ini"], "Config.ini was written")
+        now = self.identity()
+        differ = {k for k in set(values["Company.ini"]) | set(now["Company.ini"])
+                  if values["Company.ini"].get(k) != now["Company.ini"].get(k)}
+        check(differ == {"DeviceId"} and self.shown()["device-id"] == device,
+              "values that changed: %s (%r)" % (sorted(differ), self.shown()))
+        by_hand = "http://hand.example.cn/info.aspx?desk=2"
+        with open(CONFIG + "/Config.ini", "wb") as f:
+            f.write(config(by_hand.encode()))
+        other = "D:\\notes  前台 "
+        self.tool("set-company", "--other", other)
+        kept, expected = self.file_states(), dict(self.shown(), url=by_hand, other=other)
+        check(self.shown() == expected, "the files hold %r" % self.shown())
+        self.reconfigure("-f", "noninteractive")
+        check(self.file_states() == kept, "a reconfiguration given no value wrote a file")
+        answers = sh("debconf-show", PACKAGE).stdout.decode()
+        check("companymain/url: %s\n" % by_hand in answers, "debconf shows:\n" + answers)
+        self.install("1.0.1")
+        check(self.file_states() == kept, "the upgrade wrote a file")
+
+    def debconf_refusals(self):
+        """A refused preseeded value fails the configuration, naming its question, and nothing
+        is written (nor the device ID preseeded with it). Interactively, in Chinese, the tool's
+        reason is shown and the question asked again; the default priority asks the address and
+        what a first identity needs, nothing else."""
+        kept = self.file_states()
+        self.preseed(url="ftp://files.example.cn/info", device_id="D3")
+        out = self.reconfigure("-f", "noninteractive", expect=1)
+        check("companymain: companymain/url: The page address must start with http:// or "
+              "https://" in out, "the failure says:\n" + out[-2000:])
+        check(self.file_states() == kept, "a refused value wrote a file")
+        good = "https://good.example.cn/info.aspx"
+        out = self.reconfigure("-f", "teletype", "-p", "high", input="\n".join(
+            ["ftp://still.bad/", "1234567890", "R01", "D4", good, ""]).encode(),
+            env={"LANG": "zh_CN.UTF-8", "LANGUAGE": "", "LOCPATH": locales("zh_CN.UTF-8")})
+        asked = re.findall(r"^(页面地址|企业编号|企业类型|企业名称|设备编号|上传用户|其他信息):", out, re.M)
+        check(asked == ["页面地址", "企业编号", "企业类型", "设备编号", "页面地址"],
+              "asked %s:\n%s" % (asked, out[-2000:]))
+        check('"页面地址" 的值不能使用' in out and "页面地址须以 http:// 或 https:// 开头"
+              in re.sub(r"\s+", " ", out), "no reason shown:\n" + out[-2000:])
+        shown = self.shown()
+        check(shown["url"] == good and shown["device-id"] == "D4", "the files hold %r" % shown)
+
     # --- leaving ----------------------------------------------------------------------
 
     def check_removed(self, kept: dict):
@@ -641,8 +743,10 @@ class Lifecycle:
               "dpkg says: %r" % installed_version())
         listed = subprocess.run(["dpkg", "-L", PACKAGE], capture_output=True)
         check(listed.returncode != 0, "dpkg -L still lists files")
-        for path in (CONFIG, PROGRAMS, *INSTALLED):
+        for path in (CONFIG, PROGRAMS, DEBCONF_STATE, *INSTALLED):
             check(not os.path.lexists(path), path + " is still there")
+        answers = sh("debconf-show", PACKAGE).stdout.decode()
+        check(answers == "", "debconf keeps answers:\n" + answers)
 
     # --- the whole run ----------------------------------------------------------------
 
@@ -669,6 +773,10 @@ class Lifecycle:
             self.apt("remove", "-y", PACKAGE)
             self.check_removed(kept)
 
+        def purge():
+            self.apt("purge", "-y", PACKAGE)
+            self.check_purged()
+
         steps = [
             ("build 1.0.0 with Debian's hardening flags; SHA256SUMS beside the packages",
              lambda: self.build("1.0.0")),
@@ -693,8 +801,14 @@ class Lifecycle:
             ("upgrade to 1.0.1 without a prompt; configuration kept", upgrade_keeps_configuration),
             ("after the upgrade the same page opens", lambda: self.launch_opens_the_page("1.0.1")),
             ("remove: programs gone, configuration kept", remove),
-            ("purge: nothing of the package left", lambda: (self.apt("purge", "-y", PACKAGE),
-                                                            self.check_purged())),
+            ("purge: nothing of the package left", purge),
+            ("debconf: the README's preseed file word for word; a noninteractive installation "
+             "writes every value exactly, check tells the page", self.debconf_preseeded_install),
+            ("debconf: a new preseeded device ID changes it alone; a hand edit and the tool's "
+             "change survive dpkg-reconfigure and the upgrade", self.debconf_reconfigure),
+            ("debconf: a refused preseed fails naming its question, writes nothing; "
+             "interactively the reason, the question again", self.debconf_refusals),
+            ("debconf: purge leaves no answer and nothing in " + DEBCONF_STATE, purge),
             ("ansible: the sample playbook parses; a first run installs the .deb and writes "
              "both files (changed)", self.ansible_first_run),
             ("ansible: the same run again reports no change and writes no file",
