@@ -13,6 +13,7 @@
 #include "FuzzCheck.h"
 #include "Latin1CodePage.h"
 #include "common/IniText.h"
+#include "common/Text.h"
 #include "common/Utf.h"
 #include "inputs/InstallationFiles.h"
 
@@ -33,12 +34,6 @@ std::u16string UnitsOf(std::string_view bytes) {
   return units;
 }
 
-std::string Lower(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
-  return text;
-}
-
 // Every name that may stand for a section or a key, as any line spells it, once whatever its
 // case (the reader's names know none): what is read before and after is compared for each (a
 // name that is none reads "" both times).
@@ -52,7 +47,7 @@ std::set<std::string> NamesIn(std::string_view text) {
     const std::size_t end = part.find_last_not_of(" \t\v\f\x1a");
     // A few are enough to find a change that strays; many would only slow the search.
     if (end != std::string_view::npos && end < 40 && names.size() < 12)
-      names.emplace(Lower(std::string(part.substr(0, end + 1))));
+      names.emplace(LowerAscii(part.substr(0, end + 1)));
   };
   for (const char c : text) {
     if (c == '\r' || c == '\n') {
@@ -99,13 +94,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // What the launcher's reader makes of both, name by name; the new value where it is asked for.
   const std::string text = Utf16ToUtf8(UnitsOf(before));
   std::set<std::string> names = NamesIn(text);
-  names.insert(Lower(key));
+  names.insert(LowerAscii(key));
   const std::vector<std::string> all(names.begin(), names.end());
   for (const std::string& s : names) {
     const TIniValues was = IniReadValues(before, s, all, codePage);
     const TIniValues now = IniReadValues(after, s, all, codePage);
     for (std::size_t i = 0; i < all.size(); ++i) {
-      if (s == Lower(std::string(section)) && all[i] == Lower(key)) {
+      if (s == LowerAscii(section) && all[i] == LowerAscii(key)) {
         FUZZ_CHECK(now.values[i] == codePage.FromUtf16(Utf8ToUtf16(value)));
       } else {
         FUZZ_CHECK(now.values[i] == was.values[i]);

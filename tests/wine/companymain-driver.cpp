@@ -721,8 +721,8 @@ std::string ProfileDump(const std::wstring& path) {
   const auto list = [&path](const wchar_t* section) {
     std::wstring names(1 << 16, L'\0');
     names.resize(section == nullptr
-                     ? GetPrivateProfileSectionNamesW(names.data(),
-                                                      static_cast<DWORD>(names.size()), path.c_str())
+                     ? GetPrivateProfileSectionNamesW(
+                           names.data(), static_cast<DWORD>(names.size()), path.c_str())
                      : GetPrivateProfileStringW(section, nullptr, L"", names.data(),
                                                 static_cast<DWORD>(names.size()), path.c_str()));
     // By the length given back: a name may be empty.
@@ -736,8 +736,8 @@ std::string ProfileDump(const std::wstring& path) {
   std::string dump;
   for (const std::wstring& section : sections) {
     std::vector<std::wstring> keys = list(section.c_str());
-    for (const wchar_t* key : {L"CompanyNum", L"CompanyType", L"CompanyName", L"DeviceId",
-                               L"UploadUser", L"OtherInfo"})
+    for (const wchar_t* key :
+         {L"CompanyNum", L"CompanyType", L"CompanyName", L"DeviceId", L"UploadUser", L"OtherInfo"})
       keys.emplace_back(key);
     for (const std::wstring& key : keys) {
       std::wstring value(4096, L'\0');
@@ -751,14 +751,10 @@ std::string ProfileDump(const std::wstring& path) {
 
 int ProfilesStep(const std::string& top, int count) {
   const auto write = [](const std::wstring& path, const std::string& bytes) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                              nullptr) != 0;
-    CloseHandle(file);
-    return ok;
+    FILE* file = _wfopen(path.c_str(), L"wb");
+    const bool ok =
+        file != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return (file == nullptr || std::fclose(file) == 0) && ok;
   };
   for (int n = 1; n <= count; ++n) {
     const std::wstring dir = Wide(top) + L"\\" + std::to_wstring(n) + L"\\";
