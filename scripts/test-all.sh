@@ -4,7 +4,7 @@
 # (build, lint, install, upgrade, purge) with the Ansible role, install-deps without Wine's
 # 32-bit side, both Windows builds with the Wine suites, a second build of every package
 # compared with the first, the fault and concurrency report, and the fuzz targets.
-# FUZZ_SECONDS sets the time per fuzz target (default 30).
+# FUZZ_SECONDS sets the time per fuzz target (default 20).
 #
 # The programs are built once, first; then the suites that share nothing run at the same time,
 # in lanes: each Wine suite has prefixes and screens of its own, the package suites use apt one
@@ -128,6 +128,7 @@ if [ "$built" = yes ]; then
       build-win32/CompanyMain.exe build-win64/CompanyMainConfig.exe build-win32/CompanyMainConfig.exe
     step 08 "Wine suite" 1800 bash tests/wine/run.sh build-win64/CompanyMain.exe build/CompanyMain
     step 09 "Configuration tool under Wine" 1200 bash tests/wine/tool.sh build-win64/CompanyMain.exe
+    step 06 "Fuzzing" 1200 bash tests/fuzz/run.sh "${FUZZ_SECONDS:-20}"
   ) &
   (
     step 10 "Windows packages under Wine" 2400 bash tests/wine/packages.sh build-win64/CompanyMain.exe
@@ -147,7 +148,6 @@ if [ "$built" = yes ]; then
     step 12 "Debian package: build, lint, install, upgrade, remove, purge; the Ansible role" 2400 \
       bash tests/package/run.sh --keep-build "$first_debs"
     step 13 "install-deps where Wine's 32-bit side cannot be installed" 600 bash tests/install/run.sh
-    step 06 "Fuzzing" 1200 bash tests/fuzz/run.sh "${FUZZ_SECONDS:-30}"
   ) &
   wait
 fi
