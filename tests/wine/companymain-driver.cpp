@@ -841,7 +841,12 @@ int wmain(int argc, wchar_t** wargv) {
       HWND box = nullptr;
       if (!WaitFor([&] { return (box = FindBox(copy)) != nullptr || !Running(copy); }) ||
           box == nullptr) {
-        Fail(step, std::string(argv[i + 1]) + " showed no message box");
+        DWORD code = 0;
+        GetExitCodeProcess(copy.process.hProcess, &code);
+        Fail(step, std::string(argv[i + 1]) + (Running(copy)
+                                                   ? " showed no message box within 20 s"
+                                                   : " ended with code " + std::to_string(code) +
+                                                         " and showed no message box"));
       }
       const std::string caption = Utf8(TextOf(box));
       std::string text;
