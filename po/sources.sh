@@ -1,7 +1,8 @@
 # Sourced: the files that hold the tool's messages, and how they are found in them (the
 # English source texts in _("...") and Translate("...")).
 catalog_sources=(src/app/tool/Check.cpp src/app/tool/CommandLine.cpp src/app/tool/Commands.cpp
-                 src/app/tool/ToolSystem_posix.cpp src/app/tool/ToolSystem_win.cpp
+                 src/app/tool/ConfigChange_posix.cpp src/app/tool/ToolSystem_posix.cpp
+                 src/app/tool/ToolSystem_win.cpp
                  src/app/settings/Settings.cpp)
 
 extract_messages() {  # source-root: the template on standard output

@@ -140,10 +140,8 @@ TStoredValues ReadStored(TConfigFolder& folder, const std::string& path, std::st
   return StoredOf(folder.ReadSection(path, section, keys, codePage, kUtf8), codePage);
 }
 
-TStoredValues ReadForChange(TConfigFolder& folder, const std::string& path,
-                            std::string_view section, const std::vector<std::string>& keys,
-                            const TCodePage& codePage) {
-  TFileBytes file = folder.ReadWhole(path, kChangeableFileMax);
+TStoredValues StoredOfFile(TFileBytes file, std::string_view section,
+                           const std::vector<std::string>& keys, const TCodePage& codePage) {
   if (file.state == TFileRead::State::Read)
     return StoredOfBytes(std::move(file.bytes), section, keys, codePage);
   TFileRead read;

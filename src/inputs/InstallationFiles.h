@@ -80,7 +80,7 @@ std::optional<std::string> ReadAddress(TConfigFolder& folder, const TCodePage& c
 struct TStoredValues {
   TFileRead read;
   std::vector<std::optional<std::string>> text;  // one per key, when read.SectionFound()
-  std::string bytes;                             // ReadForChange: the whole file, when read
+  std::string bytes;                             // StoredOfFile: the whole file, when read
 };
 TStoredValues ReadStored(TConfigFolder& folder, const std::string& path, std::string_view section,
                          const std::vector<std::string>& keys, const TCodePage& codePage);
@@ -88,11 +88,11 @@ TStoredValues ReadStored(TConfigFolder& folder, const std::string& path, std::st
 // The largest file the tool changes: far above any the launcher's files hold, and small
 // enough to be read whole.
 inline constexpr std::size_t kChangeableFileMax = 64u << 20;
-// The same for a change: the whole file read once, its values taken from those bytes by the
-// reader's rules, so that the change is made on what was read.
-TStoredValues ReadForChange(TConfigFolder& folder, const std::string& path,
-                            std::string_view section, const std::vector<std::string>& keys,
-                            const TCodePage& codePage);
+// The same for a change, of the whole file as it was read once (TConfigFolder::ReadWhole), its
+// values taken from those bytes by the reader's rules, so that the change is made on what was
+// read.
+TStoredValues StoredOfFile(TFileBytes file, std::string_view section,
+                           const std::vector<std::string>& keys, const TCodePage& codePage);
 // The same of a file's bytes.
 TStoredValues StoredOfBytes(std::string bytes, std::string_view section,
                             const std::vector<std::string>& keys, const TCodePage& codePage);

@@ -43,12 +43,14 @@ class ToolTest(unittest.TestCase):
         self.config = os.path.join(self.root, "Config")
 
     def tool(self, *args, lang="C.UTF-8", folder=None, tool=TOOL, preexec=None,
-             expect=None) -> subprocess.CompletedProcess:
+             expect=None, sudo_uid=None) -> subprocess.CompletedProcess:
         encoding = "gbk" if lang.endswith("GBK") else "utf-8"
         argv = [tool, "--dir", folder or self.root]
         argv += [a.encode(encoding) if isinstance(a, str) else a for a in args]
         env = {"PATH": "/usr/bin:/bin", "LANG": lang, "HOME": self.root,
                "LOCPATH": locales("zh_CN.UTF-8", "zh_CN.GBK", "en_US.ISO-8859-1")}
+        if sudo_uid is not None:  # root, run with sudo by this user
+            env["SUDO_UID"] = str(sudo_uid)
         for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
             if name in os.environ:
                 env[name] = os.environ[name]
@@ -233,7 +235,7 @@ class WritingTest(ToolTest):
                 self.assertEqual(os.listdir(os.path.join(folder, "Config")), ["Config.ini"])
         # A root:nogroup 0640 file that nobody's write would make nobody's: refused, kept.
         company = os.path.join(own, "Config", "Company.ini")
-        self.tool("set-company", *IDENTITY, folder=own, expect=0)
+        self.tool("set-company", *IDENTITY, folder=own, sudo_uid=NOBODY, expect=0)
         os.chown(company, 0, NOBODY)
         os.chmod(company, 0o640)
         kept = os.stat(company).st_ino
@@ -241,6 +243,34 @@ class WritingTest(ToolTest):
                          preexec=nobody, expect=3)
         self.assertIn(b"its owner and group cannot be kept", done.stderr)
         self.assertEqual(os.stat(company).st_ino, kept)
+
+    def test_a_writer_never_goes_where_another_user_points_it(self):
+        if os.geteuid() != 0:
+            self.skipTest("needs root and other users")
+        # nobody's installation by hand, its Company.ini a link of nobody's to a file of root's
+        # (/etc/shadow in life); a Config folder open to all, of daemon's (uid 1), for nobody.
+        own, shared, secret = (os.path.join(self.root, n) for n in ("own", "shared", "secret"))
+        link = os.path.join(own, "Config", "Company.ini")
+        for folder in (own, shared):
+            os.makedirs(os.path.join(folder, "Config"), mode=0o777)
+        with open(secret, "wb") as f:
+            f.write(b"root:x\n")
+        os.symlink(secret, link)
+        for path in (own, os.path.join(own, "Config"), link):
+            os.lchown(path, NOBODY, NOBODY)
+        os.chmod(shared, 0o777)
+        os.chown(os.path.join(shared, "Config"), 1, 1)
+        for folder, refused, sudo_uid, user in ((own, own, None, None), (own, link, NOBODY, None),
+                                                (shared, shared + "/Config", None, nobody)):
+            with self.subTest(refused=refused, sudo_uid=sudo_uid):
+                done = self.tool("set-company", *IDENTITY, folder=folder, sudo_uid=sudo_uid,
+                                 tool=self.tool_for_all(), preexec=user, expect=3)
+                owner = "daemon" if folder == shared else "nobody"
+                self.assertIn(f": {refused} belongs to {owner}, ".encode(), done.stderr)
+                self.assertIn(f"Run companymain-config as {owner} ".encode(), done.stderr)
+        with open(secret, "rb") as f:
+            self.assertEqual(f.read(), b"root:x\n")
+        self.assertEqual(os.listdir(os.path.join(shared, "Config")), [])
 
 
 class LanguageTest(ToolTest):

@@ -99,7 +99,9 @@ TEST_F(ConfigToolTest, WhatTheToolMakesIsOpenToAllWhateverTheUmask) {
   std::filesystem::rename(folder_ + "/Config/Config.ini", file);
   std::filesystem::create_symlink("../etc/Config.ini", etc + "/link.ini");
   std::filesystem::create_symlink(etc + "/link.ini", folder_ + "/Config/Config.ini");
-  std::ofstream(etc + "/.Config.ini.Ab12Cd") << "half";
+  // A killed write's temporary file goes; rsync's, named as the tool's once were, stays.
+  std::ofstream(etc + "/.Config.ini.companymain-config-Ab12Cd") << "half";
+  std::ofstream(etc + "/.Config.ini.Ab12Cd") << "rsync's";
   EXPECT_TRUE(geteuid() != 0 || chown(file.c_str(), 0, 65534) == 0);
   chmod((folder_ + "/Config/Config.ini").c_str(), 0640);
   struct stat before {
@@ -111,7 +113,8 @@ TEST_F(ConfigToolTest, WhatTheToolMakesIsOpenToAllWhateverTheUmask) {
   EXPECT_EQ(std::vector<unsigned>({after.st_uid, after.st_gid, after.st_mode}),
             std::vector<unsigned>({before.st_uid, before.st_gid, before.st_mode}));
   EXPECT_TRUE(std::filesystem::is_symlink(folder_ + "/Config/Config.ini"));
-  EXPECT_EQ(Listing(etc), (std::vector<std::string>{"Config.ini", "link.ini"}));
+  EXPECT_EQ(Listing(etc),
+            (std::vector<std::string>{".Config.ini.Ab12Cd", "Config.ini", "link.ini"}));
   EXPECT_NE(Read(file).find("aHR0cDovL290aGVyLmV4YW1wbGUv"), std::string::npos);
 }
 
@@ -167,7 +170,12 @@ TEST_F(ConfigToolTest, TheWriterLockIsTheWritersAlone) {
     EXPECT_EQ(chown(config.c_str(), owner, static_cast<gid_t>(-1)), 0);
     TConfigToolSystem::TFailure failure;
     const mode_t mask = umask(0);
-    const auto held = CapturedSystem(TPosixCodePage("UTF-8")).LockForWriting(config, 0, failure);
+    // Root as the folder's owner ran it, with sudo: another user's folder is refused otherwise.
+    setenv("SUDO_UID", std::to_string(owner).c_str(), 1);
+    CapturedSystem system(TPosixCodePage("UTF-8"));
+    const auto change = system.BeginChange(config, {"Config.ini"}, failure);
+    const bool held = change && change->Lock(0, failure);
+    unsetenv("SUDO_UID");
     umask(mask);
     struct stat st {};
     EXPECT_TRUE(held && stat(lock.c_str(), &st) == 0) << failure.reason;
@@ -183,7 +191,8 @@ TEST_F(ConfigToolTest, FailuresLeaveNoTemporaryFile) {
   TConfigToolSystem::TFailure failure;
   // The rename that would put the new file in place fails.
   std::filesystem::create_directories(config + "/Company.ini/inside");
-  EXPECT_FALSE(system.ReplaceFile(config + "/Company.ini", "[Company]\r\n", failure));
+  EXPECT_FALSE(system.BeginChange(config, {"Company.ini"}, failure)
+                   ->Replace("Company.ini", "[Company]\r\n", failure));
   EXPECT_FALSE(failure.reason.empty());
   EXPECT_EQ(Listing(config), (std::vector<std::string>{"Company.ini", "Config.ini"}));
   // The tool does not get that far: what stands there cannot be read as the old identity.
@@ -195,7 +204,9 @@ TEST_F(ConfigToolTest, FailuresLeaveNoTemporaryFile) {
   // A folder closed to writing (not to root, who may write anyway).
   if (geteuid() != 0) {
     chmod(config.c_str(), 0555);
-    EXPECT_FALSE(system.ReplaceFile(config + "/Config.ini", "x", failure));
+    const auto change = system.BeginChange(config, {"Config.ini"}, failure);
+    change->Read("Config.ini");
+    EXPECT_FALSE(change->Replace("Config.ini", "x", failure));
     EXPECT_TRUE(failure.denied);
     chmod(config.c_str(), 0755);
   }
@@ -223,7 +234,9 @@ TEST_F(ConfigToolTest, ReplaceFileFailingAfterTheOpenChangesNothing) {
   struct rlimit limit = old;
   limit.rlim_cur = 16;
   setrlimit(RLIMIT_FSIZE, &limit);
-  const bool replaced = system.ReplaceFile(path, std::string(100, 'x'), failure);
+  const auto change = system.BeginChange(folder_ + "/Config", {"Company.ini"}, failure);
+  change->Read("Company.ini");
+  const bool replaced = change->Replace("Company.ini", std::string(100, 'x'), failure);
   setrlimit(RLIMIT_FSIZE, &old);
   signal(SIGXFSZ, handler);
   EXPECT_FALSE(replaced);

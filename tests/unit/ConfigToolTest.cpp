@@ -99,18 +99,50 @@ class FakeSystem final : public TConfigToolSystem, public TConfigFolder {
   std::string LauncherVersion(const std::string&) override { return "1.0.0"; }
   [[nodiscard]] bool HasRegistry() const override { return hasRegistry; }
 
+  // The change works on the paths, through the methods below.
+  class Change final : public TChange {
+   public:
+    Change(FakeSystem& system, std::string config) : system_(system), config_(std::move(config)) {}
+    TFileBytes Read(std::string_view name) override { return system_.ReadWhole(Path(name), 0); }
+    bool Lock(int waitSeconds, TFailure& failure) override {
+      if (!system_.MakeFolder(config_, failure)) {
+        failure.folder = true;
+        return false;
+      }
+      return system_.LockForWriting(config_, waitSeconds, failure);
+    }
+    bool Replace(std::string_view name, std::string_view bytes, TFailure& failure) override {
+      return system_.ReplaceFile(Path(name), bytes, failure);
+    }
+    bool Remove(std::string_view name, TFailure&) override {
+      system_.log.push_back("remove " + Path(name));
+      system_.files.erase(Path(name));
+      return true;
+    }
+    std::string Shown(std::string_view name) override {
+      return system_.PathText(system_.RealPath(config_)) + "/" + std::string(name);
+    }
+
+   private:
+    std::string Path(std::string_view name) { return config_ + "/" + std::string(name); }
+    FakeSystem& system_;
+    std::string config_;
+  };
+  std::unique_ptr<TChange> BeginChange(const std::string& config, const std::vector<std::string>&,
+                                       TFailure&) override {
+    return std::make_unique<Change>(*this, config);
+  }
   // Another writer holds the configuration while heldBy runs: the lock is had afterwards.
-  std::unique_ptr<TWriterLock> LockForWriting(const std::string& folder, int waitSeconds,
-                                              TFailure& failure) override {
+  bool LockForWriting(const std::string& folder, int waitSeconds, TFailure& failure) {
     locks.push_back(folder + " " + std::to_string(waitSeconds));
     if (lockHeld) {
       failure.held = true;
-      return nullptr;
+      return false;
     }
     if (heldBy) std::exchange(heldBy, nullptr)();
-    return std::make_unique<TWriterLock>();
+    return true;
   }
-  bool MakeFolder(const std::string& path, TFailure& failure) override {
+  bool MakeFolder(const std::string& path, TFailure& failure) {
     if (folders.contains(path)) return true;
     if (folderFailure) {
       failure = *folderFailure;
@@ -120,7 +152,7 @@ class FakeSystem final : public TConfigToolSystem, public TConfigFolder {
     folders.insert(path);
     return true;
   }
-  bool ReplaceFile(const std::string& path, std::string_view bytes, TFailure& failure) override {
+  bool ReplaceFile(const std::string& path, std::string_view bytes, TFailure& failure) {
     if (writeFailure) {
       failure = *writeFailure;
       return false;
@@ -133,12 +165,6 @@ class FakeSystem final : public TConfigToolSystem, public TConfigFolder {
     files[path] = std::string(bytes);
     return true;
   }
-  bool RemoveFile(const std::string& path, TFailure&) override {
-    log.push_back("remove " + path);
-    files.erase(path);
-    return true;
-  }
-
   bool RegistryTexts(const std::string& key, const std::vector<std::string>& names,
                      std::map<std::string, std::string>& texts, TFailure& failure) override {
     const auto found = registry.find(key);

@@ -37,18 +37,10 @@ class TCapturingSystem final : public TConfigToolSystem {
   std::string LauncherVersion(const std::string& folder) override {
     return system_.LauncherVersion(folder);
   }
-  std::unique_ptr<TWriterLock> LockForWriting(const std::string& folder, int waitSeconds,
-                                              TFailure& failure) override {
-    return system_.LockForWriting(folder, waitSeconds, failure);
-  }
-  bool MakeFolder(const std::string& path, TFailure& failure) override {
-    return system_.MakeFolder(path, failure);
-  }
-  bool ReplaceFile(const std::string& path, std::string_view bytes, TFailure& failure) override {
-    return system_.ReplaceFile(path, bytes, failure);
-  }
-  bool RemoveFile(const std::string& path, TFailure& failure) override {
-    return system_.RemoveFile(path, failure);
+  std::unique_ptr<TChange> BeginChange(const std::string& config,
+                                       const std::vector<std::string>& names,
+                                       TFailure& failure) override {
+    return system_.BeginChange(config, names, failure);
   }
   bool RegistryTexts(const std::string& key, const std::vector<std::string>& names,
                      std::map<std::string, std::string>& texts, TFailure& failure) override {

@@ -99,6 +99,7 @@ std::string TTool::FieldTitle(std::string_view field) {
 }
 
 std::string TTool::Remedy(const TConfigToolSystem::TFailure& failure) {
+  if (!failure.remedy.empty()) return Concat({" ", failure.remedy});
   if (!failure.denied) return "";
   return Concat({" ", system_.ElevationRemedy()});
 }
@@ -115,19 +116,21 @@ std::string TTool::Shown(const std::string& config, std::string_view name) {
 std::optional<std::string> TTool::ReadStoredFile(const std::string& config, std::string_view name,
                                                  std::string_view section,
                                                  const std::vector<std::string>& keys,
-                                                 TStoredValues& stored, bool forChange) {
+                                                 TStoredValues& stored,
+                                                 TConfigToolSystem::TChange* change) {
   TConfigToolSystem::TFailure failure;
   try {
-    stored = forChange
-                 ? ReadForChange(system_.Files(), PathIn(config, name), section, keys, codePage_)
+    stored = change != nullptr
+                 ? StoredOfFile(change->Read(name), section, keys, codePage_)
                  : ReadStored(system_.Files(), PathIn(config, name), section, keys, codePage_);
     if (stored.read.state != TFileRead::State::Unreadable) return std::nullopt;
     failure = system_.ReadFailure(stored.read.error);
   } catch (const std::exception& error) {
     failure.reason = error.what();
   }
-  return Fill(forChange ? _("Cannot read %1: %2. Nothing was changed.") : _("Cannot read %1: %2."),
-              {Shown(config, name), failure.reason}) +
+  return Fill(change != nullptr ? _("Cannot read %1: %2. Nothing was changed.")
+                                : _("Cannot read %1: %2."),
+              {change != nullptr ? change->Shown(name) : Shown(config, name), failure.reason}) +
          Remedy(failure);
 }
 
@@ -151,19 +154,33 @@ int TTool::Apply(const std::vector<TJob>& jobs) {
   }
   const std::string config = ConfigFolder(folder);
   struct TFile {
-    std::string path, shown;
+    std::string shown;
     TStoredValues stored;  // as read for the outcome
     TOutcome outcome;
   };
   std::vector<TFile> files;
-  for (const TJob& job : jobs)
-    files.push_back({PathIn(config, job.name), Shown(config, job.name), {}, {}});
+  std::vector<std::string> names;
+  for (const TJob& job : jobs) {
+    files.push_back({Shown(config, job.name), {}, {}});
+    names.emplace_back(job.name);
+  }
+  // Everything from the first reading to the last rename goes through the folders opened here.
+  TConfigToolSystem::TFailure refused;
+  const std::unique_ptr<TConfigToolSystem::TChange> change =
+      system_.BeginChange(config, names, refused);
+  if (!change) {
+    if (!givenProblems_.empty()) return Refuse(givenProblems_);
+    return Fail(kToolWriteFailed, Fill(_("Cannot write %1: %2. Nothing was changed."),
+                                       {files.front().shown, refused.reason}) +
+                                      Remedy(refused));
+  }
+  for (std::size_t i = 0; i < jobs.size(); ++i) files[i].shown = change->Shown(jobs[i].name);
   const auto readAndPlan = [&]() {
     for (std::size_t i = 0; i < jobs.size(); ++i) {
       TFile& file = files[i];
       file.stored = {};
       if (auto failed = ReadStoredFile(config, jobs[i].name, jobs[i].section, jobs[i].keys,
-                                       file.stored, true)) {
+                                       file.stored, change.get())) {
         file.outcome = {TOutcome::Kind::Failed, *failed, {}, {}, {}};
       } else {
         file.outcome = (this->*jobs[i].plan)(file.stored, file.shown);
@@ -195,32 +212,31 @@ int TTool::Apply(const std::vector<TJob>& jobs) {
   // with the configuration held, so that what another writer did meanwhile is kept.
   readAndPlan();
   if (const auto code = refusedOrFailed()) return *code;
-  std::unique_ptr<TConfigToolSystem::TWriterLock> lock;
   if (changing() && !line_.dryRun) {
     TConfigToolSystem::TFailure failure;
-    if (!system_.MakeFolder(config, failure)) {
-      return Fail(kToolWriteFailed, Fill(_("Cannot create the folder %1: %2. Nothing was changed."),
-                                         {system_.PathText(config), failure.reason}) +
-                                        Remedy(failure));
-    }
-    lock = system_.LockForWriting(config, kWriterWaitSeconds, failure);
-    if (!lock && failure.held) {
-      return Fail(kToolWriteFailed,
-                  Fill(_("Another run of %1 kept %2 busy for %3 seconds. Nothing was changed: "
-                         "run it again once the other has finished."),
-                       {system_.ProgramName(), system_.PathText(system_.RealPath(config)),
-                        std::to_string(kWriterWaitSeconds)}));
-    }
-    // What stands at the lock's path is named: it is what to remove.
-    if (!lock && failure.lock) {
-      return Fail(kToolWriteFailed,
-                  Fill(_("Cannot use the writer lock %1: %2. Nothing was changed."),
-                       {Shown(config, kWriterLockName), failure.reason}) +
-                      Remedy(failure));
-    }
-    // The lock file is made beside the files: what keeps it from being made keeps them from
-    // being written.
-    if (!lock) {
+    if (!change->Lock(kWriterWaitSeconds, failure)) {
+      if (failure.folder) {
+        return Fail(kToolWriteFailed,
+                    Fill(_("Cannot create the folder %1: %2. Nothing was changed."),
+                         {system_.PathText(config), failure.reason}) +
+                        Remedy(failure));
+      }
+      if (failure.held) {
+        return Fail(kToolWriteFailed,
+                    Fill(_("Another run of %1 kept %2 busy for %3 seconds. Nothing was changed: "
+                           "run it again once the other has finished."),
+                         {system_.ProgramName(), system_.PathText(system_.RealPath(config)),
+                          std::to_string(kWriterWaitSeconds)}));
+      }
+      // What stands at the lock's path is named: it is what to remove.
+      if (failure.lock) {
+        return Fail(kToolWriteFailed,
+                    Fill(_("Cannot use the writer lock %1: %2. Nothing was changed."),
+                         {change->Shown(kWriterLockName), failure.reason}) +
+                        Remedy(failure));
+      }
+      // The lock file is made beside the files: what keeps it from being made keeps them from
+      // being written.
       return Fail(kToolWriteFailed, Fill(_("Cannot write %1: %2. Nothing was changed."),
                                          {files.front().shown, failure.reason}) +
                                         Remedy(failure));
@@ -235,7 +251,7 @@ int TTool::Apply(const std::vector<TJob>& jobs) {
       const TFile& file = files[i];
       if (file.outcome.kind != TOutcome::Kind::Changed) continue;
       TConfigToolSystem::TFailure failure;
-      if (system_.ReplaceFile(file.path, file.outcome.bytes, failure)) continue;
+      if (change->Replace(jobs[i].name, file.outcome.bytes, failure)) continue;
       std::string why =
           Fill(_("Cannot write %1: %2. Nothing was changed."), {file.shown, failure.reason}) +
           Remedy(failure);
@@ -244,8 +260,8 @@ int TTool::Apply(const std::vector<TJob>& jobs) {
         if (written.outcome.kind != TOutcome::Kind::Changed) continue;
         TConfigToolSystem::TFailure undo;
         const bool undone = written.stored.read.state == TFileRead::State::Read
-                                ? system_.ReplaceFile(written.path, written.stored.bytes, undo)
-                                : system_.RemoveFile(written.path, undo);
+                                ? change->Replace(jobs[j].name, written.stored.bytes, undo)
+                                : change->Remove(jobs[j].name, undo);
         if (!undone) {
           why = Fill(_("Cannot write %1: %2. %3 was changed and could not be put back as it "
                        "was: %4."),
@@ -586,7 +602,7 @@ int TTool::Show() {
   std::vector<std::pair<std::string_view, std::optional<std::string>>> shown;
   TStoredValues address;
   if (auto failed = ReadStoredFile(config, kAddressFileName, kAddressSection, AddressKeys(),
-                                   address, false)) {
+                                   address, nullptr)) {
     return Fail(kToolWriteFailed, *failed);
   }
   std::optional<std::string> url;
@@ -596,7 +612,7 @@ int TTool::Show() {
 
   TStoredValues identity;
   if (auto failed = ReadStoredFile(config, kIdentityFileName, kIdentitySection, IdentityKeys(),
-                                   identity, false)) {
+                                   identity, nullptr)) {
     return Fail(kToolWriteFailed, *failed);
   }
   const bool found = identity.read.SectionFound();

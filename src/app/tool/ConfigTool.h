@@ -47,10 +47,12 @@ class TConfigToolSystem {
 
   // ---- Reading
   struct TFailure {
-    std::string reason;   // the system's reason, in the user's language
-    bool denied = false;  // the system refused access: the remedy is more rights
-    bool held = false;    // another writer held the configuration for the whole wait
-    bool lock = false;    // the writer lock itself is the problem (what stands at its path)
+    std::string reason;    // the system's reason, in the user's language
+    bool denied = false;   // the system refused access: the remedy is more rights
+    bool held = false;     // another writer held the configuration for the whole wait
+    bool lock = false;     // the writer lock itself is the problem (what stands at its path)
+    bool folder = false;   // the Config folder could not be made
+    std::string remedy{};  // what to do, when more rights are not the answer
   };
   // The installation's files as this system reads them (the launcher's own reading).
   virtual TConfigFolder& Files() = 0;
@@ -69,31 +71,41 @@ class TConfigToolSystem {
   virtual std::string LauncherVersion(const std::string& folder) = 0;
 
   // ---- Writing
-  // Holds the configuration folder for this process's writing until it goes: a second writer
-  // waits for it, readers never do.
-  class TWriterLock {
+  // A change of files of the Config folder. The way to them is followed once, when the change
+  // begins, one name at a time: a folder or a link on it that belongs to anybody but root, the
+  // writer, or the user who ran the writer as root (sudo, pkexec) is refused, since its owner
+  // could lead the writer into files that owner may not write. Every later step (reading, the
+  // lock, the temporary file, the owner and mode, the rename) works on the folders opened then,
+  // so that a link or folder swapped meanwhile changes nothing.
+  class TChange {
    public:
-    virtual ~TWriterLock() = default;
+    virtual ~TChange() = default;
+    // The file's bytes as they are now (as TConfigFolder::ReadWhole, at most
+    // kChangeableFileMax): what a later Replace replaces.
+    virtual TFileBytes Read(std::string_view name) = 0;
+    // Makes the Config folder when it is missing, readable and searchable by all whatever the
+    // process's file mode mask, and holds the writer lock beside each file to be written until
+    // the change goes: a second writer waits at most waitSeconds, readers never do. Only the
+    // writers can take the lock; one left behind or put there never blocks them for long.
+    // false and why: failure.folder when the folder cannot be made, failure.held when another
+    // writer kept the lock, failure.lock when what stands at the lock's path is the problem.
+    virtual bool Lock(int waitSeconds, TFailure& failure) = 0;
+    // Puts the bytes in place of the file in one step: whoever reads it sees the old file or
+    // the whole new one. A new file is readable by all; a replaced one keeps its owner, group
+    // and mode, or nothing is written. Temporary files of the writer that a killed run left
+    // beside it are removed, and no others. On failure nothing has changed.
+    virtual bool Replace(std::string_view name, std::string_view bytes, TFailure& failure) = 0;
+    // Removes the file (one the change made, taken back). false (and why) when it is still
+    // there.
+    virtual bool Remove(std::string_view name, TFailure& failure) = 0;
+    // The file written, as messages name it: the path behind every link.
+    virtual std::string Shown(std::string_view name) = 0;
   };
-  // Takes the folder's writer lock, waiting at most waitSeconds for another writer to let go.
-  // Only the writers can take it; a lock left behind or put there never blocks them for long.
-  // nullptr (and why: failure.held when the other writer kept it, failure.lock when what stands
-  // at the lock's path is the problem) when it cannot be had.
-  virtual std::unique_ptr<TWriterLock> LockForWriting(const std::string& folder, int waitSeconds,
-                                                      TFailure& failure) = 0;
-  // Makes the folder, readable and searchable by all whatever the process's file mode mask,
-  // when it is missing; a link to a folder will do. false (and why) when there is no folder
-  // there afterwards.
-  virtual bool MakeFolder(const std::string& path, TFailure& failure) = 0;
-  // Puts the bytes at the path in one step, with the writer lock held: whoever reads it sees the
-  // old file or the whole new one. A new file is readable by all; a replaced one keeps its
-  // rights (owner, group, mode), and a link keeps leading to the file written. Temporary files
-  // a killed writer left beside it are removed. On failure nothing has changed (no temporary
-  // file is left) and failure says why.
-  virtual bool ReplaceFile(const std::string& path, std::string_view bytes, TFailure& failure) = 0;
-  // Removes the file at the path (a file the tool made, taken back). false (and why) when it
-  // is still there.
-  virtual bool RemoveFile(const std::string& path, TFailure& failure) = 0;
+  // Begins a change of the named files in the Config folder at the path (which need not be
+  // there yet). nullptr and why (with what to do in failure.remedy) when the way is refused.
+  virtual std::unique_ptr<TChange> BeginChange(const std::string& config,
+                                               const std::vector<std::string>& names,
+                                               TFailure& failure) = 0;
 
   // ---- Values an installer hands over
   // There is a registry for an installer to hand values over in (Windows): the tool offers

@@ -106,12 +106,13 @@ class TTool {
   }
   // A file of the Config folder as messages name it: the folder behind the link.
   std::string Shown(const std::string& config, std::string_view name);
-  // The stored values of a file the command needs; the message when it is there but cannot
-  // be read.
+  // The stored values of a file the command needs, read through the change when there is one
+  // (the whole file, to be changed); the message when it is there but cannot be read.
   std::optional<std::string> ReadStoredFile(const std::string& config, std::string_view name,
                                             std::string_view section,
                                             const std::vector<std::string>& keys,
-                                            TStoredValues& stored, bool forChange);
+                                            TStoredValues& stored,
+                                            TConfigToolSystem::TChange* change);
 
   // Reads the files, plans their changes, and makes them with the configuration held from the
   // reading to the last rename: every file changes, or none does. Says what changed.

@@ -15,8 +15,8 @@ inline constexpr const char* kConfigToolDomain = "companymain-config";
 void BindConfigToolMessages();
 
 // companymain-config's contact with a POSIX system: the locale's code page and messages
-// (gettext, strerror), paths as bytes, files written by rename under a lock (flock), the
-// terminal in the locale's encoding.
+// (gettext, strerror), paths as bytes, files changed on folders opened once under a lock (flock),
+// the terminal in the locale's encoding.
 class TPosixConfigToolSystem : public TConfigToolSystem {
  public:
   TPosixConfigToolSystem();
@@ -39,11 +39,10 @@ class TPosixConfigToolSystem : public TConfigToolSystem {
   std::optional<TClosed> ClosedToOthers(const std::string& path) override;
   std::string LauncherVersion(const std::string& folder) override;
 
-  std::unique_ptr<TWriterLock> LockForWriting(const std::string& folder, int waitSeconds,
-                                              TFailure& failure) override;
-  bool MakeFolder(const std::string& path, TFailure& failure) override;
-  bool ReplaceFile(const std::string& path, std::string_view bytes, TFailure& failure) override;
-  bool RemoveFile(const std::string& path, TFailure& failure) override;
+  // ConfigChange_posix.cpp.
+  std::unique_ptr<TChange> BeginChange(const std::string& config,
+                                       const std::vector<std::string>& names,
+                                       TFailure& failure) override;
   bool RegistryTexts(const std::string& key, const std::vector<std::string>& names,
                      std::map<std::string, std::string>& texts, TFailure& failure) override;
   bool ReadInput(const std::string& path, std::size_t limit, std::string& bytes,
@@ -55,6 +54,8 @@ class TPosixConfigToolSystem : public TConfigToolSystem {
   void OutUtf8(std::string_view utf8) override;
 
  private:
+  class TPosixChange;
+
   [[nodiscard]] std::string Ansi(std::string_view utf8) const;
   // The system's reason for the error number, in the user's language, as UTF-8.
   TFailure Failure(int error) const;

@@ -71,7 +71,7 @@ void Write(DWORD which, const std::wstring& text) {
 
 // The writer lock: the lock file opened for this process alone, gone when the handle closes
 // (also when the process dies).
-class TFileWriterLock final : public TConfigToolSystem::TWriterLock {
+class TFileWriterLock final : public TWinConfigToolSystem::TWriterLock {
  public:
   explicit TFileWriterLock(TUniqueHandle file) : file_(std::move(file)) {}
 
@@ -103,7 +103,7 @@ TConfigToolSystem::TFailure TWinConfigToolSystem::ReadFailure(std::uint32_t erro
   return Failure(error == 0 ? ERROR_READ_FAULT : error);
 }
 
-std::unique_ptr<TConfigToolSystem::TWriterLock> TWinConfigToolSystem::LockForWriting(
+std::unique_ptr<TWinConfigToolSystem::TWriterLock> TWinConfigToolSystem::LockForWriting(
     const std::string& folder, int waitSeconds, TFailure& failure) {
   const std::wstring path =
       ExtendedLengthPath(WideFromUtf8(Concat({folder, "\\", kWriterLockName})));
@@ -229,6 +229,43 @@ bool TWinConfigToolSystem::RemoveFile(const std::string& path, TFailure& failure
   if (error == ERROR_FILE_NOT_FOUND) return true;
   failure = Failure(error);
   return false;
+}
+
+// A change on the paths; the lock held in the Config folder.
+class TWinConfigToolSystem::TWinChange final : public TConfigToolSystem::TChange {
+ public:
+  TWinChange(TWinConfigToolSystem& system, std::string config)
+      : system_(system), config_(std::move(config)) {}
+  TFileBytes Read(std::string_view name) override {
+    return system_.Files().ReadWhole(Path(name), kChangeableFileMax);
+  }
+  bool Lock(int waitSeconds, TFailure& failure) override {
+    if (!system_.MakeFolder(config_, failure)) {
+      failure.folder = true;
+      return false;
+    }
+    lock_ = system_.LockForWriting(config_, waitSeconds, failure);
+    return lock_ != nullptr;
+  }
+  bool Replace(std::string_view name, std::string_view bytes, TFailure& failure) override {
+    return system_.ReplaceFile(Path(name), bytes, failure);
+  }
+  bool Remove(std::string_view name, TFailure& failure) override {
+    return system_.RemoveFile(Path(name), failure);
+  }
+  std::string Shown(std::string_view name) override { return Path(name); }
+
+ private:
+  std::string Path(std::string_view name) { return Concat({config_, "\\", name}); }
+
+  TWinConfigToolSystem& system_;
+  std::string config_;
+  std::unique_ptr<TWriterLock> lock_;
+};
+
+std::unique_ptr<TConfigToolSystem::TChange> TWinConfigToolSystem::BeginChange(
+    const std::string& config, const std::vector<std::string>&, TFailure&) {
+  return std::make_unique<TWinChange>(*this, config);
 }
 
 bool TWinConfigToolSystem::ReadInput(const std::string& path, std::size_t limit, std::string& bytes,

@@ -17,6 +17,12 @@
 // (LockFileEx), the registry, the console or a pipe.
 class TWinConfigToolSystem final : public TConfigToolSystem {
  public:
+  // Holds the folder for this process's writing until it goes (see TChange::Lock).
+  class TWriterLock {
+   public:
+    virtual ~TWriterLock() = default;
+  };
+
   // catalog: the Chinese messages (a compiled .mo), used when the user's Windows speaks Chinese.
   explicit TWinConfigToolSystem(std::string_view catalog);
 
@@ -41,11 +47,9 @@ class TWinConfigToolSystem final : public TConfigToolSystem {
   std::optional<TClosed> ClosedToOthers(const std::string&) override { return std::nullopt; }
   std::string LauncherVersion(const std::string& folder) override;
 
-  std::unique_ptr<TWriterLock> LockForWriting(const std::string& folder, int waitSeconds,
-                                              TFailure& failure) override;
-  bool MakeFolder(const std::string& path, TFailure& failure) override;
-  bool ReplaceFile(const std::string& path, std::string_view bytes, TFailure& failure) override;
-  bool RemoveFile(const std::string& path, TFailure& failure) override;
+  std::unique_ptr<TChange> BeginChange(const std::string& config,
+                                       const std::vector<std::string>& names,
+                                       TFailure& failure) override;
   [[nodiscard]] bool HasRegistry() const override { return true; }
   bool RegistryTexts(const std::string& key, const std::vector<std::string>& names,
                      std::map<std::string, std::string>& texts, TFailure& failure) override;
@@ -60,6 +64,14 @@ class TWinConfigToolSystem final : public TConfigToolSystem {
   void OutUtf8(std::string_view utf8) override { Out(utf8); }
 
  private:
+  class TWinChange;
+  std::unique_ptr<TWriterLock> LockForWriting(const std::string& folder, int waitSeconds,
+                                              TFailure& failure);
+  // The folder, readable by all, when it is missing; false (and why) when there is none.
+  bool MakeFolder(const std::string& path, TFailure& failure);
+  bool ReplaceFile(const std::string& path, std::string_view bytes, TFailure& failure);
+  bool RemoveFile(const std::string& path, TFailure& failure);
+
   // The system's text for an error code (GetLastError, LSTATUS).
   [[nodiscard]] TFailure Failure(std::uint32_t error) const;
 
