@@ -38,7 +38,8 @@ def not_text(value, secret=False):
 
 def vaulted_names(loader):
     """The variables that the vault-encrypted files Ansible has read define: Ansible decrypts
-    such a file as it loads it, and its values reach the task as plain ones."""
+    such a file as it loads it, and its values reach the task as plain ones, unmarked: the
+    loader's cache of the files it read (a private attribute, hence getattr) is the one trace."""
     names = set()
     for path, data in list(getattr(loader, "_FILE_CACHE", {}).items()):
         if not isinstance(data, Mapping):
