@@ -42,6 +42,8 @@ FLEET_HOST = {"companymain_address": FLEET_PAGE, "companymain_number": "98765432
               "companymain_type": "R01", "companymain_name": "连锁酒店 南店",
               "companymain_device_id": "DESK-1", "companymain_upload_user": "",
               "companymain_other": "前台 2"}
+# An account kept in Ansible Vault: written as it holds ({{ }} not rendered), never shown.
+SECRET = "vault-acct $HOME {{ b }} 账户"
 # The role's own traces on the machine, which the test removes at its end.
 ROLE_CACHE = "/var/cache/companymain"
 # What debconf last applied (the postinst's); debconf's questions by the tool's names of the values.
@@ -542,18 +544,38 @@ class Lifecycle:
         want = {"url": host["companymain_address"], "name": "Hotel $HOME a {{ b }} c",
                 "other": host["companymain_other"], "upload-user": "~/acct"}
         check({k: shown[k] for k in want} == want, "the files hold %r" % shown)
+        # An inline !vault account: written as it holds, shown nowhere (-vvv, the diff).
+        password, other = (os.path.join(self.work, "ansible", name) for name in ("vault", "other"))
+        for name in (password, other):
+            with open(name, "w") as f:
+                f.write(name + "\n")
+        vault = ("--vault-password-file", password)
+        host["companymain_upload_user"] = self.vaulted(SECRET, password)
+        self.ansible(host, "--diff", "-vvv", *vault)
+        shown = json.loads(self.tool("--json", "show").stdout)
+        check(shown["upload-user"] == SECRET and SECRET not in self.played
+              and "\n+upload-user=********\n" in self.played,
+              "the files hold %r; the output: %s" % (shown, self.played[-3000:]))
         before = self.file_states()
         for name, value, says in (("companymain_name", "North\nSouth", "line break"),
                                   ("companymain_other", "a {{ b }} c", "'b' is undefined"),
                                   ("companymain_other", "a {{ c", "!unsafe"),
                                   ("companymain_number", b"0123", "quote"),
-                                  ("companymain_other", b"", "quote")):
-            self.ansible(dict(host, **{name: value}), fails=True)
+                                  ("companymain_other", b"", "quote"),
+                                  ("companymain_upload_user", self.vaulted(SECRET, other),
+                                   "cannot be decrypted")):
+            self.ansible(dict(host, **{name: value}), *vault, fails=True)
             fatal = re.search(r"^fatal: \[localhost\]: FAILED! => (\{.*\})$", self.played, re.M)
             message = json.loads(fatal.group(1)).get("msg", "") if fatal else ""
             check(message.startswith(name + ": ") and says in message,
                   "%s: %r: the failure says %r" % (name, value, message or self.played[-2000:]))
+            check(SECRET not in self.played, "%s: %r: the output shows the vaulted value" % (name, value))
             check(self.file_states() == before, "%s: %r changed a file" % (name, value))
+
+    def vaulted(self, text: str, password: str) -> bytes:
+        """An inline !vault value of text, encrypted with this password file."""
+        return sh("ansible-vault", "encrypt_string", "--vault-password-file", password, text,
+                  env=self.ansible_env()).stdout.rstrip()
 
     def ansible_absent(self):
         """companymain_state absent: the package purged and nothing of the role left."""
@@ -821,7 +843,8 @@ class Lifecycle:
             ("ansible: 1.0.1 from an apt repository upgrades (changed), configuration kept; "
              "again: no change", self.ansible_repository),
             ("ansible: $HOME, ${PATH}, ~, quotes, backticks, Chinese, !unsafe {{ }} reach the files "
-             "exactly; a line break, a bad template, 0123, null fail naming the variable", self.ansible_verbatim),
+             "exactly, and a !vault account (never shown); a line break, a bad template, 0123, null, a "
+             "wrong vault password fail naming the variable", self.ansible_verbatim),
             ("ansible: state absent purges the package and leaves nothing of the role",
              self.ansible_absent),
             ("ansible: --check --diff on a new PC and on an older unconfigured one fails nothing, "

@@ -22,6 +22,9 @@ options:
       (action_plugins/companymain_config.py) fills them in from the variables.
     required: true
     type: dict
+  secret_values:
+    description: Values as I(values) whose text never shows (decrypted vaulted ones).
+    type: dict
   variables:
     description: The inventory variable of each value, which the controller side renders and
       a refused value's message names.
@@ -63,13 +66,17 @@ def main():
     module = AnsibleModule(
         argument_spec=dict(command=dict(type="str", required=True, choices=list(FIELDS)),
                            values=dict(type="dict", required=True),
+                           # no_log: left out of the log line, and masked in every message
+                           # and the diff.
+                           secret_values=dict(type="dict", default={}, no_log=True),
                            variables=dict(type="dict", default={})),
         supports_check_mode=True)
     command = module.params["command"]
     fields = FIELDS[command]
     variables = module.params["variables"] or {}
     given = {}
-    for field, value in (module.params["values"] or {}).items():
+    for field, value in {**(module.params["values"] or {}),
+                         **(module.params["secret_values"] or {})}.items():
         if field not in fields:
             module.fail_json(msg="%s takes no value %r" % (command, field))
         if value is None:
@@ -124,6 +131,11 @@ def main():
         else:
             rc, now, out, err = run_tool(module, tool, ["--json", "show"])
             after = now if rc == 0 and isinstance(now, dict) else dict(before, **given)
+    # The old value of a secret field is a secret as well (Ansible masks the new one alone):
+    # the diff says only whether it was the same.
+    for field in module.params["secret_values"] or {}:
+        if before.get(field):
+            before[field] = "********" if before[field] == after.get(field) else "(not shown)"
     diff = dict(before=shown(before, fields), after=shown(after, fields),
                 before_header=result.get("file", ""), after_header=result.get("file", ""))
     module.exit_json(changed=result["changed"], dry_run=module.check_mode,
