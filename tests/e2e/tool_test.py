@@ -42,18 +42,19 @@ class ToolTest(unittest.TestCase):
         os.chmod(self.root, 0o755)  # as an installation folder is
         self.config = os.path.join(self.root, "Config")
 
-    def tool(self, *args, lang="C.UTF-8", folder=None, tool=TOOL, preexec=None,
-             expect=None) -> subprocess.CompletedProcess:
+    def tool(self, *args, lang="C.UTF-8", folder=None, tool=TOOL, preexec=None, expect=None,
+             env=None, input=None) -> subprocess.CompletedProcess:
+        """folder="" gives no --dir; env adds to the environment."""
         encoding = "gbk" if lang.endswith("GBK") else "utf-8"
-        argv = [tool, "--dir", folder or self.root]
+        argv = [tool] + ([] if folder == "" else ["--dir", folder or self.root])
         argv += [a.encode(encoding) if isinstance(a, str) else a for a in args]
-        env = {"PATH": "/usr/bin:/bin", "LANG": lang, "HOME": self.root,
+        env = {"PATH": "/usr/bin:/bin", "LANG": lang, "HOME": self.root, **(env or {}),
                "LOCPATH": locales("zh_CN.UTF-8", "zh_CN.GBK", "en_US.ISO-8859-1")}
         for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
             if name in os.environ:
                 env[name] = os.environ[name]
         done = subprocess.run(argv, env=env, capture_output=True, timeout=WAIT, cwd="/",
-                              preexec_fn=preexec)
+                              preexec_fn=preexec, input=input)
         if expect is not None:
             self.assertEqual(done.returncode, expect, (done.stdout + done.stderr).decode(encoding))
         return done
@@ -241,6 +242,27 @@ class WritingTest(ToolTest):
                          preexec=nobody, expect=3)
         self.assertIn(b"its owner and group cannot be kept", done.stderr)
         self.assertEqual(os.stat(company).st_ino, kept)
+
+    def test_under_pkexec_only_the_installation_beside_the_tool_is_written(self):
+        # As pkexec starts it: as root, PKEXEC_UID naming the user who asked.
+        tool, elsewhere = self.tool_for_all(), os.path.join(self.root, "elsewhere")
+        values, pkexec = json.dumps({"url": "http://example.com/"}).encode(), {"PKEXEC_UID": "1000"}
+        os.mkdir(elsewhere)
+        with open(os.path.join(self.root, "values.json"), "wb") as f:
+            f.write(values)
+        for args, says in ((["--dir", elsewhere, "--json", "--values-from", "-", "set"],
+                            "--dir is refused"),
+                           (["--values-from", os.path.join(self.root, "values.json"), "set"],
+                            "from standard input only")):
+            with self.subTest(says):
+                done = self.tool(*args, tool=tool, folder="", env=pkexec, input=values, expect=2)
+                self.assertIn(says, done.stderr.decode())
+        self.assertEqual(os.listdir(elsewhere), [])
+        self.assertFalse(os.path.exists(os.path.join(os.path.dirname(tool), "Config")))
+        self.tool("--json", "--values-from", "-", "set", tool=tool, folder="", env=pkexec,
+                  input=values, expect=0)
+        done = self.tool("show", folder=os.path.dirname(tool), expect=0)
+        self.assertIn(b"url=http://example.com/\n", done.stdout)
 
 
 class LanguageTest(ToolTest):
