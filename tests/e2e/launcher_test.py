@@ -853,10 +853,10 @@ class DesktopTest(E2ETest):
 
 class SettingsWindowTest(E2ETest):
     """companymain-settings in English and Chinese: the stored values, a refusal naming its field
-    (the focus on it), a change saved through a pkexec stand-in on PATH that records what it is
-    given and runs it, the address shown, the question before edits are dropped."""
+    (the focus on it), a change saved through a pkexec stand-in at /usr/bin/pkexec that records
+    how it is run and runs it, the address shown, the question before edits are dropped."""
 
-    PKEXEC = "#!/bin/sh\nprintf '%s\\n' \"$@\" >{0}/args\ncat >{0}/in\nexec \"$@\" <{0}/in\n"
+    PKEXEC = "#!/bin/sh\nprintf '%s\\n' \"$0\" \"$@\" >{0}/args\ncat >{0}/in\nPKEXEC_UID=0 exec \"$@\" <{0}/in\n"
 
     @classmethod
     def setUpClass(cls):
@@ -883,10 +883,18 @@ class SettingsWindowTest(E2ETest):
         sandbox.write("Config.ini", config(PAGE))
         sandbox.write("Company.ini", ini("Company", {"CompanyNum": "1234567890",
                                                     "CompanyType": "R01", "DeviceId": "D1"}))
-        with open(os.open(os.path.join(sandbox.bin, "pkexec"), os.O_WRONLY | os.O_CREAT, 0o755), "w") as f:
-            f.write(self.PKEXEC.format(sandbox.root))
-        process = subprocess.Popen([os.path.join(sandbox.app, "companymain-settings")], cwd="/",
-                                   env=dict(sandbox.env, LANG=lang, LOCPATH=self.locales))
+        # The stand-in laid over /usr/bin in a mount namespace of the window's own (whether or
+        # not the machine has pkexec), and first on PATH, where it must not be taken from.
+        upper, work = tempfile.mkdtemp(dir=sandbox.root), tempfile.mkdtemp(dir=sandbox.root)
+        for folder in (sandbox.bin, upper):
+            with open(os.open(os.path.join(folder, "pkexec"), os.O_WRONLY | os.O_CREAT, 0o755), "w") as f:
+                f.write(self.PKEXEC.format(sandbox.root))
+        wrapper = ["unshare", "--mount", "--propagation", "private",
+                   *([] if os.geteuid() == 0 else ["--map-current-user"]), "--", "/bin/sh", "-c",
+                   'mount -t overlay overlay -o "lowerdir=/usr/bin,upperdir=$1,workdir=$2" '
+                   '/usr/bin && shift 2 && exec "$@"', "sh", upper, work]
+        process = subprocess.Popen([*wrapper, os.path.join(sandbox.app, "companymain-settings")],
+                                   cwd="/", env=dict(sandbox.env, LANG=lang, LOCPATH=self.locales))
         field = lambda name: accessibility.find(process.pid, "text", name, WAIT)
         press = lambda name: accessibility.press(accessibility.find(process.pid, "push button", name, WAIT))
         shoot = lambda name: run(["import", "-window", "root", "%s/%s-%s.png" % (
@@ -925,10 +933,10 @@ class SettingsWindowTest(E2ETest):
             expected = address(PAGE, num=b"1234567890", kind=b"R01", device=b"D2").decode()
             self.assertTrue(until(lambda: accessibility.text_of(field(opens)) == expected))
             shoot("saved")
-            # The tool beside the window, the edited value alone on its standard input.
+            # /usr/bin/pkexec of the tool beside the window, the edited value alone on its stdin.
             with open(os.path.join(sandbox.root, "args")) as f, open(os.path.join(sandbox.root, "in")) as i:
-                self.assertEqual((f.read(), i.read()), ("%s/%s\n--json\n--values-from\n-\nset\n" % (
-                    sandbox.app, TOOL), '{"device-id":"D2"}'))
+                self.assertEqual((f.read(), i.read()), ("/usr/bin/pkexec\n%s/%s\n--json\n--values-from\n-\nset\n"
+                                                        % (sandbox.app, TOOL), '{"device-id":"D2"}'))
             with open(sandbox.path("Config.ini"), "rb") as f:
                 self.assertEqual(f.read(), config(PAGE))
 

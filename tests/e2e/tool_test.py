@@ -42,20 +42,18 @@ class ToolTest(unittest.TestCase):
         os.chmod(self.root, 0o755)  # as an installation folder is
         self.config = os.path.join(self.root, "Config")
 
-    def tool(self, *args, lang="C.UTF-8", folder=None, tool=TOOL, preexec=None,
-             expect=None, sudo_uid=None) -> subprocess.CompletedProcess:
+    def tool(self, *args, lang="C.UTF-8", folder=None, tool=TOOL, preexec=None, expect=None,
+             env=None, input=None) -> subprocess.CompletedProcess:
         encoding = "gbk" if lang.endswith("GBK") else "utf-8"
-        argv = [tool, "--dir", folder or self.root]
+        argv = [tool] + ([] if folder == "" else ["--dir", folder or self.root])  # "": none
         argv += [a.encode(encoding) if isinstance(a, str) else a for a in args]
-        env = {"PATH": "/usr/bin:/bin", "LANG": lang, "HOME": self.root,
+        env = {"PATH": "/usr/bin:/bin", "LANG": lang, "HOME": self.root, **(env or {}),
                "LOCPATH": locales("zh_CN.UTF-8", "zh_CN.GBK", "en_US.ISO-8859-1")}
-        if sudo_uid is not None:  # root, run with sudo by this user
-            env["SUDO_UID"] = str(sudo_uid)
         for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
             if name in os.environ:
                 env[name] = os.environ[name]
         done = subprocess.run(argv, env=env, capture_output=True, timeout=WAIT, cwd="/",
-                              preexec_fn=preexec)
+                              preexec_fn=preexec, input=input)
         if expect is not None:
             self.assertEqual(done.returncode, expect, (done.stdout + done.stderr).decode(encoding))
         return done
@@ -235,7 +233,7 @@ class WritingTest(ToolTest):
                 self.assertEqual(os.listdir(os.path.join(folder, "Config")), ["Config.ini"])
         # A root:nogroup 0640 file that nobody's write would make nobody's: refused, kept.
         company = os.path.join(own, "Config", "Company.ini")
-        self.tool("set-company", *IDENTITY, folder=own, sudo_uid=NOBODY, expect=0)
+        self.tool("set-company", *IDENTITY, folder=own, env={"SUDO_UID": str(NOBODY)}, expect=0)
         os.chown(company, 0, NOBODY)
         os.chmod(company, 0o640)
         kept = os.stat(company).st_ino
@@ -263,7 +261,8 @@ class WritingTest(ToolTest):
         for folder, refused, sudo_uid, user in ((own, own, None, None), (own, link, NOBODY, None),
                                                 (shared, shared + "/Config", None, nobody)):
             with self.subTest(refused=refused, sudo_uid=sudo_uid):
-                done = self.tool("set-company", *IDENTITY, folder=folder, sudo_uid=sudo_uid,
+                sudo = {"SUDO_UID": str(sudo_uid)} if sudo_uid else {}  # root, by sudo
+                done = self.tool("set-company", *IDENTITY, folder=folder, env=sudo,
                                  tool=self.tool_for_all(), preexec=user, expect=3)
                 owner = "daemon" if folder == shared else "nobody"
                 self.assertIn(f": {refused} belongs to {owner}, ".encode(), done.stderr)
@@ -271,6 +270,22 @@ class WritingTest(ToolTest):
         with open(secret, "rb") as f:
             self.assertEqual(f.read(), b"root:x\n")
         self.assertEqual(os.listdir(os.path.join(shared, "Config")), [])
+
+    def test_under_pkexec_only_the_installation_beside_the_tool_is_written(self):
+        # As pkexec starts it: as root, PKEXEC_UID naming the user who asked.
+        tool, elsewhere = self.tool_for_all(), tempfile.mkdtemp(dir=self.root)
+        values, pkexec = json.dumps({"url": "http://example.com/"}).encode(), {"PKEXEC_UID": "1000"}
+        for args, says in ((["--dir", elsewhere, "--json", "--values-from", "-", "set"], "--dir is"),
+                           (["--values-from", "/dev/stdin", "set"], "standard input only")):
+            with self.subTest(says):
+                done = self.tool(*args, tool=tool, folder="", env=pkexec, input=values, expect=2)
+                self.assertIn(says, done.stderr.decode())
+        self.assertEqual(os.listdir(elsewhere), [])
+        self.assertFalse(os.path.exists(os.path.join(os.path.dirname(tool), "Config")))
+        self.tool("--json", "--values-from", "-", "set", tool=tool, folder="", env=pkexec,
+                  input=values, expect=0)
+        done = self.tool("show", folder=os.path.dirname(tool), expect=0)
+        self.assertIn(b"url=http://example.com/\n", done.stdout)
 
 
 class LanguageTest(ToolTest):

@@ -194,10 +194,11 @@ class Lifecycle:
         files = os.path.join(out, "contents")
         sh("dpkg-deb", "-x", os.path.join(out, deb), files)
         sh("desktop-file-validate", files + DESKTOP_FILE, files + SETTINGS_FILE)
-        # The settings window's write: pkexec of the installed tool under the package's action.
+        # The settings window's write: pkexec of the installed tool, a password at every save.
         named = sh("xmllint", "--dtdvalid", "/usr/share/polkit-1/policyconfig-1.dtd", "--xpath",
-                   "string(//annotate)", files + POLICY).stdout.decode().strip()
-        check(named == PROGRAMS + "/companymain-config", "the polkit action names %r" % named)
+                   "concat(//annotate, ' ', //allow_any, ' ', //allow_inactive, ' ', "
+                   "//allow_active)", files + POLICY).stdout.decode().strip()
+        check(named == PROGRAMS + "/companymain-config" + " auth_admin" * 3, "the action: %r" % named)
         sh("appstreamcli", "validate", "--no-net",
            files + "/usr/share/metainfo/io.github.companymain.CompanyMain.metainfo.xml")
         # The window module is loaded, not linked: its toolkit must still be a dependency.

@@ -98,6 +98,7 @@ class FakeSystem final : public TConfigToolSystem, public TConfigFolder {
   }
   std::string LauncherVersion(const std::string&) override { return "1.0.0"; }
   [[nodiscard]] bool HasRegistry() const override { return hasRegistry; }
+  [[nodiscard]] bool StartedThroughPkexec() const override { return pkexec; }
 
   // The change works on the paths, through the methods below.
   class Change final : public TChange {
@@ -207,6 +208,7 @@ class FakeSystem final : public TConfigToolSystem, public TConfigFolder {
   std::map<std::string, std::string> inputs;
   bool linked = true;
   bool hasRegistry = false;
+  bool pkexec = false;
   std::vector<std::string> log;
   std::vector<std::string> locks;  // folder and wait of each lock asked for
   bool lockHeld = false;
@@ -1240,6 +1242,7 @@ TEST(ConfigTool, CommandLineRefusals) {
   const struct {
     std::vector<std::string> args;
     std::string says;
+    bool pkexec = false;  // started through pkexec
   } cases[] = {
       {{"set-company", "--number", "1", "--number", "2"}, "given twice"},
       {{"set-address", "--name", "n", "http://x/"}, "only for set-company"},
@@ -1261,10 +1264,16 @@ TEST(ConfigTool, CommandLineRefusals) {
       {{"set-address", "--", "--help"}, "The page address must start with http://"},
       {{"set-address", "--", "-h"}, "The page address must start with http://"},
       {{"--json", "set-address", "--", "--version"}, "The page address must start with http://"},
+      // Under pkexec, the installation beside the tool and standard input alone.
+      {{"--dir", "/elsewhere", "--json", "--values-from", "-", "set"}, "--dir is refused", true},
+      {{"--values-from", "/some/file", "set"}, "from standard input only", true},
+      {{"--from-registry", "K", "set-address"}, "from standard input only", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.says);
     FakeSystem system;
+    system.pkexec = c.pkexec;
+    system.inputs["-"] = system.inputs["/some/file"] = R"({"url": "http://x/"})";
     EXPECT_EQ(RunConfigTool(c.args, system), 2);
     EXPECT_NE(system.err.find(c.says), std::string::npos) << system.err;
     EXPECT_TRUE(system.log.empty());

@@ -7,7 +7,6 @@
 #include <QEventLoop>
 #include <QMetaObject>
 #include <cerrno>
-#include <cstdlib>
 #include <string_view>
 #include <thread>
 #include <vector>
@@ -18,24 +17,9 @@ extern char** environ;
 
 namespace {
 
-// pkexec as the shell would find it on PATH; "" when there is none.
-std::string FindOnPath(std::string_view name) {
-  const char* path = std::getenv("PATH");
-  std::string_view folders = path != nullptr ? path : "/usr/bin:/bin";
-  for (;;) {
-    const std::size_t colon = folders.find(':');
-    const std::string_view folder = folders.substr(0, colon);
-    const std::string candidate =
-        (folder.empty() ? std::string(".") : std::string(folder)) + "/" + std::string(name);
-    struct stat st {};
-    if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-        access(candidate.c_str(), X_OK) == 0) {
-      return candidate;
-    }
-    if (colon == std::string_view::npos) return {};
-    folders.remove_prefix(colon + 1);
-  }
-}
+// pkexec by its full path: a search of PATH (where an empty entry is the working folder) would
+// run whatever the user's session put first, and give it the JSON meant for the tool.
+constexpr const char* kPkexec = "/usr/bin/pkexec";
 
 // Runs the program with the input on its standard input and waits for it to end; its exit
 // code (-1 when it could not start or was ended by a signal) and what it wrote.
@@ -106,14 +90,15 @@ TSettingsWrite RunWithInput(const std::vector<std::string>& args, std::string_vi
 }  // namespace
 
 TSettingsWrite TPkexecSettingsWriter::Write(const std::string& json) {
-  const std::string pkexec = FindOnPath("pkexec");
-  if (pkexec.empty()) return {TSettingsWrite::Kind::Unavailable, kToolWriteFailed, {}, {}};
+  if (access(kPkexec, X_OK) != 0) {
+    return {TSettingsWrite::Kind::Unavailable, kToolWriteFailed, {}, {}};
+  }
   // Waited for on a thread of its own: the window goes on drawing itself while polkit's agent
   // asks for the password, however long that takes.
   TSettingsWrite write;
   QEventLoop loop;
   std::thread running([&] {
-    write = RunWithInput({pkexec, tool_, "--json", "--values-from", "-", "set"}, json);
+    write = RunWithInput({kPkexec, tool_, "--json", "--values-from", "-", "set"}, json);
     QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
   });
   loop.exec();

@@ -6,7 +6,7 @@
 #include "settings/Settings.h"
 
 // The write on Linux: the window runs as its user, and only the tool's write runs as root,
-// through polkit's pkexec of the tool under the package's own action (data/, its
+// through polkit's /usr/bin/pkexec of the tool under the package's own action (data/, its
 // org.freedesktop.policykit.exec.path names the installed tool). The window stays responsive
 // while polkit asks for the password.
 class TPkexecSettingsWriter final : public TSettingsWriter {

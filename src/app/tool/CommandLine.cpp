@@ -116,7 +116,19 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args, TConfigToolS
   // Options of one command given to another are mistakes, not wishes.
   const bool setting =
       line.command == "set-address" || line.command == "set-company" || line.command == "set";
-  if (!line.options.empty() && line.command != "set-company") {
+  // Under pkexec the caller is not root: a folder or a file of the caller's choosing would be
+  // written or read as root (through links, any file). The action allows the installation.
+  const bool pkexec = system.StartedThroughPkexec();
+  if (pkexec && line.folderGiven) {
+    line.error = Fill(_("Started through pkexec, %1 writes only the installation it belongs to: "
+                        "--dir is refused, as root would write a folder of the caller's choosing."),
+                      {system.ProgramName()});
+  } else if (pkexec && (line.registryGiven || (line.valuesGiven && line.valuesFrom != "-"))) {
+    line.error = Fill(_("Started through pkexec, %1 reads its values from standard input only "
+                        "(--values-from -): another file, or --from-registry, is refused, as root "
+                        "would read what the caller chose."),
+                      {system.ProgramName()});
+  } else if (!line.options.empty() && line.command != "set-company") {
     line.error = Fill(_("Option %1 is only for set-company."), {line.options.begin()->first});
   } else if (line.dryRun && !setting) {
     line.error = _("--dry-run is only for set-address, set-company and set.");

@@ -44,6 +44,9 @@ class TConfigToolSystem {
   // The path with every link resolved (the folder behind the installation's Config link), for
   // messages; the path as given when it cannot be resolved.
   virtual std::string RealPath(const std::string& path) = 0;
+  // Started through pkexec (polkit), as root for another user: the tool then writes only the
+  // installation it belongs to, with values from standard input, as the action allows.
+  [[nodiscard]] virtual bool StartedThroughPkexec() const { return false; }
 
   // ---- Reading
   struct TFailure {

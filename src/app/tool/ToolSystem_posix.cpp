@@ -132,6 +132,12 @@ std::string TPosixConfigToolSystem::RealPath(const std::string& path) {
   return path;
 }
 
+bool TPosixConfigToolSystem::StartedThroughPkexec() const {
+  // pkexec names the user it runs the program for, in the environment it gives it; a user who
+  // sets the variable only narrows their own run.
+  return std::getenv("PKEXEC_UID") != nullptr;
+}
+
 TConfigToolSystem::TFailure TPosixConfigToolSystem::ReadFailure(std::uint32_t error) {
   if (error == 0) return {Translate("not a regular file"), false};
   return Failure(static_cast<int>(error));

@@ -33,6 +33,7 @@ class TPosixConfigToolSystem : public TConfigToolSystem {
   std::string ProgramFolder() override;
   std::string FullFolder(const std::string& folder) override;
   std::string RealPath(const std::string& path) override;
+  [[nodiscard]] bool StartedThroughPkexec() const override;
 
   TConfigFolder& Files() override { return files_; }
   TFailure ReadFailure(std::uint32_t error) override;
