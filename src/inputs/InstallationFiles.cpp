@@ -174,3 +174,56 @@ std::string AddressFileChange(const TStoredValues& stored, std::string_view valu
                  kNewAddressFile)
       .bytes;
 }
+
+namespace {
+constexpr std::string_view kPendingHeader = "companymain-config pending change 1\n";
+constexpr std::string_view kPendingEnd = "end\n";
+}  // namespace
+
+// A header line, then for each file its name, the length of its bytes before ("-": no file) and
+// those bytes, the length of its bytes after and those, each length on a line of its own.
+std::string PendingChangeBytes(const std::vector<TPendingFile>& files) {
+  std::string bytes(kPendingHeader);
+  for (const TPendingFile& file : files) {
+    bytes += file.name + "\n";
+    bytes += file.before ? std::to_string(file.before->size()) + "\n" + *file.before : "-\n";
+    bytes += std::to_string(file.after.size()) + "\n" + file.after;
+  }
+  return bytes + std::string(kPendingEnd);
+}
+
+std::optional<std::vector<TPendingFile>> PendingChangeOf(std::string_view bytes) {
+  if (!bytes.starts_with(kPendingHeader)) return std::nullopt;
+  bytes.remove_prefix(kPendingHeader.size());
+  const auto line = [&]() -> std::optional<std::string_view> {
+    const std::size_t end = bytes.find('\n');
+    if (end == std::string_view::npos) return std::nullopt;
+    const std::string_view text = bytes.substr(0, end);
+    bytes.remove_prefix(end + 1);
+    return text;
+  };
+  // A length on a line of its own, then as many bytes; nullopt when no length, "-" when none.
+  const auto counted = [&](bool optional) -> std::optional<std::optional<std::string>> {
+    const auto length = line();
+    if (!length) return std::nullopt;
+    if (optional && *length == "-") return std::optional<std::string>();
+    if (length->empty() || length->size() > 12 ||
+        length->find_first_not_of("0123456789") != std::string_view::npos)
+      return std::nullopt;
+    const std::size_t size = std::stoull(std::string(*length));
+    if (size > bytes.size()) return std::nullopt;
+    std::string taken(bytes.substr(0, size));
+    bytes.remove_prefix(size);
+    return std::optional<std::string>(std::move(taken));
+  };
+  std::vector<TPendingFile> files;
+  while (bytes != kPendingEnd) {
+    const auto name = line();
+    if (!name) return std::nullopt;
+    const auto before = counted(true);
+    const auto after = before ? counted(false) : std::nullopt;
+    if (!after) return std::nullopt;
+    files.push_back({std::string(*name), *before, **after});
+  }
+  return files;
+}

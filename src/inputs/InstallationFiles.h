@@ -115,3 +115,17 @@ TFileChange IdentityFileChange(const TStoredValues& stored, const std::vector<TK
                                const TCodePage& codePage);
 // Config.ini with the address value (see AddressValue), which is ASCII in every encoding.
 std::string AddressFileChange(const TStoredValues& stored, std::string_view value);
+
+// ---- A change of both files, across a kill
+
+// The record of a change of several files, beside them from before the first is replaced until
+// the last one is: a run killed in between leaves it, and the next writer finishes the change.
+inline constexpr std::string_view kPendingChangeName = ".companymain-config.pending";
+struct TPendingFile {
+  std::string name;                   // in the Config folder
+  std::optional<std::string> before;  // the file's bytes before the change; nullopt: no file
+  std::string after;
+};
+std::string PendingChangeBytes(const std::vector<TPendingFile>& files);
+// The files of a record; nullopt when the bytes are no whole record.
+std::optional<std::vector<TPendingFile>> PendingChangeOf(std::string_view bytes);

@@ -271,6 +271,26 @@ class WritingTest(ToolTest):
             self.assertEqual(f.read(), b"root:x\n")
         self.assertEqual(os.listdir(os.path.join(shared, "Config")), [])
 
+    def test_a_set_killed_between_its_files_is_finished_by_the_next_run(self):
+        self.tool("set-address", "http://a.example/", expect=0)
+        self.tool("set-company", *IDENTITY, expect=0)
+        values = os.path.join(self.root, "values.json")
+        with open(values, "w") as f:
+            json.dump({"url": "http://b.example/", "device-id": "D2"}, f)
+        # Killed as it is about to rename the identity into place, the address already there.
+        gdb = ["gdb", "-batch", "-nx", "-ex", "set breakpoint pending on", "-ex",
+               'break renameat if $_streq((char*)$rcx, "Company.ini")', "-ex", "run", "-ex",
+               "kill", "--args", TOOL, "--dir", self.root, "--values-from", values, "set"]
+        subprocess.run(gdb, capture_output=True, timeout=WAIT, check=True, cwd="/")
+        self.assertEqual(self.shown()["device-id"], "D1")
+        done = self.tool("--json", "check", expect=0)
+        self.assertIn("cut short", json.loads(done.stdout)["warnings"][-1]["message"])
+        done = self.tool("set-company", "--other", "x", expect=0)
+        self.assertIn(b"was killed before", done.stderr)
+        self.assertEqual({k: self.shown()[k] for k in ("url", "device-id", "other")},
+                         {"url": "http://b.example/", "device-id": "D2", "other": "x"})
+        self.assertEqual(sorted(os.listdir(self.config)), ["Company.ini", "Config.ini"])
+
     def test_under_pkexec_only_the_installation_beside_the_tool_is_written(self):
         # As pkexec starts it: as root, PKEXEC_UID naming the user who asked.
         tool, elsewhere = self.tool_for_all(), tempfile.mkdtemp(dir=self.root)

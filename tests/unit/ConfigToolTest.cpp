@@ -16,6 +16,7 @@
 #include "common/Base64.h"
 #include "common/IniText.h"
 #include "common/Utf.h"
+#include "inputs/InstallationFiles.h"
 #include "launcher/Messages.h"
 #include "settings/Settings.h"
 #include "tool/ConfigTool.h"
@@ -38,6 +39,7 @@ const std::string kProgram = "/opt/app/";
 const std::string kConfig = "/opt/app/Config";
 const std::string kConfigIni = "/opt/app/Config/Config.ini";
 const std::string kCompanyIni = "/opt/app/Config/Company.ini";
+const std::string kPending = "/opt/app/Config/.companymain-config.pending";
 // Where the Config link leads, as the package has it.
 const std::string kReal = "/etc/companymain";
 
@@ -1044,21 +1046,21 @@ TEST(ConfigTool, FailuresChangeNothingAndSayWhy) {
        {"--values-from", "-", "set"},
        [&](FakeSystem& s) {
          s.inputs["-"] = R"({"url":"http://new/","device-id":"D2"})";
-         s.failingWrite = 2;
+         s.failingWrite = 3;  // after the record and the address
        },
        "Error: Cannot write <" + kReal +
            ">/Company.ini: No space left on device. Nothing was changed.\n",
-       {"write " + kConfigIni, "write " + kConfigIni}},
+       {"write " + kPending, "write " + kConfigIni, "write " + kConfigIni, "remove " + kPending}},
       {"a new address file is taken back",
        {"--values-from", "-", "set"},
        [&](FakeSystem& s) {
          s.files.erase(kConfigIni);
          s.inputs["-"] = R"({"url":"http://new/","device-id":"D2"})";
-         s.failingWrite = 2;
+         s.failingWrite = 3;
        },
        "Error: Cannot write <" + kReal +
            ">/Company.ini: No space left on device. Nothing was changed.\n",
-       {"write " + kConfigIni, "remove " + kConfigIni}},
+       {"write " + kPending, "write " + kConfigIni, "remove " + kConfigIni, "remove " + kPending}},
       {"the old identity cannot be read for set",
        {"--values-from", "-", "set"},
        [&](FakeSystem& s) {
@@ -1087,6 +1089,43 @@ TEST(ConfigTool, FailuresChangeNothingAndSayWhy) {
       EXPECT_EQ(system.files, files);
       EXPECT_EQ(system.log, dryRun ? std::vector<std::string>{} : c.log);
     }
+  }
+}
+
+// A run killed between the renames of its files leaves its record: check says so, and the next
+// writer gives each file still as it was its new bytes, keeps one changed since, drops the record.
+TEST(ConfigTool, AChangeCutShortByAKillIsFinishedByTheNextWriter) {
+  const std::string newAddress = AddressFile("http://new/");
+  const std::string newIdentity = kIdentity + "OtherInfo=killed\r\n";
+  const std::string hand = kIdentity + "; edited by hand since\r\n";
+  const struct {
+    const char* name;
+    std::string address, identity;  // as the kill left them
+    std::string finished;           // Company.ini afterwards, before this run's change
+  } cases[] = {
+      {"killed after the address", newAddress, kIdentity, newIdentity},
+      {"killed before either file", AddressFile("http://kept/"), kIdentity, newIdentity},
+      {"the identity edited since", AddressFile("http://kept/"), hand, hand},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeSystem system;
+    system.files = {{kConfigIni, c.address}, {kCompanyIni, c.identity}};
+    system.files[kPending] = PendingChangeBytes(
+        {{"Config.ini", AddressFile("http://kept/"), newAddress},
+         {"Company.ini", kIdentity, newIdentity},
+         {"../elsewhere", std::nullopt, "never written"}});
+    EXPECT_EQ(RunConfigTool({"check"}, system), 0);
+    EXPECT_NE(system.err.find("cut short"), std::string::npos) << system.err;
+    system.err.clear();
+    ASSERT_EQ(RunConfigTool({"set-company", "--device-id", "D9"}, system), 0) << system.err;
+    EXPECT_NE(system.err.find("was killed before"), std::string::npos) << system.err;
+    EXPECT_EQ(system.files[kConfigIni], newAddress);
+    std::string finished = c.finished;
+    finished.replace(finished.find("DeviceId=D1"), 11, "DeviceId=D9");
+    EXPECT_EQ(system.files[kCompanyIni], finished);
+    EXPECT_FALSE(system.files.contains(kPending));
+    EXPECT_EQ(system.files.size(), 2u);
   }
 }
 

@@ -208,6 +208,14 @@ int TTool::Check() {
   std::vector<TProblem> warnings;
   if (stored && stored->SectionFound())
     warnings = AddressWarnings(Base64Decode(stored->values.values[0]));
+  if (!folder.empty() &&
+      system_.Files().FileExists(PathIn(ConfigFolder(folder), kPendingChangeName))) {
+    const std::string cut = Fill(_("a change of the files was cut short: a run of %1 was killed "
+                                   "before it had changed every file. The next change made with "
+                                   "%1 finishes it."),
+                                 {system_.ProgramName()});
+    warnings.push_back({"files", cut, cut});
+  }
   const std::string warningsJson = ReportWarnings(warnings);
 
   std::vector<TFileReport> reports;

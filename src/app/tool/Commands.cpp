@@ -159,11 +159,11 @@ int TTool::Apply(const std::vector<TJob>& jobs) {
     TOutcome outcome;
   };
   std::vector<TFile> files;
-  std::vector<std::string> names;
-  for (const TJob& job : jobs) {
-    files.push_back({Shown(config, job.name), {}, {}});
-    names.emplace_back(job.name);
-  }
+  for (const TJob& job : jobs) files.push_back({Shown(config, job.name), {}, {}});
+  // Every file of the installation: a change that a killed run cut short may be any of them.
+  const std::vector<std::string> names = {std::string(kAddressFileName),
+                                          std::string(kIdentityFileName),
+                                          std::string(kPendingChangeName)};
   // Everything from the first reading to the last rename goes through the folders opened here.
   TConfigToolSystem::TFailure refused;
   const std::unique_ptr<TConfigToolSystem::TChange> change =
@@ -241,16 +241,36 @@ int TTool::Apply(const std::vector<TJob>& jobs) {
                                          {files.front().shown, failure.reason}) +
                                         Remedy(failure));
     }
+    if (auto why = FinishCutShortChange(*change)) return Fail(kToolWriteFailed, *why);
     readAndPlan();
     if (const auto code = refusedOrFailed()) return *code;
   }
 
   if (!line_.dryRun) {
+    // Several files: their record first, so that a kill between two renames is finished by the
+    // next writer.
+    std::vector<TPendingFile> pending;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      const TStoredValues& stored = files[i].stored;
+      if (files[i].outcome.kind != TOutcome::Kind::Changed) continue;
+      pending.push_back({std::string(jobs[i].name),
+                         stored.read.state == TFileRead::State::Read
+                             ? std::optional<std::string>(stored.bytes)
+                             : std::nullopt,
+                         files[i].outcome.bytes});
+    }
+    TConfigToolSystem::TFailure failure;
+    const bool recorded = pending.size() > 1;
+    if (recorded && change->Read(kPendingChangeName).state == TFileRead::State::Missing &&
+        !change->Replace(kPendingChangeName, PendingChangeBytes(pending), failure)) {
+      return Fail(kToolWriteFailed, Fill(_("Cannot write %1: %2. Nothing was changed."),
+                                         {change->Shown(kPendingChangeName), failure.reason}) +
+                                        Remedy(failure));
+    }
     // In order; a file that cannot be written puts back those written before it.
     for (std::size_t i = 0; i < files.size(); ++i) {
       const TFile& file = files[i];
       if (file.outcome.kind != TOutcome::Kind::Changed) continue;
-      TConfigToolSystem::TFailure failure;
       if (change->Replace(jobs[i].name, file.outcome.bytes, failure)) continue;
       std::string why =
           Fill(_("Cannot write %1: %2. Nothing was changed."), {file.shown, failure.reason}) +
@@ -268,8 +288,13 @@ int TTool::Apply(const std::vector<TJob>& jobs) {
                      {file.shown, failure.reason, written.shown, undo.reason});
         }
       }
+      // Put back or not, the record would only make the next writer repeat this change.
+      TConfigToolSystem::TFailure ignored;
+      if (recorded) change->Remove(kPendingChangeName, ignored);
       return Fail(kToolWriteFailed, why);
     }
+    // Left behind, the record is harmless: each file already holds its new bytes.
+    if (recorded) change->Remove(kPendingChangeName, failure);
   }
 
   const std::string warnings = ReportWarnings(warnings_);
@@ -309,6 +334,44 @@ int TTool::Apply(const std::vector<TJob>& jobs) {
     }
   }
   return kToolOk;
+}
+
+std::optional<std::string> TTool::FinishCutShortChange(TConfigToolSystem::TChange& change) {
+  TConfigToolSystem::TFailure failure;
+  const TFileBytes record = change.Read(kPendingChangeName);
+  if (record.state == TFileRead::State::Missing) return std::nullopt;
+  const auto cannot = [&](std::string_view name) {
+    return Fill(_("Cannot finish the change a killed run of %1 left half done in %2: %3. "
+                  "Nothing was changed."),
+                {system_.ProgramName(), change.Shown(name), failure.reason}) +
+           Remedy(failure);
+  };
+  if (record.state == TFileRead::State::Unreadable) {
+    failure = system_.ReadFailure(record.error);
+    return cannot(kPendingChangeName);
+  }
+  std::vector<std::string> finished;
+  // A record cut short itself (it is renamed into place whole: not one of ours) is dropped.
+  for (const TPendingFile& file :
+       PendingChangeOf(record.bytes).value_or(std::vector<TPendingFile>())) {
+    if (file.name != kAddressFileName && file.name != kIdentityFileName) continue;
+    const TFileBytes now = change.Read(file.name);
+    const bool asBefore = file.before
+                              ? now.state == TFileRead::State::Read && now.bytes == *file.before
+                              : now.state == TFileRead::State::Missing;
+    if (!asBefore) continue;
+    if (!change.Replace(file.name, file.after, failure)) return cannot(file.name);
+    finished.push_back(change.Shown(file.name));
+  }
+  if (!change.Remove(kPendingChangeName, failure)) return cannot(kPendingChangeName);
+  if (!finished.empty()) {
+    system_.Err(Fill(_("Warning: %1"),
+                     {Fill(_("a run of %1 was killed before it had changed every file; %2 now "
+                             "holds what that run was to write."),
+                           {system_.ProgramName(), Joined(finished, ", ")})}) +
+                "\n");
+  }
+  return std::nullopt;
 }
 
 std::optional<int> TTool::TakeFromRegistry() {

@@ -117,6 +117,10 @@ class TTool {
   // Reads the files, plans their changes, and makes them with the configuration held from the
   // reading to the last rename: every file changes, or none does. Says what changed.
   int Apply(const std::vector<TJob>& jobs);
+  // Finishes the change of several files that a killed run left half done (its record,
+  // kPendingChangeName, still there): a file still as it was before gets its new bytes, one
+  // changed since keeps what it has. The message when that cannot be done.
+  std::optional<std::string> FinishCutShortChange(TConfigToolSystem::TChange& change);
   TJob AddressJob() {
     return {kAddressFileName, kAddressSection, AddressKeys(), &TTool::PlanAddress};
   }
