@@ -178,9 +178,11 @@ TLooked Look(HANDLE handle, const TTrusted& trusted) {
   looked.error = GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
                                  nullptr, nullptr, nullptr, &raw);
   const std::unique_ptr<void, TLocalFree> descriptor(raw);
+  // An owner that cannot be read is nobody trusted.
+  looked.owner = "?";
   if (looked.error != ERROR_SUCCESS || owner == nullptr) return looked;
   looked.trusted = trusted(owner);
-  if (!looked.trusted) looked.owner = AccountName(owner);
+  looked.owner = looked.trusted ? "" : AccountName(owner);
   return looked;
 }
 
