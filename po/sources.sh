@@ -2,7 +2,7 @@
 # English source texts in _("...") and Translate("...")).
 catalog_sources=(src/app/tool/Check.cpp src/app/tool/CommandLine.cpp src/app/tool/Commands.cpp
                  src/app/tool/ConfigChange_posix.cpp src/app/tool/ToolSystem_posix.cpp
-                 src/app/tool/ToolSystem_win.cpp
+                 src/app/tool/ConfigChange_win.cpp src/app/tool/ToolSystem_win.cpp
                  src/app/settings/Settings.cpp)
 
 extract_messages() {  # source-root: the template on standard output

@@ -141,7 +141,8 @@ end_case
 
 tool_case "files written over existing ones, a killed write's temporary file removed; the same values leave them untouched"
 mkdir -p "$app/Config"
-printf half >"$app/Config/Config.ini.new-4242"
+printf half >"$app/Config/.Config.ini.companymain-config-4242"
+printf theirs >"$app/Config/Config.ini.new-4242"
 for url in 'http://first.example/' 'http://second.example/'; do
   expect_status "set-address $url" 0 set-address "$url"
 done
@@ -159,8 +160,36 @@ expect_status "the same identity" 0 --json set-company --number 2
 expect_status "a dry run" 0 --json --dry-run set-company --number 3
 [ "$(json_field changed)" = true ] || problems+=("dry run: $(cat "$case_dir/tool.out")")
 [ "$(stamp)" = "$before" ] || problems+=("the dry run wrote")
-leftovers=$(ls "$app/Config" | grep -v -x -e Config.ini -e Company.ini)
+leftovers=$(ls -A "$app/Config" | grep -v -x -e Config.ini -e Company.ini -e Config.ini.new-4242)
 [ -z "$leftovers" ] || problems+=("left in Config: $leftovers")
+[ -f "$app/Config/Config.ini.new-4242" ] || problems+=("another program's file was removed")
+end_case
+
+# Wine 8 makes no junction or symbolic link (mklink does nothing, FSCTL_SET_REPARSE_POINT is not
+# supported): a Unix link stands for one, which Windows calls would show only by the path it
+# leads to. A file of another Unix user is owned by ANONYMOUS LOGON, not an administrator.
+tool_case "a link, another user's folder or hard-linked file in Config is refused" en_US.UTF-8
+company 1 R01 x D1 '' ''
+mkdir "$prefix/drive_c/other"
+mv "$app/Config/Company.ini" "$prefix/drive_c/other/Company.ini"
+cp "$prefix/drive_c/other/Company.ini" "$case_dir/kept"
+refused_as() {  # what the message says after "Cannot write ...Company.ini: "
+  expect_status "set-company" 3 set-company --number 2
+  grep -qF "Cannot write C:\\app\\Config\\Company.ini: $1" <<<"$(program_said "$case_dir/tool.err")" ||
+    problems+=("said $(head -c 300 "$case_dir/tool.err")")
+  cmp -s "$case_dir/kept" "$prefix/drive_c/other/Company.ini" || problems+=("the file behind was written")
+}
+ln -s ../../other/Company.ini "$app/Config/Company.ini"
+refused_as 'C:\app\Config\Company.ini leads to C:\other\Company.ini by a link'
+rm "$app/Config/Company.ini"
+if chown nobody "$prefix/drive_c/other/Company.ini" "$app/Config" 2>/dev/null; then
+  refused_as 'C:\app\Config belongs to NT AUTHORITY\ANONYMOUS LOGON, '
+  chown "$(id -u)" "$app/Config"
+  ln "$prefix/drive_c/other/Company.ini" "$app/Config/Company.ini"
+  refused_as 'C:\app\Config\Company.ini has other names (hard links) and belongs to NT AUTHORITY'
+else
+  echo "  (not root: no file of another user to show)"
+fi
 end_case
 
 tool_case "a folder at the writer lock's path is named, not the file to write" en_US.UTF-8

@@ -1,8 +1,6 @@
 #include "tool/ToolSystem_win.h"
 
 #include <windows.h>
-// The tool's own ReplaceFile, not the macro that names Windows' ReplaceFileW.
-#undef ReplaceFile
 
 #include <cstddef>
 #include <cwchar>
@@ -69,16 +67,6 @@ void Write(DWORD which, const std::wstring& text) {
   WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr);
 }
 
-// The writer lock: the lock file opened for this process alone, gone when the handle closes
-// (also when the process dies).
-class TFileWriterLock final : public TWinConfigToolSystem::TWriterLock {
- public:
-  explicit TFileWriterLock(TUniqueHandle file) : file_(std::move(file)) {}
-
- private:
-  TUniqueHandle file_;
-};
-
 }  // namespace
 
 TWinConfigToolSystem::TWinConfigToolSystem(std::string_view catalog)
@@ -101,41 +89,6 @@ std::string TWinConfigToolSystem::ProgramFolder() {
 TConfigToolSystem::TFailure TWinConfigToolSystem::ReadFailure(std::uint32_t error) {
   // 0: no disk file (a device or a pipe), which the launcher does not read.
   return Failure(error == 0 ? ERROR_READ_FAULT : error);
-}
-
-std::unique_ptr<TWinConfigToolSystem::TWriterLock> TWinConfigToolSystem::LockForWriting(
-    const std::string& folder, int waitSeconds, TFailure& failure) {
-  const std::wstring path =
-      ExtendedLengthPath(WideFromUtf8(Concat({folder, "\\", kWriterLockName})));
-  const ULONGLONG start = GetTickCount64();
-  for (;;) {
-    HANDLE raw =
-        CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
-                    FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (raw != INVALID_HANDLE_VALUE) return std::make_unique<TFileWriterLock>(TUniqueHandle(raw));
-    const DWORD error = GetLastError();
-    const ULONGLONG waited = GetTickCount64() - start;
-    // Another writer has the file open; a file it is letting go of refuses access for a moment.
-    const bool held = error == ERROR_SHARING_VIOLATION;
-    const bool leaving = error == ERROR_ACCESS_DENIED && waited < 500;
-    if (!held && !leaving) {
-      failure = Failure(error);
-      // Something at the lock's path that cannot be opened is named, not the file to write:
-      // a folder there gives "Access denied" too.
-      const DWORD attributes = GetFileAttributesW(path.c_str());
-      if (attributes != INVALID_FILE_ATTRIBUTES) {
-        if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
-          failure = {Translate("not a regular file"), false};
-        failure.lock = true;
-      }
-      return nullptr;
-    }
-    if (waited >= static_cast<ULONGLONG>(waitSeconds) * 1000) {
-      failure.held = true;
-      return nullptr;
-    }
-    Sleep(20);
-  }
 }
 
 std::string TWinConfigToolSystem::FullFolder(const std::string& folder) {
@@ -167,105 +120,6 @@ std::string TWinConfigToolSystem::LauncherVersion(const std::string& folder) {
   return std::to_string(HIWORD(info->dwFileVersionMS)) + "." +
          std::to_string(LOWORD(info->dwFileVersionMS)) + "." +
          std::to_string(HIWORD(info->dwFileVersionLS));
-}
-
-bool TWinConfigToolSystem::MakeFolder(const std::string& path, TFailure& failure) {
-  // A new folder inherits the access list of the one it is made in.
-  const std::wstring wide = ExtendedLengthPath(WideFromUtf8(path));
-  const DWORD error = CreateDirectoryW(wide.c_str(), nullptr) ? ERROR_SUCCESS : GetLastError();
-  const DWORD attributes = GetFileAttributesW(wide.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-    return true;
-  failure = Failure(error == ERROR_ALREADY_EXISTS ? ERROR_DIRECTORY : error);
-  return false;
-}
-
-bool TWinConfigToolSystem::ReplaceFile(const std::string& path, std::string_view bytes,
-                                       TFailure& failure) {
-  // Beside the file, so that the move is a rename on the same volume. Those a killed writer
-  // left go first: with the lock held, no other writer's is there.
-  WIN32_FIND_DATAW found{};
-  const std::wstring wide = ExtendedLengthPath(WideFromUtf8(path));
-  const std::size_t slash = wide.find_last_of(L'\\') + 1;
-  const std::wstring left = wide.substr(slash) + L".new-";
-  HANDLE raw = FindFirstFileW((wide + L".new-*").c_str(), &found);
-  for (const TUnique<HANDLE, FindClose> search(raw == INVALID_HANDLE_VALUE ? nullptr : raw);
-       search.Valid();) {
-    if (std::wstring_view(found.cFileName).starts_with(left) &&
-        (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-      DeleteFileW((wide.substr(0, slash) + found.cFileName).c_str());
-    }
-    if (!FindNextFileW(search.Get(), &found)) break;
-  }
-  const std::string temporary = path + ".new-" + std::to_string(GetCurrentProcessId());
-  const std::wstring wideTemporary = ExtendedLengthPath(WideFromUtf8(temporary));
-  {
-    HANDLE raw = OpenFile(temporary, GENERIC_WRITE, CREATE_ALWAYS);
-    if (raw == INVALID_HANDLE_VALUE) {
-      failure = Failure(GetLastError());
-      return false;
-    }
-    const TUniqueHandle file(raw);
-    DWORD written = 0;
-    if (!WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-        written != bytes.size() || !FlushFileBuffers(file.Get())) {
-      failure = Failure(GetLastError());
-      DeleteFileW(wideTemporary.c_str());
-      return false;
-    }
-  }
-  if (!MoveFileExW(wideTemporary.c_str(), wide.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    failure = Failure(GetLastError());
-    DeleteFileW(wideTemporary.c_str());
-    return false;
-  }
-  return true;
-}
-
-bool TWinConfigToolSystem::RemoveFile(const std::string& path, TFailure& failure) {
-  if (DeleteFileW(ExtendedLengthPath(WideFromUtf8(path)).c_str())) return true;
-  const DWORD error = GetLastError();
-  if (error == ERROR_FILE_NOT_FOUND) return true;
-  failure = Failure(error);
-  return false;
-}
-
-// A change on the paths; the lock held in the Config folder.
-class TWinConfigToolSystem::TWinChange final : public TConfigToolSystem::TChange {
- public:
-  TWinChange(TWinConfigToolSystem& system, std::string config)
-      : system_(system), config_(std::move(config)) {}
-  TFileBytes Read(std::string_view name) override {
-    return system_.Files().ReadWhole(Path(name), kChangeableFileMax);
-  }
-  bool Lock(int waitSeconds, TFailure& failure) override {
-    if (!system_.MakeFolder(config_, failure)) {
-      failure.folder = true;
-      return false;
-    }
-    lock_ = system_.LockForWriting(config_, waitSeconds, failure);
-    return lock_ != nullptr;
-  }
-  bool Replace(std::string_view name, std::string_view bytes, TFailure& failure) override {
-    return system_.ReplaceFile(Path(name), bytes, failure);
-  }
-  bool Remove(std::string_view name, TFailure& failure) override {
-    return system_.RemoveFile(Path(name), failure);
-  }
-  std::string Shown(std::string_view name) override { return Path(name); }
-
- private:
-  std::string Path(std::string_view name) { return Concat({config_, "\\", name}); }
-
-  TWinConfigToolSystem& system_;
-  std::string config_;
-  std::unique_ptr<TWriterLock> lock_;
-};
-
-std::unique_ptr<TConfigToolSystem::TChange> TWinConfigToolSystem::BeginChange(
-    const std::string& config, const std::vector<std::string>&, TFailure&) {
-  return std::make_unique<TWinChange>(*this, config);
 }
 
 bool TWinConfigToolSystem::ReadInput(const std::string& path, std::size_t limit, std::string& bytes,

@@ -13,16 +13,10 @@
 #include "tool/MessageCatalog.h"
 
 // CompanyMainConfig.exe's contact with Windows: the user's UI language and the catalog carried
-// inside the program, the ANSI code page, wide paths, files replaced by a move under a lock
-// (LockFileEx), the registry, the console or a pipe.
+// inside the program, the ANSI code page, wide paths, files changed on the folders opened once
+// (ConfigChange_win.cpp), the registry, the console or a pipe.
 class TWinConfigToolSystem final : public TConfigToolSystem {
  public:
-  // Holds the folder for this process's writing until it goes (see TChange::Lock).
-  class TWriterLock {
-   public:
-    virtual ~TWriterLock() = default;
-  };
-
   // catalog: the Chinese messages (a compiled .mo), used when the user's Windows speaks Chinese.
   explicit TWinConfigToolSystem(std::string_view catalog);
 
@@ -64,13 +58,8 @@ class TWinConfigToolSystem final : public TConfigToolSystem {
   void OutUtf8(std::string_view utf8) override { Out(utf8); }
 
  private:
+  // ConfigChange_win.cpp: the way to the files opened once, by a rule of owners.
   class TWinChange;
-  std::unique_ptr<TWriterLock> LockForWriting(const std::string& folder, int waitSeconds,
-                                              TFailure& failure);
-  // The folder, readable by all, when it is missing; false (and why) when there is none.
-  bool MakeFolder(const std::string& path, TFailure& failure);
-  bool ReplaceFile(const std::string& path, std::string_view bytes, TFailure& failure);
-  bool RemoveFile(const std::string& path, TFailure& failure);
 
   // The system's text for an error code (GetLastError, LSTATUS).
   [[nodiscard]] TFailure Failure(std::uint32_t error) const;
