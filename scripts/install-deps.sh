@@ -83,3 +83,7 @@ fi
 if [ "$what" != linux ] && [ "${COMPANYMAIN_WINE32:-yes}" != no ]; then
   wine32
 fi
+# In a clone, the repository's own commit hooks (a subject of at most 72 characters).
+if git -C "$(dirname "$0")/.." rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+  git -C "$(dirname "$0")/.." config core.hooksPath scripts/hooks
+fi
