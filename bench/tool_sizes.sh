@@ -36,14 +36,19 @@ open(path, "wb").write(data)
 EOF
 }
 
-# One run: "seconds kilobytes", or "fail code" when it did not change the file.
+# One run: "seconds kilobytes", or "fail why" when it did not change the file.
 run_once() {  # tool file
   rm -rf "$WORK/dir" && mkdir -p "$WORK/dir/Config" && cp "$2" "$WORK/dir/Config/Company.ini"
   local code=0
   LANG=C.UTF-8 timeout "$TIMEOUT" /usr/bin/prlimit --as=$((AS_MIB << 20)) -- \
     /usr/bin/time -f "%e %M" -o "$WORK/time" \
     "$1" --dir "$WORK/dir" set-company --device-id D2 >/dev/null 2>"$WORK/err" || code=$?
-  if [ "$code" = 0 ]; then cat "$WORK/time"; else echo "fail $code"; fi
+  case $code in
+    0) cat "$WORK/time" ;;
+    124) echo "fail >${TIMEOUT}s" ;;
+    134) echo "fail abort" ;;
+    *) echo "fail exit$code" ;;
+  esac
 }
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
@@ -66,7 +71,7 @@ for kind in ansi utf16; do
     row=()
     for build in before after; do
       if grep -q fail "$WORK/$build"; then
-        row+=("$(grep -m1 fail "$WORK/$build" | tr ' ' '=')" - -)
+        row+=("$(grep -m1 fail "$WORK/$build" | cut -d' ' -f2)" - -)
         continue
       fi
       seconds=$(cut -d' ' -f1 "$WORK/$build" | median)
