@@ -503,8 +503,8 @@ std::vector<TIniEdit<Char>> IniEdits(std::basic_string_view<Char> text, std::str
       edits.erase(edits.begin() + static_cast<std::ptrdiff_t>(i - 1));
   if (!missing.empty()) {
     // The new lines, and where they go: after the section's last key line (its header when it
-    // has none), or at the end of the text as a section of their own. After every value
-    // changed, the last line's included when it ends the text without a line end.
+    // has none), or at the end of the text as a section of their own. They come after every
+    // changed value, one that ends the text included.
     std::vector<TString> added;
     std::size_t at = text.size();
     TString end(textEnd.value_or(Units<Char>("\r\n")));
