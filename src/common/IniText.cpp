@@ -1,6 +1,8 @@
 #include "common/IniText.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <optional>
 #include <stdexcept>
 
 #include "common/Text.h"
@@ -82,9 +84,12 @@ bool TIniScanner::Feed(std::string_view text) {
   std::size_t at = 0;
   while (at < text.size() && phase_ != Phase::Done) {
     if (Skimming()) {
-      // Nothing in the rest of this line needs looking at byte by byte.
-      const std::size_t end = std::min(text.find('\r', at), text.find('\n', at));
-      Skim(text.substr(at, std::min(end, text.size()) - at));
+      // Nothing in the rest of this line needs looking at byte by byte. Both ends are looked
+      // for in one pass: a search for each would look to the text's end for the CR that lines
+      // ending in LF lack, on every line.
+      std::size_t end = at;
+      while (end < text.size() && text[end] != '\r' && text[end] != '\n') ++end;
+      Skim(text.substr(at, end - at));
       if (end >= text.size()) break;
       at = end;
     }
@@ -386,42 +391,39 @@ struct TIniLine {
   std::size_t valueStart = 0, valueEnd = 0;  // Key: the value without the blanks around it
 };
 
+// The line that starts at the unit at. Each unit is looked at a bounded number of times.
 template <class Char>
-std::vector<TIniLine> IniLines(std::basic_string_view<Char> text) {
-  std::vector<TIniLine> lines;
-  for (std::size_t at = 0; at < text.size();) {
-    TIniLine line;
-    line.start = at;
-    while (at < text.size() && !IsLineEnd(text[at])) ++at;
-    line.end = at;
-    // CR LF is one line end here: the reader sees an empty line between them, which is nothing.
-    if (at < text.size())
-      at += text[at] == '\r' && at + 1 < text.size() && text[at + 1] == '\n' ? 2 : 1;
-    line.next = at;
-    std::size_t first = line.start;
-    while (first < line.end && IsBlankUnit(text[first])) ++first;
-    if (first < line.end && text[first] == '[') {
-      line.kind = TIniLine::Kind::Header;
-      line.nameStart = first + 1;
-      line.nameEnd = line.nameStart;
-      while (line.nameEnd < line.end && text[line.nameEnd] != ']') ++line.nameEnd;
-    } else if (first < line.end) {
-      std::size_t equals = first;
-      while (equals < line.end && text[equals] != '=') ++equals;
-      if (equals < line.end) {
-        line.kind = TIniLine::Kind::Key;
-        line.nameStart = first;
-        line.nameEnd = equals;
-        line.valueStart = equals + 1;
-        while (line.valueStart < line.end && IsBlankUnit(text[line.valueStart])) ++line.valueStart;
-        line.valueEnd = line.end;
-        while (line.valueEnd > line.valueStart && IsBlankUnit(text[line.valueEnd - 1]))
-          --line.valueEnd;
-      }
+TIniLine IniLineAt(std::basic_string_view<Char> text, std::size_t at) {
+  TIniLine line;
+  line.start = at;
+  while (at < text.size() && !IsLineEnd(text[at])) ++at;
+  line.end = at;
+  // CR LF is one line end here: the reader sees an empty line between them, which is nothing.
+  if (at < text.size())
+    at += text[at] == '\r' && at + 1 < text.size() && text[at + 1] == '\n' ? 2 : 1;
+  line.next = at;
+  std::size_t first = line.start;
+  while (first < line.end && IsBlankUnit(text[first])) ++first;
+  if (first < line.end && text[first] == '[') {
+    line.kind = TIniLine::Kind::Header;
+    line.nameStart = first + 1;
+    line.nameEnd = line.nameStart;
+    while (line.nameEnd < line.end && text[line.nameEnd] != ']') ++line.nameEnd;
+  } else if (first < line.end) {
+    std::size_t equals = first;
+    while (equals < line.end && text[equals] != '=') ++equals;
+    if (equals < line.end) {
+      line.kind = TIniLine::Kind::Key;
+      line.nameStart = first;
+      line.nameEnd = equals;
+      line.valueStart = equals + 1;
+      while (line.valueStart < line.end && IsBlankUnit(text[line.valueStart])) ++line.valueStart;
+      line.valueEnd = line.end;
+      while (line.valueEnd > line.valueStart && IsBlankUnit(text[line.valueEnd - 1]))
+        --line.valueEnd;
     }
-    lines.push_back(line);
   }
-  return lines;
+  return line;
 }
 
 template <class Char>
@@ -443,81 +445,74 @@ std::basic_string<Char> WrittenValue(const std::basic_string<Char>& value) {
   return Units<Char>("\"") + value + Units<Char>("\"");
 }
 
-template <class Char>
-std::basic_string_view<Char> LineEndOf(std::basic_string_view<Char> text, const TIniLine& line) {
-  return text.substr(line.end, line.next - line.end);
-}
-
 }  // namespace
 
 template <class Char>
-std::basic_string<Char> IniSetValues(std::basic_string_view<Char> text, std::string_view section,
+std::vector<TIniEdit<Char>> IniEdits(std::basic_string_view<Char> text, std::string_view section,
                                      const std::vector<TIniSet<Char>>& changes) {
   using TString = std::basic_string<Char>;
-  const std::vector<TIniLine> lines = IniLines(text);
-  // The first section of the name, from its header to the next header.
-  std::size_t header = lines.size();
-  for (std::size_t i = 0; i < lines.size() && header == lines.size(); ++i) {
-    const TIniLine& line = lines[i];
-    if (line.kind == TIniLine::Kind::Header &&
-        NameIs(text.substr(line.nameStart, line.nameEnd - line.nameStart), section))
-      header = i;
-  }
-  std::size_t sectionEnd = header;
-  if (header < lines.size()) {
-    sectionEnd = header + 1;
-    while (sectionEnd < lines.size() && lines[sectionEnd].kind != TIniLine::Kind::Header)
-      ++sectionEnd;
-  }
-  // The text's own line end, for lines that have none to follow.
-  TString textEnd = Units<Char>("\r\n");
-  for (const TIniLine& line : lines) {
-    if (line.next > line.end) {
-      textEnd = TString(LineEndOf(text, line));
-      break;
+  using TView = std::basic_string_view<Char>;
+  const auto nameOf = [&](const TIniLine& line) {
+    return text.substr(line.nameStart, line.nameEnd - line.nameStart);
+  };
+  const auto endOf = [&](const TIniLine& line) {
+    return text.substr(line.end, line.next - line.end);
+  };
+  // One pass over the lines, keeping none: the first section of the name runs from its header
+  // to the next header, where the pass ends.
+  std::optional<TView> textEnd;  // the text's own line end: its first line's that has one
+  bool inSection = false, sectionFound = false;
+  TIniLine last;                 // the section's last key line, its header while it has none
+  std::optional<TView> seenEnd;  // the last line end from the header on
+  std::optional<TView> lastEnd;  // the same as it was at the last line
+  std::vector<std::optional<TIniLine>> found(changes.size());
+  for (std::size_t at = 0; at < text.size();) {
+    const TIniLine line = IniLineAt(text, at);
+    at = line.next;
+    if (!textEnd && line.next > line.end) textEnd = endOf(line);
+    if (line.kind == TIniLine::Kind::Header) {
+      if (inSection) break;
+      if (sectionFound || !NameIs(nameOf(line), section)) continue;
+      inSection = sectionFound = true;
+    } else if (!inSection) {
+      continue;
     }
+    if (line.next > line.end) seenEnd = endOf(line);
+    if (line.kind == TIniLine::Kind::Other) continue;
+    last = line;
+    lastEnd = seenEnd;
+    if (line.kind != TIniLine::Kind::Key) continue;
+    for (std::size_t i = 0; i < changes.size(); ++i)
+      if (!found[i] && NameIs(nameOf(line), changes[i].key)) found[i] = line;
   }
 
-  // Replacements at places in the text, made from its end so that earlier places stay.
-  struct TEdit {
-    std::size_t from, to;
-    TString units;
-  };
-  std::vector<TEdit> edits;
+  std::vector<TIniEdit<Char>> edits;
   std::vector<const TIniSet<Char>*> missing;
-  for (const TIniSet<Char>& change : changes) {
-    const TIniLine* found = nullptr;
-    for (std::size_t i = header + 1; i < sectionEnd && found == nullptr; ++i) {
-      const TIniLine& line = lines[i];
-      if (line.kind == TIniLine::Kind::Key &&
-          NameIs(text.substr(line.nameStart, line.nameEnd - line.nameStart), change.key))
-        found = &line;
-    }
-    if (found != nullptr) {
-      edits.push_back({found->valueStart, found->valueEnd, WrittenValue(change.value)});
+  for (std::size_t i = 0; i < changes.size(); ++i) {
+    if (found[i]) {
+      edits.push_back({found[i]->valueStart, found[i]->valueEnd, WrittenValue(changes[i].value)});
     } else {
-      missing.push_back(&change);
+      missing.push_back(&changes[i]);
     }
   }
+  // In the text's order; of the same key's changes the last stays.
+  std::stable_sort(edits.begin(), edits.end(),
+                   [](const auto& a, const auto& b) { return a.from < b.from; });
+  for (std::size_t i = edits.size(); i-- > 1;)
+    if (edits[i - 1].from == edits[i].from)
+      edits.erase(edits.begin() + static_cast<std::ptrdiff_t>(i - 1));
   if (!missing.empty()) {
     // The new lines, and where they go: after the section's last key line (its header when it
-    // has none), or at the end of the text as a section of their own.
+    // has none), or at the end of the text as a section of their own. They come after every
+    // changed value, one that ends the text included.
     std::vector<TString> added;
     std::size_t at = text.size();
-    TString end = textEnd;
+    TString end(textEnd.value_or(Units<Char>("\r\n")));
     bool endFirst = !text.empty() && !IsLineEnd(text.back());
-    if (header < lines.size()) {
-      std::size_t last = header;
-      for (std::size_t i = header + 1; i < sectionEnd; ++i)
-        if (lines[i].kind == TIniLine::Kind::Key) last = i;
-      at = lines[last].next;
-      endFirst = lines[last].next == lines[last].end;  // the text's last line, without an end
-      for (std::size_t i = last + 1; i-- > header;) {
-        if (lines[i].next > lines[i].end) {
-          end = TString(LineEndOf(text, lines[i]));
-          break;
-        }
-      }
+    if (sectionFound) {
+      at = last.next;
+      endFirst = last.next == last.end;  // the text's last line, without an end
+      if (lastEnd) end = *lastEnd;
     } else {
       added.push_back(Units<Char>("[") + Units<Char>(section) + Units<Char>("]"));
     }
@@ -525,12 +520,25 @@ std::basic_string<Char> IniSetValues(std::basic_string_view<Char> text, std::str
       added.push_back(Units<Char>(change->key) + Units<Char>("=") + WrittenValue(change->value));
     TString units;
     for (const TString& line : added) units += endFirst ? end + line : line + end;
-    edits.push_back({at, at, units});
+    edits.push_back({at, at, std::move(units)});
   }
-  TString out(text);
-  std::stable_sort(edits.begin(), edits.end(),
-                   [](const TEdit& a, const TEdit& b) { return a.from > b.from; });
-  for (const TEdit& edit : edits) out.replace(edit.from, edit.to - edit.from, edit.units);
+  return edits;
+}
+
+template <class Char>
+std::basic_string<Char> IniSetValues(std::basic_string_view<Char> text, std::string_view section,
+                                     const std::vector<TIniSet<Char>>& changes) {
+  const std::vector<TIniEdit<Char>> edits = IniEdits(text, section, changes);
+  std::size_t size = text.size();
+  for (const auto& edit : edits) size += edit.units.size() - (edit.to - edit.from);
+  std::basic_string<Char> out;
+  out.reserve(size);
+  std::size_t at = 0;
+  for (const auto& edit : edits) {
+    out.append(text.substr(at, edit.from - at)).append(edit.units);
+    at = edit.to;
+  }
+  out.append(text.substr(at));
   return out;
 }
 
@@ -538,3 +546,7 @@ template std::string IniSetValues(std::string_view, std::string_view,
                                   const std::vector<TIniSet<char>>&);
 template std::u16string IniSetValues(std::u16string_view, std::string_view,
                                      const std::vector<TIniSet<char16_t>>&);
+template std::vector<TIniEdit<char>> IniEdits(std::string_view, std::string_view,
+                                              const std::vector<TIniSet<char>>&);
+template std::vector<TIniEdit<char16_t>> IniEdits(std::u16string_view, std::string_view,
+                                                  const std::vector<TIniSet<char16_t>>&);

@@ -148,6 +148,20 @@ struct TIniSet {
 //
 // Units are bytes for ANSI and UTF-8 text and UTF-16 units for UTF-16 text: the names and
 // the characters the reader looks for are ASCII, the same in every encoding it reads.
+//
+// A key given twice takes its last value. Time and memory grow with the text's length alone.
 template <class Char>
 std::basic_string<Char> IniSetValues(std::basic_string_view<Char> text, std::string_view section,
+                                     const std::vector<TIniSet<Char>>& changes);
+
+// One replacement IniSetValues makes: the units [from, to) of the text become units.
+template <class Char>
+struct TIniEdit {
+  std::size_t from = 0, to = 0;
+  std::basic_string<Char> units;
+};
+// The replacements IniSetValues makes, in the order of the text, none overlapping another:
+// for a caller that puts them into the text's bytes without a copy of the whole text.
+template <class Char>
+std::vector<TIniEdit<Char>> IniEdits(std::basic_string_view<Char> text, std::string_view section,
                                      const std::vector<TIniSet<Char>>& changes);

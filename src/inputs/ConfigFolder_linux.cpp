@@ -101,9 +101,11 @@ TFileBytes TProgramConfigFolder::ReadWhole(const std::string& path, std::size_t 
     return TFileBytes{TFileRead::State::Unreadable, {}, static_cast<std::uint32_t>(error)};
   };
   struct stat st {};
-  if (fstat(opened.fd.Get(), &st) == 0 && static_cast<std::uint64_t>(st.st_size) > limit)
-    return unreadable(EFBIG);
+  const bool sized = fstat(opened.fd.Get(), &st) == 0 && st.st_size > 0;
+  if (sized && static_cast<std::uint64_t>(st.st_size) > limit) return unreadable(EFBIG);
   TFileBytes file{TFileRead::State::Read, {}, 0};
+  // The file's size at once: grown as read, the string would hold up to half as much again.
+  if (sized) file.bytes.reserve(static_cast<std::size_t>(st.st_size));
   char buffer[65536];
   for (;;) {
     const ssize_t n = ReadSome(opened.fd.Get(), buffer, sizeof buffer);

@@ -123,9 +123,12 @@ TFileBytes TProgramConfigFolder::ReadWhole(const std::string& path, std::size_t 
     return TFileBytes{TFileRead::State::Unreadable, {}, error};
   };
   LARGE_INTEGER size{};
-  if (GetFileSizeEx(opened.file.Get(), &size) && static_cast<std::uint64_t>(size.QuadPart) > limit)
+  const bool sized = GetFileSizeEx(opened.file.Get(), &size) && size.QuadPart > 0;
+  if (sized && static_cast<std::uint64_t>(size.QuadPart) > limit)
     return unreadable(ERROR_FILE_TOO_LARGE);
   TFileBytes file{TFileRead::State::Read, {}, 0};
+  // The file's size at once: grown as read, the string would hold up to half as much again.
+  if (sized) file.bytes.reserve(static_cast<std::size_t>(size.QuadPart));
   char buffer[65536];
   for (;;) {
     DWORD n = 0;

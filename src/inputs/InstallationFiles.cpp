@@ -79,6 +79,30 @@ TStoredValues StoredOf(TFileRead read, const TCodePage& codePage) {
 constexpr std::string_view kNewIdentityFile = "\xFF\xFE";  // UTF-16 LE
 constexpr std::string_view kNewAddressFile = "";           // ASCII
 
+// The bytes between mark and stray with the edits made, in one string of the new size: the
+// file's only copy besides the bytes read.
+template <class Char, class Encode>
+std::string Edited(std::string_view mark, std::string_view bytes,
+                   const std::vector<TIniEdit<Char>>& edits, std::string_view stray,
+                   Encode encode) {
+  std::vector<std::string> encoded;
+  std::size_t size = mark.size() + bytes.size() + stray.size();
+  for (const auto& edit : edits) {
+    encoded.emplace_back(encode(edit.units));
+    size += encoded.back().size() - (edit.to - edit.from);
+  }
+  std::string out;
+  out.reserve(size);
+  out.append(mark);
+  std::size_t at = 0;
+  for (std::size_t i = 0; i < edits.size(); ++i) {
+    out.append(bytes.substr(at, edits[i].from - at)).append(encoded[i]);
+    at = edits[i].to;
+  }
+  out.append(bytes.substr(at)).append(stray);
+  return out;
+}
+
 // The file's bytes with the values changed in its own encoding. The bytes after the mark are
 // changed as they are, never decoded and encoded again: what is not changed stays, byte for
 // byte, whatever it holds.
@@ -108,8 +132,9 @@ TFileChange Changed(const TStoredValues& stored, std::string_view section,
         sets.push_back({value.key, std::move(ansi)});
       }
       if (!change.unencodable.empty()) return change;
-      change.bytes =
-          std::string(bytes.substr(0, mark)) + IniSetValues(bytes.substr(mark), section, sets);
+      change.bytes = Edited(bytes.substr(0, mark), bytes.substr(mark),
+                            IniEdits(bytes.substr(mark), section, sets), "",
+                            [](const std::string& units) -> const std::string& { return units; });
       return change;
     }
     case TIniEncoding::Utf16Le:
@@ -120,12 +145,16 @@ TFileChange Changed(const TStoredValues& stored, std::string_view section,
       const std::string_view stray = bytes.substr(2 + body.size());
       std::vector<TIniSet<char16_t>> sets;
       for (const TKeyValue& value : values) sets.push_back({value.key, Utf8ToUtf16(value.utf8)});
+      // The units only to find the places: the edits go into the bytes, units times two.
+      std::vector<TIniEdit<char16_t>> edits =
+          IniEdits(std::u16string_view(Utf16FromBytes(body, bigEndian)), section, sets);
+      for (auto& edit : edits) {
+        edit.from *= 2;
+        edit.to *= 2;
+      }
       change.bytes =
-          Concat({bytes.substr(0, 2),
-                  Utf16ToBytes(IniSetValues(std::u16string_view(Utf16FromBytes(body, bigEndian)),
-                                            section, sets),
-                               bigEndian),
-                  stray});
+          Edited(bytes.substr(0, 2), body, edits, stray,
+                 [&](const std::u16string& units) { return Utf16ToBytes(units, bigEndian); });
       return change;
     }
   }
@@ -157,7 +186,10 @@ TStoredValues StoredOfBytes(std::string bytes, std::string_view section,
   static const TUtf8CodePage kUtf8;
   TSectionReading reading(section, keys, codePage, kUtf8);
   reading.Start(std::string_view(bytes).substr(0, 3));
-  if (bytes.size() > 3) reading.Feed(std::string_view(bytes).substr(3));
+  // In pieces, as a file is read: the reading's own copies stay the size of a piece.
+  constexpr std::size_t kPiece = 1 << 20;
+  for (std::size_t at = 3; at < bytes.size(); at += kPiece)
+    if (!reading.Feed(std::string_view(bytes).substr(at, kPiece))) break;
   TStoredValues stored = StoredOf(reading.Finish(), codePage);
   stored.bytes = std::move(bytes);
   return stored;

@@ -115,6 +115,28 @@ class WritingTest(ToolTest):
         self.assertEqual(self.read("Company.ini"), kept)
         self.assertEqual(sorted(os.listdir(self.config)), ["Company.ini"])
 
+    def test_the_largest_file_changes_in_a_few_times_its_size_of_memory_or_not_at_all(self):
+        with open(TOOL, "rb") as f:
+            if b"__asan_init" in f.read():
+                self.skipTest("a sanitizer build needs far more address space than it limits")
+        # 64 MiB, the most the tool changes, of UTF-16 comment lines with LF ends.
+        identity = "[Company]\nCompanyNum=1\nCompanyType=R01\nDeviceId=D1\n"
+        text = ";\n" * (((64 << 19) - 1 - len(identity)) // 2) + identity
+        os.mkdir(self.config)
+        with open(os.path.join(self.config, "Company.ini"), "wb") as f:
+            f.write(b"\xff\xfe" + text.encode("utf-16-le"))
+        kept = self.read("Company.ini")
+        for times, code in ((1.5, 3), (3, 0)):
+            limit = lambda: resource.setrlimit(resource.RLIMIT_AS, (
+                int(times * len(kept)), resource.getrlimit(resource.RLIMIT_AS)[1]))
+            done = self.tool("set-company", "--device-id", "D2", preexec=limit, expect=code)
+            if code:
+                self.assertEqual(done.stderr, b"Error: Not enough memory to change the files. "
+                                              b"Nothing was changed.\n")
+                self.assertEqual(self.read("Company.ini"), kept)
+                self.assertEqual(sorted(os.listdir(self.config)), ["Company.ini"])
+        self.assertEqual(self.read("Company.ini"), kept[:-6] + "D2\n".encode("utf-16-le"))
+
     def test_a_value_changes_alone_and_the_same_values_are_not_written_again(self):
         self.tool("set-address", "http://example.com/p", expect=0)
         self.tool("set-company", *IDENTITY, "--upload-user", "ABC1234567890", "--other", "x",

@@ -1,6 +1,9 @@
 #include <algorithm>
 #include <exception>
 #include <iterator>
+#include <new>
+#include <optional>
+#include <utility>
 
 #include "common/Base64.h"
 #include "common/Text.h"
@@ -125,6 +128,8 @@ std::optional<std::string> TTool::ReadStoredFile(const std::string& config, std:
                  : ReadStored(system_.Files(), PathIn(config, name), section, keys, codePage_);
     if (stored.read.state != TFileRead::State::Unreadable) return std::nullopt;
     failure = system_.ReadFailure(stored.read.error);
+  } catch (const std::bad_alloc&) {
+    throw;  // no reason of the file's: the whole run ends (RunConfigTool)
   } catch (const std::exception& error) {
     failure.reason = error.what();
   }
@@ -178,7 +183,10 @@ int TTool::Apply(const std::vector<TJob>& jobs) {
   const auto readAndPlan = [&]() {
     for (std::size_t i = 0; i < jobs.size(); ++i) {
       TFile& file = files[i];
-      file.stored = {};
+      // The last plan's bytes go before the new ones are made: moved out, as an assignment of
+      // an empty string would keep their buffers.
+      std::exchange(file.stored, {});
+      std::exchange(file.outcome, {});
       if (auto failed = ReadStoredFile(config, jobs[i].name, jobs[i].section, jobs[i].keys,
                                        file.stored, change.get())) {
         file.outcome = {TOutcome::Kind::Failed, *failed, {}, {}, {}};
@@ -738,5 +746,17 @@ int TTool::Run() {
 }
 
 int RunConfigTool(const std::vector<std::string>& args, TConfigToolSystem& system) {
-  return TTool(system, args).Run();
+  // Short of memory anywhere, the run fails as a write does. Nothing was written: the files'
+  // new bytes are all made before the first is replaced. The unwinding freed what was held.
+  std::optional<TTool> tool;
+  try {
+    tool.emplace(system, args);
+    return tool->Run();
+  } catch (const std::bad_alloc&) {
+    const std::string why =
+        system.Translate("Not enough memory to change the files. Nothing was changed.");
+    if (tool) return tool->Fail(kToolWriteFailed, why);
+    system.Err(Fill(system.Translate("Error: %1"), {why}) + "\n");
+    return kToolWriteFailed;
+  }
 }

@@ -53,6 +53,7 @@ class TTool {
       : system_(system), codePage_(system.AnsiCodePage()), line_(ParseCommandLine(args, system)) {}
 
   int Run();
+  friend int RunConfigTool(const std::vector<std::string>& args, TConfigToolSystem& system);
 
  private:
   // What a set command makes of a file it found.
