@@ -217,11 +217,15 @@ constexpr std::string_view kPendingEnd = "end\n";
 std::string PendingChangeBytes(const std::vector<TPendingFile>& files) {
   std::string bytes(kPendingHeader);
   for (const TPendingFile& file : files) {
-    bytes += file.name + "\n";
-    bytes += file.before ? std::to_string(file.before->size()) + "\n" + *file.before : "-\n";
-    bytes += std::to_string(file.after.size()) + "\n" + file.after;
+    bytes.append(file.name).append("\n");
+    if (file.before) {
+      bytes.append(std::to_string(file.before->size())).append("\n").append(*file.before);
+    } else {
+      bytes.append("-\n");
+    }
+    bytes.append(std::to_string(file.after.size())).append("\n").append(file.after);
   }
-  return bytes + std::string(kPendingEnd);
+  return bytes.append(kPendingEnd);
 }
 
 std::optional<std::vector<TPendingFile>> PendingChangeOf(std::string_view bytes) {
@@ -235,18 +239,18 @@ std::optional<std::vector<TPendingFile>> PendingChangeOf(std::string_view bytes)
     return text;
   };
   // A length on a line of its own, then as many bytes; nullopt when no length, "-" when none.
-  const auto counted = [&](bool optional) -> std::optional<std::optional<std::string>> {
+  const auto counted = [&](bool optional) -> std::optional<std::optional<std::string_view>> {
     const auto length = line();
     if (!length) return std::nullopt;
-    if (optional && *length == "-") return std::optional<std::string>();
+    if (optional && *length == "-") return std::optional<std::string_view>();
     if (length->empty() || length->size() > 12 ||
         length->find_first_not_of("0123456789") != std::string_view::npos)
       return std::nullopt;
     const std::size_t size = std::stoull(std::string(*length));
     if (size > bytes.size()) return std::nullopt;
-    std::string taken(bytes.substr(0, size));
+    const std::string_view taken = bytes.substr(0, size);
     bytes.remove_prefix(size);
-    return std::optional<std::string>(std::move(taken));
+    return std::optional<std::string_view>(taken);
   };
   std::vector<TPendingFile> files;
   while (bytes != kPendingEnd) {
@@ -255,7 +259,7 @@ std::optional<std::vector<TPendingFile>> PendingChangeOf(std::string_view bytes)
     const auto before = counted(true);
     const auto after = before ? counted(false) : std::nullopt;
     if (!after) return std::nullopt;
-    files.push_back({std::string(*name), *before, **after});
+    files.push_back({*name, *before, **after});
   }
   return files;
 }

@@ -122,10 +122,10 @@ std::string AddressFileChange(const TStoredValues& stored, std::string_view valu
 // the last one is: a run killed in between leaves it, and the next writer finishes the change.
 inline constexpr std::string_view kPendingChangeName = ".companymain-config.pending";
 struct TPendingFile {
-  std::string name;                   // in the Config folder
-  std::optional<std::string> before;  // the file's bytes before the change; nullopt: no file
-  std::string after;
+  std::string_view name;                   // in the Config folder
+  std::optional<std::string_view> before;  // the file's bytes before; nullopt: no file
+  std::string_view after;
 };
 std::string PendingChangeBytes(const std::vector<TPendingFile>& files);
-// The files of a record; nullopt when the bytes are no whole record.
+// The files of a record, viewing its bytes; nullopt when they are no whole record.
 std::optional<std::vector<TPendingFile>> PendingChangeOf(std::string_view bytes);

@@ -261,16 +261,17 @@ int TTool::Apply(const std::vector<TJob>& jobs) {
     for (std::size_t i = 0; i < files.size(); ++i) {
       const TStoredValues& stored = files[i].stored;
       if (files[i].outcome.kind != TOutcome::Kind::Changed) continue;
-      pending.push_back({std::string(jobs[i].name),
+      pending.push_back({jobs[i].name,
                          stored.read.state == TFileRead::State::Read
-                             ? std::optional<std::string>(stored.bytes)
+                             ? std::optional<std::string_view>(stored.bytes)
                              : std::nullopt,
                          files[i].outcome.bytes});
     }
     TConfigToolSystem::TFailure failure;
     const bool recorded = pending.size() > 1;
-    if (recorded && change->Read(kPendingChangeName).state == TFileRead::State::Missing &&
-        !change->Replace(kPendingChangeName, PendingChangeBytes(pending), failure)) {
+    // What the record replaces: nothing, once a change cut short is finished.
+    if (recorded) change->Read(kPendingChangeName);
+    if (recorded && !change->Replace(kPendingChangeName, PendingChangeBytes(pending), failure)) {
       return Fail(kToolWriteFailed, Fill(_("Cannot write %1: %2. Nothing was changed."),
                                          {change->Shown(kPendingChangeName), failure.reason}) +
                                         Remedy(failure));
