@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <string_view>
 
 // Owns one file descriptor.
 class TUniqueFd {
@@ -46,3 +47,6 @@ TUniqueFd OpenFolder(const std::string& folder);
 
 // stat() for a path of any length; false when there is nothing at the path.
 bool StatPath(const std::string& path, struct stat& st);
+
+// All the bytes written, again after a signal or a short write; false (errno set) when not.
+bool WriteAll(int fd, std::string_view bytes);

@@ -41,16 +41,6 @@ TUniqueFd Duplicate(const TUniqueFd& fd) {
   return TUniqueFd(fcntl(fd.Get(), F_DUPFD_CLOEXEC, 0));
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n == 0) errno = EIO;
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
 
 // Who may own a folder or a link on the way to a file the writer changes: root, the writer,
 // and the user who ran the writer as root (sudo and pkexec say who). Anybody else could point
