@@ -253,16 +253,18 @@ class WritingTest(ToolTest):
                           preexec=user, expect=0)
                 self.assertLess(time.monotonic() - start, 5)
                 self.assertEqual(os.listdir(os.path.join(folder, "Config")), ["Config.ini"])
-        # A root:nogroup 0640 file that nobody's write would make nobody's: refused, kept.
+        # A root:nogroup file that nobody's write would make nobody's: refused, kept, also where
+        # every user may read it.
         company = os.path.join(own, "Config", "Company.ini")
         self.tool("set-company", *IDENTITY, folder=own, env={"SUDO_UID": str(NOBODY)}, expect=0)
         os.chown(company, 0, NOBODY)
-        os.chmod(company, 0o640)
-        kept = os.stat(company).st_ino
-        done = self.tool("set-company", "--device-id", "D2", folder=own, tool=tool,
-                         preexec=nobody, expect=3)
-        self.assertIn(b"its owner and group cannot be kept", done.stderr)
-        self.assertEqual(os.stat(company).st_ino, kept)
+        for mode in (0o640, 0o644):
+            os.chmod(company, mode)
+            kept = os.stat(company).st_ino
+            done = self.tool("set-company", "--device-id", "D2", folder=own, tool=tool,
+                             preexec=nobody, expect=3)
+            self.assertIn(b"its owner and group cannot be kept", done.stderr)
+            self.assertEqual(os.stat(company).st_ino, kept)
 
     def test_a_writer_never_goes_where_another_user_points_it(self):
         if os.geteuid() != 0:

@@ -184,6 +184,127 @@ TEST_F(ConfigToolTest, TheWriterLockIsTheWritersAlone) {
   }
 }
 
+// The way to a file: a folder or link of anybody but root, the writer or sudo's caller is
+// refused; a link of another user leads only to that user's own files.
+TEST_F(ConfigToolTest, TheWayToAFileIsRootsTheWritersOrItsOwners) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root and other users";
+  const std::string own = folder_ + "/own", config = own + "/Config", file = config + "/Config.ini";
+  const std::string roots = folder_ + "/roots";  // root's files: /etc in life
+  const auto give = [](const std::string& path, uid_t uid) { lchown(path.c_str(), uid, uid); };
+  const struct {
+    const char* name;
+    std::function<void()> arrange;
+    const char* sudo;     // SUDO_UID: the user who ran the writer as root
+    std::string refused;  // the path named; "" when written
+    std::string written;  // the file written
+  } cases[] = {
+      {"root's own installation", [] {}, nullptr, "", file},
+      {"another user's folder", [&] { give(own, 65534); }, nullptr, own, ""},
+      {"the same, run by its owner with sudo", [&] { give(own, 65534); }, "65534", "", file},
+      {"a third user's folder inside it", [&] { give(own, 65534), give(config, 1); }, "65534",
+       config, ""},
+      {"the owner's link to root's file",
+       [&] {
+         give(own, 65534), give(config, 65534);
+         symlink((roots + "/Config.ini").c_str(), file.c_str()), give(file, 65534);
+       },
+       "65534", file, ""},
+      {"the owner's link to the owner's file",
+       [&] {
+         give(own, 65534), give(config, 65534);
+         std::ofstream(own + "/mine.ini") << "[SysInfo]\n", give(own + "/mine.ini", 65534);
+         symlink("../mine.ini", file.c_str()), give(file, 65534);
+       },
+       "65534", "", own + "/mine.ini"},
+      {"another user's Config link",
+       [&] {
+         std::filesystem::remove(config), symlink(roots.c_str(), config.c_str()), give(config, 1);
+       },
+       nullptr, config, ""},
+      {"root's Config link",
+       [&] { std::filesystem::remove(config), symlink(roots.c_str(), config.c_str()); }, nullptr,
+       "", roots + "/Config.ini"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(own);
+    std::filesystem::remove_all(roots);
+    std::filesystem::create_directories(config);
+    std::filesystem::create_directories(roots);
+    std::ofstream(roots + "/Config.ini") << "root's\n";
+    c.arrange();
+    if (c.sudo) setenv("SUDO_UID", c.sudo, 1);
+    CapturedSystem system(TPosixCodePage("UTF-8"));
+    TConfigToolSystem::TFailure failure;
+    const auto change = system.BeginChange(config, {"Config.ini"}, failure);
+    unsetenv("SUDO_UID");
+    EXPECT_EQ(failure.reason.starts_with(c.refused + " belongs to "), !c.refused.empty())
+        << failure.reason;
+    ASSERT_EQ(change == nullptr, !c.refused.empty());
+    if (change) {
+      change->Read("Config.ini");
+      EXPECT_TRUE(change->Lock(0, failure) && change->Replace("Config.ini", "new\n", failure))
+          << failure.reason;
+      EXPECT_EQ(Read(c.written), "new\n");
+    }
+    if (c.written != roots + "/Config.ini") {
+      EXPECT_EQ(Read(roots + "/Config.ini"), "root's\n");
+    }
+  }
+}
+
+// Every step after the first look works on what was opened then: a swap meanwhile changes
+// nothing that was not the writer's to change.
+TEST_F(ConfigToolTest, ASwapAfterTheFirstLookChangesNothing) {
+  const std::string config = folder_ + "/Config", elsewhere = folder_ + "/elsewhere";
+  const struct {
+    const char* name;
+    std::function<void()> swap;  // between reading and writing
+    bool written;                // into the folder opened first
+  } cases[] = {
+      {"the file changed by another program",
+       [&] {
+         std::ofstream(config + "/Config.ini.x") << "theirs\n";
+         rename((config + "/Config.ini.x").c_str(), (config + "/Config.ini").c_str());
+       },
+       false},
+      {"the folder made meanwhile, as a link",
+       [&] { std::filesystem::remove_all(config), symlink(elsewhere.c_str(), config.c_str()); },
+       false},
+      {"the Config folder swapped for a link",
+       [&] {
+         rename(config.c_str(), (folder_ + "/was").c_str()),
+             symlink(elsewhere.c_str(), config.c_str());
+       },
+       true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const char* path : {"/Config", "/elsewhere", "/was"})
+      std::filesystem::remove_all(folder_ + path);
+    std::filesystem::create_directories(elsewhere);
+    chmod(elsewhere.c_str(), 0700);
+    if (std::string(c.name) != "the folder made meanwhile, as a link") {
+      std::filesystem::create_directories(config);
+      std::ofstream(config + "/Config.ini") << "old\n";
+    }
+    CapturedSystem system(TPosixCodePage("UTF-8"));
+    TConfigToolSystem::TFailure failure;
+    const auto change = system.BeginChange(config, {"Config.ini"}, failure);
+    ASSERT_TRUE(change) << failure.reason;
+    change->Read("Config.ini");
+    c.swap();
+    const bool written =
+        change->Lock(0, failure) && change->Replace("Config.ini", "new\n", failure);
+    EXPECT_EQ(written, c.written) << failure.reason;
+    EXPECT_EQ(Listing(elsewhere), std::vector<std::string>{});
+    EXPECT_EQ(ModeOf(elsewhere), 0700u);
+    if (c.written) {
+      EXPECT_EQ(Read(folder_ + "/was/Config.ini"), "new\n");
+    }
+  }
+}
+
 TEST_F(ConfigToolTest, FailuresLeaveNoTemporaryFile) {
   ASSERT_EQ(Run({"set-address", "http://kept.example/"}), 0);
   const std::string config = folder_ + "/Config";
