@@ -288,7 +288,8 @@ else
     LANG=zh_CN.GBK LC_ALL=zh_CN.GBK "$linux_tool" --dir "$app/d/$n" --json show >"$app/d/$n/linux.json"
   done
   # One Windows process runs them all: a Wine start for each would take minutes.
-  printf '@for /L %%%%i in (1,1,%d) do @C:\\app\\CompanyMainConfig.exe --dir C:\\app\\d\\%%%%i --json show >C:\\app\\d\\%%%%i\\win.json\r\n' \
+  # A run that fails leaves its exit code beside its output (call expands it when it runs).
+  printf '@for /L %%%%i in (1,1,%d) do @C:\\app\\CompanyMainConfig.exe --dir C:\\app\\d\\%%%%i --json show >C:\\app\\d\\%%%%i\\win.json || call echo exit code %%%%errorlevel%%%% >C:\\app\\d\\%%%%i\\win.code\r\n' \
     "$count" >"$app/show.bat"
   wine_run within 900 wine cmd /c 'C:\app\show.bat' >/dev/null 2>&1
   said=$(py differing "$app/d" "$count")

@@ -260,7 +260,10 @@ def differing(top, count):
             same = False
         if not same:
             ini = open(os.path.join(top, str(n), "Config", "Company.ini"), "rb").read()
-            bad.append("%d: %r linux %r windows %r" % (n, ini[:300], got[0][:300], got[1][:300]))
+            code = os.path.join(top, str(n), "win.code")  # the Windows run failed: how
+            ended = open(code, "rb").read().split(b"\n")[-2:] if os.path.exists(code) else b""
+            bad.append("%d: %r linux %r windows %r %r" % (n, ini[:300], got[0][:300], got[1][:300],
+                                                          ended))
     return "%d differences; %s\n" % (len(bad), " | ".join(bad[:3]))
 
 
