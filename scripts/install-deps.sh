@@ -16,7 +16,7 @@ linux=(build-essential cmake git python3 qt6-base-dev qt6-qpa-plugins qt6-waylan
        libgl-dev fonts-noto-cjk xdg-utils xvfb xauth gettext nlohmann-json3-dev)
 tests=(googletest libgtest-dev xdotool x11-utils imagemagick locales clang libclang-rt-14-dev
        weston xwayland
-       at-spi2-core python3-pyatspi dbus xxd libc-l10n man-db gdb
+       at-spi2-core python3-pyatspi dbus xxd libc-l10n man-db gdb time
        debhelper dpkg-dev fakeroot lintian desktop-file-utils appstream libxml2-utils polkitd debconf po-debconf
        g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
        nsis wixl msitools gir1.2-libmsi-1.0 python3-gi osslsigncode openssl ansible-core)

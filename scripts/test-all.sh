@@ -53,11 +53,14 @@ skips() {
 step() {
   local number=$1 name=$2 limit=$3
   shift 3
-  local log=$logs/$number.log begin=$SECONDS status skipped closing result kind
+  local log=$logs/$number.log begin=$SECONDS status skipped closing result kind cpu
   echo "=== started: $name"
-  bash -c 'echo $$ >"$0"; exec timeout -k 60 "$@"' "$logs/running/$number" "$limit" "$@" \
+  # The CPU seconds (user and system) of the suite and of every process of it that ended.
+  /usr/bin/time -f '%U %S' -o "$logs/$number.cpu" \
+    bash -c 'echo $$ >"$0"; exec timeout -k 60 "$@"' "$logs/running/$number" "$limit" "$@" \
     >"$log" 2>&1 </dev/null
   status=$?
+  cpu=$(tail -n 1 "$logs/$number.cpu" | awk '{ printf "%d", $1 + $2 }')
   rm -f "$logs/running/$number"
   skipped=$(skips "$log")
   closing=$(grep -a -E '^([a-z]+: )?[0-9]+ passed, [0-9]+ failed(, [0-9]+ skipped)?$' "$log" | tail -1)
@@ -74,9 +77,10 @@ step() {
     flock 9
     echo "=== $name"
     cat "$log"
-    echo "=== $name: $result ($((SECONDS - begin)) s)"
+    echo "=== $name: $result ($((SECONDS - begin)) s, $cpu CPU s)"
   } 9>"$logs/print.lock"
-  printf '%s\t%s\t%s\n' "$number" "$kind" "$name: $result ($((SECONDS - begin)) s)" >>"$logs/results"
+  printf '%s\t%s\t%s\t%s\n' "$number" "$kind" "$name: $result ($((SECONDS - begin)) s, $cpu CPU s)" \
+    "$cpu" >>"$logs/results"
   [ "$kind" != failed ]
 }
 
@@ -160,7 +164,7 @@ product_lines=$(lines src packaging deploy debian ':!*.png' ':!*.ico' ':!*.gif')
 
 echo
 sort -n "$logs/results" | cut -f3
-echo "all suites: $((SECONDS - started)) s"
+echo "all suites: $((SECONDS - started)) s, $(cut -f4 "$logs/results" | awk '{ s += $1 } END { print s + 0 }') CPU s"
 echo "lines: tests $test_lines, product $product_lines ($(awk -v t="$test_lines" -v p="$product_lines" 'BEGIN { printf "%.2f", t / p }')x)"
 passed=$(cut -f2 "$logs/results" | grep -c -x passed)
 failed=$(cut -f2 "$logs/results" | grep -c -x failed)
