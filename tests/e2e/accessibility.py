@@ -158,15 +158,49 @@ def focused(node) -> bool:
     return node.getState().contains(pyatspi.STATE_FOCUSED)
 
 
-def wait_message(pid, timeout=15.0):
-    """The first message box of the process, once it is there; None after the timeout."""
+def wait_message(pid, timeout=15.0, text=None, caption=None, holds=None, button=None):
+    """A message box of the process (text, caption, OK button) once it shows this text
+    (exactly), this caption, a text that holds this part and a button of this name, whichever
+    are given, all at once: each is read again until they match, as a box is on the bus a
+    moment before its caption and text are. Without them, the first box with a text and a
+    button. After the timeout, the last box seen (so that a failing check shows it), or None
+    when there was none."""
     deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        found = [m for m in messages(pid) if m[0] is not None and m[2] is not None]
-        if found:
-            return found[0]
+    last = None
+    while True:
+        for found in messages(pid):
+            if found[0] is None or found[2] is None:
+                continue
+            last = found
+            if ((text is None or found[0] == text) and (caption is None or found[1] == caption)
+                    and (holds is None or holds in found[0])
+                    and (button is None or _name(found[2]) == button)):
+                return found
+        if time.monotonic() >= deadline:
+            return last
         time.sleep(0.05)
-    return None
+
+
+def _name(node):
+    try:
+        return node.name
+    except Exception:
+        return None
+
+
+def wait_text(find_node, expected: str, timeout=15.0) -> str:
+    """The text of the widget find_node() gives, read again until it is expected; after the
+    timeout, the last text read ("" when there was no widget to read)."""
+    deadline = time.monotonic() + timeout
+    while True:
+        node = find_node()
+        try:
+            seen = text_of(node) if node is not None else ""
+        except Exception:
+            seen = ""
+        if seen == expected or time.monotonic() >= deadline:
+            return seen
+        time.sleep(0.05)
 
 
 def press(button) -> bool:

@@ -649,6 +649,29 @@ class Sandbox:
         text = self.prop(window, "_NET_WM_PID")
         return int(text.split("=")[1]) if "=" in text else -1
 
+    def windows_of(self, process, *search, count=1, besides=()) -> list:
+        """The windows of the process that the xdotool search finds (but those in besides),
+        searched again until there are count of them: a window is found a moment before its
+        properties are all set. After WAIT seconds, the last ones found."""
+        deadline = time.monotonic() + WAIT
+        while True:
+            found = [w for w in self.windows(*search)
+                     if w not in besides and self.pid_of(w) == process.pid]
+            if len(found) == count or time.monotonic() >= deadline:
+                return found
+            time.sleep(0.05)
+
+    def wait_prop(self, window: str, name: str, holds: str, *options) -> str:
+        """xprop's line for the window's property (with xprop's options before its name), read
+        again until it holds this text; after WAIT seconds, the last one read."""
+        deadline = time.monotonic() + WAIT
+        while True:
+            text = run(["xprop", "-id", window, *options, name], self.xenv(),
+                       check=False).stdout.decode()
+            if holds in text or time.monotonic() >= deadline:
+                return text
+            time.sleep(0.05)
+
     def boxes(self, pid=None) -> list:
         found = self.windows("--onlyvisible", "--name", "^%s$" % CAPTION)
         return [w for w in found if pid is None or self.pid_of(w) == pid]

@@ -80,7 +80,7 @@ class E2ETest(unittest.TestCase):
         process = sandbox.start(env=env)
         box = sandbox.wait_box(process)
         if text is not None:
-            found = accessibility.wait_message(process.pid, WAIT)
+            found = accessibility.wait_message(process.pid, WAIT, text=text, caption=CAPTION)
             self.assertIsNotNone(found, "the message has no accessible text")
             self.assertEqual((found[0], found[1]), (text, CAPTION))
         sandbox.dismiss(box)
@@ -478,7 +478,7 @@ class LongFolderTest(E2ETest):
                                    preexec_fn=lambda: os.fchdir(fd),
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.addCleanup(Sandbox._reap, process)
-        found = accessibility.wait_message(process.pid, WAIT)
+        found = accessibility.wait_message(process.pid, WAIT, text=NO_IDENTITY, caption=CAPTION)
         self.assertIsNotNone(found, "no message")
         self.assertEqual((found[0], found[1]), (NO_IDENTITY, CAPTION))
         accessibility.press(found[2])
@@ -677,7 +677,8 @@ class BrowserTest(E2ETest):
                 sandbox.write("Company.ini", ini("Company", {"CompanyNum": "1"}))
                 process = sandbox.start()
                 if text is not None:
-                    found = accessibility.wait_message(process.pid, WAIT)
+                    found = accessibility.wait_message(process.pid, WAIT, text=text,
+                                                       caption=CAPTION)
                     self.assertIsNotNone(found, "no message")
                     self.assertEqual((found[0], found[1]), (text, CAPTION))
                     accessibility.press(found[2])
@@ -739,13 +740,13 @@ class WindowTest(E2ETest):
         self.box.write("Company.ini", ini("Company", {}))
         process = self.box.start()
         message = self.box.wait_box(process)
-        mine = [w for w in self.box.windows("--class", "^TFrm_CompanyMain$")
-                if self.box.pid_of(w) == process.pid and w != message]
+        mine = self.box.windows_of(process, "--class", "^TFrm_CompanyMain$", besides=(message,))
         self.assertEqual(len(mine), 1)
-        self.assertIn('"CompanyMain", "TFrm_CompanyMain"', self.box.prop(mine[0], "WM_CLASS"))
-        self.assertIn('"%s"' % TITLE, self.box.prop(mine[0], "_NET_WM_NAME"))
+        wm_class = '"CompanyMain", "TFrm_CompanyMain"'
+        self.assertIn(wm_class, self.box.wait_prop(mine[0], "WM_CLASS", wm_class))
+        self.assertIn('"%s"' % TITLE, self.box.wait_prop(mine[0], "_NET_WM_NAME", '"%s"' % TITLE))
         self.assertIn("IsUnMapped", run(["xwininfo", "-id", mine[0]], self.box.xenv()).stdout.decode())
-        self.assertIn('"CompanyMain", "TFrm_CompanyMain"', self.box.prop(message, "WM_CLASS"))
+        self.assertIn(wm_class, self.box.wait_prop(message, "WM_CLASS", wm_class))
         self.box.dismiss(message)
         self.assertEqual(self.box.finish(process), 0)
         self.assertEqual(self.box.opened(), [])
@@ -785,7 +786,8 @@ class DesktopTest(E2ETest):
             with self.subTest(name):
                 sandbox, process, box = self.creation_message(env_changes)
                 try:
-                    found = accessibility.wait_message(process.pid, WAIT)
+                    found = accessibility.wait_message(process.pid, WAIT, text=NO_CONFIG,
+                                                       caption=CAPTION, button=label)
                     self.assertIsNotNone(found, "the message has no accessible text")
                     self.assertEqual((found[0], found[1], found[2].name),
                                      (NO_CONFIG, CAPTION, label))
@@ -804,21 +806,26 @@ class DesktopTest(E2ETest):
         field = lambda label: int(info.split(label + ":")[1].split()[0])
         x, y = field("Absolute upper-left X"), field("Absolute upper-left Y")
         width, height = field("Width"), field("Height")
-        shot = self.screenshot(sandbox, name)
-        colours = run(["convert", shot, "-crop", "%dx%d+%d+%d" % (width, height, x, y),
-                       "-format", "%k", "info:"], sandbox.xenv()).stdout
-        self.assertGreater(int(colours), 16, "the box on %s looks blank" % shot)
+        # Drawn a moment after it is mapped: looked at again until it is, up to WAIT seconds.
+        deadline = time.monotonic() + WAIT
+        while True:
+            shot = self.screenshot(sandbox, name)
+            colours = int(run(["convert", shot, "-crop", "%dx%d+%d+%d" % (width, height, x, y),
+                               "-format", "%k", "info:"], sandbox.xenv()).stdout)
+            if colours > 16 or time.monotonic() >= deadline:
+                break
+            time.sleep(0.2)
+        self.assertGreater(colours, 16, "the box on %s looks blank" % shot)
 
     def test_every_window_carries_the_program_icon(self):
         sandbox, process, box = self.creation_message()
-        main = [w for w in sandbox.windows("--class", "^TFrm_CompanyMain$")
-                if sandbox.pid_of(w) == process.pid and w != box]
+        main = sandbox.windows_of(process, "--class", "^TFrm_CompanyMain$", besides=(box,))
         self.assertEqual(len(main), 1)
         smallest = [premultiplied(p) for p in png_pixels(os.path.join(ICONS, "companymain-16.png"))]
         for name, window in (("main window", main[0]), ("message box", box)):
             with self.subTest(name):
-                text = run(["xprop", "-id", window, "-notype", "-f", "_NET_WM_ICON", "32c",
-                            "_NET_WM_ICON"], sandbox.xenv()).stdout.decode()
+                text = sandbox.wait_prop(window, "_NET_WM_ICON", " = ", "-notype", "-f",
+                                         "_NET_WM_ICON", "32c")
                 self.assertIn(" = ", text, "no _NET_WM_ICON: " + text)
                 values = [int(v) for v in text.split(" = ", 1)[1].split(",")]
                 sizes, at = [], 0
@@ -843,10 +850,11 @@ class DesktopTest(E2ETest):
         # plugin publishes no property for it.)
         sandbox, process, box = self.creation_message()
         wm_class = '"%s"' % desktop_entry("StartupWMClass")
-        windows = [w for w in sandbox.windows("--class", ".") if sandbox.pid_of(w) == process.pid]
+        windows = sandbox.windows_of(process, "--class", ".", count=2)
         self.assertEqual(len(windows), 2)  # the main window, hidden, and the box
         for window in windows:
-            self.assertTrue(sandbox.prop(window, "WM_CLASS").rstrip().endswith(", " + wm_class))
+            self.assertTrue(sandbox.wait_prop(window, "WM_CLASS", ", " + wm_class).rstrip()
+                            .endswith(", " + wm_class))
         sandbox.dismiss(box)
         self.assertEqual(sandbox.finish(process), 0)
 
@@ -907,14 +915,15 @@ class SettingsWindowTest(E2ETest):
             return condition()
 
         def answer(expected, shot, button=None):
-            found = accessibility.wait_message(process.pid, WAIT)
+            found = accessibility.wait_message(process.pid, WAIT, holds=expected)
             self.assertIn(expected, found[0] if found else "(no message box)")
             shoot(shot)
             self.assertTrue(press(button) if button else accessibility.press(found[2]))
             until(lambda: not accessibility.messages(process.pid))
 
         try:
-            self.assertEqual(accessibility.text_of(field(number)), "1234567890")
+            self.assertEqual(accessibility.wait_text(lambda: field(number), "1234567890", WAIT),
+                             "1234567890")
             shoot("settings")
             # Refused before any password is asked for: the field named, the focus on it once the
             # window has the display's (no window manager gives it back here).
@@ -966,7 +975,8 @@ class SingleInstanceTest(E2ETest):
         second = self.box.start()
         second_box = self.box.wait_box(second)
         if ACCESSIBILITY:
-            self.assertEqual(accessibility.wait_message(second.pid, WAIT)[0], RUNNING)
+            found = accessibility.wait_message(second.pid, WAIT, text=RUNNING)
+            self.assertEqual(found[0] if found else None, RUNNING)
         self.assertEqual([w for w in self.box.windows("--name", "^%s$" % TITLE)
                           if self.box.pid_of(w) == second.pid], [])
         self.box.dismiss(second_box)
@@ -1026,7 +1036,7 @@ class SingleInstanceTest(E2ETest):
         second = sandbox.start(env=second_env)
         second_box = sandbox.wait_box(second)
         if ACCESSIBILITY:
-            found = accessibility.wait_message(second.pid, WAIT)
+            found = accessibility.wait_message(second.pid, WAIT, text=RUNNING)
             self.assertIsNotNone(found, "the second copy's message has no accessible text")
             self.assertEqual(found[0], RUNNING)
         sandbox.dismiss(second_box)
@@ -1265,9 +1275,10 @@ class WaylandTest(E2ETest):
                       XDG_RUNTIME_DIR=compositor.runtime)
         return changed(env, **variables)
 
-    def message_of(self, process):
-        """The text of the process's message box, and its OK button."""
-        found = accessibility.wait_message(process.pid, WAIT)
+    def message_of(self, process, text=None):
+        """The text of the process's message box (waited for until it is text, when given,
+        and captioned), and its OK button."""
+        found = accessibility.wait_message(process.pid, WAIT, text=text, caption=CAPTION)
         if found is None:
             process.log.seek(0)
             self.fail("no message (exit code %s): %s" % (
@@ -1292,11 +1303,11 @@ class WaylandTest(E2ETest):
                 sandbox = self.fresh()
                 sandbox.write("Company.ini", ini("Company", {"CompanyNum": "1"}))
                 holder = sandbox.start(env=self.wayland_env(sandbox, compositor, **first))
-                text, holder_ok = self.message_of(holder)
+                text, holder_ok = self.message_of(holder, NO_CONFIG)
                 self.assertEqual(text, NO_CONFIG)
                 sandbox.write("Config.ini", config(PAGE))  # were it not refused, it would open
                 refused = sandbox.start(env=self.wayland_env(sandbox, compositor, **second))
-                text, refused_ok = self.message_of(refused)
+                text, refused_ok = self.message_of(refused, RUNNING)
                 self.assertEqual(text, RUNNING)
                 self.answer(sandbox, refused, refused_ok)
                 self.answer(sandbox, holder, holder_ok)
@@ -1311,7 +1322,7 @@ class WaylandTest(E2ETest):
         sandbox.write("Config.ini", config(PAGE))
         process = sandbox.start(env=self.wayland_env(sandbox, compositor,
                                                      WAYLAND_DISPLAY="wayland-0"))
-        text, ok = self.message_of(process)
+        text, ok = self.message_of(process, NO_BROWSER)
         self.assertEqual(text, NO_BROWSER)
         folder = os.environ.get("COMPANYMAIN_SCREENSHOTS") or sandbox.root
         before = compositor.screenshot(os.path.join(folder, "wayland-message-before-click.png"))

@@ -49,8 +49,10 @@ def snapshot(folder):
     return found
 
 
-def run_once(box, env=None, answer=True):
-    """Runs the program to its end, answering every message; returns (code, texts, opened)."""
+def run_once(box, env=None, answer=True, expected=None):
+    """Runs the program to its end, answering every message; returns (code, texts, opened).
+    A message is answered once it shows the caption and the expected text (when given), read
+    again until it does; at the bound, what it last showed is taken."""
     process = box.start(env=env)
     texts = []
     deadline = time.monotonic() + BOUND
@@ -58,8 +60,12 @@ def run_once(box, env=None, answer=True):
         if time.monotonic() > deadline:
             process.kill()
             raise AssertionError("did not end within %d s; messages %r" % (BOUND, texts))
-        for text, caption, ok in a11y.messages(process.pid):
-            if text is not None and ok is not None and answer:
+        if answer and any(m[0] is not None and m[2] is not None
+                          for m in a11y.messages(process.pid)):
+            shown = a11y.wait_message(process.pid, max(0.0, deadline - time.monotonic()),
+                                      text=expected, caption=e2e.CAPTION)
+            if shown is not None:
+                text, caption, ok = shown
                 if caption != e2e.CAPTION:
                     raise AssertionError("message captioned %r" % caption)
                 texts.append(text)
@@ -80,7 +86,8 @@ def run_once(box, env=None, answer=True):
 
 def expect(box, outcome, env=None):
     before = snapshot(box.app)
-    code, texts, opened = run_once(box, env)
+    expected = outcome[1] if outcome[0] == "message" else None
+    code, texts, opened = run_once(box, env, expected=expected)
     if code != 0:
         raise AssertionError("exit code %d" % code)
     kind, value = outcome
@@ -303,11 +310,13 @@ def simultaneous_copies(case, display, count=20):
             raise AssertionError("copies still running: %d"
                                  % sum(p.poll() is None for p in processes))
         for process in processes:
-            if process.poll() is None and process.pid not in texts:
-                for text, caption, ok in a11y.messages(process.pid):
-                    if text is not None and ok is not None:
-                        texts[process.pid] = text
-                        a11y.press(ok)
+            if process.poll() is None and process.pid not in texts and a11y.messages(process.pid):
+                # Its text read again until it is the refusal (at the bound: what it last said).
+                shown = a11y.wait_message(process.pid, max(0.0, deadline - time.monotonic()),
+                                          text=RUNNING)
+                if shown is not None:
+                    texts[process.pid] = shown[0]
+                    a11y.press(shown[2])
         time.sleep(0.05)
     codes = [p.wait() for p in processes]
     opened = box.wait_opened(1)

@@ -369,7 +369,7 @@ class Lifecycle:
     def launch_says_the_address_is_empty(self):
         process, calls = self.start_from_menu("blank-address")
         try:
-            found = accessibility.wait_message(process.pid, WAIT)
+            found = accessibility.wait_message(process.pid, WAIT, text=NO_ADDRESS, caption=CAPTION)
             check(found is not None, "no message box")
             check((found[0], found[1]) == (NO_ADDRESS, CAPTION), "the message is %r" % (found,))
             check(accessibility.press(found[2]), "the OK button cannot be pressed")

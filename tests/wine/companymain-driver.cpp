@@ -6,8 +6,8 @@
 //   start NAME [min]        start a copy (min: show command 7), working folder the root of C:
 //   attach NAME             take a running copy started by someone else (found by the exe's
 //                           file name), for paths CreateProcess refuses
-//   box NAME HEX            wait for its message box; caption "提示", this text, one OK button,
-//                           the exclamation icon on screen
+//   box NAME HEX            wait for its message box showing caption "提示", this text and one
+//                           OK button, all at once; then the exclamation icon on screen
 //   ok NAME                 press OK on that box and wait for the box to go
 //   exit NAME               wait for the copy to end with exit code 0, showing no box
 //   quiet NAME MS           the copy keeps running for MS without any message box
@@ -23,6 +23,7 @@
 //                           "企业信息管理"
 //   taskbar NAME N          Wine's taskbar (a desktop with a shell) shows N buttons for it
 //   cover                   a window of the driver's covers the work area and takes the focus
+//                           (and the window in front before has taken in that it lost it)
 //   click NAME              click its taskbar button
 //   front NAME              its message box is the foreground window and uncovered
 //   look NAME               print "look NAME" and wait until C:\looked exists (the script has
@@ -54,6 +55,9 @@
 //                           KEY=VALUE) made with WritePrivateProfileStringW in section Company of
 //                           b\Config\Company.ini; then a.dump and b.dump (UTF-8) of both files as
 //                           GetPrivateProfileStringW reads them: every key of every section
+// Every step that checks a state waits for it (up to 20 s, 60 s for a dialog), reading the
+// windows and their texts again each time: a window is on screen before its program answers
+// for it. Only when the time is up does it fail, with what it saw last.
 // Prints one line per step; exit status 1 at the first failing step.
 #include <windows.h>
 // After windows.h, which it needs.
@@ -65,6 +69,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -156,13 +161,29 @@ std::wstring ClassOf(HWND window) {
   return name;
 }
 
-// Text of a window of another process: WM_GETTEXT is marshalled across processes.
-std::wstring TextOf(HWND window) {
+// Text of a window of another process: WM_GETTEXT is marshalled across processes. Nothing
+// when the window's thread did not answer: within 5 s, or at once while Wine holds it hung (it
+// has not looked at its messages for 5 s, as a program that starts slowly on a loaded machine
+// has not before its first box takes its first message). A step that checks a text reads it
+// again until it shows what it must (see WaitFor): a text not read is not an empty text.
+std::optional<std::wstring> ReadText(HWND window) {
   wchar_t text[4096] = {};
   DWORD_PTR result = 0;
-  SendMessageTimeoutW(window, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
-                      5000, &result);
-  return text;
+  if (SendMessageTimeoutW(window, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(text),
+                          SMTO_ABORTIFHUNG, 5000, &result) == 0) {
+    return std::nullopt;
+  }
+  return std::wstring(text);
+}
+
+// The text as a step prints it: empty when it could not be read.
+std::wstring TextOf(HWND window) {
+  return ReadText(window).value_or(L"");
+}
+
+// A text read for a report: in quotes, or "(no answer)".
+std::string Quoted(const std::optional<std::wstring>& text) {
+  return text ? "\"" + Utf8(*text) + "\"" : std::string("(no answer)");
 }
 
 // A window as the steps print it: its class, then its text in quotes. Appended piece by piece:
@@ -192,14 +213,21 @@ std::vector<HWND> TopWindows() {
   return all;
 }
 
-HWND FindBox(const Copy& copy) {
+// The copy's visible dialogs (message boxes are of this class).
+std::vector<HWND> BoxesOf(const Copy& copy) {
+  std::vector<HWND> found;
   for (HWND window : TopWindows()) {
     if (ProcessOf(window) == copy.process.dwProcessId && ClassOf(window) == L"#32770" &&
         IsWindowVisible(window)) {
-      return window;
+      found.push_back(window);
     }
   }
-  return nullptr;
+  return found;
+}
+
+HWND FindBox(const Copy& copy) {
+  const std::vector<HWND> boxes = BoxesOf(copy);
+  return boxes.empty() ? nullptr : boxes.front();
 }
 
 HWND FindMain(const Copy& copy) {
@@ -218,6 +246,42 @@ std::vector<HWND> Children(HWND parent) {
   std::vector<HWND> all;
   EnumChildWindows(parent, CollectWindow, reinterpret_cast<LPARAM>(&all));
   return all;
+}
+
+// What a message box shows, read at one moment: its caption, its text (the control of id
+// 0xFFFF) and its buttons.
+struct BoxSeen {
+  std::optional<std::wstring> caption, text;
+  int buttons = 0;
+  bool ok = false;
+
+  explicit BoxSeen(HWND box) : caption(ReadText(box)) {
+    for (HWND child : Children(box)) {
+      if (GetDlgCtrlID(child) == 0xFFFF) text = ReadText(child);
+      if (ClassOf(child) == L"Button") ++buttons;
+      if (GetDlgCtrlID(child) == IDOK) ok = true;
+    }
+  }
+
+  // Caption "提示", exactly this text, one button and it is OK: all at once.
+  bool Shows(const std::string& expected) const {
+    return caption == std::wstring(kCaption) && text && Utf8(*text) == expected && buttons == 1 &&
+           ok;
+  }
+
+  std::string Described() const {
+    return "caption " + Quoted(caption) + ", text " + Quoted(text) + ", " +
+           std::to_string(buttons) + " buttons" + (ok ? " (one of them OK)" : " (none of them OK)");
+  }
+};
+
+// The window a thread holds active, as Wine's server knows it: the one it last took in
+// being activated (nothing once it has taken in losing the focus).
+HWND ActiveOfThread(HWND window) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  const DWORD thread = GetWindowThreadProcessId(window, nullptr);
+  return thread != 0 && GetGUIThreadInfo(thread, &info) ? info.hwndActive : nullptr;
 }
 
 // The pixels of a rectangle, drawn by draw into a 32-bit bitmap of its size.
@@ -371,7 +435,15 @@ bool Uncovered(HWND window) {
 }
 
 // The cover: another program's window over everything but the taskbar, with its own thread
-// to answer the system.
+// to answer the system. It is ready once its thread has taken in what the window system said of
+// its creation: Wine's X11 driver learns that the window is mapped, exposed and focused from
+// events that come back on this thread's X connection, and acts on them (restacking the cover
+// over every window) only when the thread next looks at its messages. Taken in later, after a
+// click has brought a box up, they would put the cover back over the box for good, with the box
+// still the foreground window. So the thread asks the X server a question and waits for its
+// answer (SetCursorPos grabs the pointer, which waits for the server's reply: every event sent
+// before the reply has arrived by then) and pumps its messages, which acts on what arrived; and
+// once more for what acting on them asked of the server (the focus given to the mapped window).
 DWORD WINAPI CoverThread(void* ready) {
   WNDCLASSW windowClass{};
   windowClass.lpfnWndProc = DefWindowProcW;
@@ -385,6 +457,12 @@ DWORD WINAPI CoverThread(void* ready) {
                                work.right - work.left, work.bottom - work.top, nullptr, nullptr,
                                windowClass.hInstance, nullptr);
   SetForegroundWindow(cover);
+  for (int round = 0; round < 2; ++round) {
+    // Another point each time: Wine warps (and asks) only when the position changes.
+    SetCursorPos((work.left + work.right) / 2 + round, (work.top + work.bottom) / 2);
+    MSG pending{};
+    while (PeekMessageW(&pending, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&pending);
+  }
   SetEvent(static_cast<HANDLE>(ready));
   MSG message{};
   while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
@@ -489,18 +567,20 @@ std::string ShownText(const Copy& copy) {
   return shown.empty() ? " (no window)" : shown;
 }
 
-// A message box of the copy: a visible dialog other than its main one with a message text.
-HWND FindAlert(const Copy& copy, HWND main, std::string& text) {
+// The message boxes of the copy: its visible dialogs other than its main one with a message
+// text (the control of id 0xFFFF).
+std::vector<HWND> AlertsOf(const Copy& copy, HWND main) {
+  std::vector<HWND> found;
   for (HWND window : VisibleWindowsOf(copy)) {
     if (window == main || ClassOf(window) != L"#32770") continue;
     for (HWND child : Children(window)) {
       if (GetDlgCtrlID(child) == 0xFFFF) {
-        text = Utf8(TextOf(child));
-        return window;
+        found.push_back(window);
+        break;
       }
     }
   }
-  return nullptr;
+  return found;
 }
 
 std::vector<HWND> EditFields(HWND dialog) {
@@ -508,6 +588,13 @@ std::vector<HWND> EditFields(HWND dialog) {
   for (HWND control : VisibleControls(dialog))
     if (ClassOf(control) == L"Edit") edits.push_back(control);
   return edits;
+}
+
+// The dialog's visible check box with exactly this text.
+HWND CheckBox(HWND dialog, const std::wstring& label) {
+  for (HWND control : VisibleControls(dialog))
+    if (ClassOf(control) == L"Button" && ReadText(control) == label) return control;
+  return nullptr;
 }
 
 // One step of the dialog steps at args[0]; the number of arguments it took, 0 when it is none
@@ -565,16 +652,27 @@ int DialogStep(int available, char** args) {
     HWND dialog = dialogOf(copy, args[1]);
     const std::size_t n = static_cast<std::size_t>(std::atol(args[2]));
     const std::wstring text = Wide(FromHex(args[3]));
-    const std::vector<HWND> edits = EditFields(dialog);
+    std::vector<HWND> edits;
+    std::optional<std::wstring> held;
+    bool typed = step != "type";
+    // The field, and its text, read again until it holds this (a page fills its fields as it
+    // comes up; typed, it is set once and read back).
+    const bool holds = WaitFor([&] {
+      edits = EditFields(dialog);
+      if (n >= edits.size()) return false;
+      if (!typed) {
+        DWORD_PTR result = 0;
+        typed = SendMessageTimeoutW(edits[n], WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
+                                    SMTO_ABORTIFHUNG, 5000, &result) != 0;
+        if (!typed) return false;
+      }
+      held = ReadText(edits[n]);
+      return held == text;
+    });
     if (n >= edits.size()) fail(copy, "no edit field " + std::to_string(n));
-    if (step == "type") {
-      DWORD_PTR result = 0;
-      SendMessageTimeoutW(edits[n], WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
-                          SMTO_ABORTIFHUNG, 5000, &result);
-    }
-    if (TextOf(edits[n]) != text) {
-      fail(copy, "field " + std::to_string(n) + " holds \"" + Utf8(TextOf(edits[n])) +
-                     "\", expected \"" + Utf8(text) + "\"");
+    if (!holds) {
+      fail(copy, "field " + std::to_string(n) + (typed ? "" : " took no text;") + " holds " +
+                     Quoted(held) + ", expected \"" + Utf8(text) + "\"");
     }
     std::printf("ok field %zu of %s: \"%s\"\n", n, args[1], Utf8(text).c_str());
     return 4;
@@ -596,24 +694,37 @@ int DialogStep(int available, char** args) {
     Copy& copy = Named(step, args[1]);
     const auto main = dialogs.find(args[1]);
     const std::string expected = FromHex(args[2]);
-    std::string text;
+    // A message box whose text holds this, its text read again until it does (or the program
+    // ends, or the time is up); then what was last seen is told.
     HWND box = nullptr;
+    std::optional<std::wstring> text;
+    bool any = false;
     WaitFor([&] {
-      box = FindAlert(copy, main == dialogs.end() ? nullptr : main->second, text);
-      return box != nullptr || !Running(copy);
+      for (HWND candidate : AlertsOf(copy, main == dialogs.end() ? nullptr : main->second)) {
+        any = true;
+        text = std::nullopt;
+        for (HWND child : Children(candidate))
+          if (GetDlgCtrlID(child) == 0xFFFF) text = ReadText(child);
+        if (text && Utf8(*text).find(expected) != std::string::npos) {
+          box = candidate;
+          return true;
+        }
+      }
+      return !Running(copy);
     });
-    if (box == nullptr) fail(copy, "no message box");
-    if (text.find(expected) == std::string::npos)
-      fail(copy, "the message box says \"" + text + "\", not \"" + expected + "\"");
+    if (!any) fail(copy, "no message box");
+    if (box == nullptr)
+      fail(copy, "the message box says " + Quoted(text) + ", not \"" + expected + "\"");
+    const std::string said = Utf8(*text);
     if (step == "alerted") {
-      std::printf("ok message box of %s is up: \"%s\"\n", args[1], text.c_str());
+      std::printf("ok message box of %s is up: \"%s\"\n", args[1], said.c_str());
       return 3;
     }
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
     if (!WaitFor([&] { return !IsWindow(box) || !IsWindowVisible(box); }, 5000))
       fail(copy, "the message box stayed");
-    std::printf("ok message box of %s: \"%s\"\n", args[1], text.c_str());
+    std::printf("ok message box of %s: \"%s\"\n", args[1], said.c_str());
     return 3;
   }
   if (step == "shows") {
@@ -644,12 +755,18 @@ int DialogStep(int available, char** args) {
     const std::wstring label = Wide(FromHex(args[2]));
     const bool expected = std::string(args[3]) == "1";
     HWND box = nullptr;
-    for (HWND control : VisibleControls(dialog))
-      if (ClassOf(control) == L"Button" && TextOf(control) == label) box = control;
+    bool read = false, checked = false;
+    // The check box and its state, read again until it is as expected.
+    WaitFor([&] {
+      box = CheckBox(dialog, label);
+      DWORD_PTR state = 0;
+      read = box != nullptr &&
+             SendMessageTimeoutW(box, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 5000, &state) != 0;
+      checked = state == BST_CHECKED;
+      return read && checked == expected;
+    });
     if (box == nullptr) fail(copy, "no check box \"" + Utf8(label) + "\"");
-    DWORD_PTR state = 0;
-    SendMessageTimeoutW(box, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 5000, &state);
-    const bool checked = state == BST_CHECKED;
+    if (!read) fail(copy, "the check box \"" + Utf8(label) + "\" did not answer");
     if (checked != expected)
       fail(copy, std::string("the check box is ") + (checked ? "checked" : "clear"));
     std::printf("ok \"%s\" is %s\n", Utf8(label).c_str(), checked ? "checked" : "clear");
@@ -661,9 +778,8 @@ int DialogStep(int available, char** args) {
     HWND dialog = dialogOf(copy, args[1]);
     const std::wstring label = Wide(FromHex(args[2]));
     HWND box = nullptr;
-    for (HWND control : VisibleControls(dialog))
-      if (ClassOf(control) == L"Button" && TextOf(control) == label) box = control;
-    if (box == nullptr) fail(copy, "no check box \"" + Utf8(label) + "\"");
+    if (!WaitFor([&] { return (box = CheckBox(dialog, label)) != nullptr; }))
+      fail(copy, "no check box \"" + Utf8(label) + "\"");
     // A click, as a user's: the dialog hears of it as it would of the mouse.
     DWORD_PTR result = 0;
     SendMessageTimeoutW(box, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 5000, &result);
@@ -675,12 +791,15 @@ int DialogStep(int available, char** args) {
     Copy& copy = Named(step, args[1]);
     HWND dialog = dialogOf(copy, args[1]);
     const std::size_t n = static_cast<std::size_t>(std::atol(args[2]));
-    const std::vector<HWND> edits = EditFields(dialog);
-    if (n >= edits.size()) fail(copy, "no edit field " + std::to_string(n));
+    std::vector<HWND> edits;
     GUITHREADINFO info{};
     info.cbSize = sizeof info;
     const DWORD thread = GetWindowThreadProcessId(dialog, nullptr);
-    if (!WaitFor([&] { return GetGUIThreadInfo(thread, &info) && info.hwndFocus == edits[n]; })) {
+    if (!WaitFor([&] {
+          edits = EditFields(dialog);
+          return n < edits.size() && GetGUIThreadInfo(thread, &info) && info.hwndFocus == edits[n];
+        })) {
+      if (n >= edits.size()) fail(copy, "no edit field " + std::to_string(n));
       std::string on = "nothing";
       for (std::size_t i = 0; i < edits.size(); ++i)
         if (edits[i] == info.hwndFocus) on = "edit field " + std::to_string(i);
@@ -838,34 +957,42 @@ int wmain(int argc, wchar_t** wargv) {
       need(2);
       Copy& copy = Named(step, argv[i + 1]);
       const std::string expected = FromHex(argv[i + 2]);
+      // A box of the copy that shows the caption, the text and the one OK button together:
+      // each is read again until they do (a box is on screen a moment before the program's
+      // thread answers for it), or the copy ends, or the time is up.
       HWND box = nullptr;
-      if (!WaitFor([&] { return (box = FindBox(copy)) != nullptr || !Running(copy); }) ||
-          box == nullptr) {
+      std::optional<BoxSeen> last;
+      WaitFor([&] {
+        for (HWND candidate : BoxesOf(copy)) {
+          last.emplace(candidate);
+          if (last->Shows(expected)) {
+            box = candidate;
+            return true;
+          }
+        }
+        return !Running(copy);
+      });
+      if (box == nullptr) {
         DWORD code = 0;
         GetExitCodeProcess(copy.process.hProcess, &code);
-        Fail(step, std::string(argv[i + 1]) + (Running(copy)
-                                                   ? " showed no message box within 20 s"
-                                                   : " ended with code " + std::to_string(code) +
-                                                         " and showed no message box"));
+        const std::string how =
+            Running(copy) ? " within 20 s" : " (it ended with code " + std::to_string(code) + ")";
+        if (!last) {
+          Fail(step, std::string(argv[i + 1]) + (Running(copy)
+                                                     ? " showed no message box within 20 s"
+                                                     : " ended with code " + std::to_string(code) +
+                                                           " and showed no message box"));
+        }
+        Fail(step, "no box of " + std::string(argv[i + 1]) + " showed caption \"" + Utf8(kCaption) +
+                       "\", text \"" + expected + "\" and one OK button" + how +
+                       "; last seen: " + last->Described());
       }
-      const std::string caption = Utf8(TextOf(box));
-      std::string text;
-      int buttons = 0;
-      bool ok = false;
-      for (HWND child : Children(box)) {
-        if (GetDlgCtrlID(child) == 0xFFFF) text = Utf8(TextOf(child));
-        if (ClassOf(child) == L"Button") ++buttons;
-        if (GetDlgCtrlID(child) == IDOK) ok = true;
-      }
-      if (caption != Utf8(kCaption)) Fail(step, "caption is \"" + caption + "\"");
-      if (text != expected) Fail(step, "text is \"" + text + "\", expected \"" + expected + "\"");
-      if (buttons != 1 || !ok) Fail(step, "the box does not have exactly one OK button");
       // Read from the screen once the box has been drawn there.
       std::string icon;
-      WaitFor([&] { return (icon = IconShown(box)) == "exclamation"; }, 5000, 50);
+      WaitFor([&] { return (icon = IconShown(box)) == "exclamation"; }, kTimeout, 50);
       if (icon != "exclamation") Fail(step, "the box shows " + icon + ", not the exclamation");
       copy.box = box;
-      std::printf("ok box %s \"%s\"\n", argv[i + 1], text.c_str());
+      std::printf("ok box %s \"%s\"\n", argv[i + 1], expected.c_str());
       i += 3;
     } else if (step == "ok") {
       need(1);
@@ -911,16 +1038,26 @@ int wmain(int argc, wchar_t** wargv) {
     } else if (step == "hidden" || step == "disabled" || step == "nowindow") {
       need(1);
       Copy& copy = Named(step, argv[i + 1]);
-      HWND main = FindMain(copy);
-      if (step == "nowindow") {
-        if (main != nullptr) Fail(step, "it has a main window");
-      } else if (main == nullptr) {
-        Fail(step, "no window of class TFrm_CompanyMain with its caption");
-      } else if (step == "hidden" && IsWindowVisible(main)) {
-        Fail(step, "the window is visible");
-      } else if (step == "disabled" && IsWindowEnabled(main)) {
-        Fail(step, "the window is enabled");
-      }
+      // Waited for, as every state a step checks: "nowindow" holds at once when it holds.
+      std::string seen;
+      const bool holds = WaitFor([&] {
+        HWND main = FindMain(copy);
+        if (step == "nowindow") {
+          seen = "it has a main window";
+          return main == nullptr;
+        }
+        if (main == nullptr) {
+          seen = "no window of class TFrm_CompanyMain with its caption";
+          return false;
+        }
+        if (step == "hidden") {
+          seen = "the window is visible";
+          return IsWindowVisible(main) == FALSE;
+        }
+        seen = "the window is enabled";
+        return IsWindowEnabled(main) == FALSE;
+      });
+      if (!holds) Fail(step, seen);
       std::printf("ok %s %s\n", argv[i + 1], step.c_str());
       i += 2;
     } else if (step == "zoomed") {
@@ -950,11 +1087,16 @@ int wmain(int argc, wchar_t** wargv) {
     } else if (step == "launches") {
       need(1);
       const long expected = std::atol(argv[i + 1]);
+      // The browser may still be writing its line: the count is read until it is N.
       long lines = 0;
-      if (FILE* log = _wfopen(L"C:\\browser.log", L"rb")) {
-        for (int c; (c = std::fgetc(log)) != EOF;) lines += c == '\n';
-        std::fclose(log);
-      }
+      WaitFor([&] {
+        lines = 0;
+        if (FILE* log = _wfopen(L"C:\\browser.log", L"rb")) {
+          for (int c; (c = std::fgetc(log)) != EOF;) lines += c == '\n';
+          std::fclose(log);
+        }
+        return lines == expected;
+      });
       if (lines != expected)
         Fail(step, "the browser was started " + std::to_string(lines) + " times");
       std::printf("ok browser started %ld times\n", lines);
@@ -968,22 +1110,23 @@ int wmain(int argc, wchar_t** wargv) {
         if (main == nullptr) Fail(step, "no window");
         // What the taskbar button sends when it is clicked.
         PostMessageW(main, WM_SYSCOMMAND, SC_RESTORE, 0);
+        // Restoring is not one step (the style may change a moment before the rectangle
+        // leaves the minimized position, -32000, -32000): wait for the whole state.
         RECT seen{};
-        bool zoomed = false;
+        bool back = false, zoomed = false;
         if (!WaitFor(
                 [&] {
-                  if (!IsWindow(main) || !IsWindowVisible(main) || IsIconic(main)) return false;
-                  // The style may change a moment before the rectangle leaves the
-                  // minimized position (-32000, -32000).
+                  back = IsWindow(main) && IsWindowVisible(main) && !IsIconic(main);
                   GetWindowRect(main, &seen);
                   zoomed = IsZoomed(main) != FALSE;
-                  return seen.left != -32000 && seen.top != -32000;
+                  back = back && seen.left != -32000 && seen.top != -32000;
+                  return back && !zoomed && SameRect(seen, expected);
                 },
                 kTimeout, 0)) {
-          Fail(step, "the window never came back");
+          if (!back) Fail(step, "the window never came back");
+          if (zoomed) Fail(step, "restored maximized");
+          Fail(step, "restored at " + RectText(seen));
         }
-        if (zoomed) Fail(step, "restored maximized");
-        if (!SameRect(seen, expected)) Fail(step, "restored at " + RectText(seen));
         std::printf("ok %s restored at %s\n", argv[i + 1], RectText(seen).c_str());
       }
       i += 6;
@@ -992,19 +1135,23 @@ int wmain(int argc, wchar_t** wargv) {
       Copy& copy = Named(step, argv[i + 1]);
       const std::size_t expected = static_cast<std::size_t>(std::atol(argv[i + 2]));
       std::vector<HWND> seen;
-      // Showing and hiding are not one step: wait for the count to settle at N.
-      WaitFor([&] { return (seen = ButtonWindows(copy)).size() == expected; });
       std::string list;
-      for (HWND window : seen) {
-        list += ' ';
-        list += Describe(window);
-      }
+      // Showing and hiding are not one step: wait for the count to settle at N, each titled.
+      const bool settled = WaitFor([&] {
+        seen = ButtonWindows(copy);
+        list.clear();
+        bool titled = true;
+        for (HWND window : seen) {
+          const std::optional<std::wstring> title = ReadText(window);
+          titled = titled && title == std::wstring(kMainTitle);
+          list += ' ' + Utf8(ClassOf(window)) + ' ' + Quoted(title);
+        }
+        return seen.size() == expected && titled;
+      });
       if (seen.size() != expected) {
         Fail(step, std::to_string(seen.size()) + " windows with a taskbar button:" + list);
       }
-      for (HWND window : seen) {
-        if (TextOf(window) != kMainTitle) Fail(step, "a taskbar button titled otherwise:" + list);
-      }
+      if (!settled) Fail(step, "a taskbar button titled otherwise:" + list);
       std::printf("ok %s has %zu taskbar buttons:%s\n", argv[i + 1], seen.size(), list.c_str());
       i += 3;
     } else if (step == "taskbar") {
@@ -1026,6 +1173,9 @@ int wmain(int argc, wchar_t** wargv) {
                   list.c_str());
       i += 3;
     } else if (step == "cover") {
+      // The window in front before the cover: Wine tells its thread that it lost the focus by a
+      // message that thread takes in when it next looks at its messages.
+      HWND before = GetForegroundWindow();
       HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
       HANDLE thread = CreateThread(nullptr, 0, CoverThread, ready, 0, nullptr);
       if (thread == nullptr || WaitForSingleObject(ready, kTimeout) != WAIT_OBJECT_0) {
@@ -1034,21 +1184,39 @@ int wmain(int argc, wchar_t** wargv) {
       CloseHandle(thread);
       CloseHandle(ready);
       HWND cover = FindWindowW(kCoverClass, nullptr);
-      if (!WaitFor([&] { return GetForegroundWindow() == cover; })) {
-        Fail(step, "the cover did not come to the foreground");
-      }
-      for (auto& [name, copy] : copies) {
-        if (copy.box != nullptr && IsWindow(copy.box) && Uncovered(copy.box)) {
-          Fail(step, "the box of " + name + " is still in sight");
-        }
+      // Covered is all of it at once (the cover's thread has taken in its creation, see
+      // CoverThread): the cover in front, every box out of sight, and the window in front
+      // before no longer active in its own thread (Wine tells that thread by a message it takes
+      // in when it next looks at its messages; until then it still counts its box active).
+      std::string seen;
+      if (!WaitFor([&] {
+            if (GetForegroundWindow() != cover) {
+              seen = "the cover did not come to the foreground";
+              return false;
+            }
+            for (auto& [name, copy] : copies) {
+              if (copy.box != nullptr && IsWindow(copy.box) && Uncovered(copy.box)) {
+                seen = "the box of " + name + " is still in sight";
+                return false;
+              }
+            }
+            if (before != nullptr && before != cover && IsWindow(before) &&
+                ActiveOfThread(before) == before) {
+              seen = "the window in front before (" + Describe(before) +
+                     ") is still active in its thread: it has not taken in that it lost the focus";
+              return false;
+            }
+            return true;
+          })) {
+        Fail(step, seen);
       }
       std::printf("ok covered\n");
       i += 1;
     } else if (step == "click") {
       need(1);
       Copy& copy = Named(step, argv[i + 1]);
-      const std::vector<HWND> buttons = TaskbarButtons(copy);
-      if (buttons.size() != 1) {
+      std::vector<HWND> buttons;
+      if (!WaitFor([&] { return (buttons = TaskbarButtons(copy)).size() == 1; })) {
         Fail(step, std::to_string(buttons.size()) + " taskbar buttons to choose from");
       }
       // The button presses itself as under the mouse, and the taskbar does what it does for a

@@ -373,10 +373,11 @@ launched_params() {
 }
 
 expect_launches() {  # N
-  # The program may end before the browser it started has written its line: give it time.
+  # The program may end before the browser it started has written its line: its count is read
+  # again until it is N (30 s at most, which only a failing case waits out).
   local n tries=0
   [ "$1" -eq 0 ] && sleep 1
-  while [ "$(launches)" -lt "$1" ] && [ $tries -lt 100 ]; do
+  while [ "$(launches)" -lt "$1" ] && [ $tries -lt 300 ]; do
     sleep 0.1
     tries=$((tries + 1))
   done

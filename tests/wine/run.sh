@@ -255,11 +255,14 @@ if [ -n "$linux" ] && [ -x "$linux" ]; then
   cp "$linux" "$lin/app/CompanyMain"
   cp "$(dirname "$linux")/CompanyMainWindow.so" "$lin/app/"
   cp -r "$app/Config" "$lin/app/Config"
-  printf '#!/bin/sh\nprintf "%%s" "$1" > "%s"\n' "$lin/address" >"$lin/bin/xdg-open"
+  # Written whole, then named: the address is there once it is all there.
+  printf '#!/bin/sh\nprintf "%%s" "$1" > "%s.part" && mv "%s.part" "%s"\n' "$lin/address" \
+    "$lin/address" "$lin/address" >"$lin/bin/xdg-open"
   chmod +x "$lin/bin/xdg-open"
   DISPLAY=:$display PATH="$lin/bin:$PATH" LANG=zh_CN.GBK LC_ALL=zh_CN.GBK \
     XDG_RUNTIME_DIR="$lin" within 60 "$lin/app/CompanyMain" >/dev/null 2>&1
-  for i in $(seq 50); do [ -s "$lin/address" ] && break; sleep 0.1; done
+  # The program does not wait for a browser that takes its time: waited for here, 30 s at most.
+  for i in $(seq 300); do [ -e "$lin/address" ] && break; sleep 0.1; done
   if [ "$(launches)" -ne 1 ]; then
     :  # already reported
   elif [ ! -s "$lin/address" ]; then
