@@ -8,7 +8,7 @@
 
 std::vector<std::string> IdentityKeys() {
   std::vector<std::string> keys;
-  for (const TIdentityField& field : kIdentityFields) keys.emplace_back(field.key);
+  for (const TField& field : kIdentityFields) keys.emplace_back(field.key);
   return keys;
 }
 

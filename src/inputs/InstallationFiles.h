@@ -4,11 +4,12 @@
 // page's address and Company.ini with the company's identity. Their names, the identity's
 // fields, the launcher's reading and the tool's writing live here side by side, so that the
 // writer is held to the reader it must satisfy. Callers never spell a name themselves: a new
-// field is one more row of kIdentityFields (and its member in TCompanyIdentity).
+// field is one more row of kFields (and its member in TCompanyIdentity).
 
 #include <cstddef>
 #include <iterator>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,31 +26,59 @@ inline constexpr std::string_view kWriterLockName = ".companymain-config.lock";
 inline constexpr std::string_view kAddressFileName = "Config.ini";
 inline constexpr std::string_view kAddressSection = "SysInfo";
 inline constexpr std::string_view kAddressKey = "CompanyURL";
-// The MSI's property for the address, and the registry value it hands over.
-inline constexpr std::string_view kAddressProperty = "URL";
 
 // Company.ini: the identity, one key per field.
 inline constexpr std::string_view kIdentityFileName = "Company.ini";
 inline constexpr std::string_view kIdentitySection = "Company";
 
-struct TIdentityField {
-  std::string_view option;    // set-company's option
-  std::string_view key;       // the key in Company.ini
-  std::string_view label;     // the name show prints
+// Marks an English text for the message catalog (xgettext's keyword); it is translated where it
+// is shown.
+constexpr const char* N_(const char* english) { return english; }
+
+// The seven values of an installation, in the windows' order: the page address, then the
+// identity's fields. Every spelling of a value (show's and the JSON's name, the option, the key,
+// the MSI's property, the windows' words) comes from its row.
+struct TField {
+  std::string_view name;      // show's name, the JSON's and debconf's
+  std::string_view option;    // set-company's option; "" for the address (set-address's operand)
+  std::string_view file;      // in the Config folder
+  std::string_view section;
+  std::string_view key;
   std::string_view property;  // the MSI's property, and the registry value it hands over
+  const char* title;          // how messages name it (English, N_)
+  const char* label;          // the window's label (English, N_)
   bool required;              // the web system cannot tell the company without it
-  std::string TCompanyIdentity::*member;
+  std::string TCompanyIdentity::*member;  // nullptr for the address
 };
-inline constexpr TIdentityField kIdentityFields[] = {
-    {"--number", "CompanyNum", "number", "COMPANYNUM", true, &TCompanyIdentity::CompanyNum},
-    {"--type", "CompanyType", "type", "COMPANYTYPE", true, &TCompanyIdentity::CompanyType},
-    {"--name", "CompanyName", "name", "COMPANYNAME", false, &TCompanyIdentity::CompanyName},
-    {"--device-id", "DeviceId", "device-id", "DEVICEID", true, &TCompanyIdentity::DeviceId},
-    {"--upload-user", "UploadUser", "upload-user", "UPLOADUSER", false,
+inline constexpr TField kFields[] = {
+    {"url", "", kAddressFileName, kAddressSection, kAddressKey, "URL", N_("Page address"),
+     N_("Page address (http/https)"), true, nullptr},
+    {"number", "--number", kIdentityFileName, kIdentitySection, "CompanyNum", "COMPANYNUM",
+     N_("Company number"), N_("Company number"), true, &TCompanyIdentity::CompanyNum},
+    {"type", "--type", kIdentityFileName, kIdentitySection, "CompanyType", "COMPANYTYPE",
+     N_("Type code"), N_("Type code (e.g. R01)"), true, &TCompanyIdentity::CompanyType},
+    {"name", "--name", kIdentityFileName, kIdentitySection, "CompanyName", "COMPANYNAME",
+     N_("Company name"), N_("Company name"), false, &TCompanyIdentity::CompanyName},
+    {"device-id", "--device-id", kIdentityFileName, kIdentitySection, "DeviceId", "DEVICEID",
+     N_("Device ID"), N_("Device ID"), true, &TCompanyIdentity::DeviceId},
+    {"upload-user", "--upload-user", kIdentityFileName, kIdentitySection, "UploadUser",
+     "UPLOADUSER", N_("Upload user"), N_("Upload user (optional)"), false,
      &TCompanyIdentity::UploadUser},
-    {"--other", "OtherInfo", "other", "OTHERINFO", false, &TCompanyIdentity::OtherInfo},
+    {"other", "--other", kIdentityFileName, kIdentitySection, "OtherInfo", "OTHERINFO",
+     N_("Other information"), N_("Other information (optional)"), false,
+     &TCompanyIdentity::OtherInfo},
 };
-inline constexpr std::size_t kIdentityFieldCount = std::size(kIdentityFields);
+inline constexpr std::size_t kFieldCount = std::size(kFields);
+inline constexpr const TField& kAddressField = kFields[0];
+// Company.ini's fields: the rows after the address.
+inline constexpr std::span<const TField> kIdentityFields(kFields + 1, kFieldCount - 1);
+inline constexpr std::size_t kIdentityFieldCount = kIdentityFields.size();
+// The row of show's name; nullptr for none.
+constexpr const TField* FieldNamed(std::string_view name) {
+  for (const TField& field : kFields)
+    if (field.name == name) return &field;
+  return nullptr;
+}
 
 std::vector<std::string> IdentityKeys();
 std::vector<std::string> AddressKeys();

@@ -1581,7 +1581,7 @@ TEST(Settings, TheWindowsValuesGoThroughTheToolsRules) {
     TSettingsValues edited = load.values;
     TJsonObject sent;  // the edited values alone
     for (const auto& [field, value] : c.edits)
-      edited[field] = value, sent.Add(kSettingsFieldNames[field], value);
+      edited[field] = value, sent.Add(kFields[field].name, value);
     if (c.fault) c.fault(system, writer);
     const auto before = system.files;
     const TSettingsSave save = settings.Save(edited);

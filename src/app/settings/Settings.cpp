@@ -105,15 +105,14 @@ std::vector<std::string> SetCommand(bool dryRun) {
 
 std::optional<std::size_t> FieldIndex(std::string_view name) {
   for (std::size_t i = 0; i < kSettingsFieldCount; ++i)
-    if (kSettingsFieldNames[i] == name) return i;
+    if (kFields[i].name == name) return i;
   return std::nullopt;
 }
 
 // The field of a key the tool wrote.
 std::optional<std::size_t> FieldOfKey(std::string_view key) {
-  if (key == kAddressKey) return 0;
-  for (std::size_t i = 0; i < kIdentityFieldCount; ++i)
-    if (kIdentityFields[i].key == key) return i + 1;
+  for (std::size_t i = 0; i < kSettingsFieldCount; ++i)
+    if (kFields[i].key == key) return i;
   return std::nullopt;
 }
 
@@ -169,35 +168,20 @@ TSettingsWrite TInProcessSettingsWriter::Write(const std::string& json) {
 }
 
 TSettingsTexts TSettings::Texts() {
-  return {_("CompanyMain Settings"),
-          _("The company page's address and the company's identity, as this PC has them. "
-            "Save writes the values you changed."),
-          {_("Page address (http/https)"), _("Company number"), _("Type code (e.g. R01)"),
-           _("Company name"), _("Device ID"), _("Upload user (optional)"),
-           _("Other information (optional)")},
-          _("&Save"),
-          _("Close"),
-          _("What the web system receives:"),
-          _("The address the launcher opens:")};
+  TSettingsTexts texts{_("CompanyMain Settings"),
+                       _("The company page's address and the company's identity, as this PC has "
+                         "them. Save writes the values you changed."),
+                       {},
+                       _("&Save"),
+                       _("Close"),
+                       _("What the web system receives:"),
+                       _("The address the launcher opens:")};
+  for (std::size_t i = 0; i < kSettingsFieldCount; ++i) texts.labels[i] = _(kFields[i].label);
+  return texts;
 }
 
 std::string TSettings::Title(std::size_t field) {
-  switch (field) {
-    case 0:
-      return _("Page address");
-    case 1:
-      return _("Company number");
-    case 2:
-      return _("Type code");
-    case 3:
-      return _("Company name");
-    case 4:
-      return _("Device ID");
-    case 5:
-      return _("Upload user");
-    default:
-      return _("Other information");
-  }
+  return _(kFields[field].title);
 }
 
 std::string TSettings::Titles(const std::vector<std::size_t>& fields) {
@@ -213,7 +197,7 @@ TSettingsLoad TSettings::Load() {
     load.failure = run.Why();
   } else {
     for (std::size_t i = 0; i < kSettingsFieldCount; ++i)
-      load.values[i] = run.json->TextOf(kSettingsFieldNames[i]);
+      load.values[i] = run.json->TextOf(kFields[i].name);
   }
   stored_ = load.values;
   return load;
@@ -235,7 +219,7 @@ std::string TSettings::ToolCommands(const TSettingsValues& shown,
       address = "\n  " + tool + " set-address " + ShellQuoted(shown[0]);
     } else {
       if (company.empty()) company = "\n  " + tool + " set-company";
-      company += Concat({" ", kIdentityFields[field - 1].option, " ", ShellQuoted(shown[field])});
+      company += Concat({" ", kFields[field].option, " ", ShellQuoted(shown[field])});
     }
   }
   return _("An administrator can make the change in a terminal:") + address + company;
@@ -251,7 +235,7 @@ TSettingsSave TSettings::Save(const TSettingsValues& shown) {
   // Only what was edited is sent: a kept value is the tool's to keep exactly as it is stored,
   // also one that this session's code page cannot hold.
   TJsonObject values;
-  for (const std::size_t field : edited) values.Add(kSettingsFieldNames[field], shown[field]);
+  for (const std::size_t field : edited) values.Add(kFields[field].name, shown[field]);
   const std::string json = values.Text();
 
   std::vector<TSettingsProblem> warnings;

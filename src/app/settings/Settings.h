@@ -13,14 +13,12 @@
 #include <utility>
 #include <vector>
 
+#include "inputs/InstallationFiles.h"
 #include "tool/ConfigTool.h"
 
-// The seven values in the window's order: the address, then the identity's fields.
-inline constexpr std::size_t kSettingsFieldCount = 7;
+// The seven values in the window's order (kFields'): the address, then the identity's fields.
+inline constexpr std::size_t kSettingsFieldCount = kFieldCount;
 using TSettingsValues = std::array<std::string, kSettingsFieldCount>;
-// The names the tool's JSON gives them (show's names), in the window's order.
-inline constexpr std::array<std::string_view, kSettingsFieldCount> kSettingsFieldNames = {
-    "url", "number", "type", "name", "device-id", "upload-user", "other"};
 
 // A value the tool refused or warns about: which, and why (a sentence that names the field as
 // the window labels it).

@@ -95,7 +95,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args, TConfigToolS
         line.valuesFrom = *v;
       }
     } else if (std::any_of(std::begin(kIdentityFields), std::end(kIdentityFields),
-                           [&](const TIdentityField& f) { return arg == f.option; })) {
+                           [&](const TField& f) { return arg == f.option; })) {
       if (line.options.contains(arg)) line.error = Fill(_("Option %1 is given twice."), {arg});
       if (auto v = value(); v && line.error.empty()) {
         const auto text = system.ArgumentText(*v);

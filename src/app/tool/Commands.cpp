@@ -92,13 +92,8 @@ int TTool::Refuse(const std::vector<TProblem>& problems) {
 }
 
 std::string TTool::FieldTitle(std::string_view field) {
-  if (field == "url") return _("Page address");
-  if (field == "number") return _("Company number");
-  if (field == "type") return _("Type code");
-  if (field == "name") return _("Company name");
-  if (field == "device-id") return _("Device ID");
-  if (field == "upload-user") return _("Upload user");
-  return _("Other information");
+  const TField* row = FieldNamed(field);
+  return row != nullptr ? _(row->title) : std::string(field);
 }
 
 std::string TTool::Remedy(const TConfigToolSystem::TFailure& failure) {
@@ -387,9 +382,9 @@ std::optional<int> TTool::TakeFromRegistry() {
   const bool address = line_.command == "set-address";
   std::vector<std::string> names;
   if (address) {
-    names.emplace_back(kAddressProperty);
+    names.emplace_back(kAddressField.property);
   } else {
-    for (const TIdentityField& field : kIdentityFields) names.emplace_back(field.property);
+    for (const TField& field : kIdentityFields) names.emplace_back(field.property);
   }
   std::map<std::string, std::string> texts;
   TConfigToolSystem::TFailure failure;
@@ -444,23 +439,21 @@ std::optional<int> TTool::TakeFromJson() {
     return Refuse(Fill(_("%1 is no JSON object of texts: %2."), {shown, read.error}));
   const bool both = line_.command == "set";
   const bool address = line_.command == "set-address";
+  // The names the command takes: the address's, the identity's, or all seven.
+  std::vector<std::string> taken;
+  for (const TField& field : kFields)
+    if (both || (address == (&field == &kAddressField))) taken.emplace_back(field.name);
   for (const auto& [name, value] : read.members) {
-    const TIdentityField* field = nullptr;
-    for (const TIdentityField& f : kIdentityFields)
-      if (name == f.label) field = &f;
-    const bool url = name == "url";
-    if (both ? !url && field == nullptr : address ? !url : field == nullptr) {
+    const TField* field = FieldNamed(name);
+    const bool url = field == &kAddressField;
+    if (field == nullptr || std::find(taken.begin(), taken.end(), name) == taken.end()) {
       return Refuse(Fill(_("%1 takes no value %2 (it takes %3)."),
-                         {line_.command, name,
-                          both      ? "url, number, type, name, device-id, upload-user, other"
-                          : address ? "url"
-                                    : "number, type, name, device-id, upload-user, other"}));
+                         {line_.command, name, Joined(taken, ", ")}));
     }
     if (!value) continue;  // null: not given
     // A NUL cannot stand in a file the launcher reads as text.
     if (value->find('\0') != std::string::npos) {
-      return RefuseValue(url ? std::string_view("url") : field->label,
-                         Fill(_("The value of %1 holds a NUL character."), {name}));
+      return RefuseValue(field->name, Fill(_("The value of %1 holds a NUL character."), {name}));
     }
     if (url) {
       line_.operands.push_back(*value);
@@ -476,7 +469,7 @@ std::optional<int> TTool::TakeFromJson() {
 std::vector<TProblem> TTool::CheckGivenAddress(const std::string& url) {
   // Each sentence names the page address as the window and the page label it.
   const auto refused = [](const std::string& why) {
-    return std::vector<TProblem>{{"url", why, why}};
+    return std::vector<TProblem>{{std::string(kAddressField.name), why, why}};
   };
   if (TrimView(url).empty()) return refused(_("The page address is empty."));
   // The launcher on Windows hands only web addresses to the default browser: anything else
@@ -509,7 +502,7 @@ std::vector<TProblem> TTool::AddressWarnings(std::string_view url) {
   const std::string why =
       _("The page address already holds a query (after \"?\"): the launcher adds \"?Id=...\" "
         "behind it, and the web system does not read Id after a second \"?\".");
-  return {{"url", why, why}};
+  return {{std::string(kAddressField.name), why, why}};
 }
 
 int TTool::SetAddress() {
@@ -560,14 +553,14 @@ int TTool::SetBoth() {
 
 std::vector<TProblem> TTool::CheckGivenIdentity() {
   std::vector<TProblem> problems;
-  for (const TIdentityField& field : kIdentityFields) {
+  for (const TField& field : kIdentityFields) {
     const auto given = line_.options.find(std::string(field.option));
     if (given == line_.options.end()) continue;
     const std::string& value = given->second;
     // One rule's sentence (translated), naming the option and the field's title.
     const auto refused = [&](const std::string& rule, std::string_view more = {}) {
-      problems.push_back({std::string(field.label), Fill(rule, {field.option, more}),
-                          Fill(rule, {FieldTitle(field.label), more})});
+      problems.push_back({std::string(field.name), Fill(rule, {field.option, more}),
+                          Fill(rule, {FieldTitle(field.name), more})});
     };
     if (field.required && TrimView(value).empty()) {
       refused(_("%1 must not be blank: the web system cannot tell the company without it."));
@@ -595,33 +588,33 @@ TTool::TOutcome TTool::PlanIdentity(const TStoredValues& stored, const std::stri
   const bool found = stored.read.SectionFound();
   if (!found) {
     std::vector<std::string> missing;
-    for (const TIdentityField& field : kIdentityFields)
+    for (const TField& field : kIdentityFields)
       if (field.required && !line_.options.contains(std::string(field.option)))
         missing.emplace_back(field.option);
     const std::string why =
         Fill(_("%1 holds no company identity yet: give %2."), {shown, Joined(missing, " ")});
-    for (const TIdentityField& field : kIdentityFields) {
+    for (const TField& field : kIdentityFields) {
       if (!field.required || line_.options.contains(std::string(field.option))) continue;
-      problems.push_back({std::string(field.label), why,
+      problems.push_back({std::string(field.name), why,
                           Fill(_("%1 must be given: this computer holds no company identity "
                                  "yet."),
-                               {FieldTitle(field.label)})});
+                               {FieldTitle(field.name)})});
     }
   }
   // The values not given stay as they are, byte for byte, whatever this session's code page
   // makes of them; a required one that is blank would leave an identity the web system cannot
   // tell.
   for (std::size_t i = 0; i < kIdentityFieldCount && found; ++i) {
-    const TIdentityField& field = kIdentityFields[i];
+    const TField& field = kIdentityFields[i];
     if (line_.options.contains(std::string(field.option))) continue;
     if (field.required && TrimView(stored.read.values.values[i]).empty()) {
       problems.push_back(
-          {std::string(field.label),
+          {std::string(field.name),
            Fill(_("The stored %1 is blank: give %2 (the web system cannot tell the company "
                   "without it)."),
                 {field.key, field.option}),
            Fill(_("%1 must not be blank: the web system cannot tell the company without it."),
-                {FieldTitle(field.label)})});
+                {FieldTitle(field.name)})});
     }
   }
   // Refused already: no file is made of values that cannot stand in it.
@@ -632,7 +625,7 @@ TTool::TOutcome TTool::PlanIdentity(const TStoredValues& stored, const std::stri
   std::vector<TKeyValue> values;
   std::vector<std::string> changed;
   for (std::size_t i = 0; i < kIdentityFieldCount; ++i) {
-    const TIdentityField& field = kIdentityFields[i];
+    const TField& field = kIdentityFields[i];
     const auto given = line_.options.find(std::string(field.option));
     if (given == line_.options.end()) continue;
     const std::optional<std::string> old =
@@ -646,16 +639,16 @@ TTool::TOutcome TTool::PlanIdentity(const TStoredValues& stored, const std::stri
   for (const std::string& key : change.unencodable) {
     // Not reached where the given values are checked against the code page: a file without a
     // byte order mark holds its values in the code page.
-    const TIdentityField& field =
+    const TField& field =
         *std::find_if(std::begin(kIdentityFields), std::end(kIdentityFields),
                       [&](const auto& f) { return f.key == key; });
-    problems.push_back({std::string(field.label),
+    problems.push_back({std::string(field.name),
                         Fill(_("%1 holds characters that %2 cannot hold in this computer's code "
                                "page."),
                              {field.option, shown}),
                         Fill(_("%1 holds characters that %2 cannot hold in this computer's code "
                                "page."),
-                             {FieldTitle(field.label), shown})});
+                             {FieldTitle(field.name), shown})});
   }
   if (!problems.empty()) return {TOutcome::Kind::Refused, {}, std::move(problems), {}, {}};
   return {TOutcome::Kind::Changed, {}, {}, std::move(change.bytes), changed};
@@ -680,7 +673,7 @@ int TTool::Show() {
   std::optional<std::string> url;
   if (address.read.SectionFound())
     url = Utf8Of(Base64Decode(address.read.values.values[0]), codePage_);
-  shown.emplace_back("url", url);
+  shown.emplace_back(kAddressField.name, url);
 
   TStoredValues identity;
   if (auto failed = ReadStoredFile(config, kIdentityFileName, kIdentitySection, IdentityKeys(),
@@ -692,7 +685,7 @@ int TTool::Show() {
     std::optional<std::string> value;
     // The stored text; bytes that are no text in the code page as the code page shows them.
     if (found) value = identity.text[i].value_or(Utf8Of(identity.read.values.values[i], codePage_));
-    shown.emplace_back(kIdentityFields[i].label, value);
+    shown.emplace_back(kIdentityFields[i].name, value);
   }
 
   std::string out;
