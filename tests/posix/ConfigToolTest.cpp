@@ -246,6 +246,10 @@ TEST_F(ConfigToolTest, TheWayToAFileIsRootsTheWritersOrItsOwners) {
       EXPECT_TRUE(change->Lock(0, failure) && change->Replace("Config.ini", "new\n", failure))
           << failure.reason;
       EXPECT_EQ(Read(c.written), "new\n");
+      // The lock beside the file written, where every way to it meets it.
+      const std::string lock =
+          c.written.substr(0, c.written.rfind('/')) + "/.companymain-config.lock";
+      EXPECT_TRUE(std::filesystem::exists(lock)) << lock;
     }
     if (c.written != roots + "/Config.ini") {
       EXPECT_EQ(Read(roots + "/Config.ini"), "root's\n");
