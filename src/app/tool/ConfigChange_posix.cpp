@@ -325,6 +325,7 @@ class TPosixConfigToolSystem::TPosixChange final : public TConfigToolSystem::TCh
     if (!S_ISREG(st.st_mode)) return unreadable(0);
     if (static_cast<std::uint64_t>(st.st_size) > kChangeableFileMax) return unreadable(EFBIG);
     TFileBytes read{TFileRead::State::Read, {}, 0};
+    read.bytes.reserve(static_cast<std::size_t>(st.st_size));  // grown, it would hold twice
     char buffer[65536];
     for (;;) {
       const ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
