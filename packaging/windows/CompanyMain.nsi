@@ -42,7 +42,7 @@ SetCompressor /SOLID lzma
 !endif
 
 !define APP_TITLE "企业信息管理"
-; The launcher's message for a PC without a company identity (src/app/launcher/Messages.h).
+; The launcher's message for a PC without a company identity (src/launch/Messages.h).
 !define NO_IDENTITY "读取企业身份信息失败,无法启动软件"
 !define PUBLISHER "CompanyMain"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\CompanyMain"

@@ -13,8 +13,8 @@
 #include "common/CodePage_posix.h"
 #include "inputs/CompanyIdentity.h"
 #include "inputs/ConfigFolder.h"
-#include "launcher/CompanyMain.h"
-#include "launcher/Messages.h"
+#include "launch/CompanyMain.h"
+#include "launch/Messages.h"
 
 namespace {
 

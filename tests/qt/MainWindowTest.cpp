@@ -14,7 +14,7 @@
 #include <QWindow>
 #include <functional>
 
-#include "launcher/Messages.h"
+#include "launch/Messages.h"
 #include "window/CompanyMain_qt.h"
 #include "window/MessageBox_qt.h"
 

@@ -17,7 +17,7 @@
 #include "common/IniText.h"
 #include "common/Utf.h"
 #include "inputs/InstallationFiles.h"
-#include "launcher/Messages.h"
+#include "launch/Messages.h"
 #include "settings/Settings.h"
 #include "tool/ConfigTool.h"
 #include "tool/Json.h"

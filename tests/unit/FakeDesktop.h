@@ -8,7 +8,7 @@
 #include "common/CodePage.h"
 #include "common/IniText.h"
 #include "inputs/ConfigFolder.h"
-#include "launcher/Desktop.h"
+#include "launch/Desktop.h"
 
 // A double-byte code page that knows two characters, like a tiny code page 936.
 class FakeCodePage final : public TCodePage {

@@ -4,9 +4,9 @@
 
 #include "FakeDesktop.h"
 #include "common/Base64.h"
-#include "launcher/CheckOutInfo.h"
-#include "launcher/CompanyMain.h"
-#include "launcher/Messages.h"
+#include "launch/CheckOutInfo.h"
+#include "launch/CompanyMain.h"
+#include "launch/Messages.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "common/CodePage_win.h"
 #include "common/Handles_win.h"
-#include "launcher/Messages.h"
+#include "launch/Messages.h"
 #include "launcher/Resources_win.h"
 
 namespace {

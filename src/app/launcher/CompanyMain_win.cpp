@@ -8,7 +8,7 @@
 #include "common/Handles_win.h"
 #include "launcher/Application_win.h"
 #include "launcher/LoadingPicture_win.h"
-#include "launcher/Messages.h"
+#include "launch/Messages.h"
 #include "launcher/Resources_win.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "launcher/CompanyMain.h"
+#include "launch/CompanyMain.h"
 
 class TWinApplication;
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "launcher/Desktop.h"
+#include "launch/Desktop.h"
 
 class TWindowModuleLoader;
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "launcher/Desktop.h"
+#include "launch/Desktop.h"
 
 class TWinApplication;
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "common/File_linux.h"
-#include "launcher/Messages.h"
+#include "launch/Messages.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "launcher/InstanceLock.h"
+#include "launch/InstanceLock.h"
 
 // The single-instance lock of one user in one graphical session, made of flock()s in a private
 // directory (/run/user/<uid>/CompanyMain/; without a runtime directory /tmp/CompanyMain-<uid>/,

@@ -5,7 +5,7 @@
 #include "common/CodePage_win.h"
 #include "common/Handles_win.h"
 #include "launcher/Application_win.h"
-#include "launcher/Messages.h"
+#include "launch/Messages.h"
 
 struct TWinInstanceLock::TMutex {
   TUniqueHandle handle;

@@ -3,7 +3,7 @@
 #include <memory>
 #include <string_view>
 
-#include "launcher/InstanceLock.h"
+#include "launch/InstanceLock.h"
 
 class TWinApplication;
 

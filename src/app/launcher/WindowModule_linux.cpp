@@ -18,7 +18,7 @@
 #include "common/File_linux.h"
 #include "launcher/Browser_posix.h"
 #include "launcher/InstanceLock_linux.h"
-#include "launcher/WindowModule.h"
+#include "launch/WindowModule.h"
 
 namespace {
 

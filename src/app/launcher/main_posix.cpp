@@ -7,12 +7,12 @@
 #include "common/ProgramFolder.h"
 #include "inputs/CompanyIdentity.h"
 #include "inputs/ConfigFolder.h"
-#include "launcher/CheckOutInfo.h"
-#include "launcher/CompanyMain.h"
+#include "launch/CheckOutInfo.h"
+#include "launch/CompanyMain.h"
 #include "launcher/Desktop_posix.h"
 #include "launcher/Display_linux.h"
 #include "launcher/InstanceLock_linux.h"
-#include "launcher/Version.h"
+#include "launch/Version.h"
 #include "launcher/WindowModule_linux.h"
 
 // The version, findable in the file itself (companymain-config --version reads it there).

@@ -5,8 +5,8 @@
 
 #include "common/Base64.h"
 #include "common/Text.h"
-#include "launcher/CompanyMain.h"
-#include "launcher/Version.h"
+#include "launch/CompanyMain.h"
+#include "launch/Version.h"
 #include "tool/Json.h"
 #include "tool/Tool.h"
 

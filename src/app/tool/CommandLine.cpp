@@ -3,7 +3,7 @@
 
 #include "address/PageAddress.h"
 #include "common/Text.h"
-#include "launcher/Version.h"
+#include "launch/Version.h"
 #include "tool/Tool.h"
 
 std::string Fill(std::string_view text, std::initializer_list<std::string_view> values) {

@@ -8,7 +8,7 @@
 #include "common/Base64.h"
 #include "common/Text.h"
 #include "common/Utf.h"
-#include "launcher/Version.h"
+#include "launch/Version.h"
 #include "tool/Json.h"
 #include "tool/Tool.h"
 

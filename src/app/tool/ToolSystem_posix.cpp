@@ -16,7 +16,7 @@
 #include "common/Text.h"
 #include "common/Utf.h"
 #include "inputs/InstallationFiles.h"
-#include "launcher/Version.h"
+#include "launch/Version.h"
 #include "tool/Tool.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-#include "launcher/Messages.h"
+#include "launch/Messages.h"
 #include "window/MessageBox_qt.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <QTimer>
 #include <QTranslator>
 
-#include "launcher/Messages.h"
+#include "launch/Messages.h"
 
 void ShowProgramMessageBox(std::string_view utf8Text, const std::function<void(bool)>& waiting,
                            QWidget* over) {

@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
-#include "launcher/Messages.h"
-#include "launcher/WindowModule.h"
+#include "launch/Messages.h"
+#include "launch/WindowModule.h"
 #include "window/CompanyMain_qt.h"
 #include "window/MessageBox_qt.h"
 

@@ -6,7 +6,7 @@
 #include "address/PageAddress.h"
 #include "inputs/CompanyIdentity.h"
 #include "inputs/ConfigFolder.h"
-#include "launcher/Desktop.h"
+#include "launch/Desktop.h"
 
 // The main window's launch logic, shared by every front end. The platform window creates
 // one, calls FormCreate once it has its elements (and its handle), and calls FormShow right

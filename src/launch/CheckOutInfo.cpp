@@ -1,6 +1,6 @@
-#include "launcher/CheckOutInfo.h"
+#include "launch/CheckOutInfo.h"
 
-#include "launcher/Messages.h"
+#include "launch/Messages.h"
 
 bool TCheckOutInfo::CheckProgramRunning(TInstanceLock& lock) noexcept {
   bool running = false;

@@ -1,9 +1,9 @@
-#include "launcher/CompanyMain.h"
+#include "launch/CompanyMain.h"
 
 #include "address/PageAddress.h"
 #include "common/Text.h"
 #include "inputs/InstallationFiles.h"
-#include "launcher/Messages.h"
+#include "launch/Messages.h"
 
 void TFrm_CompanyMain::FormCreate() {
   desktop_.InitializeOle();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "launcher/InstanceLock.h"
+#include "launch/InstanceLock.h"
 
 class TCheckOutInfo {
  public:
