@@ -13,7 +13,7 @@
 #include <utility>
 
 #include "settings/SettingsWindow.h"
-#include "window/MessageBox_qt.h"
+#include "qt/MessageBox_qt.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "settings/SettingsWindow.h"
 #include "settings/SettingsWriter_qt.h"
 #include "tool/ToolSystem_posix.h"
-#include "window/MessageBox_qt.h"
+#include "qt/MessageBox_qt.h"
 
 int main(int argc, char** argv) {
   // The session's language for the tool's words and the system's (strerror).

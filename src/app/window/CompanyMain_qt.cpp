@@ -8,7 +8,7 @@
 #include <QVBoxLayout>
 
 #include "launch/Messages.h"
-#include "window/MessageBox_qt.h"
+#include "qt/MessageBox_qt.h"
 
 namespace {
 

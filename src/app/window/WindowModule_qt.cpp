@@ -13,7 +13,7 @@
 #include "launch/Messages.h"
 #include "launch/WindowModule.h"
 #include "window/CompanyMain_qt.h"
-#include "window/MessageBox_qt.h"
+#include "qt/MessageBox_qt.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "window/MessageBox_qt.h"
+#include "qt/MessageBox_qt.h"
 
 #include <QCoreApplication>
 #include <QLibraryInfo>
