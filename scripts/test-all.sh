@@ -58,7 +58,10 @@ step() {
   # The CPU seconds of the suite: of every process it started, in a control group of its own
   # (Wine's server and programs outlive their parents, which time(1) alone would not count);
   # without one, of those of its processes that ended (time).
-  local group=/sys/fs/cgroup/cpuacct/companymain-test.$$.$number
+  # Inside the group this script runs in, whose own count then holds the suites' too.
+  local group
+  group=/sys/fs/cgroup/cpuacct$(awk -F: '$2 ~ /(^|,)cpuacct(,|$)/ { print $3 }' /proc/self/cgroup)
+  group=${group%/}/companymain-test.$$.$number
   mkdir "$group" 2>/dev/null || group=
   /usr/bin/time -f '%U %S' -o "$logs/$number.cpu" \
     bash -c 'echo $$ >"$0"; [ -z "$1" ] || echo $$ >"$1/cgroup.procs"; shift; exec timeout -k 60 "$@"' \
